@@ -1,0 +1,21 @@
+// Steps through 8-bit text one character at a time in a multibyte code page.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+enum class CodePage {
+    SingleByte, // any 8-bit set: every byte is a character
+    Utf8,
+    Gbk,      // 936, and GB18030's four-byte forms
+    Big5,     // 950
+    ShiftJis, // 932
+    Uhc,      // 949, EUC-KR
+};
+
+// Maps a charset name as nl_langinfo(CODESET) gives it ("UTF-8", "GBK", "GB18030", "BIG5", ...).
+CodePage CodePageFromCharset(std::string_view charset);
+// The code page of the process's locale (setlocale(LC_ALL, "") must have run for it to be the user's).
+CodePage SystemCodePage();
+// Length in bytes of the character that starts at pos (at least 1, never past the end).
+std::size_t CharLength(std::string_view text, std::size_t pos, CodePage codePage);

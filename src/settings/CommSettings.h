@@ -1,0 +1,32 @@
+// The communication settings kept in section "COMM", and the fixed port and baud lists.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+inline constexpr const char* kCommSection = "COMM";
+
+struct CommSettings {
+    std::string port = "COM1";
+    int baudIndex = 2;                   // into kBaudList; -1 when nothing is selected
+    std::array<int, 4> ip{192, 168, 2, 10}; // IP1 (most significant) to IP4
+};
+
+inline constexpr std::array<const char*, 7> kBaudList{"2400", "4800", "9600", "19200", "38400", "57600", "115200"};
+
+// COM1..COM9, then \\.\COM10..\\.\COM30.
+std::vector<std::string> BuildPortList();
+// The entry a stored port name selects: prefix match without case, from index 1 on, index 0 last; 1 when none.
+int FindPortIndex(const std::vector<std::string>& list, const std::string& stored);
+
+// "%d.%d.%d.%d" of IP1..IP4.
+std::string FormatAddress(const std::array<int, 4>& ip);
+// IP1 in bits 24-31 down to IP4 in bits 0-7.
+std::uint32_t AddressValue(const std::array<int, 4>& ip);
+std::array<int, 4> AddressOctets(std::uint32_t value);
+
+// Through the settings operations on g_strIniPath, in the stored order Port, Baud, IP1..IP4.
+CommSettings LoadCommSettings();
+void SaveCommSettings(const CommSettings& settings);
