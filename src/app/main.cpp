@@ -1,0 +1,2 @@
+// Placeholder until this piece is written.
+int main() { return 0; }
