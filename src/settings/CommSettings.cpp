@@ -1,1 +1,90 @@
-// Placeholder until this piece is written.
+// The communication settings kept in section "COMM", and the fixed port and baud lists.
+#include "settings/CommSettings.h"
+
+#include "settings/Profile.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr int kPortCount = 30;
+constexpr int kFirstDeviceNamespacePort = 10;
+constexpr std::array<const char*, 4> kAddressKeys{"IP1", "IP2", "IP3", "IP4"};
+
+char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
+    if (prefix.size() > text.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (AsciiLower(text[i]) != AsciiLower(prefix[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+std::vector<std::string> BuildPortList() {
+    std::vector<std::string> ports;
+    for (int n = 1; n <= kPortCount; ++n) {
+        char name[32];
+        std::snprintf(name, sizeof name, n < kFirstDeviceNamespacePort ? "COM%d" : "\\\\.\\COM%d", n);
+        ports.emplace_back(name);
+    }
+    return ports;
+}
+
+int FindPortIndex(const std::vector<std::string>& list, const std::string& stored) {
+    // The list's select-by-prefix starts after the first entry and wraps around to it last.
+    const int count = static_cast<int>(list.size());
+    for (int step = 1; step <= count; ++step) {
+        const int index = step % count;
+        if (StartsWithNoCase(list[static_cast<std::size_t>(index)], stored)) {
+            return index;
+        }
+    }
+    return 1;
+}
+
+std::string FormatAddress(const std::array<int, 4>& ip) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%d.%d.%d.%d", ip[0], ip[1], ip[2], ip[3]);
+    return text;
+}
+
+std::uint32_t AddressValue(const std::array<int, 4>& ip) {
+    std::uint32_t value = 0;
+    for (const int octet : ip) {
+        value = (value << 8) | (static_cast<std::uint32_t>(octet) & 0xFFu);
+    }
+    return value;
+}
+
+std::array<int, 4> AddressOctets(std::uint32_t value) {
+    return {static_cast<int>((value >> 24) & 0xFFu), static_cast<int>((value >> 16) & 0xFFu),
+            static_cast<int>((value >> 8) & 0xFFu), static_cast<int>(value & 0xFFu)};
+}
+
+CommSettings LoadCommSettings() {
+    const CommSettings defaults;
+    CommSettings settings;
+    settings.port = IniReadString(kCommSection, "Port", defaults.port);
+    settings.baudIndex = IniReadInt(kCommSection, "Baud", defaults.baudIndex);
+    for (std::size_t i = 0; i < kAddressKeys.size(); ++i) {
+        settings.ip[i] = IniReadInt(kCommSection, kAddressKeys[i], defaults.ip[i]);
+    }
+    return settings;
+}
+
+void SaveCommSettings(const CommSettings& settings) {
+    IniWriteString(kCommSection, "Port", settings.port);
+    IniWriteInt(kCommSection, "Baud", settings.baudIndex);
+    for (std::size_t i = 0; i < kAddressKeys.size(); ++i) {
+        IniWriteInt(kCommSection, kAddressKeys[i], settings.ip[i]);
+    }
+}

@@ -1,1 +1,374 @@
-// Placeholder until this piece is written.
+// The profile (INI) format rules of the Windows profile functions, applied to content held in memory.
+#include "settings/IniFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <iconv.h>
+#include <langinfo.h>
+#include <vector>
+
+namespace {
+
+constexpr std::string_view kUtf8Mark{"\xEF\xBB\xBF"};
+constexpr std::string_view kNewLine{"\r\n"};
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '\x1A';
+}
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && IsBlank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (AsciiLower(a[i]) != AsciiLower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string_view StripQuotes(std::string_view text) {
+    if (text.size() >= 2 && (text.front() == '"' || text.front() == '\'') && text.back() == text.front()) {
+        return text.substr(1, text.size() - 2);
+    }
+    return text;
+}
+
+// One line of the file, as offsets into the whole content.
+struct Line {
+    std::size_t begin = 0;
+    std::size_t end = 0;  // before the line end
+    std::size_t next = 0; // start of the following line
+    bool hasLineEnd() const { return next > end; }
+};
+
+// What a line means; names and value are views into the content.
+struct ParsedLine {
+    enum class Kind { Blank, Section, Entry } kind = Kind::Blank;
+    std::string_view name;  // section name or key
+    bool hasValue = false;  // the entry has an "="
+    std::string_view value; // trimmed, quotes still on
+};
+
+std::size_t ContentStart(std::string_view content) {
+    return content.starts_with(kUtf8Mark) ? kUtf8Mark.size() : 0;
+}
+
+Line LineAt(std::string_view content, std::size_t begin) {
+    Line line{begin, content.size(), content.size()};
+    const std::size_t lineEnd = content.find_first_of("\r\n", begin);
+    if (lineEnd != std::string_view::npos) {
+        line.end = lineEnd;
+        const bool crLf =
+            content[lineEnd] == '\r' && lineEnd + 1 < content.size() && content[lineEnd + 1] == '\n';
+        line.next = lineEnd + (crLf ? 2 : 1);
+    }
+    return line;
+}
+
+ParsedLine ParseLine(std::string_view content, const Line& line) {
+    std::string_view text = content.substr(line.begin, line.end - line.begin);
+    // A NUL ends what the line has to say.
+    text = Trim(text.substr(0, text.find('\0')));
+    ParsedLine parsed;
+    if (text.empty()) {
+        return parsed;
+    }
+    if (text.front() == '[') {
+        const std::size_t close = text.rfind(']');
+        if (close != std::string_view::npos) {
+            parsed.kind = ParsedLine::Kind::Section;
+            parsed.name = Trim(text.substr(1, close - 1));
+            return parsed;
+        }
+    }
+    parsed.kind = ParsedLine::Kind::Entry;
+    const std::size_t equals = text.find('=');
+    if (equals == std::string_view::npos) {
+        parsed.name = text;
+        return parsed;
+    }
+    parsed.name = Trim(text.substr(0, equals));
+    parsed.hasValue = true;
+    parsed.value = Trim(text.substr(equals + 1));
+    if (parsed.value.empty()) {
+        // An empty value sits right after the "=", where a new one goes.
+        parsed.value = text.substr(equals + 1, 0);
+    }
+    return parsed;
+}
+
+// Where a key stands in its section, or where it would go.
+struct KeyLocation {
+    bool sectionFound = false;
+    bool keyFound = false;
+    Line keyLine;
+    ParsedLine key;
+    Line lastLine; // the section's header or its last entry
+};
+
+KeyLocation LocateKey(std::string_view content, std::string_view section, std::string_view key) {
+    section = Trim(section);
+    key = Trim(key);
+    KeyLocation location;
+    for (std::size_t pos = ContentStart(content); pos < content.size();) {
+        const Line line = LineAt(content, pos);
+        pos = line.next;
+        const ParsedLine parsed = ParseLine(content, line);
+        if (parsed.kind == ParsedLine::Kind::Section) {
+            if (location.sectionFound) {
+                break; // only the first section of a name counts
+            }
+            if (SameName(parsed.name, section)) {
+                location.sectionFound = true;
+                location.lastLine = line;
+            }
+        } else if (parsed.kind == ParsedLine::Kind::Entry && location.sectionFound) {
+            location.lastLine = line;
+            if (SameName(parsed.name, key)) {
+                location.keyFound = true;
+                location.keyLine = line;
+                location.key = parsed;
+                break;
+            }
+        }
+    }
+    return location;
+}
+
+std::size_t OffsetIn(std::string_view content, std::string_view part) {
+    return static_cast<std::size_t>(part.data() - content.data());
+}
+
+std::string Spliced(std::string_view content, std::size_t at, std::size_t removed,
+                    std::string_view inserted) {
+    std::string result;
+    result.reserve(content.size() + inserted.size());
+    result.append(content.substr(0, at));
+    result.append(inserted);
+    result.append(content.substr(at + removed));
+    return result;
+}
+
+std::string InsertedLines(bool needsLineEnd, std::string_view lines) {
+    std::string text{needsLineEnd ? kNewLine : std::string_view{}};
+    text += lines;
+    return text;
+}
+
+int DigitValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'z') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'Z') {
+        return c - 'A' + 10;
+    }
+    return 99;
+}
+
+// iconv with a descriptor released on every path.
+class Converter {
+public:
+    Converter(const char* to, const char* from) : m_handle(iconv_open(to, from)) {}
+    ~Converter() {
+        if (valid()) {
+            iconv_close(m_handle);
+        }
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+    bool valid() const { return m_handle != reinterpret_cast<iconv_t>(-1); }
+
+    // Converts all of input; on an unconvertible character either substitutes "?" and skips skipBytes, or
+    // fails.
+    std::optional<std::string> convert(std::string_view input, std::size_t skipBytes, bool substitute) {
+        std::string output;
+        std::vector<char> buffer(4096);
+        char* in = const_cast<char*>(input.data());
+        std::size_t inLeft = input.size();
+        while (inLeft > 0) {
+            char* out = buffer.data();
+            std::size_t outLeft = buffer.size();
+            const std::size_t result = iconv(m_handle, &in, &inLeft, &out, &outLeft);
+            output.append(buffer.data(), buffer.size() - outLeft);
+            if (result != static_cast<std::size_t>(-1) || errno == E2BIG) {
+                continue;
+            }
+            if (!substitute) {
+                return std::nullopt;
+            }
+            const std::size_t skipped = std::min(skipBytes, inLeft);
+            output += '?';
+            in += skipped;
+            inLeft -= skipped;
+        }
+        return output;
+    }
+
+private:
+    iconv_t m_handle;
+};
+
+const char* Utf16Name(ProfileEncoding encoding) {
+    return encoding == ProfileEncoding::Utf16Le ? "UTF-16LE" : "UTF-16BE";
+}
+
+} // namespace
+
+std::optional<std::string> FindProfileValue(std::string_view content, std::string_view section,
+                                            std::string_view key) {
+    const KeyLocation location = LocateKey(content, section, key);
+    if (!location.keyFound || !location.key.hasValue) {
+        return std::nullopt;
+    }
+    return std::string{StripQuotes(location.key.value)};
+}
+
+std::string ProfileDefault(std::string_view def) {
+    while (!def.empty() && IsBlank(def.back())) {
+        def.remove_suffix(1);
+    }
+    return std::string{StripQuotes(def)};
+}
+
+std::string ReadProfileValue(std::string_view content, std::string_view section, std::string_view key,
+                             std::string_view def) {
+    if (auto value = FindProfileValue(content, section, key)) {
+        return *value;
+    }
+    return ProfileDefault(def);
+}
+
+int ParseProfileInt(std::string_view text) {
+    std::size_t pos = 0;
+    while (pos < text.size() && IsBlank(text[pos])) {
+        ++pos;
+    }
+    bool negative = false;
+    if (pos < text.size() && (text[pos] == '-' || text[pos] == '+')) {
+        negative = text[pos] == '-';
+        ++pos;
+    }
+    int base = 10;
+    if (pos + 1 < text.size() && text[pos] == '0') {
+        const char prefix = text[pos + 1];
+        base = prefix == 'x' ? 16 : prefix == 'o' ? 8 : prefix == 'b' ? 2 : 10;
+        if (base != 10) {
+            pos += 2;
+        }
+    }
+    std::uint32_t number = 0; // unsigned, so overflow wraps modulo 2^32 as the stored text demands
+    for (; pos < text.size() && DigitValue(text[pos]) < base; ++pos) {
+        number =
+            number * static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(DigitValue(text[pos]));
+    }
+    if (negative) {
+        number = 0u - number;
+    }
+    return static_cast<std::int32_t>(number);
+}
+
+int ReadProfileInt(std::string_view content, std::string_view section, std::string_view key, int def) {
+    const auto value = FindProfileValue(content, section, key);
+    if (!value || value->empty()) {
+        return def;
+    }
+    return ParseProfileInt(*value);
+}
+
+bool IsStorableProfileEntry(std::string_view section, std::string_view key, std::string_view value) {
+    for (const std::string_view text : {section, key, value}) {
+        if (text.find_first_of(std::string_view{"\r\n\0", 3}) != std::string_view::npos) {
+            return false;
+        }
+    }
+    // A key that read back as something else, or as a section header, would not be this key any more.
+    key = Trim(key);
+    const bool looksLikeHeader = key.starts_with('[') && key.find(']') != std::string_view::npos;
+    return !key.empty() && key.find('=') == std::string_view::npos && !looksLikeHeader;
+}
+
+std::string WriteProfileValue(std::string_view content, std::string_view section, std::string_view key,
+                              std::string_view value) {
+    section = Trim(section);
+    key = Trim(key);
+    const KeyLocation location = LocateKey(content, section, key);
+    const std::string entry = std::string{key} + "=" + std::string{value} + std::string{kNewLine};
+    if (location.keyFound) {
+        const ParsedLine& found = location.key;
+        if (!found.hasValue) {
+            const std::size_t keyEnd = OffsetIn(content, found.name) + found.name.size();
+            return Spliced(content, keyEnd, 0, "=" + std::string{value});
+        }
+        if (StripQuotes(found.value) == value) {
+            return std::string{content};
+        }
+        return Spliced(content, OffsetIn(content, found.value), found.value.size(), value);
+    }
+    if (location.sectionFound) {
+        const Line& last = location.lastLine;
+        return Spliced(content, last.next, 0, InsertedLines(!last.hasLineEnd(), entry));
+    }
+    const std::size_t start = ContentStart(content);
+    const bool endsOpen = content.size() > start && content.back() != '\n' && content.back() != '\r';
+    const std::string header = "[" + std::string{section} + "]" + std::string{kNewLine};
+    return Spliced(content, content.size(), 0, InsertedLines(endsOpen, header + entry));
+}
+
+ProfileEncoding DetectProfileEncoding(std::string_view raw) {
+    if (raw.starts_with("\xFF\xFE")) {
+        return ProfileEncoding::Utf16Le;
+    }
+    if (raw.starts_with("\xFE\xFF")) {
+        return ProfileEncoding::Utf16Be;
+    }
+    return ProfileEncoding::Bytes;
+}
+
+std::string DecodeProfileText(std::string_view raw) {
+    const ProfileEncoding encoding = DetectProfileEncoding(raw);
+    if (encoding == ProfileEncoding::Bytes) {
+        return std::string{raw};
+    }
+    Converter converter{nl_langinfo(CODESET), Utf16Name(encoding)};
+    if (!converter.valid()) {
+        return {};
+    }
+    // An odd last byte is half a character: drop it rather than fail the whole file.
+    const std::string_view body = raw.substr(2, (raw.size() - 2) & ~std::size_t{1});
+    return converter.convert(body, 2, true).value_or(std::string{});
+}
+
+std::optional<std::string> EncodeProfileText(std::string_view text, ProfileEncoding encoding) {
+    if (encoding == ProfileEncoding::Bytes) {
+        return std::string{text};
+    }
+    Converter converter{Utf16Name(encoding), nl_langinfo(CODESET)};
+    if (!converter.valid()) {
+        return std::nullopt;
+    }
+    auto body = converter.convert(text, 1, false);
+    if (!body) {
+        return std::nullopt;
+    }
+    return std::string{encoding == ProfileEncoding::Utf16Le ? "\xFF\xFE" : "\xFE\xFF"} + *body;
+}

@@ -1,1 +1,82 @@
-// Placeholder until this piece is written.
+// The settings operations: one value at a time, straight to the profile file, no cache.
+#include "settings/Profile.h"
+
+#include "settings/CodePage.h"
+#include "settings/IniFile.h"
+#include "settings/ProfileFile.h"
+
+#include <cstdio>
+
+std::string g_strIniPath;
+
+namespace {
+
+// The read buffer of the profile read is 128 bytes, terminator included.
+constexpr std::size_t kReadBufferBytes = 128;
+
+// One full left-to-right pass turning backslash + escape into replacement.
+std::string ReplaceEscape(const std::string& text, char escape, char replacement, CodePage codePage) {
+    std::string result;
+    result.reserve(text.size());
+    for (std::size_t pos = 0; pos < text.size();) {
+        const std::size_t length = CharLength(text, pos, codePage);
+        if (length == 1 && text[pos] == '\\' && pos + 1 < text.size() && text[pos + 1] == escape) {
+            result += replacement;
+            pos += 2;
+            continue;
+        }
+        result.append(text, pos, length);
+        pos += length;
+    }
+    return result;
+}
+
+} // namespace
+
+std::string UnescapeProfileValue(const std::string& text) {
+    const CodePage codePage = SystemCodePage();
+    std::string result = ReplaceEscape(text, 'n', '\n', codePage);
+    result = ReplaceEscape(result, 't', '\t', codePage);
+    result = ReplaceEscape(result, 'r', '\r', codePage);
+    return ReplaceEscape(result, '"', '"', codePage);
+}
+
+std::string IniReadString(const std::string& section, const std::string& key, const std::string& def,
+                          const std::string& path) {
+    std::string value = ReadProfileValue(ReadProfileText(path), section, key, def);
+    if (value.size() > kReadBufferBytes - 1) {
+        value.resize(kReadBufferBytes - 1);
+    }
+    return UnescapeProfileValue(value);
+}
+
+int IniReadInt(const std::string& section, const std::string& key, int def, const std::string& path) {
+    return ReadProfileInt(ReadProfileText(path), section, key, def);
+}
+
+bool IniWriteString(const std::string& section, const std::string& key, const std::string& value,
+                    const std::string& path) {
+    return StoreProfileValue(path, section, key, value);
+}
+
+bool IniWriteInt(const std::string& section, const std::string& key, int value, const std::string& path) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%d", value);
+    return IniWriteString(section, key, text, path);
+}
+
+std::string IniReadString(const std::string& section, const std::string& key, const std::string& def) {
+    return IniReadString(section, key, def, g_strIniPath);
+}
+
+int IniReadInt(const std::string& section, const std::string& key, int def) {
+    return IniReadInt(section, key, def, g_strIniPath);
+}
+
+bool IniWriteString(const std::string& section, const std::string& key, const std::string& value) {
+    return IniWriteString(section, key, value, g_strIniPath);
+}
+
+bool IniWriteInt(const std::string& section, const std::string& key, int value) {
+    return IniWriteInt(section, key, value, g_strIniPath);
+}

@@ -13,6 +13,8 @@ int IniReadInt(const std::string& section, const std::string& key, int def, cons
 // Stores value as passed (no escaping). False when nothing could be written.
 bool IniWriteString(const std::string& section, const std::string& key, const std::string& value,
                     const std::string& path);
+// "%d" of value through IniWriteString.
+bool IniWriteInt(const std::string& section, const std::string& key, int value, const std::string& path);
 
 // The same on g_strIniPath.
 std::string IniReadString(const std::string& section, const std::string& key, const std::string& def);

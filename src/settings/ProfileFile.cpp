@@ -1,0 +1,192 @@
+// Reading and safely replacing the profile file on disk; the format itself lives in IniFile.h.
+#include "settings/ProfileFile.h"
+
+#include "settings/IniFile.h"
+#include "settings/TempFile.h"
+#include "settings/UniqueFd.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kMaxLinkHops = 40; // as the kernel's own limit for path resolution
+
+std::string DirectoryOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string BaseNameOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The file a chain of symbolic links ends at, so a write replaces the target and leaves the link a link.
+std::optional<std::string> ResolveLinks(std::string path) {
+    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+        struct stat status {};
+        if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+            return path;
+        }
+        std::string target(static_cast<std::size_t>(status.st_size) + 256, '\0');
+        const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+        if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) {
+            return std::nullopt;
+        }
+        target.resize(static_cast<std::size_t>(length));
+        path = target.front() == '/' ? target : DirectoryOf(path) + "/" + target;
+    }
+    return std::nullopt;
+}
+
+bool WriteAll(int fd, const std::string& bytes, off_t offset) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written =
+            ::pwrite(fd, bytes.data() + done, bytes.size() - done, offset + static_cast<off_t>(done));
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool IsReadOnly(const std::string& path, const struct stat& status) {
+    // The mode bits count even for root, as the read-only attribute does on Windows.
+    return (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0;
+}
+
+bool ReplaceThroughTempFile(TempFile& temp, const std::string& target, const std::string& bytes,
+                            const struct stat* existing) {
+    if (!WriteAll(temp.fd(), bytes, 0)) {
+        return false;
+    }
+    if (existing != nullptr) {
+        if (::fchmod(temp.fd(), existing->st_mode & 07777) != 0) {
+            return false;
+        }
+        // Only root can hand the file back to its owner; for anyone else the owner already is the writer.
+        if (::geteuid() == 0 && ::fchown(temp.fd(), existing->st_uid, existing->st_gid) != 0) {
+            return false;
+        }
+    }
+    if (!temp.commit(target)) {
+        return false;
+    }
+    UniqueFd directory{::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (directory.valid()) {
+        ::fsync(
+            directory.get()); // the rename is done; a failed directory flush changes nothing for the caller
+    }
+    return true;
+}
+
+// For a writable file in a directory that takes no new files: rewrite it where it is.
+bool RewriteInPlace(const std::string& target, const std::string& bytes, off_t oldSize) {
+    UniqueFd file{::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
+    if (!file.valid()) {
+        return false;
+    }
+    const auto newSize = static_cast<off_t>(bytes.size());
+    // Reserve the room first, so a full disk fails before a single old byte is overwritten.
+    if (newSize > oldSize && ::posix_fallocate(file.get(), 0, newSize) != 0) {
+        // A partial reservation may have grown the file; the old bytes are all still there.
+        const bool restored = ::ftruncate(file.get(), oldSize) == 0;
+        static_cast<void>(restored);
+        return false;
+    }
+    return WriteAll(file.get(), bytes, 0) && ::ftruncate(file.get(), newSize) == 0 &&
+           ::fsync(file.get()) == 0 && file.close();
+}
+
+} // namespace
+
+std::optional<std::string> ReadProfileFile(const std::string& path) {
+    // Checked before opening, so a FIFO or a device is never opened at all.
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        return std::nullopt;
+    }
+    UniqueFd file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
+    if (!file.valid() || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        return std::nullopt;
+    }
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(status.st_size));
+    char buffer[65536];
+    for (;;) {
+        const ssize_t count = ::read(file.get(), buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            return std::nullopt;
+        }
+        if (count == 0) {
+            return bytes;
+        }
+        bytes.append(buffer, static_cast<std::size_t>(count));
+    }
+}
+
+std::string ReadProfileText(const std::string& path) {
+    const auto bytes = ReadProfileFile(path);
+    return bytes ? DecodeProfileText(*bytes) : std::string{};
+}
+
+bool StoreProfileValue(const std::string& path, const std::string& section, const std::string& key,
+                       const std::string& value) {
+    if (!IsStorableProfileEntry(section, key, value)) {
+        return false;
+    }
+    const auto target = ResolveLinks(path);
+    if (!target) {
+        return false;
+    }
+    struct stat status {};
+    const bool exists = ::stat(target->c_str(), &status) == 0;
+    if (!exists && errno != ENOENT) {
+        return false;
+    }
+    if (exists && (!S_ISREG(status.st_mode) || IsReadOnly(*target, status))) {
+        return false;
+    }
+    std::string oldBytes;
+    if (exists) {
+        auto bytes = ReadProfileFile(*target);
+        if (!bytes) {
+            return false;
+        }
+        oldBytes = std::move(*bytes);
+    }
+    const ProfileEncoding encoding = DetectProfileEncoding(oldBytes);
+    const std::string oldText = DecodeProfileText(oldBytes);
+    // A UTF-16 file whose text does not survive the trip through the code page is left alone.
+    if (EncodeProfileText(oldText, encoding) != oldBytes) {
+        return false;
+    }
+    const std::string newText = WriteProfileValue(oldText, section, key, value);
+    if (exists && newText == oldText) {
+        return true;
+    }
+    const auto newBytes = EncodeProfileText(newText, encoding);
+    if (!newBytes) {
+        return false;
+    }
+    TempFile temp{DirectoryOf(*target), BaseNameOf(*target), exists ? 0600u : 0666u};
+    if (temp.valid()) {
+        return ReplaceThroughTempFile(temp, *target, *newBytes, exists ? &status : nullptr);
+    }
+    const bool directoryLocked = temp.creationError() == EACCES || temp.creationError() == EPERM;
+    return exists && directoryLocked && RewriteInPlace(*target, *newBytes, status.st_size);
+}

@@ -1,0 +1,14 @@
+// Reading and safely replacing the profile file on disk; the format itself lives in IniFile.h.
+#pragma once
+
+#include <optional>
+#include <string>
+
+// The file's bytes; nullopt when it is absent, unreadable, or not a regular file (a directory, FIFO or device
+// reads as absent without blocking).
+std::optional<std::string> ReadProfileFile(const std::string& path);
+// The file's text in the system code page: UTF-16 files converted, others as they are; empty when absent.
+std::string ReadProfileText(const std::string& path);
+// Stores one value. The old file stays byte-identical and the result is false whenever anything fails.
+bool StoreProfileValue(const std::string& path, const std::string& section, const std::string& key,
+                       const std::string& value);
