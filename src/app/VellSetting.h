@@ -7,3 +7,7 @@
 extern std::string g_strAppDir;
 // g_strAppDir + "/Option.ini"; defined with the settings operations that read it.
 extern std::string g_strIniPath;
+
+// The process's working directory exactly as getcwd reports it, of any length; "" when it cannot be
+// determined.
+std::string QueryCurrentDirectory();
