@@ -34,7 +34,10 @@ std::string ReplaceEscape(const std::string& text, char escape, char replacement
 } // namespace
 
 std::string UnescapeProfileValue(const std::string& text) {
-    const CodePage codePage = SystemCodePage();
+    return UnescapeProfileValue(text, SystemCodePage());
+}
+
+std::string UnescapeProfileValue(const std::string& text, CodePage codePage) {
     std::string result = ReplaceEscape(text, 'n', '\n', codePage);
     result = ReplaceEscape(result, 't', '\t', codePage);
     result = ReplaceEscape(result, 'r', '\r', codePage);

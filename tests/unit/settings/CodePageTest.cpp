@@ -1,0 +1,87 @@
+// Character stepping in each supported code page, with the code page given explicitly.
+#include "settings/CodePage.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The lengths of the characters a walk from the start meets.
+std::vector<std::size_t> Walk(std::string_view text, CodePage codePage) {
+    std::vector<std::size_t> lengths;
+    for (std::size_t pos = 0; pos < text.size();) {
+        const std::size_t length = CharLength(text, pos, codePage);
+        lengths.push_back(length);
+        pos += length;
+    }
+    return lengths;
+}
+
+struct WalkCase {
+    const char* name;
+    CodePage codePage;
+    std::string text;
+    std::vector<std::size_t> lengths;
+};
+
+class CharacterWalk : public testing::TestWithParam<WalkCase> {};
+
+TEST_P(CharacterWalk, StepsWholeCharacters) {
+    EXPECT_EQ(Walk(GetParam().text, GetParam().codePage), GetParam().lengths);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CodePages, CharacterWalk,
+    testing::Values(
+        WalkCase{"SingleByteHighBytes", CodePage::SingleByte, "\x95\x5C\xFF", {1, 1, 1}},
+        WalkCase{"GbkLeadTakesBackslash", CodePage::Gbk, "\x95\x5C", {2}},
+        WalkCase{"GbkSecondBackslashIsReal", CodePage::Gbk, "\x95\x95\x5C", {2, 1}},
+        WalkCase{"GbkLeadTakesDot", CodePage::Gbk, "name\x81.exe", {1, 1, 1, 1, 2, 1, 1, 1}},
+        WalkCase{"GbkLeadTakesAnyByte", CodePage::Gbk, std::string("\x81\0a", 3), {2, 1}},
+        WalkCase{"GbkTrailingLeadByteAlone", CodePage::Gbk, "ab\x95", {1, 1, 1}},
+        WalkCase{"Gb18030FourByteForm", CodePage::Gbk, "\x81\x30\x81\x30\\", {4, 1}},
+        WalkCase{"Gb18030CutFourByteForm", CodePage::Gbk, "\x81\x30\x81", {2, 1}},
+        WalkCase{"GbkAsciiSingle", CodePage::Gbk, "a\\", {1, 1}},
+        WalkCase{"Big5LeadTakesBackslash", CodePage::Big5, "\xA5\x5C\\", {2, 1}},
+        WalkCase{"Big5TrailingLead", CodePage::Big5, "\xA5", {1}},
+        WalkCase{"ShiftJisLeadTakesBackslash", CodePage::ShiftJis, "\x95\x5C\\", {2, 1}},
+        WalkCase{"ShiftJisUpperLeadRange", CodePage::ShiftJis, "\xE0\x5C", {2}},
+        WalkCase{"ShiftJisKatakanaSingle", CodePage::ShiftJis, "\xB1\x5C", {1, 1}},
+        WalkCase{"ShiftJisA0IsNoLead", CodePage::ShiftJis, "\xA0\x5C", {1, 1}},
+        WalkCase{"UhcLeadTakesByte", CodePage::Uhc, "\x81\x5C\\", {2, 1}},
+        WalkCase{"Utf8TwoThreeFour", CodePage::Utf8, "\xC3\x96\xE4\xB8\xAD\xF0\x9F\x98\x80", {2, 3, 4}},
+        WalkCase{"Utf8BrokenSequenceByteWise", CodePage::Utf8, "\xE4\x5Cn", {1, 1, 1}},
+        WalkCase{"Utf8CutSequenceByteWise", CodePage::Utf8, "\xE4\xB8", {1, 1}},
+        WalkCase{"Utf8StrayContinuation", CodePage::Utf8, "\x80\\", {1, 1}}),
+    [](const testing::TestParamInfo<WalkCase>& info) { return std::string{info.param.name}; });
+
+struct CharsetCase {
+    const char* charset;
+    CodePage codePage;
+};
+
+class CharsetName : public testing::TestWithParam<CharsetCase> {};
+
+TEST_P(CharsetName, MapsToItsCodePage) {
+    EXPECT_EQ(CodePageFromCharset(GetParam().charset), GetParam().codePage);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CodePages, CharsetName,
+    testing::Values(CharsetCase{"UTF-8", CodePage::Utf8}, CharsetCase{"utf8", CodePage::Utf8},
+                    CharsetCase{"GBK", CodePage::Gbk}, CharsetCase{"GB18030", CodePage::Gbk},
+                    CharsetCase{"GB2312", CodePage::Gbk}, CharsetCase{"BIG5", CodePage::Big5},
+                    CharsetCase{"BIG5-HKSCS", CodePage::Big5}, CharsetCase{"SHIFT_JIS", CodePage::ShiftJis},
+                    CharsetCase{"CP932", CodePage::ShiftJis}, CharsetCase{"EUC-KR", CodePage::Uhc},
+                    CharsetCase{"CP949", CodePage::Uhc}, CharsetCase{"ANSI_X3.4-1968", CodePage::SingleByte},
+                    CharsetCase{"ISO-8859-1", CodePage::SingleByte}),
+    [](const testing::TestParamInfo<CharsetCase>& info) {
+        std::string name;
+        for (const char c : std::string{info.param.charset}) {
+            name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+        }
+        return name;
+    });
+
+} // namespace

@@ -1,0 +1,97 @@
+// The port and baud lists, the stored-port rule, the address forms, and loading and saving "COMM".
+#include "settings/CommSettings.h"
+
+#include "TempDir.h"
+#include "settings/Profile.h"
+
+#include <gtest/gtest.h>
+#include <string>
+
+namespace {
+
+TEST(PortList, HasThirtyEntriesInDeviceNamespaceFromTen) {
+    const auto ports = BuildPortList();
+    ASSERT_EQ(ports.size(), 30u);
+    EXPECT_EQ(ports[0], "COM1");
+    EXPECT_EQ(ports[8], "COM9");
+    EXPECT_EQ(ports[9], "\\\\.\\COM10");
+    EXPECT_EQ(ports[29], "\\\\.\\COM30");
+}
+
+TEST(BaudList, IsTheFixedTable) {
+    const std::vector<std::string> expected{"2400", "4800", "9600", "19200", "38400", "57600", "115200"};
+    EXPECT_EQ(std::vector<std::string>(kBaudList.begin(), kBaudList.end()), expected);
+}
+
+struct PortCase {
+    const char* name;
+    std::string stored;
+    int index;
+};
+
+class StoredPort : public testing::TestWithParam<PortCase> {};
+
+TEST_P(StoredPort, SelectsTheEntryTheListWould) {
+    EXPECT_EQ(FindPortIndex(BuildPortList(), GetParam().stored), GetParam().index);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, StoredPort,
+    testing::Values(PortCase{"Com1SelectsIndex0", "COM1", 0}, PortCase{"Com5SelectsIndex4", "COM5", 4},
+                    PortCase{"LowerCaseCom3SelectsIndex2", "com3", 2},
+                    PortCase{"BareComSelectsCom2", "COM", 1}, PortCase{"Lpt1SelectsCom2", "LPT1", 1},
+                    PortCase{"DeviceCom12SelectsIndex11", "\\\\.\\COM12", 11},
+                    PortCase{"EmptySelectsCom2", "", 1}, PortCase{"DeviceCom1SelectsCom10", "\\\\.\\COM1", 9},
+                    PortCase{"DeviceCom30SelectsLast", "\\\\.\\com30", 29},
+                    PortCase{"LongerThanEntrySelectsCom2", "COM11", 1}),
+    [](const testing::TestParamInfo<PortCase>& info) { return std::string{info.param.name}; });
+
+TEST(Address, TextAndValueKeepTheOctetOrder) {
+    const std::array<int, 4> ip{192, 168, 2, 10};
+    EXPECT_EQ(FormatAddress(ip), "192.168.2.10");
+    EXPECT_EQ(AddressValue(ip), 0xC0A8020Au);
+    EXPECT_EQ(AddressOctets(0xC0A8020Au), ip);
+    EXPECT_EQ(AddressOctets(0x01020304u), (std::array<int, 4>{1, 2, 3, 4}));
+    EXPECT_EQ(FormatAddress({300, -1, 0, 255}), "300.-1.0.255");
+}
+
+class CommSettingsFile : public testing::Test {
+protected:
+    void SetUp() override { g_strIniPath = m_dir.file("Option.ini"); }
+    void TearDown() override { g_strIniPath.clear(); }
+    TempDir m_dir;
+};
+
+TEST_F(CommSettingsFile, NoFileLoadsDefaultsAndSavesThemExactly) {
+    const CommSettings loaded = LoadCommSettings();
+    EXPECT_EQ(loaded.port, "COM1");
+    EXPECT_EQ(loaded.baudIndex, 2);
+    EXPECT_STREQ(kBaudList[static_cast<std::size_t>(loaded.baudIndex)], "9600");
+    EXPECT_EQ(FormatAddress(loaded.ip), "192.168.2.10");
+    SaveCommSettings(loaded);
+    EXPECT_EQ(ReadBytes(g_strIniPath),
+              "[COMM]\r\nPort=COM1\r\nBaud=2\r\nIP1=192\r\nIP2=168\r\nIP3=2\r\nIP4=10\r\n");
+}
+
+TEST_F(CommSettingsFile, SavedSettingsLoadBack) {
+    CommSettings settings;
+    settings.port = "\\\\.\\COM17";
+    settings.baudIndex = -1;
+    settings.ip = {10, 0, 0, 254};
+    SaveCommSettings(settings);
+    const CommSettings loaded = LoadCommSettings();
+    EXPECT_EQ(loaded.port, settings.port);
+    EXPECT_EQ(loaded.baudIndex, -1);
+    EXPECT_EQ(loaded.ip, settings.ip);
+}
+
+TEST_F(CommSettingsFile, SaveEditsAnExistingFileInPlace) {
+    WriteBytes(g_strIniPath, "; mine\n[COMM]\nIP4=10\nPort=COM1\n[Other]\nx=1\n");
+    CommSettings settings;
+    settings.port = "COM3";
+    SaveCommSettings(settings);
+    EXPECT_EQ(ReadBytes(g_strIniPath),
+              "; mine\n[COMM]\nIP4=10\nPort=COM3\nBaud=2\r\nIP1=192\r\nIP2=168\r\nIP3=2\r\n[Other]\nx=1\n");
+}
+
+} // namespace
