@@ -1,0 +1,476 @@
+// End to end: the real VellSetting with the real port link library and devsim, driven by keys on a real X
+// server.
+#include "settings/CommSettings.h"
+#include "settings/Profile.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QThread>
+#include <chrono>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <optional>
+#include <signal.h>
+#include <string>
+
+namespace {
+
+using namespace std::chrono_literals;
+constexpr std::chrono::milliseconds kStartBound{20s};
+constexpr std::chrono::milliseconds kStepBound{10s};
+constexpr std::chrono::milliseconds kPoll{50ms};
+
+struct ToolResult {
+    int exitCode = -1;
+    QString output;
+};
+
+// Runs a short-lived tool to its end, within a bound.
+ToolResult RunTool(const QString& program, const QStringList& arguments,
+                   const QProcessEnvironment& environment) {
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    if (!process.waitForFinished(static_cast<int>(kStepBound.count()))) {
+        process.kill();
+        process.waitForFinished();
+        return {};
+    }
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromLocal8Bit(process.readAllStandardOutput())};
+}
+
+template <typename Condition>
+bool WaitFor(Condition condition, std::chrono::milliseconds bound) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > bound.count()) {
+            return false;
+        }
+        QThread::msleep(static_cast<unsigned long>(kPoll.count()));
+    }
+    return true;
+}
+
+// One virtual X server for the whole run; tests skip when none can be started.
+class XvfbEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+        s_xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
+        if (xvfb.isEmpty() || s_xdotool.isEmpty()) {
+            s_skipReason = "Xvfb or xdotool is not installed (scripts/install-deps brings both)";
+            return;
+        }
+        // -displayfd 1: the server picks a free display and prints its number once it accepts clients.
+        m_server.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                              QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
+                              QStringLiteral("tcp")});
+        QByteArray number;
+        const bool ready = WaitFor(
+            [&] {
+                m_server.waitForReadyRead(static_cast<int>(kPoll.count()));
+                number += m_server.readAllStandardOutput();
+                return number.contains('\n') || m_server.state() == QProcess::NotRunning;
+            },
+            kStartBound);
+        if (!ready || !number.contains('\n')) {
+            s_skipReason = "Xvfb did not start: " + m_server.readAllStandardError().toStdString();
+            return;
+        }
+        s_display = QStringLiteral(":") + QString::fromLatin1(number.trimmed());
+    }
+    void TearDown() override {
+        if (m_server.state() != QProcess::NotRunning) {
+            m_server.terminate();
+            if (!m_server.waitForFinished(static_cast<int>(kStepBound.count()))) {
+                m_server.kill();
+                m_server.waitForFinished();
+            }
+        }
+    }
+
+    static inline QString s_display;
+    static inline QString s_xdotool;
+    static inline std::string s_skipReason;
+
+private:
+    QProcess m_server;
+};
+
+[[maybe_unused]] const auto* const g_xvfb = ::testing::AddGlobalTestEnvironment(new XvfbEnvironment);
+
+// The simulated display on a pseudo-terminal; its output is complete once it has been stopped.
+class DevSim {
+public:
+    explicit DevSim(const QString& linkPath) {
+        m_process.start(QStringLiteral(DEVSIM_EXE), {QStringLiteral("--link"), linkPath});
+        WaitFor(
+            [&] {
+                m_process.waitForReadyRead(static_cast<int>(kPoll.count()));
+                m_output += m_process.readAllStandardOutput();
+                return m_output.contains('\n') || m_process.state() == QProcess::NotRunning;
+            },
+            kStartBound);
+        if (m_output.contains('\n')) {
+            m_device = QString::fromLocal8Bit(m_output.left(m_output.indexOf('\n')).trimmed());
+        }
+    }
+    ~DevSim() { Stop(); }
+    DevSim(const DevSim&) = delete;
+    DevSim& operator=(const DevSim&) = delete;
+
+    // The terminal path devsim printed first; "" when it did not start.
+    QString Device() const { return m_device; }
+
+    // The event lines it printed so far, whitespace-normalised.
+    QStringList Lines() {
+        m_output += m_process.readAllStandardOutput();
+        QStringList lines;
+        const QList<QByteArray> raw = m_output.split('\n');
+        for (qsizetype i = 1; i < raw.size(); ++i) {
+            const QString line = QString::fromLocal8Bit(raw[i]).simplified();
+            if (!line.isEmpty()) {
+                lines << line;
+            }
+        }
+        return lines;
+    }
+
+    bool WaitForLines(qsizetype count) {
+        return WaitFor(
+            [&] {
+                m_process.waitForReadyRead(static_cast<int>(kPoll.count()));
+                return Lines().size() >= count;
+            },
+            kStepBound);
+    }
+
+    QStringList Stop() {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.terminate();
+            if (!m_process.waitForFinished(static_cast<int>(kStepBound.count()))) {
+                m_process.kill();
+                m_process.waitForFinished();
+            }
+        }
+        return Lines();
+    }
+
+private:
+    QProcess m_process;
+    QByteArray m_output;
+    QString m_device;
+};
+
+QByteArray ReadBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void WriteBytes(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+QByteArray IniText(const std::string& port, int baudIndex) {
+    return QByteArray("[COMM]\r\nPort=") + QByteArray::fromStdString(port) +
+           "\r\nBaud=" + QByteArray::number(baudIndex) + "\r\nIP1=10\r\nIP2=0\r\nIP3=0\r\nIP4=5\r\n";
+}
+
+std::string DevsimLine(bool on, int baudIndex) {
+    return std::string("screen saver ") + (on ? "ON" : "OFF") + " (" +
+           kBaudList.at(static_cast<std::size_t>(baudIndex)) + " 8N1)";
+}
+
+// One run of the program in a working folder of the test's own, with every COM name mapped to devsim.
+class AppRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!XvfbEnvironment::s_skipReason.empty()) {
+            GTEST_SKIP() << XvfbEnvironment::s_skipReason;
+        }
+        ASSERT_TRUE(m_temp.isValid());
+        m_work = m_temp.filePath(QStringLiteral("work"));
+        ASSERT_TRUE(QDir().mkpath(m_work));
+        ASSERT_TRUE(QDir().mkpath(m_temp.filePath(QStringLiteral("home/.config"))));
+        m_devsim.emplace(m_temp.filePath(QStringLiteral("display.tty")));
+        ASSERT_FALSE(m_devsim->Device().isEmpty()) << "devsim printed no terminal path";
+    }
+
+    void TearDown() override {
+        if (m_program.state() != QProcess::NotRunning) {
+            m_program.kill();
+            m_program.waitForFinished();
+        }
+    }
+
+    QProcessEnvironment Environment() const {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DISPLAY"), XvfbEnvironment::s_display);
+        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        environment.insert(QStringLiteral("HOME"), m_temp.filePath(QStringLiteral("home")));
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"),
+                           m_temp.filePath(QStringLiteral("home/.config")));
+        environment.insert(QStringLiteral("PATH"),
+                           m_temp.path() + QStringLiteral(":") + environment.value("PATH"));
+        for (int n = 1; n <= 30; ++n) {
+            environment.insert(QStringLiteral("VELLPORT_COM%1").arg(n), m_devsim->Device());
+        }
+        return environment;
+    }
+
+    QString IniPath() const { return m_work + QStringLiteral("/Option.ini"); }
+
+    // Starts the program and waits until its window is visible and has the keyboard.
+    void Start(const QString& program = QStringLiteral(VELLSETTING_EXE)) {
+        m_program.setWorkingDirectory(m_work);
+        m_program.setProcessEnvironment(Environment());
+        m_program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QElapsedTimer timer;
+        timer.start();
+        m_program.start(program, {});
+        ASSERT_TRUE(m_program.waitForStarted(static_cast<int>(kStepBound.count())));
+        const QString pid = QString::number(m_program.processId());
+        const bool shown = WaitFor(
+            [&] {
+                const ToolResult found = Xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                                  QStringLiteral("--pid"), pid});
+                m_window = found.output.section(QLatin1Char('\n'), 0, 0).trimmed();
+                return !m_window.isEmpty() || m_program.state() == QProcess::NotRunning;
+            },
+            kStartBound);
+        ASSERT_TRUE(shown && !m_window.isEmpty()) << "no visible window";
+        std::printf("VellSetting window shown %lld ms after start\n",
+                    static_cast<long long>(timer.elapsed()));
+        ASSERT_EQ(Xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), m_window}).exitCode, 0);
+    }
+
+    void Keys(const QStringList& keys) {
+        QStringList arguments{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("30")};
+        ASSERT_EQ(Xdotool(arguments + keys).exitCode, 0) << keys.join(' ').toStdString();
+    }
+
+    // Waits for the program's end; its exit status, or -1 when a signal ended it.
+    int Finish() {
+        if (!m_program.waitForFinished(static_cast<int>(kStepBound.count()))) {
+            return -2;
+        }
+        return m_program.exitStatus() == QProcess::NormalExit ? m_program.exitCode() : -1;
+    }
+
+    ToolResult Xdotool(const QStringList& arguments) const {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DISPLAY"), XvfbEnvironment::s_display);
+        return RunTool(XvfbEnvironment::s_xdotool, arguments, environment);
+    }
+
+    // The colour "#RRGGBB" of one pixel of the window.
+    QString PixelColour(int x, int y) const {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DISPLAY"), XvfbEnvironment::s_display);
+        const ToolResult pixel = RunTool(QStringLiteral("import"),
+                                         {QStringLiteral("-window"), m_window, QStringLiteral("-crop"),
+                                          QStringLiteral("1x1+%1+%2").arg(x).arg(y),
+                                          QStringLiteral("+repage"), QStringLiteral("txt:-")},
+                                         environment);
+        const QRegularExpressionMatch match =
+            QRegularExpression(QStringLiteral("#[0-9A-Fa-f]{6}")).match(pixel.output);
+        return match.hasMatch() ? match.captured(0).toUpper() : QString();
+    }
+
+    QTemporaryDir m_temp;
+    QString m_work;
+    std::optional<DevSim> m_devsim;
+    QProcess m_program;
+    QString m_window;
+};
+
+std::string Port(const QString& ini) {
+    return IniReadString(kCommSection, "Port", "?", ini.toStdString());
+}
+int Baud(const QString& ini) {
+    return IniReadInt(kCommSection, "Baud", -99, ini.toStdString());
+}
+
+// ---- The operator's run: keys reach the device at the rate in force, the choices are saved.
+
+struct KeyboardRow {
+    const char* name;
+    std::string storedPort; // "": no settings file
+    int storedBaud;
+    QStringList keysInBaudList; // pressed while the baud list has the focus
+    std::string savedPort;
+    int savedBaud;
+};
+
+class KeyboardRun : public AppRun, public ::testing::WithParamInterface<KeyboardRow> {};
+
+TEST_P(KeyboardRun, OpenAndCloseReachTheDeviceAndTheChoiceIsSaved) {
+    const KeyboardRow& row = GetParam();
+    if (!row.storedPort.empty()) {
+        WriteBytes(IniPath(), IniText(row.storedPort, row.storedBaud));
+    }
+    Start();
+    // Focus starts in the port list; Tab to the baud list, then to "Open" and "Close".
+    Keys(QStringList{QStringLiteral("Tab")} + row.keysInBaudList +
+         QStringList{QStringLiteral("Tab"), QStringLiteral("space"), QStringLiteral("Tab"),
+                     QStringLiteral("space")});
+    ASSERT_TRUE(m_devsim->WaitForLines(2)) << m_devsim->Lines().join('|').toStdString();
+    Keys({QStringLiteral("Escape")});
+    EXPECT_EQ(Finish(), 0);
+
+    const QStringList lines = m_devsim->Stop();
+    ASSERT_EQ(lines.size(), 2) << lines.join('|').toStdString();
+    EXPECT_EQ(lines[0].toStdString(), DevsimLine(true, row.savedBaud));
+    EXPECT_EQ(lines[1].toStdString(), DevsimLine(false, row.savedBaud));
+    EXPECT_EQ(Port(IniPath()), row.savedPort);
+    EXPECT_EQ(Baud(IniPath()), row.savedBaud);
+    // The address is written back as stored, or as its defaults on a first run.
+    const bool stored = !row.storedPort.empty();
+    EXPECT_EQ(IniReadInt(kCommSection, "IP1", -1, IniPath().toStdString()), stored ? 10 : 192);
+    EXPECT_EQ(IniReadInt(kCommSection, "IP4", -1, IniPath().toStdString()), stored ? 5 : 10);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    App, KeyboardRun,
+    ::testing::Values(KeyboardRow{"StoredRate38400OnCom3", "COM3", 4, {}, "COM3", 4},
+                      KeyboardRow{
+                          "DownInTheBaudListChooses57600", "COM3", 4, {QStringLiteral("Down")}, "COM3", 5},
+                      KeyboardRow{"DeviceNamespacePortCom12", "\\\\.\\COM12", 6, {}, "\\\\.\\COM12", 6},
+                      KeyboardRow{"FirstRunWithoutSettingsFileUsesCom1At9600", "", -1, {}, "COM1", 2}),
+    [](const ::testing::TestParamInfo<KeyboardRow>& info) { return std::string(info.param.name); });
+
+// ---- Signals: the closing ones save like "Exit", SIGKILL loses the run's choices.
+
+struct SignalRow {
+    const char* name;
+    int signalNumber;
+    bool saves;
+};
+
+class SignalRun : public AppRun, public ::testing::WithParamInterface<SignalRow> {};
+
+TEST_P(SignalRun, SettingsAreSavedOnlyWhenTheWindowCanClose) {
+    const SignalRow& row = GetParam();
+    const QByteArray stored = IniText("COM3", 4);
+    WriteBytes(IniPath(), stored);
+    Start();
+    // Choose 57600 and press "Open": the device's line proves the choice has been made before the signal.
+    Keys({QStringLiteral("Tab"), QStringLiteral("Down"), QStringLiteral("Tab"), QStringLiteral("space")});
+    ASSERT_TRUE(m_devsim->WaitForLines(1));
+    ASSERT_EQ(m_devsim->Lines().value(0).toStdString(), DevsimLine(true, 5));
+
+    ASSERT_EQ(::kill(static_cast<pid_t>(m_program.processId()), row.signalNumber), 0);
+    if (row.saves) {
+        EXPECT_EQ(Finish(), 0);
+        EXPECT_EQ(Port(IniPath()), "COM3");
+        EXPECT_EQ(Baud(IniPath()), 5);
+    } else {
+        EXPECT_EQ(Finish(), -1);
+        EXPECT_EQ(ReadBytes(IniPath()), stored);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(App, SignalRun,
+                         ::testing::Values(SignalRow{"SigtermSaves", SIGTERM, true},
+                                           SignalRow{"SigintSaves", SIGINT, true},
+                                           SignalRow{"SighupSaves", SIGHUP, true},
+                                           SignalRow{"SigkillLeavesTheFileAsItWas", SIGKILL, false}),
+                         [](const ::testing::TestParamInfo<SignalRow>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// ---- The working folder.
+
+TEST_F(AppRun, WorkingFolderLongerThan260BytesHoldsTheSettingsFile) {
+    const QString segment(60, QLatin1Char('d'));
+    for (int level = 0; level < 5; ++level) {
+        m_work += QLatin1Char('/') + segment;
+    }
+    ASSERT_GT(m_work.toLocal8Bit().size(), 260);
+    ASSERT_TRUE(QDir().mkpath(m_work));
+    const bool rootFileBefore = QFile::exists(QStringLiteral("/Option.ini"));
+
+    Start();
+    Keys({QStringLiteral("Escape")});
+    EXPECT_EQ(Finish(), 0);
+    EXPECT_EQ(Port(IniPath()), "COM1");
+    EXPECT_EQ(Baud(IniPath()), 2);
+    if (!rootFileBefore) {
+        EXPECT_FALSE(QFile::exists(QStringLiteral("/Option.ini")));
+    }
+}
+
+// ---- The skin: applied when it is a readable style sheet, ignored otherwise; the window shows either way.
+
+struct SkinRow {
+    const char* name;
+    std::optional<QByteArray> skin; // nothing: no skin file
+    bool applied;
+};
+
+class SkinRun : public AppRun, public ::testing::WithParamInterface<SkinRow> {};
+
+QByteArray ShippedSkin() {
+    return ReadBytes(QStringLiteral(VELL_SKIN_FILE));
+}
+
+TEST_P(SkinRun, WindowShowsWithOrWithoutTheSkin) {
+    const SkinRow& row = GetParam();
+    if (row.skin) {
+        WriteBytes(m_work + QStringLiteral("/XPCorona.ssk"), *row.skin);
+    }
+    Start();
+    // A corner of the dialog's own background, outside every control.
+    const QString background = PixelColour(2, 2);
+    Keys({QStringLiteral("Escape")});
+    EXPECT_EQ(Finish(), 0);
+    EXPECT_EQ(background == QStringLiteral("#ECE9D8"), row.applied) << background.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    App, SkinRun,
+    ::testing::Values(
+        SkinRow{"ShippedSkinIsApplied", ShippedSkin(), true}, SkinRow{"NoSkinFile", std::nullopt, false},
+        SkinRow{"NotUtf8IsIgnored",
+                QByteArray("QDialog { background: #ece9d8; } ") + QByteArray("\xff\xfe\x80"), false},
+        SkinRow{"GarbageTextStillShowsTheWindow", QByteArray("}}}{{ not a style sheet ;;; @@@"), false},
+        SkinRow{"EmptyFile", QByteArray(), false}),
+    [](const ::testing::TestParamInfo<SkinRow>& info) { return std::string(info.param.name); });
+
+// ---- F1 opens the help page next to the program file at the window's topic.
+
+TEST_F(AppRun, F1OpensTheHelpPageAtTheWindowsAnchor) {
+    // A stand-in for the desktop's opener records what it was asked to show.
+    const QString opened = m_temp.filePath(QStringLiteral("opened.txt"));
+    const QString opener = m_temp.filePath(QStringLiteral("xdg-open"));
+    WriteBytes(opener, QByteArray("#!/bin/sh\nprintf '%s\\n' \"$@\" > '") + opened.toLocal8Bit() + "'\n");
+    ASSERT_TRUE(QFile::setPermissions(opener, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+
+    Start();
+    Keys({QStringLiteral("F1")});
+    ASSERT_TRUE(WaitFor([&] { return !ReadBytes(opened).isEmpty(); }, kStepBound))
+        << "the opener was not called";
+    Keys({QStringLiteral("Escape")});
+    EXPECT_EQ(Finish(), 0);
+    const QString url = QString::fromLocal8Bit(ReadBytes(opened)).trimmed();
+    const QString expected = QStringLiteral("file://") +
+                             QFileInfo(QStringLiteral(VELLSETTING_EXE)).absolutePath() +
+                             QStringLiteral("/VellSetting.html#IDD_SETTINGS");
+    EXPECT_EQ(url.toStdString(), expected.toStdString());
+}
+
+} // namespace
