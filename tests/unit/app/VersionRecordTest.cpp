@@ -36,6 +36,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BuiltFile{"file_version_2_does_not_show", VELL_PROBE_FILE2, "1.0.0.1"},
                       BuiltFile{"parts_in_decimal_without_leading_zeros", VELL_PROBE_WIDE, "2.10.0.300"},
                       BuiltFile{"stripped_program_keeps_record", VELL_PROBE_STRIPPED, "2.10.0.300"},
+                      BuiltFile{"elf32_object_with_record", VELL_RECORD_ELF32, "4.3.2.1"},
                       BuiltFile{"largest_parts_stay_unsigned", VELL_PROBE_MAX, "65535.65535.65535.65535"},
                       BuiltFile{"elf_without_record", VELL_PROBE_PLAIN, ""},
                       BuiltFile{"record_with_wrong_signature", VELL_PROBE_BADSIG, ""}),
