@@ -1,0 +1,47 @@
+// Port name parsing and device path resolution: pure functions, kept apart so they can be tested and fuzzed
+// alone.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vellport {
+
+constexpr int kFirstPort = 1;
+constexpr int kLastPort = 255;
+
+// The port number of "COM<n>" or "\\.\COM<n>" (any case, 1..255, no leading zeros), or nothing.
+std::optional<int> parsePortName(std::string_view name);
+
+// One line of a map file.
+struct MapLine {
+    enum class Kind { Skip, Entry, Malformed };
+    Kind kind = Kind::Skip;
+    int portNumber = 0;
+    std::string devicePath;
+};
+
+// Blank and '#' lines are skipped; "COM<n>=<absolute path>" (spaces around either side allowed) is an entry.
+MapLine parseMapLine(std::string_view line);
+
+// The fixed rule older Wine and Cygwin use: COM<n> is /dev/ttyS<n-1>.
+std::string fixedDevicePath(int portNumber);
+
+// Where the names may be mapped; a separate value so tests can point at their own files.
+struct MapSources {
+    std::string environmentValue; // VELLPORT_COM<n>, empty when unset
+    std::string userMapPath;
+    std::string systemMapPath;
+};
+
+// The map file paths for this process: $XDG_CONFIG_HOME (or ~/.config) and /etc, and VELLPORT_COM<n>.
+MapSources currentMapSources(int portNumber);
+
+// The first match of the environment value, the user map, the system map, or the fixed rule. Every malformed
+// line (and an environment value that is not an absolute path) is reported once through warn.
+std::string resolveDevicePath(int portNumber, const MapSources& sources,
+                              const std::function<void(const std::string&)>& warn);
+
+} // namespace vellport

@@ -1,0 +1,203 @@
+// Opens, configures and writes a serial device for SendData, never blocking past the caller's deadline.
+#include "SerialLink.h"
+
+#include "VellPortDll.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace vellport {
+namespace {
+
+constexpr std::chrono::microseconds kShortestDrainStep{100};
+constexpr std::chrono::microseconds kLongestDrainStep{2000};
+
+std::string systemReason(int error) {
+    return std::strerror(error);
+}
+
+std::string permissionReason() {
+    return "permission denied (add the user to the dialout group, uucp on some distributions, and log in "
+           "again)";
+}
+
+int remainingMilliseconds(SerialLink::Clock::time_point deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SerialLink::Clock::now());
+    return static_cast<int>(std::clamp<long long>(left.count(), 0, INT_MAX));
+}
+
+const char* fileKind(mode_t mode) {
+    if (S_ISREG(mode)) {
+        return "a regular file";
+    }
+    if (S_ISDIR(mode)) {
+        return "a directory";
+    }
+    if (S_ISFIFO(mode)) {
+        return "a FIFO";
+    }
+    if (S_ISSOCK(mode)) {
+        return "a socket";
+    }
+    return "a block device";
+}
+
+QSerialPort::Parity toQtParity(char parity) {
+    switch (parity) {
+    case 'E':
+        return QSerialPort::EvenParity;
+    case 'O':
+        return QSerialPort::OddParity;
+    case 'M':
+        return QSerialPort::MarkParity;
+    case 'S':
+        return QSerialPort::SpaceParity;
+    default:
+        return QSerialPort::NoParity;
+    }
+}
+
+QSerialPort::FlowControl toQtFlowControl(int flowControl) {
+    switch (flowControl) {
+    case 1:
+        return QSerialPort::HardwareControl;
+    case 2:
+        return QSerialPort::SoftwareControl;
+    default:
+        return QSerialPort::NoFlowControl;
+    }
+}
+
+} // namespace
+
+int SerialLink::open(const std::string& devicePath, const PortParams& params, std::string& reason) {
+    struct stat info {};
+    if (::stat(devicePath.c_str(), &info) != 0) {
+        const int error = errno;
+        if (error == EACCES) {
+            reason = permissionReason();
+            return VELLPORT_ERR_PERMISSION;
+        }
+        reason = error == ENOENT ? "no such device" : systemReason(error);
+        return VELLPORT_ERR_NO_DEVICE;
+    }
+    if (!S_ISCHR(info.st_mode)) {
+        reason = std::string("not a character device but ") + fileKind(info.st_mode) + ", refused";
+        return VELLPORT_ERR_NO_DEVICE;
+    }
+    // The real path gives by-id links and their target the same lock file name that other programs use.
+    const std::unique_ptr<char, decltype(&std::free)> realPath(::realpath(devicePath.c_str(), nullptr),
+                                                               &std::free);
+    m_port.setPortName(QString::fromLocal8Bit(realPath ? realPath.get() : devicePath.c_str()));
+    if (!m_port.open(QIODevice::WriteOnly)) {
+        return openFailure(devicePath, reason);
+    }
+    return applyParams(params, reason);
+}
+
+int SerialLink::openFailure(const std::string& devicePath, std::string& reason) const {
+    switch (m_port.error()) {
+    case QSerialPort::PermissionError:
+        // Qt reports a held lock file and a refused open() alike; only the latter is about the user's rights.
+        if (::access(devicePath.c_str(), W_OK) != 0 && errno == EACCES) {
+            reason = permissionReason();
+            return VELLPORT_ERR_PERMISSION;
+        }
+        reason = "port busy, held by another program (its lock file or exclusive open)";
+        return VELLPORT_ERR_BUSY;
+    case QSerialPort::DeviceNotFoundError:
+        reason = "no such device";
+        return VELLPORT_ERR_NO_DEVICE;
+    default:
+        reason = "cannot open: " + m_port.errorString().toStdString();
+        return VELLPORT_ERR_IO;
+    }
+}
+
+int SerialLink::applyParams(const PortParams& params, std::string& reason) {
+    const bool applied =
+        m_port.setBaudRate(params.baudRate) &&
+        m_port.setDataBits(static_cast<QSerialPort::DataBits>(params.dataBits)) &&
+        m_port.setParity(toQtParity(params.parity)) &&
+        m_port.setStopBits(params.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop) &&
+        m_port.setFlowControl(toQtFlowControl(params.flowControl));
+    if (!applied) {
+        reason = "cannot apply " + describeParams(params) + ": " + m_port.errorString().toStdString();
+        return VELLPORT_ERR_IO;
+    }
+    return VELLPORT_OK;
+}
+
+int SerialLink::write(const unsigned char* data, int count, Clock::time_point deadline, std::string& reason) {
+    // Written on the handle: QSerialPort's own write path needs an event dispatcher in the calling thread.
+    const int handle = static_cast<int>(m_port.handle());
+    int written = 0;
+    while (written < count) {
+        pollfd waiting{handle, POLLOUT, 0};
+        const int ready = ::poll(&waiting, 1, remainingMilliseconds(deadline));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready < 0) {
+            reason = "waiting to write: " + systemReason(errno);
+            return VELLPORT_ERR_IO;
+        }
+        if (ready == 0) {
+            reason = "timed out after writing " + std::to_string(written) + " of " + std::to_string(count) +
+                     " bytes, the rest discarded";
+            return VELLPORT_ERR_TIMEOUT;
+        }
+        const ssize_t result = ::write(handle, data + written, static_cast<std::size_t>(count - written));
+        if (result < 0 && (errno == EAGAIN || errno == EINTR)) {
+            continue;
+        }
+        if (result < 0) {
+            reason = "write failed after " + std::to_string(written) + " of " + std::to_string(count) +
+                     " bytes: " + systemReason(errno) + " (device closed or gone)";
+            return VELLPORT_ERR_IO;
+        }
+        written += static_cast<int>(result);
+    }
+    return VELLPORT_OK;
+}
+
+int SerialLink::drain(const PortParams& params, Clock::time_point deadline, std::string& reason) {
+    // Polling the output queue instead of tcdrain(), which can wait forever while flow control holds the
+    // line.
+    const int handle = static_cast<int>(m_port.handle());
+    const auto step = std::clamp(wireTime(params, 1), kShortestDrainStep, kLongestDrainStep);
+    for (;;) {
+        int queued = 0;
+        if (::ioctl(handle, TIOCOUTQ, &queued) != 0) {
+            reason = "cannot read the output queue: " + systemReason(errno);
+            return VELLPORT_ERR_IO;
+        }
+        if (queued == 0) {
+            return VELLPORT_OK;
+        }
+        const auto now = Clock::now();
+        if (now >= deadline) {
+            reason = "timed out with " + std::to_string(queued) + " bytes not yet sent, discarded";
+            return VELLPORT_ERR_TIMEOUT;
+        }
+        std::this_thread::sleep_for(std::min<Clock::duration>(step, deadline - now));
+    }
+}
+
+void SerialLink::discard() {
+    if (m_port.isOpen()) {
+        ::tcflush(static_cast<int>(m_port.handle()), TCOFLUSH);
+    }
+}
+
+} // namespace vellport
