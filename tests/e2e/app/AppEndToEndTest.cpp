@@ -287,8 +287,15 @@ protected:
                                           QStringLiteral("+repage"), QStringLiteral("txt:-")},
                                          environment);
         const QRegularExpressionMatch match =
-            QRegularExpression(QStringLiteral("#[0-9A-Fa-f]{6}")).match(pixel.output);
-        return match.hasMatch() ? match.captured(0).toUpper() : QString();
+            QRegularExpression(QStringLiteral("srgb\\((\\d+),(\\d+),(\\d+)\\)")).match(pixel.output);
+        if (!match.hasMatch()) {
+            return {};
+        }
+        return QStringLiteral("#%1%2%3")
+            .arg(match.captured(1).toInt(), 2, 16, QLatin1Char('0'))
+            .arg(match.captured(2).toInt(), 2, 16, QLatin1Char('0'))
+            .arg(match.captured(3).toInt(), 2, 16, QLatin1Char('0'))
+            .toUpper();
     }
 
     QTemporaryDir m_temp;
