@@ -1,0 +1,26 @@
+# Run by CPack after the .deb is built: removes the ldconfig postinst/postrm it generated, since our ldconfig trigger
+# already refreshes the loader cache, and rebuilds the package. Other maintainer scripts would be kept.
+foreach(deb IN LISTS CPACK_PACKAGE_FILES)
+    if(NOT deb MATCHES "\\.deb$")
+        continue()
+    endif()
+    set(tree "${deb}.tree")
+    file(REMOVE_RECURSE "${tree}")
+    execute_process(COMMAND dpkg-deb --raw-extract "${deb}" "${tree}" COMMAND_ERROR_IS_FATAL ANY)
+    foreach(script postinst postrm)
+        set(path "${tree}/DEBIAN/${script}")
+        if(EXISTS "${path}")
+            file(READ "${path}" body)
+            # Only the generated script, whose sole command is ldconfig; anything else is not ours to drop.
+            string(REGEX REPLACE "#[^\n]*\n|if \\[[^\n]*\n|[ \t]*ldconfig[ \t]*\n|fi[ \t]*\n|set -e[ \t]*\n|[ \t\n]" "" rest "${body}")
+            if(rest STREQUAL "")
+                file(REMOVE "${path}")
+            else()
+                message(WARNING "DropLdconfigScripts: ${script} does more than call ldconfig; kept")
+            endif()
+        endif()
+    endforeach()
+    execute_process(COMMAND dpkg-deb --root-owner-group -Zxz --build "${tree}" "${deb}"
+        OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+    file(REMOVE_RECURSE "${tree}")
+endforeach()
