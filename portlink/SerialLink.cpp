@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -102,7 +103,38 @@ int SerialLink::open(const std::string& devicePath, const PortParams& params, st
     if (!m_port.open(QIODevice::WriteOnly)) {
         return openFailure(devicePath, reason);
     }
-    return applyParams(params, reason);
+    if (const int code = applyParams(params, reason); code != VELLPORT_OK) {
+        return code;
+    }
+    return reopenKeepingSettings(devicePath, reason);
+}
+
+int SerialLink::reopenKeepingSettings(const std::string& devicePath, std::string& reason) {
+    // Qt puts back the settings it found at open when it closes. Reopening while ours are in force makes that
+    // a no-op, so the line keeps its rate between calls, as a Windows port does; a second descriptor holds
+    // the terminal (and its settings) open in between.
+    termios wanted{};
+    const int handle = static_cast<int>(m_port.handle());
+    if (::tcgetattr(handle, &wanted) != 0) {
+        reason = "cannot read the line settings: " + systemReason(errno);
+        return VELLPORT_ERR_IO;
+    }
+    const int keeper = ::fcntl(handle, F_DUPFD_CLOEXEC, 0);
+    if (keeper < 0) {
+        reason = "cannot duplicate the handle: " + systemReason(errno);
+        return VELLPORT_ERR_IO;
+    }
+    const std::unique_ptr<const int, void (*)(const int*)> keeperGuard(&keeper,
+                                                                       [](const int* fd) { ::close(*fd); });
+    m_port.close();
+    if (::tcsetattr(keeper, TCSANOW, &wanted) != 0) {
+        reason = "cannot set the line settings: " + systemReason(errno);
+        return VELLPORT_ERR_IO;
+    }
+    if (!m_port.open(QIODevice::WriteOnly)) {
+        return openFailure(devicePath, reason);
+    }
+    return VELLPORT_OK;
 }
 
 int SerialLink::openFailure(const std::string& devicePath, std::string& reason) const {

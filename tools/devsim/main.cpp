@@ -1,2 +1,335 @@
-// Placeholder until this piece is written.
-int main() { return 0; }
+// devsim: the display device simulated on a pseudo-terminal; prints each screen-saver command it receives.
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr unsigned char kCommandPrefix[] = {0x1B, 0x27, 0x0A};
+constexpr std::size_t kCommandSize = 4;
+// A command split across reads is completed within this time, or its bytes are reported as unknown.
+constexpr int kPartialCommandWaitMs = 200;
+
+volatile std::sig_atomic_t g_stopRequested = 0;
+
+void requestStop(int) {
+    g_stopRequested = 1;
+}
+
+struct Options {
+    std::string linkPath;
+    bool stuck = false;
+    bool json = false;
+};
+
+struct LineSettings {
+    long rate = 0;
+    int dataBits = 8;
+    char parity = 'N';
+    int stopBits = 1;
+};
+
+// Closes a descriptor when it goes out of scope.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// Removes the symbolic link on every way out, but only while it still points at our terminal.
+class LinkGuard {
+public:
+    LinkGuard(std::string linkPath, std::string target)
+        : m_linkPath(std::move(linkPath)), m_target(std::move(target)) {}
+    LinkGuard(const LinkGuard&) = delete;
+    LinkGuard& operator=(const LinkGuard&) = delete;
+    ~LinkGuard() {
+        if (m_linkPath.empty()) {
+            return;
+        }
+        std::vector<char> buffer(4096);
+        const ssize_t length = ::readlink(m_linkPath.c_str(), buffer.data(), buffer.size() - 1);
+        if (length > 0 && std::string_view(buffer.data(), static_cast<std::size_t>(length)) == m_target) {
+            ::unlink(m_linkPath.c_str());
+        }
+    }
+
+private:
+    std::string m_linkPath;
+    std::string m_target;
+};
+
+void printUsage(std::FILE* stream) {
+    std::fputs("usage: devsim [--link PATH] [--stuck] [--json]\n"
+               "  Simulates the display device on a pseudo-terminal and prints what it receives.\n"
+               "  --link PATH  create the symbolic link PATH to the terminal (removed on exit)\n"
+               "  --stuck      never read, so writers fill the line and time out\n"
+               "  --json       print one JSON object per line\n",
+               stream);
+}
+
+bool parseOptions(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--link" && i + 1 < argc) {
+            options.linkPath = argv[++i];
+        } else if (argument == "--stuck") {
+            options.stuck = true;
+        } else if (argument == "--json") {
+            options.json = true;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+long rateOf(speed_t speed) {
+    static const struct {
+        speed_t code;
+        long rate;
+    } kRates[] = {{B50, 50},           {B75, 75},           {B110, 110},         {B134, 134},
+                  {B150, 150},         {B200, 200},         {B300, 300},         {B600, 600},
+                  {B1200, 1200},       {B1800, 1800},       {B2400, 2400},       {B4800, 4800},
+                  {B9600, 9600},       {B19200, 19200},     {B38400, 38400},     {B57600, 57600},
+                  {B115200, 115200},   {B230400, 230400},   {B460800, 460800},   {B500000, 500000},
+                  {B576000, 576000},   {B921600, 921600},   {B1000000, 1000000}, {B1500000, 1500000},
+                  {B2000000, 2000000}, {B3000000, 3000000}, {B4000000, 4000000}};
+    for (const auto& entry : kRates) {
+        if (entry.code == speed) {
+            return entry.rate;
+        }
+    }
+    return 0;
+}
+
+LineSettings readLineSettings(int terminal) {
+    LineSettings settings;
+    termios attributes{};
+    if (::tcgetattr(terminal, &attributes) != 0) {
+        return settings;
+    }
+    settings.rate = rateOf(::cfgetospeed(&attributes));
+    switch (attributes.c_cflag & CSIZE) {
+    case CS5:
+        settings.dataBits = 5;
+        break;
+    case CS6:
+        settings.dataBits = 6;
+        break;
+    case CS7:
+        settings.dataBits = 7;
+        break;
+    default:
+        settings.dataBits = 8;
+        break;
+    }
+    if ((attributes.c_cflag & PARENB) == 0) {
+        settings.parity = 'N';
+    } else if ((attributes.c_cflag & CMSPAR) != 0) {
+        settings.parity = (attributes.c_cflag & PARODD) != 0 ? 'M' : 'S';
+    } else {
+        settings.parity = (attributes.c_cflag & PARODD) != 0 ? 'O' : 'E';
+    }
+    settings.stopBits = (attributes.c_cflag & CSTOPB) != 0 ? 2 : 1;
+    return settings;
+}
+
+std::string hexBytes(const unsigned char* bytes, std::size_t count) {
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) {
+        char byte[4];
+        std::snprintf(byte, sizeof byte, "%02X", bytes[i]);
+        if (!text.empty()) {
+            text += ' ';
+        }
+        text += byte;
+    }
+    return text;
+}
+
+// Every line is flushed at once: the tests read this output through a pipe.
+void printLine(const std::string& line) {
+    std::fputs(line.c_str(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+std::string jsonString(std::string_view text) {
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+        }
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+void printEvent(const Options& options, const char* event, const unsigned char* bytes, std::size_t count,
+                const LineSettings& settings) {
+    const std::string settingsText = std::to_string(settings.rate) + " " + std::to_string(settings.dataBits) +
+                                     settings.parity + std::to_string(settings.stopBits);
+    if (options.json) {
+        printLine(std::string("{\"event\":") + jsonString(event) + ",\"bytes\":" +
+                  jsonString(hexBytes(bytes, count)) + ",\"rate\":" + std::to_string(settings.rate) +
+                  ",\"dataBits\":" + std::to_string(settings.dataBits) + ",\"parity\":\"" + settings.parity +
+                  "\",\"stopBits\":" + std::to_string(settings.stopBits) + "}");
+    } else if (std::string_view(event) == "on") {
+        printLine("screen saver ON  (" + settingsText + ")");
+    } else if (std::string_view(event) == "off") {
+        printLine("screen saver OFF (" + settingsText + ")");
+    } else {
+        printLine("unknown " + hexBytes(bytes, count) + " (" + settingsText + ")");
+    }
+}
+
+// Reports every complete command and every run of other bytes; keeps a possible command's beginning pending.
+void reportPending(const Options& options, std::vector<unsigned char>& pending, const LineSettings& settings,
+                   bool flushAll) {
+    std::size_t start = 0;
+    std::size_t unknownStart = 0;
+    while (start < pending.size()) {
+        const std::size_t left = pending.size() - start;
+        const bool commandHere = left >= kCommandSize &&
+                                 std::memcmp(&pending[start], kCommandPrefix, sizeof kCommandPrefix) == 0 &&
+                                 (pending[start + 3] == 0x00 || pending[start + 3] == 0x01);
+        const bool beginningHere =
+            !flushAll && left < kCommandSize && std::memcmp(&pending[start], kCommandPrefix, left) == 0;
+        if (!commandHere && !beginningHere) {
+            ++start;
+            continue;
+        }
+        if (start > unknownStart) {
+            printEvent(options, "unknown", &pending[unknownStart], start - unknownStart, settings);
+        }
+        if (beginningHere) {
+            pending.erase(pending.begin(), pending.begin() + static_cast<long>(start));
+            return;
+        }
+        printEvent(options, pending[start + 3] == 0x01 ? "on" : "off", &pending[start], kCommandSize,
+                   settings);
+        start += kCommandSize;
+        unknownStart = start;
+    }
+    if (start > unknownStart) {
+        printEvent(options, "unknown", &pending[unknownStart], start - unknownStart, settings);
+    }
+    pending.clear();
+}
+
+bool makeRaw(int terminal) {
+    termios attributes{};
+    if (::tcgetattr(terminal, &attributes) != 0) {
+        return false;
+    }
+    ::cfmakeraw(&attributes);
+    ::cfsetispeed(&attributes, B9600);
+    ::cfsetospeed(&attributes, B9600);
+    attributes.c_cflag |= CLOCAL | CREAD;
+    return ::tcsetattr(terminal, TCSANOW, &attributes) == 0;
+}
+
+int run(const Options& options) {
+    const FileDescriptor master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (master.get() < 0 || ::grantpt(master.get()) != 0 || ::unlockpt(master.get()) != 0) {
+        std::fprintf(stderr, "devsim: cannot create a pseudo-terminal: %s\n", std::strerror(errno));
+        return 1;
+    }
+    const std::string terminalPath = ::ptsname(master.get());
+    // Our own open of the terminal side keeps its line settings alive between the writers' opens.
+    const FileDescriptor terminal(::open(terminalPath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (terminal.get() < 0 || !makeRaw(terminal.get()) || !makeRaw(master.get())) {
+        std::fprintf(stderr, "devsim: cannot set up %s: %s\n", terminalPath.c_str(), std::strerror(errno));
+        return 1;
+    }
+    if (!options.linkPath.empty()) {
+        struct stat existing {};
+        if (::lstat(options.linkPath.c_str(), &existing) == 0 && S_ISLNK(existing.st_mode)) {
+            ::unlink(options.linkPath.c_str()); // a link left by an earlier run that was killed
+        }
+        if (::symlink(terminalPath.c_str(), options.linkPath.c_str()) != 0) {
+            std::fprintf(stderr, "devsim: cannot create the link %s: %s\n", options.linkPath.c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
+    }
+    const LinkGuard linkGuard(options.linkPath, terminalPath);
+    const std::string shownPath = options.linkPath.empty() ? terminalPath : options.linkPath;
+    printLine(options.json ? "{\"event\":\"ready\",\"path\":" + jsonString(shownPath) + "}" : shownPath);
+
+    std::vector<unsigned char> pending;
+    LineSettings arrivalSettings;
+    sigset_t waitMask;
+    ::sigemptyset(&waitMask);
+    while (g_stopRequested == 0) {
+        pollfd waiting{master.get(), POLLIN, 0};
+        const timespec partialWait{0, kPartialCommandWaitMs * 1000000L};
+        // The stop signals are blocked everywhere but inside ppoll(), so none is missed between the checks.
+        const int ready =
+            ::ppoll(&waiting, options.stuck ? 0 : 1, pending.empty() ? nullptr : &partialWait, &waitMask);
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            std::fprintf(stderr, "devsim: poll: %s\n", std::strerror(errno));
+            return 1;
+        }
+        if (ready == 0) {
+            reportPending(options, pending, arrivalSettings, true);
+            continue;
+        }
+        unsigned char buffer[4096];
+        const ssize_t count = ::read(master.get(), buffer, sizeof buffer);
+        if (count <= 0) {
+            continue;
+        }
+        arrivalSettings = readLineSettings(terminal.get());
+        pending.insert(pending.end(), buffer, buffer + count);
+        reportPending(options, pending, arrivalSettings, false);
+    }
+    reportPending(options, pending, arrivalSettings, true);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!parseOptions(argc, argv, options)) {
+        printUsage(stderr);
+        return 2;
+    }
+    struct sigaction action {};
+    action.sa_handler = requestStop;
+    ::sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    sigset_t stopSignals;
+    ::sigemptyset(&stopSignals);
+    ::sigaddset(&stopSignals, SIGINT);
+    ::sigaddset(&stopSignals, SIGTERM);
+    ::sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
+    return run(options);
+}
