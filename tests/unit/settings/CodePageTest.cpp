@@ -2,6 +2,7 @@
 #include "settings/CodePage.h"
 
 #include <gtest/gtest.h>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,11 @@ struct WalkCase {
     std::vector<std::size_t> lengths;
 };
 
+// Failure messages show the row by its name.
+void PrintTo(const WalkCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
 class CharacterWalk : public testing::TestWithParam<WalkCase> {};
 
 TEST_P(CharacterWalk, StepsWholeCharacters) {
@@ -36,6 +42,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         WalkCase{"SingleByteHighBytes", CodePage::SingleByte, "\x95\x5C\xFF", {1, 1, 1}},
         WalkCase{"GbkLeadTakesBackslash", CodePage::Gbk, "\x95\x5C", {2}},
+        WalkCase{"GbkHighestLeadByte", CodePage::Gbk, "\xFE\x5C\xFF\x5C", {2, 1, 1}},
         WalkCase{"GbkSecondBackslashIsReal", CodePage::Gbk, "\x95\x95\x5C", {2, 1}},
         WalkCase{"GbkLeadTakesDot", CodePage::Gbk, "name\x81.exe", {1, 1, 1, 1, 2, 1, 1, 1}},
         WalkCase{"GbkLeadTakesAnyByte", CodePage::Gbk, std::string("\x81\0a", 3), {2, 1}},
@@ -60,6 +67,11 @@ struct CharsetCase {
     const char* charset;
     CodePage codePage;
 };
+
+// Failure messages show the row by its name.
+void PrintTo(const CharsetCase& row, std::ostream* out) {
+    *out << row.charset;
+}
 
 class CharsetName : public testing::TestWithParam<CharsetCase> {};
 

@@ -5,6 +5,7 @@
 #include "settings/Profile.h"
 
 #include <gtest/gtest.h>
+#include <ostream>
 #include <string>
 
 namespace {
@@ -28,6 +29,11 @@ struct PortCase {
     std::string stored;
     int index;
 };
+
+// Failure messages show the row by its name.
+void PrintTo(const PortCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class StoredPort : public testing::TestWithParam<PortCase> {};
 

@@ -2,6 +2,7 @@
 #include "settings/IniFile.h"
 
 #include <gtest/gtest.h>
+#include <ostream>
 #include <string>
 
 namespace {
@@ -11,6 +12,11 @@ struct IntCase {
     std::string stored; // the line after "Port", "<absent>" for no line
     int expected;
 };
+
+// Failure messages show the row by its name.
+void PrintTo(const IntCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class ProfileIntRead : public testing::TestWithParam<IntCase> {};
 

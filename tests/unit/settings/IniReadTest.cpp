@@ -2,6 +2,7 @@
 #include "settings/IniFile.h"
 
 #include <gtest/gtest.h>
+#include <ostream>
 #include <string>
 
 namespace {
@@ -13,6 +14,11 @@ struct ReadCase {
     std::string key;
     std::string expected; // "<default>" when the default must come back
 };
+
+// Failure messages show the row by its name.
+void PrintTo(const ReadCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class ProfileRead : public testing::TestWithParam<ReadCase> {};
 
@@ -85,6 +91,11 @@ struct DefaultCase {
     std::string def;
     std::string expected;
 };
+
+// Failure messages show the row by its name.
+void PrintTo(const DefaultCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class ProfileDefaultValue : public testing::TestWithParam<DefaultCase> {};
 

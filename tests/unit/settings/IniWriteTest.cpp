@@ -2,6 +2,7 @@
 #include "settings/IniFile.h"
 
 #include <gtest/gtest.h>
+#include <ostream>
 #include <string>
 
 namespace {
@@ -14,6 +15,11 @@ struct WriteCase {
     std::string value;
     std::string after;
 };
+
+// Failure messages show the row by its name.
+void PrintTo(const WriteCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class ProfileWrite : public testing::TestWithParam<WriteCase> {};
 
@@ -98,6 +104,11 @@ struct StorableCase {
     std::string value;
     bool storable;
 };
+
+// Failure messages show the row by its name.
+void PrintTo(const StorableCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class ProfileStorable : public testing::TestWithParam<StorableCase> {};
 

@@ -5,6 +5,7 @@
 #include "settings/CodePage.h"
 
 #include <gtest/gtest.h>
+#include <ostream>
 #include <string>
 
 namespace {
@@ -15,6 +16,11 @@ struct UnescapeCase {
     std::string stored;
     std::string expected;
 };
+
+// Failure messages show the row by its name.
+void PrintTo(const UnescapeCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class Unescape : public testing::TestWithParam<UnescapeCase> {};
 
