@@ -146,13 +146,16 @@ if grep -q "<launchable type=\"desktop-id\">$kAppId.desktop</launchable>" "$meta
 else
     fail "metainfo id or launchable does not match $kAppId"
 fi
-# The screenshot the metainfo points at is the one kept in the repository.
-shot=$(sed -n 's|.*<image>.*/\(docs/screenshots/[^<]*\)</image>.*|\1|p' "$metainfo")
-if [ -n "$shot" ] && [ -f "$source/$shot" ]; then
-    pass "metainfo screenshot $shot is in the repository"
-else
-    fail "metainfo screenshot '$shot' is not in the repository"
-fi
+# The screenshots the metainfo points at are the ones kept in the repository.
+shots=$(sed -n 's|.*<image>.*/\(docs/screenshots/[^<]*\)</image>.*|\1|p' "$metainfo")
+if [ -z "$shots" ]; then fail "metainfo has no screenshot from docs/screenshots"; fi
+for shot in $shots; do
+    if [ -f "$source/$shot" ]; then
+        pass "metainfo screenshot $shot is in the repository"
+    else
+        fail "metainfo screenshot $shot is not in the repository"
+    fi
+done
 
 # --- Running the staged program ------------------------------------------------------------------------------------
 proc_field() { sed -n "s/^$2:[[:space:]]*//p" "/proc/$1/status" 2>/dev/null; }
