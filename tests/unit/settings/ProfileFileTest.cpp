@@ -276,6 +276,16 @@ TEST_F(Utf16File, LittleEndianIsReadAndWrittenBackInItsEncoding) {
               Utf16("[COMM]\r\nBaud=6\r\nPort=C", true) + "\xD6\x00"s + Utf16("M3\r\n", true).substr(2));
 }
 
+TEST_F(Utf16File, TextTheCodePageCannotHoldIsNotRewritten) {
+    // In the plain C locale the Ö has no 8-bit form: rewriting would turn it into "?", so nothing is written.
+    std::setlocale(LC_ALL, "C");
+    const std::string bytes = Utf16("[COMM]\r\nPort=C", true) + "\xD6\x00"s + Utf16("M3\r\n", true).substr(2);
+    WriteBytes(m_ini, bytes);
+    EXPECT_EQ(IniReadString("COMM", "Port", "", m_ini), "C?M3");
+    EXPECT_FALSE(IniWriteInt("COMM", "Baud", 6, m_ini));
+    EXPECT_TRUE(ReadBytes(m_ini) == bytes);
+}
+
 TEST_F(Utf16File, BigEndianIsRead) {
     WriteBytes(m_ini, Utf16("[COMM]\nPort=COM4\n", false));
     EXPECT_EQ(IniReadString("COMM", "Port", "", m_ini), "COM4");
