@@ -106,10 +106,11 @@ int SerialLink::open(const std::string& devicePath, const PortParams& params, st
     if (const int code = applyParams(params, reason); code != VELLPORT_OK) {
         return code;
     }
-    return reopenKeepingSettings(devicePath, reason);
+    return reopenKeepingSettings(devicePath, params, reason);
 }
 
-int SerialLink::reopenKeepingSettings(const std::string& devicePath, std::string& reason) {
+int SerialLink::reopenKeepingSettings(const std::string& devicePath, const PortParams& params,
+                                      std::string& reason) {
     // Qt puts back the settings it found at open when it closes. Reopening while ours are in force makes that
     // a no-op, so the line keeps its rate between calls, as a Windows port does; a second descriptor holds
     // the terminal (and its settings) open in between.
@@ -131,10 +132,16 @@ int SerialLink::reopenKeepingSettings(const std::string& devicePath, std::string
         reason = "cannot set the line settings: " + systemReason(errno);
         return VELLPORT_ERR_IO;
     }
+    // Qt applies the settings it holds while opening and refuses a pseudo-terminal that cannot take 7 bits or
+    // parity, so it opens with the plain ones and ours follow, as after the first opening.
+    m_port.setDataBits(QSerialPort::Data8);
+    m_port.setParity(QSerialPort::NoParity);
+    m_port.setStopBits(QSerialPort::OneStop);
+    m_port.setFlowControl(QSerialPort::NoFlowControl);
     if (!m_port.open(QIODevice::WriteOnly)) {
         return openFailure(devicePath, reason);
     }
-    return VELLPORT_OK;
+    return applyParams(params, reason);
 }
 
 int SerialLink::openFailure(const std::string& devicePath, std::string& reason) const {
@@ -157,14 +164,21 @@ int SerialLink::openFailure(const std::string& devicePath, std::string& reason) 
 }
 
 int SerialLink::applyParams(const PortParams& params, std::string& reason) {
-    const bool applied =
-        m_port.setBaudRate(params.baudRate) &&
-        m_port.setDataBits(static_cast<QSerialPort::DataBits>(params.dataBits)) &&
-        m_port.setParity(toQtParity(params.parity)) &&
-        m_port.setStopBits(params.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop) &&
-        m_port.setFlowControl(toQtFlowControl(params.flowControl));
-    if (!applied) {
-        reason = "cannot apply " + describeParams(params) + ": " + m_port.errorString().toStdString();
+    const char* failed = nullptr;
+    if (!m_port.setBaudRate(params.baudRate)) {
+        failed = "the baud rate";
+    } else if (!m_port.setDataBits(static_cast<QSerialPort::DataBits>(params.dataBits))) {
+        failed = "the data bits";
+    } else if (!m_port.setParity(toQtParity(params.parity))) {
+        failed = "the parity";
+    } else if (!m_port.setStopBits(params.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop)) {
+        failed = "the stop bits";
+    } else if (!m_port.setFlowControl(toQtFlowControl(params.flowControl))) {
+        failed = "the flow control";
+    }
+    if (failed != nullptr) {
+        reason = std::string("cannot apply ") + failed + " of " + describeParams(params) + ": " +
+                 m_port.errorString().toStdString();
         return VELLPORT_ERR_IO;
     }
     return VELLPORT_OK;

@@ -26,7 +26,7 @@ public:
 
 private:
     int applyParams(const PortParams& params, std::string& reason);
-    int reopenKeepingSettings(const std::string& devicePath, std::string& reason);
+    int reopenKeepingSettings(const std::string& devicePath, const PortParams& params, std::string& reason);
     int openFailure(const std::string& devicePath, std::string& reason) const;
 
     QSerialPort m_port; // closes on destruction, so every return path releases the device and its lock file

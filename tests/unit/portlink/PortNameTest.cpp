@@ -1,0 +1,151 @@
+// Port name parsing, map lines and the order in which device paths are resolved.
+#include "PortName.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+namespace {
+
+using vellport::MapLine;
+
+struct NameCase {
+    const char* label;
+    const char* name;
+    int expected; // 0: refused
+};
+
+class PortNameParse : public testing::TestWithParam<NameCase> {};
+
+TEST_P(PortNameParse, GivesThePortNumberOrRefuses) {
+    const std::optional<int> number = vellport::parsePortName(GetParam().name);
+    EXPECT_EQ(number.value_or(0), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, PortNameParse,
+    testing::Values(NameCase{"COM1", "COM1", 1}, NameCase{"COM255", "COM255", 255},
+                    NameCase{"lower_case", "com3", 3}, NameCase{"mixed_case", "cOm42", 42},
+                    NameCase{"device_namespace", "\\\\.\\COM15", 15},
+                    NameCase{"device_namespace_lower", "\\\\.\\com15", 15}, NameCase{"COM0", "COM0", 0},
+                    NameCase{"COM256", "COM256", 0}, NameCase{"COM01_leading_zero", "COM01", 0},
+                    NameCase{"COM1000", "COM1000", 0}, NameCase{"path_after_number", "COM1/../x", 0},
+                    NameCase{"device_path", "/dev/ttyS0", 0}, NameCase{"empty", "", 0},
+                    NameCase{"namespace_alone", "\\\\.\\", 0}, NameCase{"COM_without_number", "COM", 0},
+                    NameCase{"trailing_space", "COM1 ", 0}, NameCase{"leading_space", " COM1", 0},
+                    NameCase{"sign", "COM+1", 0}, NameCase{"LPT1", "LPT1", 0},
+                    NameCase{"single_backslash_prefix", "\\.\\COM1", 0},
+                    NameCase{"namespace_twice", "\\\\.\\\\\\.\\COM1", 0}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+struct MapLineCase {
+    const char* label;
+    const char* line;
+    MapLine::Kind kind;
+    int portNumber;
+    const char* devicePath;
+};
+
+class MapLineParse : public testing::TestWithParam<MapLineCase> {};
+
+TEST_P(MapLineParse, ClassifiesTheLine) {
+    const MapLine parsed = vellport::parseMapLine(GetParam().line);
+    EXPECT_EQ(parsed.kind, GetParam().kind);
+    EXPECT_EQ(parsed.portNumber, GetParam().portNumber);
+    EXPECT_EQ(parsed.devicePath, GetParam().devicePath);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, MapLineParse,
+    testing::Values(MapLineCase{"entry", "COM3=/dev/ttyUSB0", MapLine::Kind::Entry, 3, "/dev/ttyUSB0"},
+                    MapLineCase{"spaces_and_case", "  com12 = /dev/serial/by-id/usb-x \r",
+                                MapLine::Kind::Entry, 12, "/dev/serial/by-id/usb-x"},
+                    MapLineCase{"blank", "   ", MapLine::Kind::Skip, 0, ""},
+                    MapLineCase{"comment", "# COM1=/dev/ttyS9", MapLine::Kind::Skip, 0, ""},
+                    MapLineCase{"relative_path", "COM1=ttyUSB0", MapLine::Kind::Malformed, 0, ""},
+                    MapLineCase{"no_equals", "COM1 /dev/ttyUSB0", MapLine::Kind::Malformed, 0, ""},
+                    MapLineCase{"empty_path", "COM1=", MapLine::Kind::Malformed, 0, ""},
+                    MapLineCase{"bad_number", "COM0=/dev/ttyUSB0", MapLine::Kind::Malformed, 0, ""},
+                    MapLineCase{"namespace_key", "\\\\.\\COM1=/dev/ttyUSB0", MapLine::Kind::Malformed, 0,
+                                ""}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+class Resolution : public testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/vellport-map-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        m_dir = pattern;
+        m_sources.userMapPath = m_dir + "/user.conf";
+        m_sources.systemMapPath = m_dir + "/system.conf";
+    }
+    void TearDown() override { std::filesystem::remove_all(m_dir); }
+
+    void write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+    std::string resolve(int portNumber) {
+        return vellport::resolveDevicePath(
+            portNumber, m_sources, [this](const std::string& warning) { m_warnings.push_back(warning); });
+    }
+
+    std::string m_dir;
+    vellport::MapSources m_sources;
+    std::vector<std::string> m_warnings;
+};
+
+TEST_F(Resolution, MissingMapFilesFallBackToTheFixedRule) {
+    EXPECT_EQ(resolve(1), "/dev/ttyS0");
+    EXPECT_EQ(resolve(255), "/dev/ttyS254");
+    EXPECT_TRUE(m_warnings.empty());
+}
+
+TEST_F(Resolution, EnvironmentBeatsUserMapBeatsSystemMap) {
+    write(m_sources.userMapPath, "COM2=/dev/user2\nCOM3=/dev/user3\n");
+    write(m_sources.systemMapPath, "COM1=/dev/system1\nCOM2=/dev/system2\nCOM3=/dev/system3\n");
+    m_sources.environmentValue = "/dev/environment";
+    EXPECT_EQ(resolve(3), "/dev/environment");
+    m_sources.environmentValue.clear();
+    EXPECT_EQ(resolve(3), "/dev/user3");
+    EXPECT_EQ(resolve(2), "/dev/user2");
+    EXPECT_EQ(resolve(1), "/dev/system1");
+    EXPECT_EQ(resolve(4), "/dev/ttyS3");
+    EXPECT_TRUE(m_warnings.empty());
+}
+
+TEST_F(Resolution, FirstEntryOfAFileWins) {
+    write(m_sources.userMapPath, "COM5=/dev/first\nCOM5=/dev/second\n");
+    EXPECT_EQ(resolve(5), "/dev/first");
+}
+
+TEST_F(Resolution, MalformedLinesAreIgnoredWithOneWarningEach) {
+    write(m_sources.userMapPath, "# my adapters\n\nCOM5 /dev/ttyUSB0\nCOM5=relative\nCOM5=/dev/ttyUSB1\n");
+    EXPECT_EQ(resolve(5), "/dev/ttyUSB1");
+    ASSERT_EQ(m_warnings.size(), 2u);
+    EXPECT_NE(m_warnings[0].find("user.conf:3"), std::string::npos) << m_warnings[0];
+    EXPECT_NE(m_warnings[1].find("user.conf:4"), std::string::npos) << m_warnings[1];
+}
+
+TEST_F(Resolution, RelativeEnvironmentValueIsIgnoredWithAWarning) {
+    m_sources.environmentValue = "ttyUSB0";
+    write(m_sources.systemMapPath, "COM7=/dev/system7\n");
+    EXPECT_EQ(resolve(7), "/dev/system7");
+    ASSERT_EQ(m_warnings.size(), 1u);
+    EXPECT_NE(m_warnings[0].find("VELLPORT_COM7"), std::string::npos);
+}
+
+TEST(MapSources, UserMapFollowsXdgConfigHomeThenHome) {
+    ::setenv("HOME", "/home/someone", 1);
+    ::setenv("XDG_CONFIG_HOME", "/elsewhere/config", 1);
+    ::setenv("VELLPORT_COM9", "/dev/ttyACM0", 1);
+    vellport::MapSources sources = vellport::currentMapSources(9);
+    EXPECT_EQ(sources.userMapPath, "/elsewhere/config/VellPortDll/ports.conf");
+    EXPECT_EQ(sources.systemMapPath, "/etc/VellPortDll/ports.conf");
+    EXPECT_EQ(sources.environmentValue, "/dev/ttyACM0");
+    EXPECT_EQ(vellport::currentMapSources(8).environmentValue, "");
+    ::setenv("XDG_CONFIG_HOME", "", 1);
+    EXPECT_EQ(vellport::currentMapSources(9).userMapPath, "/home/someone/.config/VellPortDll/ports.conf");
+    ::unsetenv("VELLPORT_COM9");
+}
+
+} // namespace

@@ -1,0 +1,165 @@
+// The library's own handle on a pseudo-terminal: the settings it applies, and what it refuses to open.
+#include "SerialLink.h"
+
+#include "VellPortDll.h"
+
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+using vellport::PortParams;
+using vellport::SerialLink;
+
+class PseudoTerminal {
+public:
+    PseudoTerminal() {
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        ::grantpt(m_master);
+        ::unlockpt(m_master);
+        m_path = ::ptsname(m_master);
+        m_terminal = ::open(m_path.c_str(), O_RDWR | O_NOCTTY);
+    }
+    PseudoTerminal(const PseudoTerminal&) = delete;
+    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+    ~PseudoTerminal() {
+        ::close(m_terminal);
+        ::close(m_master);
+    }
+    const std::string& path() const { return m_path; }
+    termios settings() const {
+        termios attributes{};
+        ::tcgetattr(m_terminal, &attributes);
+        return attributes;
+    }
+
+private:
+    int m_master = -1;
+    int m_terminal = -1;
+    std::string m_path;
+};
+
+struct ApplyCase {
+    const char* label;
+    PortParams params;
+    QSerialPort::DataBits dataBits;
+    QSerialPort::Parity parity;
+    QSerialPort::StopBits stopBits;
+    QSerialPort::FlowControl flowControl;
+};
+
+class SerialLinkApply : public testing::TestWithParam<ApplyCase> {};
+
+TEST_P(SerialLinkApply, SetsEveryParameterOnItsHandle) {
+    PseudoTerminal terminal;
+    SerialLink link;
+    std::string reason;
+    ASSERT_EQ(link.open(terminal.path(), GetParam().params, reason), VELLPORT_OK) << reason;
+    EXPECT_EQ(link.port().baudRate(), GetParam().params.baudRate);
+    // A pseudo-terminal always reports 8N, so these are checked on the port object the library configured.
+    EXPECT_EQ(link.port().dataBits(), GetParam().dataBits);
+    EXPECT_EQ(link.port().parity(), GetParam().parity);
+    EXPECT_EQ(link.port().stopBits(), GetParam().stopBits);
+    EXPECT_EQ(link.port().flowControl(), GetParam().flowControl);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Params, SerialLinkApply,
+    testing::Values(ApplyCase{"default_8N1", PortParams{}, QSerialPort::Data8, QSerialPort::NoParity,
+                              QSerialPort::OneStop, QSerialPort::NoFlowControl},
+                    ApplyCase{"8N2_hardware", PortParams{19200, 8, 'N', 2, 1}, QSerialPort::Data8,
+                              QSerialPort::NoParity, QSerialPort::TwoStop, QSerialPort::HardwareControl},
+                    ApplyCase{"8N1_software", PortParams{4800, 8, 'n', 1, 2}, QSerialPort::Data8,
+                              QSerialPort::NoParity, QSerialPort::OneStop, QSerialPort::SoftwareControl},
+                    ApplyCase{"8M1", PortParams{2400, 8, 'M', 1, 0}, QSerialPort::Data8,
+                              QSerialPort::MarkParity, QSerialPort::OneStop, QSerialPort::NoFlowControl},
+                    ApplyCase{"8S2", PortParams{57600, 8, 'S', 2, 0}, QSerialPort::Data8,
+                              QSerialPort::SpaceParity, QSerialPort::TwoStop, QSerialPort::NoFlowControl}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+struct UnsupportedCase {
+    const char* label;
+    PortParams params;
+    const char* reason;
+};
+
+class SerialLinkUnsupported : public testing::TestWithParam<UnsupportedCase> {};
+
+// A pseudo-terminal carries neither a character size nor a parity bit; Qt notices, and the library
+// reports it rather than send with settings other than those asked for.
+TEST_P(SerialLinkUnsupported, IsAnIoErrorNamingTheSetting) {
+    PseudoTerminal terminal;
+    SerialLink link;
+    std::string reason;
+    EXPECT_EQ(link.open(terminal.path(), GetParam().params, reason), VELLPORT_ERR_IO);
+    EXPECT_NE(reason.find(GetParam().reason), std::string::npos) << reason;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Params, SerialLinkUnsupported,
+    testing::Values(
+        UnsupportedCase{"seven_bits", PortParams{9600, 7, 'N', 1, 0}, "the data bits of 9600 7N1"},
+        UnsupportedCase{"even_parity", PortParams{9600, 8, 'E', 1, 0}, "the parity of 9600 8E1"},
+        UnsupportedCase{"odd_parity", PortParams{9600, 8, 'O', 2, 0}, "the parity of 9600 8O2"},
+        UnsupportedCase{"mark_parity", PortParams{2400, 8, 'm', 1, 0}, "the parity of 2400 8M1"},
+        UnsupportedCase{"space_parity", PortParams{2400, 8, 'S', 1, 0}, "the parity of 2400 8S1"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(SerialLink, LineKeepsItsRateAndStopBitsAfterClosing) {
+    PseudoTerminal terminal;
+    {
+        SerialLink link;
+        std::string reason;
+        ASSERT_EQ(link.open(terminal.path(), PortParams{38400, 8, 'N', 2, 0}, reason), VELLPORT_OK) << reason;
+    }
+    const termios settings = terminal.settings();
+    EXPECT_EQ(::cfgetospeed(&settings), static_cast<speed_t>(B38400));
+    EXPECT_NE(settings.c_cflag & CSTOPB, 0u);
+}
+
+class NotADevice : public testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/vellport-link-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        m_dir = pattern;
+    }
+    void TearDown() override { std::filesystem::remove_all(m_dir); }
+
+    int open(const std::string& path, std::string& reason) {
+        SerialLink link;
+        return link.open(path, PortParams{}, reason);
+    }
+
+    std::string m_dir;
+};
+
+TEST_F(NotADevice, RegularFileIsRefusedAndLeftAlone) {
+    const std::string path = m_dir + "/notes.txt";
+    std::ofstream(path) << "keep me";
+    std::string reason;
+    EXPECT_EQ(open(path, reason), VELLPORT_ERR_NO_DEVICE);
+    EXPECT_NE(reason.find("regular file"), std::string::npos) << reason;
+    std::ifstream file(path);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "keep me");
+}
+
+TEST_F(NotADevice, DirectoryFifoAndMissingPathAreRefused) {
+    const std::string fifo = m_dir + "/fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::string reason;
+    EXPECT_EQ(open(m_dir, reason), VELLPORT_ERR_NO_DEVICE);
+    EXPECT_NE(reason.find("directory"), std::string::npos) << reason;
+    EXPECT_EQ(open(fifo, reason), VELLPORT_ERR_NO_DEVICE);
+    EXPECT_NE(reason.find("FIFO"), std::string::npos) << reason;
+    EXPECT_EQ(open(m_dir + "/missing", reason), VELLPORT_ERR_NO_DEVICE);
+    EXPECT_EQ(reason, "no such device");
+}
+
+} // namespace
