@@ -105,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
         UnsupportedCase{"seven_bits", PortParams{9600, 7, 'N', 1, 0}, "the data bits of 9600 7N1"},
         UnsupportedCase{"even_parity", PortParams{9600, 8, 'E', 1, 0}, "the parity of 9600 8E1"},
         UnsupportedCase{"odd_parity", PortParams{9600, 8, 'O', 2, 0}, "the parity of 9600 8O2"},
-        UnsupportedCase{"mark_parity", PortParams{2400, 8, 'm', 1, 0}, "the parity of 2400 8M1"},
+        UnsupportedCase{"mark_parity", PortParams{2400, 8, 'M', 1, 0}, "the parity of 2400 8M1"},
         UnsupportedCase{"space_parity", PortParams{2400, 8, 'S', 1, 0}, "the parity of 2400 8S1"}),
     [](const auto& info) { return std::string(info.param.label); });
 
