@@ -1,0 +1,335 @@
+// The port link library end to end: commands through a real pseudo-terminal to devsim, and every fault path.
+#include "Simulator.h"
+#include "StderrCapture.h"
+#include "VellPortDll.h"
+
+#include <QSerialPort>
+#include <chrono>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pwd.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const unsigned char kOn[] = {0x1B, 0x27, 0x0A, 0x01};
+const unsigned char kOff[] = {0x1B, 0x27, 0x0A, 0x00};
+
+std::string jsonEvent(const char* event, const char* bytes, int rate, int stopBits = 1) {
+    return std::string("{\"event\":\"") + event + "\",\"bytes\":\"" + bytes +
+           "\",\"rate\":" + std::to_string(rate) +
+           ",\"dataBits\":8,\"parity\":\"N\",\"stopBits\":" + std::to_string(stopBits) + "}";
+}
+
+// A devsim on a link in a temporary folder, with COM names pointed at it through the environment.
+class EndToEnd : public testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/vellport-e2e-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        m_dir = pattern;
+        m_link = m_dir + "/ttyVELL";
+    }
+    void TearDown() override {
+        if (m_started) {
+            EXPECT_EQ(m_simulator.stop(), std::vector<std::string>{}) << "devsim saw more than was sent";
+        }
+        for (const std::string& variable : m_variables) {
+            ::unsetenv(variable.c_str());
+        }
+        std::filesystem::remove_all(m_dir);
+    }
+
+    void startSimulator(std::vector<std::string> extra = {}) {
+        std::vector<std::string> arguments{"--json", "--link", m_link};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        ASSERT_TRUE(m_simulator.start(arguments));
+        ASSERT_EQ(m_simulator.firstLine(), "{\"event\":\"ready\",\"path\":\"" + m_link + "\"}");
+        m_started = true;
+    }
+
+    void mapPort(int portNumber, const std::string& devicePath) {
+        const std::string variable = "VELLPORT_COM" + std::to_string(portNumber);
+        ::setenv(variable.c_str(), devicePath.c_str(), 1);
+        m_variables.push_back(variable);
+    }
+
+    termios lineSettings() const {
+        const int terminal = ::open(m_link.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        termios settings{};
+        ::tcgetattr(terminal, &settings);
+        ::close(terminal);
+        return settings;
+    }
+
+    std::string terminalPath() const { return std::filesystem::read_symlink(m_link).string(); }
+
+    std::string m_dir;
+    std::string m_link;
+    Simulator m_simulator;
+    bool m_started = false;
+    std::vector<std::string> m_variables;
+};
+
+struct RateCase {
+    int rate;
+    speed_t speed;
+    const char* name;
+    int portNumber;
+};
+
+class Rates : public EndToEnd, public testing::WithParamInterface<RateCase> {};
+
+TEST_P(Rates, OnAndOffArriveAsSentAtThatRate) {
+    startSimulator();
+    mapPort(GetParam().portNumber, m_link);
+    StderrCapture capture;
+    EXPECT_EQ(SetComParam(GetParam().name, GetParam().rate, 8, 'N', 1, 0), VELLPORT_OK);
+    EXPECT_EQ(SendData(GetParam().name, kOn, 4), VELLPORT_OK);
+    EXPECT_EQ(SendData(GetParam().name, kOff, 4), VELLPORT_OK);
+    EXPECT_EQ(capture.finish(), "");
+    EXPECT_EQ(m_simulator.readLine(), jsonEvent("on", "1B 27 0A 01", GetParam().rate));
+    EXPECT_EQ(m_simulator.readLine(), jsonEvent("off", "1B 27 0A 00", GetParam().rate));
+    const termios settings = lineSettings();
+    EXPECT_EQ(::cfgetospeed(&settings), GetParam().speed);
+    EXPECT_EQ(settings.c_cflag & CSTOPB, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ProgramList, Rates,
+    testing::Values(RateCase{2400, B2400, "COM1", 1}, RateCase{4800, B4800, "\\\\.\\COM12", 12},
+                    RateCase{9600, B9600, "COM3", 3}, RateCase{19200, B19200, "\\\\.\\COM14", 14},
+                    RateCase{38400, B38400, "com5", 5}, RateCase{57600, B57600, "\\\\.\\com16", 16},
+                    RateCase{115200, B115200, "COM7", 7}, RateCase{2400, B2400, "\\\\.\\COM21", 21},
+                    RateCase{9600, B9600, "\\\\.\\COM23", 23}, RateCase{115200, B115200, "\\\\.\\COM27", 27}),
+    [](const auto& info) {
+        return std::to_string(info.param.rate) + "_COM" + std::to_string(info.param.portNumber);
+    });
+
+TEST_F(EndToEnd, TwoStopBitsReachTheLine) {
+    startSimulator();
+    mapPort(30, m_link);
+    ASSERT_EQ(SetComParam("COM30", 19200, 8, 'N', 2, 0), VELLPORT_OK);
+    ASSERT_EQ(SendData("COM30", kOn, 4), VELLPORT_OK);
+    EXPECT_EQ(m_simulator.readLine(), jsonEvent("on", "1B 27 0A 01", 19200, 2));
+    const termios settings = lineSettings();
+    EXPECT_NE(settings.c_cflag & CSTOPB, 0u);
+}
+
+TEST_F(EndToEnd, BothNameFormsShareOnePortsParameters) {
+    startSimulator();
+    mapPort(31, m_link);
+    ASSERT_EQ(SetComParam("\\\\.\\com31", 4800, 8, 'N', 1, 0), VELLPORT_OK);
+    ASSERT_EQ(SendData("COM31", kOff, 4), VELLPORT_OK);
+    EXPECT_EQ(m_simulator.readLine(), jsonEvent("off", "1B 27 0A 00", 4800));
+}
+
+TEST_F(EndToEnd, ParametersDoNotLeakIntoAnotherPort) {
+    startSimulator();
+    mapPort(32, m_link);
+    mapPort(33, m_link);
+    ASSERT_EQ(SetComParam("COM32", 2400, 8, 'N', 2, 0), VELLPORT_OK);
+    ASSERT_EQ(SendData("COM32", kOn, 4), VELLPORT_OK);
+    ASSERT_EQ(SendData("COM33", kOn, 4), VELLPORT_OK);
+    ASSERT_EQ(SendData("COM32", kOff, 4), VELLPORT_OK);
+    EXPECT_EQ(m_simulator.readLine(), jsonEvent("on", "1B 27 0A 01", 2400, 2));
+    EXPECT_EQ(m_simulator.readLine(), jsonEvent("on", "1B 27 0A 01", 9600, 1));
+    EXPECT_EQ(m_simulator.readLine(), jsonEvent("off", "1B 27 0A 00", 2400, 2));
+}
+
+TEST_F(EndToEnd, RefusedParametersKeepTheStoredOnes) {
+    startSimulator();
+    mapPort(34, m_link);
+    ASSERT_EQ(SetComParam("COM34", 57600, 8, 'N', 1, 0), VELLPORT_OK);
+    StderrCapture capture;
+    EXPECT_EQ(SetComParam("COM34", 1200, 8, 'N', 3, 0), VELLPORT_ERR_ARG);
+    EXPECT_EQ(StderrCapture::lines(capture.finish()).size(), 1u);
+    ASSERT_EQ(SendData("COM34", kOn, 4), VELLPORT_OK);
+    EXPECT_EQ(m_simulator.readLine(), jsonEvent("on", "1B 27 0A 01", 57600));
+}
+
+TEST_F(EndToEnd, OtherBytesAreReportedAsUnknownHex) {
+    startSimulator();
+    mapPort(35, m_link);
+    const unsigned char bytes[] = {'A', 0x0A, 0x1B, 0x27, 0x0A, 0x01, 0xFF};
+    ASSERT_EQ(SendData("COM35", bytes, sizeof bytes), VELLPORT_OK);
+    EXPECT_EQ(m_simulator.readLine(), jsonEvent("unknown", "41 0A", 9600));
+    EXPECT_EQ(m_simulator.readLine(), jsonEvent("on", "1B 27 0A 01", 9600));
+    EXPECT_EQ(m_simulator.readLine(), jsonEvent("unknown", "FF", 9600));
+}
+
+TEST_F(EndToEnd, MapFileEntryIsUsedAndAMalformedLineWarnsOnce) {
+    startSimulator();
+    const std::string config = m_dir + "/config";
+    std::filesystem::create_directories(config + "/VellPortDll");
+    std::ofstream(config + "/VellPortDll/ports.conf")
+        << "# test map\nCOM36 " << m_link << "\nCOM36=" << m_link << "\n";
+    const char* savedConfig = std::getenv("XDG_CONFIG_HOME");
+    const std::string saved = savedConfig ? savedConfig : "";
+    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    StderrCapture capture;
+    EXPECT_EQ(SendData("COM36", kOn, 4), VELLPORT_OK);
+    const std::vector<std::string> lines = StderrCapture::lines(capture.finish());
+    ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("ports.conf:2"), std::string::npos) << lines[0];
+    EXPECT_EQ(m_simulator.readLine(), jsonEvent("on", "1B 27 0A 01", 9600));
+}
+
+TEST_F(EndToEnd, StuckDeviceTimesOutWithinTheBound) {
+    startSimulator({"--stuck"});
+    mapPort(37, m_link);
+    const int rate = 921600;
+    const std::vector<unsigned char> large(64 * 1024, 0x55);
+    ASSERT_EQ(SetComParam("COM37", rate, 8, 'N', 1, 0), VELLPORT_OK);
+    // 500 ms plus twice the wire time of 10 bits a byte.
+    const auto bound =
+        std::chrono::milliseconds(500) +
+        2 * std::chrono::microseconds(static_cast<long long>(large.size()) * 10 * 1000000 / rate);
+    StderrCapture capture;
+    const auto start = Clock::now();
+    EXPECT_EQ(SendData("COM37", large.data(), static_cast<int>(large.size())), VELLPORT_ERR_TIMEOUT);
+    const auto elapsed = Clock::now() - start;
+    const std::vector<std::string> lines = StderrCapture::lines(capture.finish());
+    EXPECT_LE(elapsed, bound + std::chrono::milliseconds(200));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("timed out"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find(m_link), std::string::npos) << lines[0];
+}
+
+TEST_F(EndToEnd, PortHeldThroughItsLockFileIsBusy) {
+    startSimulator();
+    mapPort(38, m_link);
+    int ready[2];
+    int release[2];
+    ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
+    ASSERT_EQ(::pipe2(release, O_CLOEXEC), 0);
+    const std::string terminal = terminalPath();
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        ::close(ready[0]);
+        ::close(release[1]);
+        QSerialPort port;
+        port.setPortName(QString::fromStdString(terminal));
+        const char held = port.open(QIODevice::WriteOnly) ? 'y' : 'n';
+        [[maybe_unused]] ssize_t written = ::write(ready[1], &held, 1);
+        char ignored;
+        [[maybe_unused]] ssize_t read = ::read(release[0], &ignored, 1);
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    ::close(release[0]);
+    char held = 'n';
+    pollfd waiting{ready[0], POLLIN, 0};
+    ASSERT_EQ(::poll(&waiting, 1, 5000), 1);
+    ASSERT_EQ(::read(ready[0], &held, 1), 1);
+    ASSERT_EQ(held, 'y');
+
+    StderrCapture capture;
+    EXPECT_EQ(SendData("COM38", kOn, 4), VELLPORT_ERR_BUSY);
+    const std::vector<std::string> lines = StderrCapture::lines(capture.finish());
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("busy"), std::string::npos) << lines[0];
+    EXPECT_EQ(lines[0].find("dialout"), std::string::npos) << lines[0];
+
+    ::close(release[1]);
+    ::close(ready[0]);
+    int status = 0;
+    ::waitpid(holder, &status, 0);
+    EXPECT_EQ(SendData("COM38", kOn, 4), VELLPORT_OK);
+    EXPECT_EQ(m_simulator.readLine(), jsonEvent("on", "1B 27 0A 01", 9600));
+}
+
+TEST_F(EndToEnd, UnprivilegedUserGetsPermissionDenied) {
+    startSimulator();
+    const std::string terminal = terminalPath();
+    mapPort(39, terminal);
+    const passwd* nobody = ::getpwnam("nobody");
+    if (::geteuid() != 0 || nobody == nullptr) {
+        GTEST_SKIP() << "needs root to drop to the user nobody";
+    }
+    char stderrPattern[] = "/tmp/vellport-denied-XXXXXX";
+    const int stderrFile = ::mkstemp(stderrPattern);
+    ASSERT_GE(stderrFile, 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(stderrFile, STDERR_FILENO);
+        if (::setgroups(0, nullptr) != 0 || ::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0) {
+            ::_exit(100);
+        }
+        ::_exit(-SendData("COM39", kOn, 4));
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    std::ifstream file(stderrPattern);
+    const std::string text(std::istreambuf_iterator<char>(file), {});
+    ::unlink(stderrPattern);
+    ::close(stderrFile);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_NE(WEXITSTATUS(status), 100) << "could not drop privileges";
+    EXPECT_EQ(-WEXITSTATUS(status), VELLPORT_ERR_PERMISSION) << text;
+    const std::vector<std::string> lines = StderrCapture::lines(text);
+    ASSERT_EQ(lines.size(), 1u) << text;
+    EXPECT_NE(lines[0].find("permission denied"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("dialout"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find(terminal), std::string::npos) << lines[0];
+}
+
+// The test plays the device itself here, so it can close its side while the library is writing.
+TEST(DeviceSide, ClosedMidTransferIsAnIoError) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    ::setenv("VELLPORT_COM40", ::ptsname(master), 1);
+    ASSERT_EQ(SetComParam("COM40", 9600, 8, 'N', 1, 0), VELLPORT_OK);
+    const std::vector<unsigned char> large(64 * 1024, 0x55);
+    StderrCapture capture;
+    auto sending = std::async(std::launch::async, [&large] {
+        return SendData("COM40", large.data(), static_cast<int>(large.size()));
+    });
+    pollfd arriving{master, POLLIN, 0};
+    EXPECT_EQ(::poll(&arriving, 1, 5000), 1) << "nothing arrived";
+    ::close(master);
+    ASSERT_EQ(sending.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(sending.get(), VELLPORT_ERR_IO);
+    const std::vector<std::string> lines = StderrCapture::lines(capture.finish());
+    ::unsetenv("VELLPORT_COM40");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("SendData(\"COM40\")"), std::string::npos) << lines[0];
+}
+
+TEST(TextOutput, ShowsEventsWithTheirLineSettings) {
+    char pattern[] = "/tmp/vellport-text-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::string link = std::string(pattern) + "/ttyTEXT";
+    {
+        Simulator simulator;
+        ASSERT_TRUE(simulator.start({"--link", link}));
+        EXPECT_EQ(simulator.firstLine(), link);
+        ::setenv("VELLPORT_COM41", link.c_str(), 1);
+        ASSERT_EQ(SetComParam("COM41", 38400, 8, 'N', 1, 0), VELLPORT_OK);
+        ASSERT_EQ(SendData("COM41", kOn, 4), VELLPORT_OK);
+        ASSERT_EQ(SendData("COM41", kOff, 4), VELLPORT_OK);
+        EXPECT_EQ(simulator.readLine(), "screen saver ON  (38400 8N1)");
+        EXPECT_EQ(simulator.readLine(), "screen saver OFF (38400 8N1)");
+        int status = -1;
+        EXPECT_EQ(simulator.stop(&status), std::vector<std::string>{});
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link))) << "link left behind";
+    }
+    ::unsetenv("VELLPORT_COM41");
+    std::filesystem::remove_all(pattern);
+}
+
+} // namespace
