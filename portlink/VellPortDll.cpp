@@ -97,8 +97,10 @@ int SetComParam(const char* port, int baudRate, int dataBits, char parity, int s
         }
         const PortParams params{baudRate, dataBits, parity, stopBits, flowControl};
         if (const std::string problem = vellport::checkParams(params); !problem.empty()) {
-            return fail("SetComParam", port, vellport::fixedDevicePath(*portNumber) + " (not opened)",
-                        VELLPORT_ERR_ARG, problem);
+            // The path is named for the reader's sake only; map warnings were already given when sending.
+            const std::string devicePath = vellport::resolveDevicePath(
+                *portNumber, vellport::currentMapSources(*portNumber), [](const std::string&) {});
+            return fail("SetComParam", port, devicePath + " (not opened)", VELLPORT_ERR_ARG, problem);
         }
         PortTable::instance().store(*portNumber, vellport::normalisedParams(params));
         return VELLPORT_OK;

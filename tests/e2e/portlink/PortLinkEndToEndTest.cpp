@@ -3,6 +3,7 @@
 #include "StderrCapture.h"
 #include "VellPortDll.h"
 
+#include <QCoreApplication>
 #include <QSerialPort>
 #include <chrono>
 #include <fcntl.h>
@@ -283,6 +284,43 @@ TEST_F(EndToEnd, UnprivilegedUserGetsPermissionDenied) {
     EXPECT_NE(lines[0].find("permission denied"), std::string::npos) << lines[0];
     EXPECT_NE(lines[0].find("dialout"), std::string::npos) << lines[0];
     EXPECT_NE(lines[0].find(terminal), std::string::npos) << lines[0];
+}
+
+TEST_F(EndToEnd, CallsFromSeveralThreadsForOnePortTakeTurns) {
+    startSimulator();
+    mapPort(42, m_link);
+    constexpr int kCallsPerThread = 10;
+    StderrCapture capture;
+    // Without turns, the second opening would find the first one's lock file and report the port busy.
+    const auto sendMany = [](const char* port) {
+        int failures = 0;
+        for (int i = 0; i < kCallsPerThread; ++i) {
+            failures += SendData(port, kOn, 4) != VELLPORT_OK ? 1 : 0;
+        }
+        return failures;
+    };
+    auto first = std::async(std::launch::async, sendMany, "COM42");
+    auto second = std::async(std::launch::async, sendMany, "\\\\.\\COM42");
+    EXPECT_EQ(first.get() + second.get(), 0);
+    EXPECT_EQ(capture.finish(), "");
+    for (int i = 0; i < 2 * kCallsPerThread; ++i) {
+        EXPECT_EQ(m_simulator.readLine(), jsonEvent("on", "1B 27 0A 01", 9600)) << i;
+    }
+}
+
+TEST_F(EndToEnd, WorksWithAQtApplicationObject) {
+    startSimulator();
+    mapPort(44, m_link);
+    int argc = 1;
+    char name[] = "portlink_e2e_test";
+    char* argv[] = {name, nullptr};
+    const QCoreApplication application(argc, argv);
+    StderrCapture capture;
+    EXPECT_EQ(SendData("COM44", kOn, 4), VELLPORT_OK);
+    EXPECT_EQ(std::async(std::launch::async, [] { return SendData("COM44", kOff, 4); }).get(), VELLPORT_OK);
+    EXPECT_EQ(capture.finish(), "");
+    EXPECT_EQ(m_simulator.readLine(), jsonEvent("on", "1B 27 0A 01", 9600));
+    EXPECT_EQ(m_simulator.readLine(), jsonEvent("off", "1B 27 0A 00", 9600));
 }
 
 // The test plays the device itself here, so it can close its side while the library is writing.
