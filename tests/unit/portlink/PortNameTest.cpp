@@ -1,6 +1,7 @@
 // Port name parsing, map lines and the order in which device paths are resolved.
 #include "PortName.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -135,6 +136,8 @@ TEST_F(Resolution, RelativeEnvironmentValueIsIgnoredWithAWarning) {
 }
 
 TEST(MapSources, UserMapFollowsXdgConfigHomeThenHome) {
+    const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    const std::string savedConfig = std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME") : "";
     ::setenv("HOME", "/home/someone", 1);
     ::setenv("XDG_CONFIG_HOME", "/elsewhere/config", 1);
     ::setenv("VELLPORT_COM9", "/dev/ttyACM0", 1);
@@ -146,6 +149,8 @@ TEST(MapSources, UserMapFollowsXdgConfigHomeThenHome) {
     ::setenv("XDG_CONFIG_HOME", "", 1);
     EXPECT_EQ(vellport::currentMapSources(9).userMapPath, "/home/someone/.config/VellPortDll/ports.conf");
     ::unsetenv("VELLPORT_COM9");
+    ::setenv("HOME", savedHome.c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
 }
 
 } // namespace
