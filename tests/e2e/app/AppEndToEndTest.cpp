@@ -72,10 +72,11 @@ public:
             s_skipReason = "Xvfb or xdotool is not installed (scripts/install-deps brings both)";
             return;
         }
-        // -displayfd 1: the server picks a free display and prints its number once it accepts clients.
+        // -displayfd 1: the server picks a free display and prints its number once it accepts clients;
+        // -noreset: no reset (and refused connections) each time the last client leaves.
         m_server.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                              QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
-                              QStringLiteral("tcp")});
+                              QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-noreset"),
+                              QStringLiteral("-nolisten"), QStringLiteral("tcp")});
         QByteArray number;
         const bool ready = WaitFor(
             [&] {
