@@ -303,7 +303,9 @@ bool IsStorableProfileEntry(std::string_view section, std::string_view key, std:
     }
     // A key that read back as something else, or as a section header, would not be this key any more.
     key = Trim(key);
-    const bool looksLikeHeader = key.starts_with('[') && key.find(']') != std::string_view::npos;
+    // The whole line counts: "[a=b]" reads as a header even though the "]" is in the value.
+    const bool looksLikeHeader = key.starts_with('[') && (key.find(']') != std::string_view::npos ||
+                                                          value.find(']') != std::string_view::npos);
     return !key.empty() && key.find('=') == std::string_view::npos && !looksLikeHeader;
 }
 
