@@ -225,6 +225,7 @@ protected:
         environment.insert(QStringLiteral("HOME"), m_temp.filePath(QStringLiteral("home")));
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"),
                            m_temp.filePath(QStringLiteral("home/.config")));
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_temp.path());
         environment.insert(QStringLiteral("PATH"),
                            m_temp.path() + QStringLiteral(":") + environment.value("PATH"));
         for (int n = 1; n <= 30; ++n) {
