@@ -6,8 +6,11 @@
 #include "settings/UniqueFd.h"
 
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -109,6 +112,24 @@ bool RewriteInPlace(const std::string& target, const std::string& bytes, off_t o
            ::fsync(file.get()) == 0 && file.close();
 }
 
+// Serialises the read-modify-write of one value between processes, so two instances saving at once cannot
+// undo each other's values. Locks the directory: the file itself is replaced by every save. Gives up
+// waiting after a bound: a save without the lock beats a program that hangs on close.
+UniqueFd LockDirectory(const std::string& directory) {
+    UniqueFd lock{::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (!lock.valid()) {
+        return lock;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) {
+            return UniqueFd{};
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return lock;
+}
+
 } // namespace
 
 std::optional<std::string> ReadProfileFile(const std::string& path) {
@@ -153,6 +174,7 @@ bool StoreProfileValue(const std::string& path, const std::string& section, cons
     if (!target) {
         return false;
     }
+    const UniqueFd lock = LockDirectory(DirectoryOf(*target));
     struct stat status {};
     const bool exists = ::stat(target->c_str(), &status) == 0;
     if (!exists && errno != ENOENT) {
@@ -185,7 +207,12 @@ bool StoreProfileValue(const std::string& path, const std::string& section, cons
     }
     TempFile temp{DirectoryOf(*target), BaseNameOf(*target), exists ? 0600u : 0666u};
     if (temp.valid()) {
-        return ReplaceThroughTempFile(temp, *target, *newBytes, exists ? &status : nullptr);
+        if (!ReplaceThroughTempFile(temp, *target, *newBytes, exists ? &status : nullptr)) {
+            return false;
+        }
+        // What a save killed half-way left behind goes with the next save that works.
+        TempFile::RemoveAbandoned(DirectoryOf(*target), BaseNameOf(*target));
+        return true;
     }
     const bool directoryLocked = temp.creationError() == EACCES || temp.creationError() == EPERM;
     return exists && directoryLocked && RewriteInPlace(*target, *newBytes, status.st_size);

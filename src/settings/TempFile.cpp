@@ -1,11 +1,49 @@
 // A temporary file next to the file it will replace; removed unless it was renamed into place.
 #include "settings/TempFile.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <random>
+#include <string_view>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+constexpr std::string_view kSuffix = ".tmp";
+constexpr std::size_t kRandomDigits = 8;
+
+std::string TempPath(const std::string& directory, const std::string& baseName, const char* randomPart) {
+    return directory + "/." + baseName + "." + randomPart + std::string{kSuffix};
+}
+
+bool IsTempNameFor(const std::string& name, const std::string& baseName) {
+    const std::string prefix = "." + baseName + ".";
+    if (name.size() != prefix.size() + kRandomDigits + kSuffix.size() || !name.starts_with(prefix) ||
+        !name.ends_with(kSuffix)) {
+        return false;
+    }
+    for (std::size_t i = prefix.size(); i < prefix.size() + kRandomDigits; ++i) {
+        if (!std::isxdigit(static_cast<unsigned char>(name[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether path still names the file open as fd (a cleaner may have removed it before we locked it).
+bool StillNamed(const std::string& path, int fd) {
+    struct stat byName {};
+    struct stat byFd {};
+    return ::stat(path.c_str(), &byName) == 0 && ::fstat(fd, &byFd) == 0 && byName.st_dev == byFd.st_dev &&
+           byName.st_ino == byFd.st_ino;
+}
+
+} // namespace
 
 TempFile::TempFile(const std::string& directory, const std::string& baseName, unsigned mode) {
     std::random_device random;
@@ -13,12 +51,23 @@ TempFile::TempFile(const std::string& directory, const std::string& baseName, un
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         char suffix[16];
         std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(random()));
-        const std::string path = directory + "/." + baseName + "." + suffix + ".tmp";
+        const std::string path = TempPath(directory, baseName, suffix);
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0) {
-            m_fd = UniqueFd{fd};
-            m_path = path;
-            return;
+            // The lock tells RemoveAbandoned the file is in use; it goes when we close or are killed.
+            UniqueFd file{fd};
+            if (::flock(fd, LOCK_EX) != 0) {
+                m_creationError = errno;
+                ::unlink(path.c_str());
+                return;
+            }
+            if (StillNamed(path, fd)) {
+                m_fd = std::move(file);
+                m_path = path;
+                return;
+            }
+            m_creationError = EEXIST;
+            continue;
         }
         m_creationError = errno;
         if (errno != EEXIST) {
@@ -35,12 +84,36 @@ TempFile::~TempFile() {
 }
 
 bool TempFile::commit(const std::string& target) {
-    if (!valid() || ::fsync(m_fd.get()) != 0 || !m_fd.close()) {
+    if (!valid() || ::fsync(m_fd.get()) != 0) {
         return false;
     }
+    // Renamed while still open and locked, so no cleaner can take it for abandoned in between.
     if (::rename(m_path.c_str(), target.c_str()) != 0) {
         return false;
     }
     m_path.clear();
-    return true;
+    return m_fd.close();
+}
+
+void TempFile::RemoveAbandoned(const std::string& directory, const std::string& baseName) {
+    DIR* dir = ::opendir(directory.c_str());
+    if (dir == nullptr) {
+        return;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (!IsTempNameFor(name, baseName)) {
+            continue;
+        }
+        const std::string path = directory + "/" + name;
+        const UniqueFd file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY)};
+        struct stat status {};
+        // Unlinked while we hold the lock, so an owner that locks after us sees its name gone and starts
+        // over.
+        if (file.valid() && ::fstat(file.get(), &status) == 0 && S_ISREG(status.st_mode) &&
+            ::flock(file.get(), LOCK_EX | LOCK_NB) == 0 && StillNamed(path, file.get())) {
+            ::unlink(path.c_str());
+        }
+    }
+    ::closedir(dir);
 }

@@ -1,0 +1,74 @@
+// Runs a piece of a test in a child process, so a crash, a kill or a hang in it cannot take the test down.
+#include "Child.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+ChildResult ResultOf(int status) {
+    ChildResult result;
+    if (WIFEXITED(status)) {
+        result.exitCode = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        result.signal = WTERMSIG(status);
+    }
+    return result;
+}
+
+} // namespace
+
+Child::Child(const std::function<int()>& body) {
+    m_pid = ::fork();
+    if (m_pid < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (m_pid == 0) {
+        // No exit handlers: the test framework's state belongs to the parent.
+        ::_exit(body());
+    }
+}
+
+Child::~Child() {
+    if (m_pid > 0) {
+        kill();
+    }
+}
+
+void Child::kill() {
+    if (m_pid <= 0) {
+        return;
+    }
+    ::kill(m_pid, SIGKILL);
+    int status = 0;
+    ::waitpid(m_pid, &status, 0);
+    m_pid = -1;
+}
+
+ChildResult Child::wait(std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        int status = 0;
+        const pid_t done = ::waitpid(m_pid, &status, WNOHANG);
+        if (done == m_pid) {
+            m_pid = -1;
+            return ResultOf(status);
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            kill();
+            ChildResult result;
+            result.timedOut = true;
+            return result;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+ChildResult RunInChild(const std::function<int()>& body, std::chrono::milliseconds limit) {
+    Child child(body);
+    return child.wait(limit);
+}

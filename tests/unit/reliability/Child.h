@@ -1,0 +1,35 @@
+// Runs a piece of a test in a child process, so a crash, a kill or a hang in it cannot take the test down.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <sys/types.h>
+
+// How a child ended: its exit code, or the signal that ended it; timedOut when it had to be killed.
+struct ChildResult {
+    bool timedOut = false;
+    std::optional<int> exitCode;
+    std::optional<int> signal;
+};
+
+// Forks, runs body in the child and exits with what it returns; waits at most limit, then kills it.
+ChildResult RunInChild(const std::function<int()>& body, std::chrono::milliseconds limit);
+
+// A started child running body; the parent decides when it ends.
+class Child {
+public:
+    explicit Child(const std::function<int()>& body);
+    ~Child();
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    pid_t pid() const { return m_pid; }
+    // Sends SIGKILL and reaps the child.
+    void kill();
+    // Waits at most limit for the child to end on its own, then kills it.
+    ChildResult wait(std::chrono::milliseconds limit);
+
+private:
+    pid_t m_pid = -1;
+};

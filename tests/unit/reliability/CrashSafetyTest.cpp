@@ -1,0 +1,241 @@
+// Saving the settings when the disk fills up, when the program is killed mid-save, and when two instances
+// save at once: the file is always one complete version, never empty, cut or mixed up.
+#include "../settings/TempDir.h"
+#include "Child.h"
+#include "settings/CommSettings.h"
+#include "settings/IniFile.h"
+#include "settings/Profile.h"
+
+#include <chrono>
+#include <csignal>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <random>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr const char* kKeys[] = {"Port", "Baud", "IP1", "IP2", "IP3", "IP4"};
+
+std::vector<std::string> TempFilesIn(const std::string& directory) {
+    std::vector<std::string> found;
+    if (DIR* dir = ::opendir(directory.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name.starts_with(".") && name.ends_with(".tmp")) {
+                found.push_back(name);
+            }
+        }
+        ::closedir(dir);
+    }
+    return found;
+}
+
+// Other sections around ours, big enough that a save takes a while to write.
+std::string Template() {
+    std::string text = "; settings\r\n";
+    for (int i = 0; i < 800; ++i) {
+        text += "Before" + std::to_string(i) + "=" + std::string(60, 'b') + "\r\n";
+    }
+    text += "[COMM]\r\nPort=COM1\r\nBaud=2\r\nIP1=192\r\nIP2=168\r\nIP3=2\r\nIP4=10\r\n[After]\r\n";
+    for (int i = 0; i < 800; ++i) {
+        text += "After" + std::to_string(i) + "=" + std::string(60, 'a') + "\r\n";
+    }
+    return text;
+}
+
+struct Values {
+    std::array<std::string, 6> byKey;
+};
+
+std::optional<Values> ValuesIn(const std::string& content) {
+    Values values;
+    for (std::size_t i = 0; i < std::size(kKeys); ++i) {
+        auto value = FindProfileValue(content, kCommSection, kKeys[i]);
+        if (!value) {
+            return std::nullopt;
+        }
+        values.byKey[i] = *value;
+    }
+    return values;
+}
+
+// Whether bytes are exactly the template with some values in our keys: a complete file, nothing cut or
+// doubled.
+bool IsCompleteVersion(const std::string& templ, const std::string& bytes) {
+    const auto values = ValuesIn(bytes);
+    if (!values) {
+        return false;
+    }
+    std::string rebuilt = templ;
+    for (std::size_t i = 0; i < std::size(kKeys); ++i) {
+        rebuilt = WriteProfileValue(rebuilt, kCommSection, kKeys[i], values->byKey[i]);
+    }
+    return rebuilt == bytes;
+}
+
+CommSettings Generation(int i) {
+    CommSettings settings;
+    settings.port = "COM" + std::to_string(i % 255 + 1);
+    settings.baudIndex = i % 7;
+    settings.ip = {i % 256, (i / 256) % 256, 7, 9};
+    return settings;
+}
+
+Values ValuesOf(const CommSettings& settings) {
+    return {{settings.port, std::to_string(settings.baudIndex), std::to_string(settings.ip[0]),
+             std::to_string(settings.ip[1]), std::to_string(settings.ip[2]), std::to_string(settings.ip[3])}};
+}
+
+// Waits at most limit for one byte on fd.
+bool AwaitByte(int fd, milliseconds limit) {
+    pollfd entry{fd, POLLIN, 0};
+    char byte = 0;
+    return ::poll(&entry, 1, static_cast<int>(limit.count())) == 1 && ::read(fd, &byte, 1) == 1;
+}
+
+struct DiskFullCase {
+    const char* name;
+    bool oldFileExists;
+    bool lockedDirectory;   // forces the rewrite in place (for users other than root)
+    long extraBytesAllowed; // the file size limit, relative to the old file's size
+};
+
+class DiskFull : public testing::TestWithParam<DiskFullCase> {};
+
+TEST_P(DiskFull, OldFileStaysByteIdentical) {
+    const DiskFullCase& fault = GetParam();
+    const TempDir dir;
+    const std::string folder = dir.file("settings");
+    ::mkdir(folder.c_str(), 0755);
+    const std::string path = folder + "/Option.ini";
+    const std::string old = Template();
+    if (fault.oldFileExists) {
+        WriteBytes(path, old);
+    }
+    if (fault.lockedDirectory) {
+        ::chmod(folder.c_str(), 0555);
+    }
+    const long oldSize = fault.oldFileExists ? static_cast<long>(old.size()) : 0;
+    const auto limit = static_cast<rlim_t>(std::max(0L, oldSize + fault.extraBytesAllowed));
+
+    const ChildResult run = RunInChild(
+        [&] {
+            // Past the limit a write fails with EFBIG instead of the signal killing the process.
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit fileSize{limit, limit};
+            if (::setrlimit(RLIMIT_FSIZE, &fileSize) != 0) {
+                return 3;
+            }
+            return IniWriteString(kCommSection, "Port", std::string(300, 'P'), path) ? 1 : 0;
+        },
+        milliseconds(10000));
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0) << "the write over the limit reported success";
+    const std::string after = ReadBytes(path);
+    EXPECT_TRUE(after == (fault.oldFileExists ? old : std::string("<absent>"))) << after.size() << " bytes";
+    EXPECT_TRUE(TempFilesIn(folder).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Reliability, DiskFull,
+                         testing::Values(DiskFullCase{"NoRoomAtAll", true, false, -1L << 30},
+                                         DiskFullCase{"RoomForHalf", true, false,
+                                                      -static_cast<long>(Template().size() / 2)},
+                                         DiskFullCase{"RoomForTheOldSize", true, false, 0},
+                                         DiskFullCase{"JustShortOfTheNewSize", true, false, 290},
+                                         DiskFullCase{"NewFile", false, false, 0},
+                                         DiskFullCase{"InPlaceRewrite", true, true, 100}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A save loop killed at random moments: whatever moment the kill lands on, the file is a whole version.
+TEST(KilledMidSave, FileIsAlwaysACompleteVersion) {
+    constexpr int kTrials = 200;
+    const TempDir dir;
+    g_strIniPath = dir.file("Option.ini");
+    const std::string templ = Template();
+    WriteBytes(g_strIniPath, templ);
+    std::mt19937 random(4711);
+    std::uniform_int_distribution<int> killAfterMicroseconds(0, 8000);
+    int leftoverTempFiles = 0;
+
+    for (int trial = 0; trial < kTrials; ++trial) {
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        Child saver([&] {
+            ::close(ready[0]);
+            const char go = 'g';
+            static_cast<void>(::write(ready[1], &go, 1));
+            for (int i = trial * 1000;; ++i) {
+                SaveCommSettings(Generation(i));
+            }
+            return 0;
+        });
+        ::close(ready[1]);
+        ASSERT_TRUE(AwaitByte(ready[0], milliseconds(10000)));
+        ::close(ready[0]);
+        // The point of the test: a kill at an arbitrary moment of the saving.
+        std::this_thread::sleep_for(std::chrono::microseconds(killAfterMicroseconds(random)));
+        saver.kill();
+
+        const std::string bytes = ReadBytes(g_strIniPath);
+        ASSERT_TRUE(IsCompleteVersion(templ, bytes)) << "trial " << trial << ": " << bytes.size() << " bytes";
+        leftoverTempFiles += static_cast<int>(TempFilesIn(dir.path()).size());
+
+        // The next successful save leaves no temporary file behind, the killed one's included.
+        ASSERT_TRUE(IniWriteInt(kCommSection, "IP3", trial));
+        ASSERT_EQ(TempFilesIn(dir.path()), std::vector<std::string>{}) << "trial " << trial;
+        ASSERT_TRUE(IsCompleteVersion(templ, ReadBytes(g_strIniPath)));
+    }
+    RecordProperty("kills_with_a_temp_file_left", leftoverTempFiles);
+    std::printf("%d kills, %d of them left a temporary file behind\n", kTrials, leftoverTempFiles);
+}
+
+// Two instances closing at the same moment.
+TEST(TwoInstances, SavingAtOnceLeavesOneCompleteVersion) {
+    constexpr int kRounds = 40;
+    const TempDir dir;
+    g_strIniPath = dir.file("Option.ini");
+    const std::string templ = Template();
+    WriteBytes(g_strIniPath, templ);
+
+    for (int round = 0; round < kRounds; ++round) {
+        const CommSettings first = Generation(2 * round + 1000);
+        const CommSettings second = Generation(2 * round + 1001);
+        int start[2];
+        ASSERT_EQ(::pipe(start), 0);
+        const auto instance = [&](const CommSettings& settings) {
+            return [&, settings] {
+                ::close(start[1]);
+                char byte = 0;
+                static_cast<void>(::read(start[0], &byte, 1)); // end of file: both go
+                SaveCommSettings(settings);
+                return 0;
+            };
+        };
+        Child a(instance(first));
+        Child b(instance(second));
+        ::close(start[0]);
+        ::close(start[1]);
+        EXPECT_EQ(a.wait(milliseconds(10000)).exitCode, 0);
+        EXPECT_EQ(b.wait(milliseconds(10000)).exitCode, 0);
+
+        const std::string bytes = ReadBytes(g_strIniPath);
+        ASSERT_TRUE(IsCompleteVersion(templ, bytes)) << "round " << round;
+        const Values values = *ValuesIn(bytes);
+        const Values fromFirst = ValuesOf(first);
+        const Values fromSecond = ValuesOf(second);
+        for (std::size_t i = 0; i < std::size(kKeys); ++i) {
+            EXPECT_TRUE(values.byKey[i] == fromFirst.byKey[i] || values.byKey[i] == fromSecond.byKey[i])
+                << kKeys[i] << " = " << values.byKey[i];
+        }
+        EXPECT_TRUE(TempFilesIn(dir.path()).empty());
+    }
+}
+
+} // namespace
