@@ -196,6 +196,7 @@ public:
     }
     Converter(const Converter&) = delete;
     Converter& operator=(const Converter&) = delete;
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): iconv_open reports failure as (iconv_t)-1.
     bool valid() const { return m_handle != reinterpret_cast<iconv_t>(-1); }
 
     // Converts all of input; on an unconvertible character either substitutes "?" and skips skipBytes, or

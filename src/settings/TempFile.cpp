@@ -52,16 +52,16 @@ TempFile::TempFile(const std::string& directory, const std::string& baseName, un
         char suffix[16];
         std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(random()));
         const std::string path = TempPath(directory, baseName, suffix);
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd >= 0) {
+        const int created = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (created >= 0) {
             // The lock tells RemoveAbandoned the file is in use; it goes when we close or are killed.
-            UniqueFd file{fd};
-            if (::flock(fd, LOCK_EX) != 0) {
+            UniqueFd file{created};
+            if (::flock(created, LOCK_EX) != 0) {
                 m_creationError = errno;
                 ::unlink(path.c_str());
                 return;
             }
-            if (StillNamed(path, fd)) {
+            if (StillNamed(path, created)) {
                 m_fd = std::move(file);
                 m_path = path;
                 return;
