@@ -161,8 +161,15 @@ std::optional<std::string> ReadProfileFile(const std::string& path) {
 }
 
 std::string ReadProfileText(const std::string& path) {
-    const auto bytes = ReadProfileFile(path);
-    return bytes ? DecodeProfileText(*bytes) : std::string{};
+    auto bytes = ReadProfileFile(path);
+    if (!bytes) {
+        return {};
+    }
+    // 8-bit text is handed on as it is, without a copy of what may be a big file.
+    if (DetectProfileEncoding(*bytes) == ProfileEncoding::Bytes) {
+        return std::move(*bytes);
+    }
+    return DecodeProfileText(*bytes);
 }
 
 bool StoreProfileValue(const std::string& path, const std::string& section, const std::string& key,
