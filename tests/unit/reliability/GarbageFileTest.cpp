@@ -141,3 +141,20 @@ TEST(HugeFile, FiftyMegabytesAreReadAndSaved) {
 }
 
 } // namespace
+
+namespace {
+
+// Found by fuzz_profile_roundtrip: "[b=x]" reads back as a section header, so key "[b" cannot hold "x]".
+TEST(FuzzFinding, BracketedKeyWhoseValueClosesTheBracketIsRefused) {
+    TempDir dir;
+    const std::string path = dir.file("Option.ini");
+    WriteBytes(path, "[COMM]\r\nPort=COM3\r\n");
+    EXPECT_FALSE(IniWriteString("COMM", "[b", "x]", path));
+    EXPECT_EQ(ReadBytes(path), "[COMM]\r\nPort=COM3\r\n");
+    EXPECT_EQ(IniReadString("COMM", "Port", "", path), "COM3");
+    // Without the closing bracket the line stays an entry and reads back.
+    EXPECT_TRUE(IniWriteString("COMM", "[b", "x", path));
+    EXPECT_EQ(IniReadString("COMM", "[b", "", path), "x");
+}
+
+} // namespace
