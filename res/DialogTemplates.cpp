@@ -1,1 +1,48 @@
-// Placeholder until this piece is written.
+// Template IDD_SETTINGS: neutral (English) and Chinese (PRC), items in keyboard order.
+#include "DialogTemplates.h"
+
+#include "resource.h"
+
+#include <array>
+
+namespace {
+
+constexpr unsigned kCombo = kVisible | kTabStop | kDropDownList | kVScroll;
+constexpr unsigned kButton = kVisible | kTabStop;
+
+constexpr std::array<DlgItem, 11> kNeutralItems{{
+    {IDC_STATIC, DlgKind::Label, kVisible | kGroup | kRightAlign, "Port:", 10, 25, 28, 8},
+    {IDC_PORT, DlgKind::ComboBox, kCombo, "", 41, 22, 90, 371},
+    {IDC_LINK_LABEL, DlgKind::Label, kGroup | kRightAlign, "Baud:", 135, 23, 28, 8},
+    {IDC_BAUD, DlgKind::ComboBox, kCombo & ~kVisible, "", 165, 22, 90, 147},
+    {IDC_IPADDRESS, DlgKind::IPAddress, kTabStop, "IPAddress1", 165, 19, 90, 15},
+    {IDC_STATIC, DlgKind::GroupBox, kVisible, "Communications setting", 6, 3, 253, 39},
+    {IDC_STATIC, DlgKind::GroupBox, kVisible, "Screen saver setting", 7, 49, 252, 40},
+    {IDC_SAVER_ON, DlgKind::PushButton, kButton, "Open", 40, 67, 50, 14},
+    {IDC_SAVER_OFF, DlgKind::PushButton, kButton, "Close", 119, 67, 50, 14},
+    {IDC_SAVER_DEFAULT, DlgKind::PushButton, kButton, "Default", 198, 67, 50, 14},
+    {IDCANCEL, DlgKind::PushButton, kButton, "Exit", 198, 99, 50, 14},
+}};
+
+constexpr std::array<DlgItem, 11> kChineseItems{{
+    {IDC_STATIC, DlgKind::Label, kVisible | kGroup | kRightAlign, "端口:", 10, 25, 28, 8},
+    {IDC_PORT, DlgKind::ComboBox, kCombo, "", 41, 22, 90, 371},
+    {IDC_LINK_LABEL, DlgKind::Label, kGroup | kRightAlign, "波特率:", 135, 23, 28, 8},
+    {IDC_BAUD, DlgKind::ComboBox, kCombo & ~kVisible, "", 165, 22, 90, 147},
+    {IDC_IPADDRESS, DlgKind::IPAddress, kTabStop, "IPAddress1", 165, 19, 90, 15},
+    {IDC_STATIC, DlgKind::GroupBox, kVisible, "通讯设置", 6, 3, 253, 39},
+    {IDC_STATIC, DlgKind::GroupBox, kVisible, "屏保设置", 7, 49, 252, 40},
+    {IDC_SAVER_ON, DlgKind::PushButton, kButton, "打开(&O)", 40, 66, 50, 16},
+    {IDC_SAVER_OFF, DlgKind::PushButton, kButton, "关闭(&C)", 119, 66, 50, 16},
+    {IDC_SAVER_DEFAULT, DlgKind::PushButton, kButton, "默认设置(&D)", 198, 66, 50, 16},
+    {IDCANCEL, DlgKind::PushButton, kButton, "退出(&E)", 198, 97, 50, 16},
+}};
+
+constexpr DlgTemplate kNeutral{IDD_SETTINGS, "VellSetting", "宋体", 9, 266, 120, kNeutralItems};
+constexpr DlgTemplate kChinese{IDD_SETTINGS, "VellSetting", "宋体", 9, 266, 120, kChineseItems};
+
+} // namespace
+
+const DlgTemplate& SettingsTemplate(DlgLanguage language) {
+    return language == DlgLanguage::ChinesePrc ? kChinese : kNeutral;
+}

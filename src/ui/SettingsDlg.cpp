@@ -1,1 +1,202 @@
-// Placeholder until this piece is written.
+// Fills and restores the lists, configures the port link on each choice, sends the saver command, saves on
+// close.
+#include "SettingsDlg.h"
+
+#include "DialogBuilder.h"
+#include "IPAddressCtrl.h"
+#include "app/Title.h"
+#include "link/SaverCommand.h"
+#include "portlink/VellPortDll.h"
+#include "resource.h"
+#include "settings/CommSettings.h"
+#include "settings/Profile.h"
+
+#include <QComboBox>
+#include <QFont>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+
+static void InitIconResource() {
+    Q_INIT_RESOURCE(vellres);
+}
+
+namespace {
+
+// Leading decimal digits, 0 when there are none (what the platform's atoi gives for our texts).
+int LeadingNumber(const QString& text) {
+    int value = 0;
+    for (QChar c : text) {
+        if (!c.isDigit())
+            break;
+        value = value * 10 + c.digitValue();
+    }
+    return value;
+}
+
+} // namespace
+
+DlgLanguage CSettingsDlg::ChooseLanguage(const QLocale& locale) {
+    return locale.language() == QLocale::Chinese && locale.territory() == QLocale::China
+               ? DlgLanguage::ChinesePrc
+               : DlgLanguage::Neutral;
+}
+
+void CSettingsDlg::InstallFontSubstitutes() {
+    const QString cjk = QStringLiteral("WenQuanYi Micro Hei");
+    QFont::insertSubstitution(QStringLiteral("宋体"), cjk);
+    QFont::insertSubstitution(QStringLiteral("SimSun"), cjk);
+}
+
+CSettingsDlg::CSettingsDlg(QWidget* parent) : QDialog(parent) {
+    InitIconResource();
+    InstallFontSubstitutes();
+    m_hIcon = QIcon(QStringLiteral(":/icons/vellsetting-32.png"));
+    for (const char* size : {"16", "48", "256"})
+        m_hIcon.addFile(QStringLiteral(":/icons/vellsetting-%1.png").arg(QLatin1String(size)));
+
+    const DlgLanguage language = ChooseLanguage(QLocale());
+    const DlgTemplate& tmpl = SettingsTemplate(language);
+    QFont font(QString::fromUtf8(tmpl.fontFace));
+    font.setPointSize(tmpl.pointSize);
+    CDialogBuilder builder(font);
+    builder.Build(*this, tmpl, language == DlgLanguage::ChinesePrc);
+
+    // Data exchange: bind 1003, 1002, 1000, 1001.
+    m_stLinkLabel = static_cast<QLabel*>(builder.Item(IDC_LINK_LABEL));
+    m_ipAddress = static_cast<CIPAddressCtrl*>(builder.Item(IDC_IPADDRESS));
+    m_cbPort = static_cast<QComboBox*>(builder.Item(IDC_PORT));
+    m_cbBaud = static_cast<QComboBox*>(builder.Item(IDC_BAUD));
+    for (QComboBox* list : {m_cbPort, m_cbBaud})
+        list->installEventFilter(this);
+    for (int id : {IDC_SAVER_ON, IDC_SAVER_OFF, IDC_SAVER_DEFAULT, IDCANCEL})
+        builder.Item(id)->installEventFilter(this);
+    connect(static_cast<QPushButton*>(builder.Item(IDCANCEL)), &QPushButton::clicked, this, &QDialog::reject);
+
+    ConnectMessageMap();
+    OnInitDialog();
+}
+
+CSettingsDlg::~CSettingsDlg() {
+    // Destroyed without having been closed (e.g. the application quit under it): save all the same.
+    if (!m_saved)
+        SaveSettings();
+}
+
+// The message table. Paint and the drag icon are the desktop's; destroy is done() and the destructor.
+void CSettingsDlg::ConnectMessageMap() {
+    connect(m_cbPort, &QComboBox::activated, this, &CSettingsDlg::OnSelchangePort);
+    connect(m_cbBaud, &QComboBox::activated, this, &CSettingsDlg::OnSelchangeBaud);
+    const auto button = [this](int id) { return findChild<QPushButton*>(QStringLiteral("id%1").arg(id)); };
+    connect(button(IDC_SAVER_ON), &QPushButton::clicked, this, &CSettingsDlg::OnSaverOn);
+    connect(button(IDC_SAVER_OFF), &QPushButton::clicked, this, &CSettingsDlg::OnSaverOff);
+    connect(button(IDC_SAVER_DEFAULT), &QPushButton::clicked, this, &CSettingsDlg::OnSaverDefault);
+}
+
+void CSettingsDlg::OnInitDialog() {
+    setWindowIcon(m_hIcon);
+    setWindowTitle(QString::fromStdString(MakeWindowTitle()));
+
+    for (const std::string& name : BuildPortList())
+        m_cbPort->addItem(QString::fromStdString(name));
+    const std::vector<std::string> ports = BuildPortList();
+    m_cbPort->setCurrentIndex(FindPortIndex(ports, IniReadString(kCommSection, "Port", "COM1")));
+
+    for (const char* baud : kBaudList)
+        m_cbBaud->addItem(QString::fromLatin1(baud));
+    const int baud = IniReadInt(kCommSection, "Baud", 2);
+    m_cbBaud->setCurrentIndex(baud >= 0 && baud < static_cast<int>(kBaudList.size()) ? baud : -1);
+
+    const std::array<int, 4> ip{IniReadInt(kCommSection, "IP1", 192), IniReadInt(kCommSection, "IP2", 168),
+                                IniReadInt(kCommSection, "IP3", 2), IniReadInt(kCommSection, "IP4", 10)};
+    m_ipAddress->SetAddressText(QString::fromStdString(FormatAddress(ip)));
+
+    OnSelchangePort();
+    m_cbPort->setFocus(Qt::OtherFocusReason);
+}
+
+void CSettingsDlg::OnSelchangePort() {
+    const QString port = m_cbPort->currentText().toUpper();
+    if (port == QLatin1String("NET")) {
+        m_cbBaud->hide();
+        const int ip4 = IniReadInt(kCommSection, "IP4", 10);
+        const int ip3 = IniReadInt(kCommSection, "IP3", 2);
+        const int ip2 = IniReadInt(kCommSection, "IP2", 168);
+        const int ip1 = IniReadInt(kCommSection, "IP1", 192);
+        m_ipAddress->SetAddressText(QString::fromStdString(FormatAddress({ip1, ip2, ip3, ip4})));
+        m_stLinkLabel->setText(QStringLiteral("IP:"));
+        m_ipAddress->show();
+        m_stLinkLabel->show();
+    } else if (port.contains(QLatin1String("COM"))) {
+        m_cbBaud->show();
+        m_stLinkLabel->setText(QStringLiteral("Baud:"));
+        m_ipAddress->hide();
+        m_stLinkLabel->show();
+        const int rate = LeadingNumber(m_cbBaud->currentText());
+        SetComParam(port.toLocal8Bit().constData(), rate, 8, 0x4E, 1, 0);
+    } else {
+        if (port.contains(QLatin1String("USB")))
+            GetUSBPort();
+        m_cbBaud->hide();
+        m_ipAddress->hide();
+        m_stLinkLabel->hide();
+    }
+}
+
+void CSettingsDlg::OnSelchangeBaud() {
+    const QByteArray port = m_cbPort->currentText().toLocal8Bit();
+    SetComParam(port.constData(), LeadingNumber(m_cbBaud->currentText()), 8, 0x4E, 1, 0);
+}
+
+void CSettingsDlg::SendSaverCommand(bool on) {
+    const SaverCommand command = MakeSaverCommand(on);
+    const QByteArray port = m_cbPort->currentText().toLocal8Bit();
+    SendData(port.constData(), command.data(), static_cast<int>(command.size()));
+}
+
+void CSettingsDlg::OnSaverOn() {
+    SendSaverCommand(true);
+}
+
+void CSettingsDlg::OnSaverOff() {
+    SendSaverCommand(false);
+}
+
+void CSettingsDlg::OnSaverDefault() {
+    SendSaverCommand(true);
+}
+
+void CSettingsDlg::SaveSettings() {
+    IniWriteString(kCommSection, "Port", m_cbPort->currentText().toLocal8Bit().toStdString());
+    IniWriteInt(kCommSection, "Baud", m_cbBaud->currentIndex());
+    const std::array<int, 4> ip = AddressOctets(m_ipAddress->GetAddress());
+    for (std::size_t i = 0; i < ip.size(); ++i)
+        IniWriteInt(kCommSection, "IP" + std::to_string(i + 1), ip[i]);
+    m_saved = true;
+}
+
+// Every closing route (Exit, Escape, close box, Enter in a list) ends here: the window goes away, so save.
+void CSettingsDlg::done(int result) {
+    QDialog::done(result);
+    SaveSettings();
+}
+
+bool CSettingsDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress)
+        return QDialog::eventFilter(watched, event);
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+    if (watched == m_cbPort || watched == m_cbBaud) {
+        if (enter) {
+            accept(); // OK: no control bears it, the framework ends the dialog
+            return true;
+        }
+        if (key->modifiers() & Qt::AltModifier)
+            return true; // Alt+letter is an access key, never the list's type-ahead
+    } else if (auto* button = qobject_cast<QPushButton*>(watched); button && enter) {
+        button->click();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}

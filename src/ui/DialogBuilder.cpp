@@ -1,0 +1,111 @@
+// Template to widgets: what a resource-based dialog gets from the platform, done with Qt widgets.
+#include "DialogBuilder.h"
+
+#include "IPAddressCtrl.h"
+
+#include <QComboBox>
+#include <QDialog>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <cmath>
+
+namespace {
+
+int Scale(int dlu, int base, int divisor) {
+    return static_cast<int>(std::lround(static_cast<double>(dlu) * base / divisor));
+}
+
+// Without access keys the "&" would still make Qt underline a letter and bind Alt+letter.
+QString ItemText(const char* text, bool accessKeys) {
+    QString result = QString::fromUtf8(text);
+    if (!accessKeys)
+        result.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    return result;
+}
+
+} // namespace
+
+CDialogBuilder::CDialogBuilder(const QFont& font) : m_font(font) {
+    const QFontMetrics metrics(font);
+    const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    m_hbase = static_cast<int>(std::lround(static_cast<double>(metrics.horizontalAdvance(letters)) / 52.0));
+    m_vbase = metrics.height();
+}
+
+QRect CDialogBuilder::MapDialogRect(int x, int y, int cx, int cy) const {
+    return {Scale(x, m_hbase, 4), Scale(y, m_vbase, 8), Scale(cx, m_hbase, 4), Scale(cy, m_vbase, 8)};
+}
+
+void CDialogBuilder::Build(QDialog& dialog, const DlgTemplate& tmpl, bool accessKeys) {
+    dialog.setFont(m_font);
+    dialog.setWindowTitle(QString::fromUtf8(tmpl.caption));
+    dialog.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint);
+    const QRect client = MapDialogRect(0, 0, tmpl.cx, tmpl.cy);
+    dialog.setFixedSize(client.size());
+
+    QWidget* previous = nullptr;
+    for (const DlgItem& item : tmpl.items) {
+        const QRect r = MapDialogRect(item.x, item.y, item.cx, item.cy);
+        QWidget* widget = nullptr;
+        const QString text = ItemText(item.text, accessKeys);
+        switch (item.kind) {
+        case DlgKind::Label: {
+            auto* label = new QLabel(text, &dialog);
+            label->setAlignment((item.style & kRightAlign ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop);
+            label->setTextFormat(Qt::PlainText);
+            widget = label;
+            break;
+        }
+        case DlgKind::ComboBox: {
+            auto* combo = new QComboBox(&dialog);
+            combo->setEditable(false);
+            combo->setMaxVisibleItems(std::max(1, (item.cy - 14) / 8));
+            // The template height includes the drop-down; the closed box is one line high.
+            widget = combo;
+            widget->setGeometry(r.x(), r.y(), r.width(), Scale(14, m_vbase, 8));
+            break;
+        }
+        case DlgKind::IPAddress:
+            widget = new CIPAddressCtrl(&dialog);
+            break;
+        case DlgKind::GroupBox:
+            widget = new QGroupBox(text, &dialog);
+            widget->setFocusPolicy(Qt::NoFocus);
+            break;
+        case DlgKind::PushButton: {
+            auto* button = new QPushButton(text, &dialog);
+            button->setAutoDefault(false);
+            button->setDefault(false);
+            widget = button;
+            break;
+        }
+        }
+        if (item.kind != DlgKind::ComboBox)
+            widget->setGeometry(r);
+        if (item.kind == DlgKind::Label)
+            widget->setFocusPolicy(Qt::NoFocus);
+        else if (item.style & kTabStop)
+            widget->setFocusPolicy(Qt::StrongFocus);
+        if (item.kind == DlgKind::GroupBox)
+            widget->lower();
+        widget->setVisible(item.style & kVisible);
+        if (item.id >= 0) {
+            widget->setObjectName(QStringLiteral("id%1").arg(item.id));
+            m_items.insert(item.id, widget);
+        }
+        if (item.style & kTabStop) {
+            if (previous)
+                QWidget::setTabOrder(previous, widget);
+            previous = widget;
+        }
+    }
+    if (QScreen* screen = dialog.screen()) {
+        const QRect area = screen->availableGeometry();
+        dialog.move(area.center() - QPoint(client.width() / 2, client.height() / 2));
+    }
+}

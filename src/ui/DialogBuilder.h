@@ -1,0 +1,31 @@
+// Creates a dialog's widgets from a template, converting dialog units to pixels from the dialog font.
+#pragma once
+
+#include "DialogTemplates.h"
+
+#include <QFont>
+#include <QHash>
+#include <QRect>
+
+class QDialog;
+class QWidget;
+
+class CDialogBuilder {
+public:
+    explicit CDialogBuilder(const QFont& font);
+
+    // hbase: average width of A-Z a-z; vbase: font height.
+    int HorizontalBase() const { return m_hbase; }
+    int VerticalBase() const { return m_vbase; }
+    QRect MapDialogRect(int x, int y, int cx, int cy) const;
+
+    // Fixed client size, widgets in template order (which is their Tab order), centred on the screen.
+    void Build(QDialog& dialog, const DlgTemplate& tmpl, bool accessKeys);
+    QWidget* Item(int id) const { return m_items.value(id, nullptr); }
+
+private:
+    QFont m_font;
+    int m_hbase;
+    int m_vbase;
+    QHash<int, QWidget*> m_items;
+};

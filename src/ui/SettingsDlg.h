@@ -1,0 +1,46 @@
+// The settings window: port, baud rate or address, and the screen-saver buttons.
+#pragma once
+
+#include "DialogTemplates.h"
+
+#include <QDialog>
+#include <QIcon>
+
+class QComboBox;
+class QLabel;
+class CIPAddressCtrl;
+
+class CSettingsDlg : public QDialog {
+    Q_OBJECT
+public:
+    explicit CSettingsDlg(QWidget* parent = nullptr);
+    ~CSettingsDlg() override;
+
+    // Chinese (PRC) user interface -> Chinese template with access keys; anything else -> neutral.
+    static DlgLanguage ChooseLanguage(const QLocale& locale);
+    // "宋体"/"SimSun" are not on Debian; map them to the installed CJK font before any use.
+    static void InstallFontSubstitutes();
+
+    void done(int result) override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void ConnectMessageMap();
+    void OnInitDialog();
+    void OnSelchangePort();
+    void OnSelchangeBaud();
+    void OnSaverOn();
+    void OnSaverOff();
+    void OnSaverDefault();
+    void SaveSettings();
+    void SendSaverCommand(bool on);
+
+    QLabel* m_stLinkLabel = nullptr;
+    CIPAddressCtrl* m_ipAddress = nullptr;
+    QComboBox* m_cbPort = nullptr;
+    QComboBox* m_cbBaud = nullptr;
+    QIcon m_hIcon;
+    bool m_saved = false;
+};
