@@ -1,0 +1,377 @@
+// The settings window against a recording port link and a settings file in a temporary folder.
+#include "ui/SettingsDlg.h"
+
+#include "PortRecorder.h"
+#include "resource.h"
+#include "settings/Profile.h"
+#include "ui/DialogBuilder.h"
+#include "ui/IPAddressCtrl.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+using Bytes = std::vector<unsigned char>;
+
+class SettingsDlgTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<CSettingsDlg> m_dlg;
+
+    template <typename T>
+    T* Item(int id) const {
+        return m_dlg->findChild<T*>(QStringLiteral("id%1").arg(id));
+    }
+    QComboBox* Port() const { return Item<QComboBox>(IDC_PORT); }
+    QComboBox* Baud() const { return Item<QComboBox>(IDC_BAUD); }
+    QLabel* LinkLabel() const { return Item<QLabel>(IDC_LINK_LABEL); }
+    CIPAddressCtrl* Address() const { return Item<CIPAddressCtrl>(IDC_IPADDRESS); }
+
+    void Open() {
+        RecordedPortCalls().clear();
+        m_dlg = std::make_unique<CSettingsDlg>();
+        m_dlg->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
+        m_dlg->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_dlg.get()));
+    }
+    std::string Stored(const char* key) const { return IniReadString("COMM", key, "<none>"); }
+    void ExpectSaved(const char* port, const char* baud, const char* ip1, const char* ip2, const char* ip3,
+                     const char* ip4) {
+        QCOMPARE(Stored("Port"), std::string(port));
+        QCOMPARE(Stored("Baud"), std::string(baud));
+        QCOMPARE(Stored("IP1"), std::string(ip1));
+        QCOMPARE(Stored("IP2"), std::string(ip2));
+        QCOMPARE(Stored("IP3"), std::string(ip3));
+        QCOMPARE(Stored("IP4"), std::string(ip4));
+    }
+    void Choose(QComboBox* list, int index) {
+        list->setCurrentIndex(index);
+        emit list->activated(index);
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+    void init() {
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        g_strIniPath = m_dir.filePath(QStringLiteral("Option.ini")).toStdString();
+        QFile::remove(QString::fromStdString(g_strIniPath));
+    }
+    void cleanup() { m_dlg.reset(); }
+
+    void firstRunConfiguresCom1At9600AndSavesDefaults() {
+        Open();
+        QCOMPARE(RecordedPortCalls().size(), std::size_t{1});
+        const PortCall& call = RecordedPortCalls()[0];
+        QCOMPARE(call.function, std::string("SetComParam"));
+        QCOMPARE(call.port, std::string("COM1"));
+        QCOMPARE(call.baud, 9600);
+        QCOMPARE(call.dataBits, 8);
+        QCOMPARE(call.parity, 'N');
+        QCOMPARE(call.stopBits, 1);
+        QCOMPARE(call.flow, 0);
+        QCOMPARE(Port()->count(), 30);
+        QCOMPARE(Port()->currentText(), QStringLiteral("COM1"));
+        QCOMPARE(Baud()->currentText(), QStringLiteral("9600"));
+        QVERIFY(Baud()->isVisible());
+        QVERIFY(LinkLabel()->isVisible());
+        QCOMPARE(LinkLabel()->text(), QStringLiteral("Baud:"));
+        QVERIFY(!Address()->isVisible());
+        QCOMPARE(m_dlg->findChildren<QGroupBox*>().size(), 2);
+        QCOMPARE(QApplication::focusWidget(), Port());
+        m_dlg.reset();
+        ExpectSaved("COM1", "2", "192", "168", "2", "10");
+    }
+
+    void storedSettingsRestore_data() {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<QString>("shownPort");
+        QTest::addColumn<QString>("shownBaud");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<QString>("savedPort");
+        QTest::addColumn<QString>("savedBaud");
+        QTest::newRow("unknown LPT1 falls to COM2") << "LPT1" << 2 << "COM2"
+                                                    << "9600" << 9600 << "COM2"
+                                                    << "2";
+        QTest::newRow("baud 9 leaves list empty, rate 0, saves -1") << "COM3" << 9 << "COM3"
+                                                                    << "" << 0 << "COM3"
+                                                                    << "-1";
+        QTest::newRow("baud -1 stays empty") << "COM1" << -1 << "COM1"
+                                             << "" << 0 << "COM1"
+                                             << "-1";
+        QTest::newRow("top index 115200") << "COM4" << 6 << "COM4"
+                                          << "115200" << 115200 << "COM4"
+                                          << "6";
+        QTest::newRow("device form COM15") << "\\\\.\\COM15" << 0 << "\\\\.\\COM15"
+                                           << "2400" << 2400 << "\\\\.\\COM15"
+                                           << "0";
+    }
+    void storedSettingsRestore() {
+        QFETCH(QString, port);
+        QFETCH(int, baud);
+        QFETCH(QString, shownPort);
+        QFETCH(QString, shownBaud);
+        QFETCH(int, rate);
+        QFETCH(QString, savedPort);
+        QFETCH(QString, savedBaud);
+        IniWriteString("COMM", "Port", port.toStdString());
+        IniWriteInt("COMM", "Baud", baud);
+        Open();
+        QCOMPARE(Port()->currentText(), shownPort);
+        QCOMPARE(Baud()->currentText(), shownBaud);
+        QCOMPARE(RecordedPortCalls().size(), std::size_t{1});
+        QCOMPARE(RecordedPortCalls()[0].port, shownPort.toUpper().toStdString());
+        QCOMPARE(RecordedPortCalls()[0].baud, rate);
+        m_dlg.reset();
+        QCOMPARE(Stored("Port"), savedPort.toStdString());
+        QCOMPARE(Stored("Baud"), savedBaud.toStdString());
+    }
+
+    void storedAddressWrittenBackUnchanged() {
+        IniWriteInt("COMM", "IP1", 10);
+        IniWriteInt("COMM", "IP2", 0);
+        IniWriteInt("COMM", "IP3", 0);
+        IniWriteInt("COMM", "IP4", 5);
+        Open();
+        QVERIFY(!Address()->isVisible());
+        m_dlg.reset();
+        ExpectSaved("COM1", "2", "10", "0", "0", "5");
+    }
+
+    void choosingPortThenBaudConfiguresEach() {
+        Open();
+        RecordedPortCalls().clear();
+        Choose(Port(), 6);
+        QCOMPARE(RecordedPortCalls().size(), std::size_t{1});
+        QCOMPARE(RecordedPortCalls()[0].port, std::string("COM7"));
+        QCOMPARE(RecordedPortCalls()[0].baud, 9600);
+        Choose(Baud(), 6);
+        QCOMPARE(RecordedPortCalls().size(), std::size_t{2});
+        QCOMPARE(RecordedPortCalls()[1].port, std::string("COM7"));
+        QCOMPARE(RecordedPortCalls()[1].baud, 115200);
+        QCOMPARE(RecordedPortCalls()[1].parity, 'N');
+    }
+
+    void keyboardUpAtTopCallsNothing() {
+        Open();
+        RecordedPortCalls().clear();
+        QTest::keyClick(Port(), Qt::Key_Up);
+        QCOMPARE(Port()->currentIndex(), 0);
+        QVERIFY(RecordedPortCalls().empty());
+        QTest::keyClick(Port(), Qt::Key_Down);
+        QCOMPARE(Port()->currentText(), QStringLiteral("COM2"));
+        QCOMPARE(RecordedPortCalls().size(), std::size_t{1});
+        QCOMPARE(RecordedPortCalls()[0].port, std::string("COM2"));
+    }
+
+    void buttonsSendTheirBytes_data() {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<QString>("storedPort");
+        QTest::addColumn<Bytes>("bytes");
+        QTest::newRow("Open") << IDC_SAVER_ON << "COM1" << Bytes{0x1B, 0x27, 0x0A, 0x01};
+        QTest::newRow("Close") << IDC_SAVER_OFF << "COM1" << Bytes{0x1B, 0x27, 0x0A, 0x00};
+        QTest::newRow("Default is Open") << IDC_SAVER_DEFAULT << "COM1" << Bytes{0x1B, 0x27, 0x0A, 0x01};
+        QTest::newRow("to COM15 as shown")
+            << IDC_SAVER_OFF << "\\\\.\\COM15" << Bytes{0x1B, 0x27, 0x0A, 0x00};
+    }
+    void buttonsSendTheirBytes() {
+        QFETCH(int, id);
+        QFETCH(QString, storedPort);
+        QFETCH(Bytes, bytes);
+        IniWriteString("COMM", "Port", storedPort.toStdString());
+        for (Qt::Key key : {Qt::Key_Space, Qt::Key_Return}) {
+            Open();
+            RecordedPortCalls().clear();
+            Item<QPushButton>(id)->setFocus();
+            QTest::keyClick(Item<QPushButton>(id), key);
+            QCOMPARE(RecordedPortCalls().size(), std::size_t{1});
+            QCOMPARE(RecordedPortCalls()[0].function, std::string("SendData"));
+            QCOMPARE(RecordedPortCalls()[0].port, storedPort.toStdString());
+            QCOMPARE(RecordedPortCalls()[0].bytes, bytes);
+            QVERIFY(m_dlg->isVisible());
+        }
+    }
+
+    void closingRoutesSave_data() {
+        QTest::addColumn<QString>("route");
+        QTest::newRow("Escape") << "escape";
+        QTest::newRow("close box") << "close";
+        QTest::newRow("Exit button") << "exit";
+        QTest::newRow("Enter in port list") << "enter-port";
+        QTest::newRow("Enter in baud list") << "enter-baud";
+    }
+    void closingRoutesSave() {
+        QFETCH(QString, route);
+        Open();
+        Choose(Port(), 4);
+        Choose(Baud(), 5);
+        RecordedPortCalls().clear();
+        QSignalSpy finished(m_dlg.get(), &QDialog::finished);
+        if (route == "escape")
+            QTest::keyClick(Port(), Qt::Key_Escape);
+        else if (route == "close")
+            m_dlg->close();
+        else if (route == "exit")
+            QTest::mouseClick(Item<QPushButton>(IDCANCEL), Qt::LeftButton);
+        else
+            QTest::keyClick(route == "enter-port" ? Port() : Baud(), Qt::Key_Return);
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished[0][0].toInt(),
+                 route.startsWith("enter") ? int(QDialog::Accepted) : int(QDialog::Rejected));
+        QVERIFY(!m_dlg->isVisible());
+        QVERIFY(RecordedPortCalls().empty());
+        ExpectSaved("COM5", "5", "192", "168", "2", "10");
+    }
+
+    void tabOrderFollowsTemplate() {
+        Open();
+        const QList<QWidget*> expected{Port(),
+                                       Baud(),
+                                       Item<QWidget>(IDC_SAVER_ON),
+                                       Item<QWidget>(IDC_SAVER_OFF),
+                                       Item<QWidget>(IDC_SAVER_DEFAULT),
+                                       Item<QWidget>(IDCANCEL)};
+        for (int i = 1; i <= expected.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), expected[i % expected.size()]);
+        }
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), Item<QWidget>(IDCANCEL));
+    }
+
+    void neutralHasNoMnemonics() {
+        Open();
+        for (int id : {IDC_SAVER_ON, IDC_SAVER_OFF, IDC_SAVER_DEFAULT, IDCANCEL})
+            QVERIFY(!Item<QPushButton>(id)->text().contains('&'));
+        QCOMPARE(Item<QPushButton>(IDC_SAVER_ON)->text(), QStringLiteral("Open"));
+        QCOMPARE(Item<QPushButton>(IDCANCEL)->text(), QStringLiteral("Exit"));
+        RecordedPortCalls().clear();
+        QTest::keyClick(Port(), Qt::Key_C, Qt::AltModifier);
+        QCOMPARE(Port()->currentIndex(), 0);
+        QVERIFY(RecordedPortCalls().empty());
+    }
+
+    void chineseLocaleShowsChineseTemplate() {
+        QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
+        Open();
+        QCOMPARE(Item<QPushButton>(IDC_SAVER_ON)->text(), QStringLiteral("打开(&O)"));
+        QCOMPARE(Item<QPushButton>(IDC_SAVER_DEFAULT)->text(), QStringLiteral("默认设置(&D)"));
+        QCOMPARE(Item<QPushButton>(IDCANCEL)->text(), QStringLiteral("退出(&E)"));
+        QCOMPARE(LinkLabel()->text(), QStringLiteral("Baud:"));
+        CDialogBuilder builder(m_dlg->font());
+        QCOMPARE(Item<QPushButton>(IDC_SAVER_ON)->geometry(), builder.MapDialogRect(40, 66, 50, 16));
+        QCOMPARE(Item<QPushButton>(IDCANCEL)->geometry(), builder.MapDialogRect(198, 97, 50, 16));
+        QCOMPARE(QKeySequence::mnemonic(Item<QPushButton>(IDC_SAVER_ON)->text()),
+                 QKeySequence(Qt::ALT | Qt::Key_O));
+        RecordedPortCalls().clear();
+        QTest::keyClick(Port(), Qt::Key_C, Qt::AltModifier);
+        QVERIFY(RecordedPortCalls().size() <= 1);
+        QCOMPARE(Port()->currentIndex(), 0);
+    }
+
+    void otherPortKinds_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("addressShown");
+        QTest::addColumn<bool>("labelShown");
+        QTest::addColumn<QString>("calls");
+        QTest::newRow("NET shows address") << "net" << true << true << "";
+        QTest::newRow("USB asks for the USB port") << "usb0" << false << false << "GetUSBPort";
+        QTest::newRow("other hides all") << "LPTX" << false << false << "";
+    }
+    void otherPortKinds() {
+        QFETCH(QString, name);
+        QFETCH(bool, addressShown);
+        QFETCH(bool, labelShown);
+        QFETCH(QString, calls);
+        IniWriteInt("COMM", "IP1", 10);
+        IniWriteInt("COMM", "IP4", 7);
+        Open();
+        RecordedPortCalls().clear();
+        Port()->addItem(name);
+        Choose(Port(), Port()->count() - 1);
+        QVERIFY(!Baud()->isVisible());
+        QCOMPARE(Address()->isVisible(), addressShown);
+        QCOMPARE(LinkLabel()->isVisible(), labelShown);
+        if (labelShown) {
+            QCOMPARE(LinkLabel()->text(), QStringLiteral("IP:"));
+            QCOMPARE(Address()->AddressText(), QStringLiteral("10.168.2.7"));
+        }
+        QString made;
+        for (const PortCall& call : RecordedPortCalls())
+            made += QString::fromStdString(call.function);
+        QCOMPARE(made, calls);
+        QTest::mouseClick(Item<QPushButton>(IDC_SAVER_OFF), Qt::LeftButton);
+        QCOMPARE(RecordedPortCalls().back().port, name.toStdString());
+    }
+
+    void addressParsesAndClamps_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<uint>("value");
+        QTest::newRow("plain") << "192.168.2.10"
+                               << "192.168.2.10" << 0xC0A8020Au;
+        QTest::newRow("above 255 clamps") << "300.1.999.256"
+                                          << "255.1.255.255" << 0xFF01FFFFu;
+        QTest::newRow("missing parts are 0") << "10.5"
+                                             << "10.5.0.0" << 0x0A050000u;
+        QTest::newRow("negative is 0") << "-4.0.0.1"
+                                       << "0.0.0.1" << 0x00000001u;
+        QTest::newRow("all ones") << "255.255.255.255"
+                                  << "255.255.255.255" << 0xFFFFFFFFu;
+    }
+    void addressParsesAndClamps() {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        QFETCH(uint, value);
+        CIPAddressCtrl control;
+        control.SetAddressText(text);
+        QCOMPARE(control.AddressText(), shown);
+        QCOMPARE(control.GetAddress(), std::uint32_t{value});
+    }
+
+    void addressEditableByKeyboard() {
+        CIPAddressCtrl control;
+        control.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&control));
+        control.SetAddressText("0.0.0.0");
+        auto fields = control.findChildren<QLineEdit*>();
+        fields[0]->setFocus();
+        fields[0]->selectAll();
+        QTest::keyClicks(QApplication::focusWidget(), "10.");
+        QTest::keyClicks(QApplication::focusWidget(), "1");
+        QCOMPARE(control.AddressText(), QStringLiteral("10.1.0.0"));
+    }
+
+    void dialogUnitsAndWindowSize() {
+        Open();
+        const QFontMetrics metrics(m_dlg->font());
+        const double hbase = metrics.horizontalAdvance(
+                                 QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) /
+                             52.0;
+        CDialogBuilder builder(m_dlg->font());
+        QCOMPARE(builder.HorizontalBase(), qRound(hbase));
+        QCOMPARE(builder.VerticalBase(), metrics.height());
+        QCOMPARE(m_dlg->size(), QSize(qRound(266.0 * builder.HorizontalBase() / 4),
+                                      qRound(120.0 * builder.VerticalBase() / 8)));
+        QCOMPARE(m_dlg->minimumSize(), m_dlg->maximumSize());
+        QCOMPARE(Item<QPushButton>(IDC_SAVER_OFF)->geometry(), builder.MapDialogRect(119, 67, 50, 14));
+        QVERIFY(!(m_dlg->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+        const QRect area = m_dlg->screen()->availableGeometry();
+        QVERIFY(qAbs(m_dlg->geometry().center().x() - area.center().x()) <= 1);
+        QVERIFY(!m_dlg->windowIcon().isNull());
+        for (QPushButton* button : m_dlg->findChildren<QPushButton*>())
+            QVERIFY(!button->isDefault() && !button->autoDefault());
+    }
+};
+
+QTEST_MAIN(SettingsDlgTest)
+#include "SettingsDlgTest.moc"
