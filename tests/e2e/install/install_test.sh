@@ -215,11 +215,13 @@ run_and_close() { # label expected-working-folder command...
     else
         fail "$label: exit status $stop_status"
     fi
-    # Closing like Exit saves: the settings file is where the program worked.
-    if grep -qx '\[COMM\]' "$folder/Option.ini" 2>/dev/null && grep -q '^Port=' "$folder/Option.ini"; then
+    # Closing like Exit saves, CRLF lines as profile files have them: a first run leaves the default port COM1.
+    local settings
+    settings=$(tr -d '\r' <"$folder/Option.ini" 2>/dev/null)
+    if grep -qx '\[COMM\]' <<<"$settings" && grep -qx 'Port=COM1' <<<"$settings"; then
         pass "$label: Option.ini saved in its working folder"
     else
-        fail "$label: no [COMM] Port in $folder/Option.ini"
+        fail "$label: no [COMM] Port=COM1 in $folder/Option.ini"
     fi
 }
 
