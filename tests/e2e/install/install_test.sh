@@ -39,7 +39,8 @@ fail() {
 }
 pass() { echo "ok: $*"; }
 
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/vell-install.XXXXXX")
+# Resolved, so paths compare equal to what /proc shows for the running program.
+scratch=$(readlink -f "$(mktemp -d "${TMPDIR:-/tmp}/vell-install.XXXXXX")")
 running_pid=""
 cleanup() {
     if [ -n "$running_pid" ]; then
