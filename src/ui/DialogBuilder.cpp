@@ -56,7 +56,7 @@ void CDialogBuilder::Build(QDialog& dialog, const DlgTemplate& tmpl, bool access
         switch (item.kind) {
         case DlgKind::Label: {
             auto* label = new QLabel(text, &dialog);
-            label->setAlignment((item.style & kRightAlign ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop);
+            label->setAlignment(((item.style & kRightAlign) ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop);
             label->setTextFormat(Qt::PlainText);
             widget = label;
             break;
