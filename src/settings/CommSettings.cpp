@@ -2,6 +2,8 @@
 #include "settings/CommSettings.h"
 
 #include "settings/Profile.h"
+#include "settings/ProfileFile.h"
+#include "settings/ProfileSnapshot.h"
 
 #include <cstdio>
 
@@ -70,21 +72,31 @@ std::array<int, 4> AddressOctets(std::uint32_t value) {
             static_cast<int>((value >> 8) & 0xFFu), static_cast<int>(value & 0xFFu)};
 }
 
-CommSettings LoadCommSettings() {
+CommSettings LoadCommSettings(const std::string& path) {
+    const ProfileSnapshot file(path);
     const CommSettings defaults;
     CommSettings settings;
-    settings.port = IniReadString(kCommSection, "Port", defaults.port);
-    settings.baudIndex = IniReadInt(kCommSection, "Baud", defaults.baudIndex);
+    settings.port = file.ReadString(kCommSection, "Port", defaults.port);
+    settings.baudIndex = file.ReadInt(kCommSection, "Baud", defaults.baudIndex);
     for (std::size_t i = 0; i < kAddressKeys.size(); ++i) {
-        settings.ip[i] = IniReadInt(kCommSection, kAddressKeys[i], defaults.ip[i]);
+        settings.ip[i] = file.ReadInt(kCommSection, kAddressKeys[i], defaults.ip[i]);
     }
     return settings;
 }
 
-void SaveCommSettings(const CommSettings& settings) {
-    IniWriteString(kCommSection, "Port", settings.port);
-    IniWriteInt(kCommSection, "Baud", settings.baudIndex);
+bool SaveCommSettings(const CommSettings& settings, const std::string& path) {
+    std::vector<std::pair<std::string, std::string>> entries{{"Port", settings.port},
+                                                             {"Baud", std::to_string(settings.baudIndex)}};
     for (std::size_t i = 0; i < kAddressKeys.size(); ++i) {
-        IniWriteInt(kCommSection, kAddressKeys[i], settings.ip[i]);
+        entries.emplace_back(kAddressKeys[i], std::to_string(settings.ip[i]));
     }
+    return StoreProfileValues(path, kCommSection, entries);
+}
+
+CommSettings LoadCommSettings() {
+    return LoadCommSettings(g_strIniPath);
+}
+
+bool SaveCommSettings(const CommSettings& settings) {
+    return SaveCommSettings(settings, g_strIniPath);
 }

@@ -10,15 +10,17 @@ inline constexpr const char* kCommSection = "COMM";
 
 struct CommSettings {
     std::string port = "COM1";
-    int baudIndex = 2;                   // into kBaudList; -1 when nothing is selected
+    int baudIndex = 2;                      // into kBaudList; -1 when nothing is selected
     std::array<int, 4> ip{192, 168, 2, 10}; // IP1 (most significant) to IP4
 };
 
-inline constexpr std::array<const char*, 7> kBaudList{"2400", "4800", "9600", "19200", "38400", "57600", "115200"};
+inline constexpr std::array<const char*, 7> kBaudList{"2400",  "4800",  "9600",  "19200",
+                                                      "38400", "57600", "115200"};
 
 // COM1..COM9, then \\.\COM10..\\.\COM30.
 std::vector<std::string> BuildPortList();
-// The entry a stored port name selects: prefix match without case, from index 1 on, index 0 last; 1 when none.
+// The entry a stored port name selects: prefix match without case, from index 1 on, index 0 last; 1 when
+// none.
 int FindPortIndex(const std::vector<std::string>& list, const std::string& stored);
 
 // "%d.%d.%d.%d" of IP1..IP4.
@@ -27,6 +29,11 @@ std::string FormatAddress(const std::array<int, 4>& ip);
 std::uint32_t AddressValue(const std::array<int, 4>& ip);
 std::array<int, 4> AddressOctets(std::uint32_t value);
 
-// Through the settings operations on g_strIniPath, in the stored order Port, Baud, IP1..IP4.
+// All six values from one reading of the file, each read as IniReadString / IniReadInt would.
+CommSettings LoadCommSettings(const std::string& path);
+// Port, Baud, IP1..IP4 in that order, as IniWriteString / IniWriteInt would store them one by one, but in one
+// replacement of the file: another instance sees all six or none. False when not all could be stored.
+bool SaveCommSettings(const CommSettings& settings, const std::string& path);
+// The same on g_strIniPath.
 CommSettings LoadCommSettings();
-void SaveCommSettings(const CommSettings& settings);
+bool SaveCommSettings(const CommSettings& settings);

@@ -2,17 +2,14 @@
 #include "settings/Profile.h"
 
 #include "settings/CodePage.h"
-#include "settings/IniFile.h"
 #include "settings/ProfileFile.h"
+#include "settings/ProfileSnapshot.h"
 
 #include <cstdio>
 
 std::string g_strIniPath;
 
 namespace {
-
-// The read buffer of the profile read is 128 bytes, terminator included.
-constexpr std::size_t kReadBufferBytes = 128;
 
 // One full left-to-right pass turning backslash + escape into replacement.
 std::string ReplaceEscape(const std::string& text, char escape, char replacement, CodePage codePage) {
@@ -46,15 +43,11 @@ std::string UnescapeProfileValue(const std::string& text, CodePage codePage) {
 
 std::string IniReadString(const std::string& section, const std::string& key, const std::string& def,
                           const std::string& path) {
-    std::string value = ReadProfileValue(ReadProfileText(path), section, key, def);
-    if (value.size() > kReadBufferBytes - 1) {
-        value.resize(kReadBufferBytes - 1);
-    }
-    return UnescapeProfileValue(value);
+    return ProfileSnapshot(path).ReadString(section, key, def);
 }
 
 int IniReadInt(const std::string& section, const std::string& key, int def, const std::string& path) {
-    return ReadProfileInt(ReadProfileText(path), section, key, def);
+    return ProfileSnapshot(path).ReadInt(section, key, def);
 }
 
 bool IniWriteString(const std::string& section, const std::string& key, const std::string& value,

@@ -112,8 +112,8 @@ bool RewriteInPlace(const std::string& target, const std::string& bytes, off_t o
            ::fsync(file.get()) == 0 && file.close();
 }
 
-// Serialises the read-modify-write of one value between processes, so two instances saving at once cannot
-// undo each other's values. Locks the directory: the file itself is replaced by every save. Gives up
+// Serialises each read-modify-write between processes, so two instances saving at once cannot undo each
+// other's values. Locks the directory: the file itself is replaced by every save. Gives up
 // waiting after a bound: a save without the lock beats a program that hangs on close.
 UniqueFd LockDirectory(const std::string& directory) {
     UniqueFd lock{::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
@@ -174,7 +174,19 @@ std::string ReadProfileText(const std::string& path) {
 
 bool StoreProfileValue(const std::string& path, const std::string& section, const std::string& key,
                        const std::string& value) {
-    if (!IsStorableProfileEntry(section, key, value)) {
+    return StoreProfileValues(path, section, {{key, value}});
+}
+
+bool StoreProfileValues(const std::string& path, const std::string& section,
+                        const std::vector<std::pair<std::string, std::string>>& entries) {
+    std::vector<const std::pair<std::string, std::string>*> storable;
+    for (const auto& entry : entries) {
+        if (IsStorableProfileEntry(section, entry.first, entry.second)) {
+            storable.push_back(&entry);
+        }
+    }
+    const bool allStorable = storable.size() == entries.size();
+    if (storable.empty()) {
         return false;
     }
     const auto target = ResolveLinks(path);
@@ -204,9 +216,12 @@ bool StoreProfileValue(const std::string& path, const std::string& section, cons
     if (EncodeProfileText(oldText, encoding) != oldBytes) {
         return false;
     }
-    const std::string newText = WriteProfileValue(oldText, section, key, value);
+    std::string newText = oldText;
+    for (const auto* entry : storable) {
+        newText = WriteProfileValue(newText, section, entry->first, entry->second);
+    }
     if (exists && newText == oldText) {
-        return true;
+        return allStorable;
     }
     const auto newBytes = EncodeProfileText(newText, encoding);
     if (!newBytes) {
@@ -219,8 +234,8 @@ bool StoreProfileValue(const std::string& path, const std::string& section, cons
         }
         // What a save killed half-way left behind goes with the next save that works.
         TempFile::RemoveAbandoned(DirectoryOf(*target), BaseNameOf(*target));
-        return true;
+        return allStorable;
     }
     const bool directoryLocked = temp.creationError() == EACCES || temp.creationError() == EPERM;
-    return exists && directoryLocked && RewriteInPlace(*target, *newBytes, status.st_size);
+    return exists && directoryLocked && RewriteInPlace(*target, *newBytes, status.st_size) && allStorable;
 }

@@ -3,6 +3,8 @@
 
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 // The file's bytes; nullopt when it is absent, unreadable, or not a regular file (a directory, FIFO or device
 // reads as absent without blocking).
@@ -12,3 +14,8 @@ std::string ReadProfileText(const std::string& path);
 // Stores one value. The old file stays byte-identical and the result is false whenever anything fails.
 bool StoreProfileValue(const std::string& path, const std::string& section, const std::string& key,
                        const std::string& value);
+// Stores several values of one section with one replacement of the file under one lock, so another instance
+// sees all of them or none. The file ends as if each had been stored in turn; entries that cannot be stored
+// are skipped and make the result false. Whenever the file itself cannot be written, it stays byte-identical.
+bool StoreProfileValues(const std::string& path, const std::string& section,
+                        const std::vector<std::pair<std::string, std::string>>& entries);

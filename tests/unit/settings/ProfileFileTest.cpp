@@ -1,4 +1,6 @@
 // The settings file on disk: creation, in-place edits, refusals, links, odd paths and encodings.
+#include "settings/ProfileFile.h"
+
 #include "TempDir.h"
 #include "settings/Profile.h"
 
@@ -291,6 +293,65 @@ TEST_F(Utf16File, BigEndianIsRead) {
     EXPECT_EQ(IniReadString("COMM", "Port", "", m_ini), "COM4");
     EXPECT_TRUE(IniWriteString("COMM", "IP1", "1", m_ini));
     EXPECT_EQ(ReadBytes(m_ini), Utf16("[COMM]\nPort=COM4\nIP1=1\r\n", false));
+}
+
+// Storing several values at once ends in the very bytes that storing them one by one gives, with the same
+// verdict, but in one replacement of the file.
+using Entries = std::vector<std::pair<std::string, std::string>>;
+
+struct BatchCase {
+    const char* name;
+    const char* before; // nullptr: no file yet
+    Entries entries;
+    bool stored;
+};
+
+class StoreSeveral : public testing::TestWithParam<BatchCase> {
+protected:
+    TempDir m_dir;
+};
+
+TEST_P(StoreSeveral, EndsAsStoringEachInTurn) {
+    const BatchCase& param = GetParam();
+    const std::string together = m_dir.file("together.ini");
+    const std::string oneByOne = m_dir.file("one-by-one.ini");
+    if (param.before != nullptr) {
+        WriteBytes(together, param.before);
+        WriteBytes(oneByOne, param.before);
+    }
+    bool eachStored = true;
+    for (const auto& [key, value] : param.entries) {
+        eachStored = IniWriteString("COMM", key, value, oneByOne) && eachStored;
+    }
+    EXPECT_EQ(StoreProfileValues(together, "COMM", param.entries), param.stored);
+    EXPECT_EQ(eachStored, param.stored);
+    EXPECT_EQ(ReadBytes(together), ReadBytes(oneByOne));
+    EXPECT_EQ(FileCount(m_dir.path()), param.before != nullptr || !param.entries.empty() ? 2 : 0);
+}
+
+const Entries kSix{{"Port", "COM3"}, {"Baud", "6"}, {"IP1", "10"}, {"IP2", "0"}, {"IP3", "0"}, {"IP4", "1"}};
+
+INSTANTIATE_TEST_SUITE_P(
+    ProfileFile, StoreSeveral,
+    testing::Values(
+        BatchCase{"NoFileYet", nullptr, kSix, true},
+        BatchCase{"SomeKeysThereOthersNot", "; mine\n[COMM]\nIP4=10\nPort=COM1\n[Other]\nx=1\n", kSix, true},
+        BatchCase{"SectionMissing", "[Other]\r\nx=1", kSix, true},
+        BatchCase{
+            "AllAlreadyHeld", "[COMM]\r\nPort=COM3\r\nBaud=6\r\n", {{"Port", "COM3"}, {"Baud", "6"}}, true},
+        BatchCase{"SameKeyTwiceLastWins", "[COMM]\nPort=COM1\n", {{"Port", "COM2"}, {"port", "COM9"}}, true},
+        BatchCase{"LineBreakSkippedOthersStored",
+                  "[COMM]\nPort=COM1\n",
+                  {{"Port", "COM2\r\n[EVIL]"}, {"Baud", "4"}},
+                  false},
+        BatchCase{"NothingStorable", "[COMM]\nPort=COM1\n", {{"Port", "a\nb"}}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ProfileFile, StoringSeveralInAReadOnlyFileChangesNothing) {
+    WriteBytes(m_ini, "[COMM]\nPort=COM1\n");
+    ASSERT_EQ(::chmod(m_ini.c_str(), 0444), 0);
+    EXPECT_FALSE(StoreProfileValues(m_ini, "COMM", kSix));
+    EXPECT_EQ(ReadBytes(m_ini), "[COMM]\nPort=COM1\n");
 }
 
 } // namespace

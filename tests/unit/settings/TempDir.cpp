@@ -2,6 +2,7 @@
 #include "TempDir.h"
 
 #include <cstdlib>
+#include <dirent.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -42,4 +43,18 @@ std::string ReadBytes(const std::string& path) {
         return "<absent>";
     }
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::string> TempFilesIn(const std::string& directory) {
+    std::vector<std::string> found;
+    if (DIR* dir = ::opendir(directory.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name.starts_with(".") && name.ends_with(".tmp")) {
+                found.push_back(name);
+            }
+        }
+        ::closedir(dir);
+    }
+    return found;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 class TempDir {
 public:
@@ -20,3 +21,5 @@ private:
 // Whole-file helpers for tests; a missing file reads as "<absent>".
 void WriteBytes(const std::string& path, const std::string& bytes);
 std::string ReadBytes(const std::string& path);
+// The names of the temporary files a save leaves next to its file (".<name>.<random>.tmp") in directory.
+std::vector<std::string> TempFilesIn(const std::string& directory);
