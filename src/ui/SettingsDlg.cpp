@@ -9,7 +9,6 @@
 #include "portlink/VellPortDll.h"
 #include "resource.h"
 #include "settings/CommSettings.h"
-#include "settings/Profile.h"
 
 #include <QComboBox>
 #include <QFont>
@@ -98,19 +97,20 @@ void CSettingsDlg::OnInitDialog() {
     setWindowIcon(m_hIcon);
     setWindowTitle(QString::fromStdString(MakeWindowTitle()));
 
-    for (const std::string& name : BuildPortList())
-        m_cbPort->addItem(QString::fromStdString(name));
+    // One reading of the file for all six values: a big or slow settings file costs the start-up once.
+    const CommSettings stored = LoadCommSettings();
+
     const std::vector<std::string> ports = BuildPortList();
-    m_cbPort->setCurrentIndex(FindPortIndex(ports, IniReadString(kCommSection, "Port", "COM1")));
+    for (const std::string& name : ports)
+        m_cbPort->addItem(QString::fromStdString(name));
+    m_cbPort->setCurrentIndex(FindPortIndex(ports, stored.port));
 
     for (const char* baud : kBaudList)
         m_cbBaud->addItem(QString::fromLatin1(baud));
-    const int baud = IniReadInt(kCommSection, "Baud", 2);
+    const int baud = stored.baudIndex;
     m_cbBaud->setCurrentIndex(baud >= 0 && baud < static_cast<int>(kBaudList.size()) ? baud : -1);
 
-    const std::array<int, 4> ip{IniReadInt(kCommSection, "IP1", 192), IniReadInt(kCommSection, "IP2", 168),
-                                IniReadInt(kCommSection, "IP3", 2), IniReadInt(kCommSection, "IP4", 10)};
-    m_ipAddress->SetAddressText(QString::fromStdString(FormatAddress(ip)));
+    m_ipAddress->SetAddressText(QString::fromStdString(FormatAddress(stored.ip)));
 
     OnSelchangePort();
     m_cbPort->setFocus(Qt::OtherFocusReason);
@@ -120,11 +120,7 @@ void CSettingsDlg::OnSelchangePort() {
     const QString port = m_cbPort->currentText().toUpper();
     if (port == QLatin1String("NET")) {
         m_cbBaud->hide();
-        const int ip4 = IniReadInt(kCommSection, "IP4", 10);
-        const int ip3 = IniReadInt(kCommSection, "IP3", 2);
-        const int ip2 = IniReadInt(kCommSection, "IP2", 168);
-        const int ip1 = IniReadInt(kCommSection, "IP1", 192);
-        m_ipAddress->SetAddressText(QString::fromStdString(FormatAddress({ip1, ip2, ip3, ip4})));
+        m_ipAddress->SetAddressText(QString::fromStdString(FormatAddress(LoadCommSettings().ip)));
         m_stLinkLabel->setText(QStringLiteral("IP:"));
         m_ipAddress->show();
         m_stLinkLabel->show();
@@ -168,11 +164,12 @@ void CSettingsDlg::OnSaverDefault() {
 }
 
 void CSettingsDlg::SaveSettings() {
-    IniWriteString(kCommSection, "Port", m_cbPort->currentText().toLocal8Bit().toStdString());
-    IniWriteInt(kCommSection, "Baud", m_cbBaud->currentIndex());
-    const std::array<int, 4> ip = AddressOctets(m_ipAddress->GetAddress());
-    for (std::size_t i = 0; i < ip.size(); ++i)
-        IniWriteInt(kCommSection, "IP" + std::to_string(i + 1), ip[i]);
+    CommSettings settings;
+    settings.port = m_cbPort->currentText().toLocal8Bit().toStdString();
+    settings.baudIndex = m_cbBaud->currentIndex();
+    settings.ip = AddressOctets(m_ipAddress->GetAddress());
+    // All six in one write, so an instance closing at the same moment cannot leave a mix of the two.
+    SaveCommSettings(settings);
     m_saved = true;
 }
 

@@ -1,6 +1,7 @@
 // The settings window against a recording port link and a settings file in a temporary folder.
 #include "ui/SettingsDlg.h"
 
+#include "FileOpenCounter.h"
 #include "PortRecorder.h"
 #include "resource.h"
 #include "settings/Profile.h"
@@ -276,6 +277,51 @@ private slots:
         QTest::keyClick(Port(), Qt::Key_C, Qt::AltModifier);
         QVERIFY(RecordedPortCalls().size() <= 1);
         QCOMPARE(Port()->currentIndex(), 0);
+    }
+
+    // The access keys of the Chinese template work from anywhere in the window, the lists included.
+    void chineseAccessKeysPressTheirButtons_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<Bytes>("bytes");
+        QTest::newRow("Alt+O sends Open") << int(Qt::Key_O) << Bytes{0x1B, 0x27, 0x0A, 0x01};
+        QTest::newRow("Alt+C sends Close") << int(Qt::Key_C) << Bytes{0x1B, 0x27, 0x0A, 0x00};
+        QTest::newRow("Alt+D sends Default") << int(Qt::Key_D) << Bytes{0x1B, 0x27, 0x0A, 0x01};
+    }
+    void chineseAccessKeysPressTheirButtons() {
+        QFETCH(int, key);
+        QFETCH(Bytes, bytes);
+        QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
+        Open();
+        for (QWidget* from : {static_cast<QWidget*>(Port()), static_cast<QWidget*>(Baud())}) {
+            from->setFocus();
+            RecordedPortCalls().clear();
+            QTest::keyClick(from, Qt::Key(key), Qt::AltModifier);
+            // An access key clicks its button the animated way: pressed now, released a moment later.
+            QTRY_COMPARE_WITH_TIMEOUT(RecordedPortCalls().size(), std::size_t{1}, 2000);
+            QCOMPARE(RecordedPortCalls()[0].function, std::string("SendData"));
+            QCOMPARE(RecordedPortCalls()[0].bytes, bytes);
+            QCOMPARE(Port()->currentIndex(), 0); // the letter went to the button, not the list's type-ahead
+            QVERIFY(m_dlg->isVisible());
+        }
+        RecordedPortCalls().clear();
+        QTest::keyClick(Port(), Qt::Key_E, Qt::AltModifier);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_dlg->isVisible(), 2000);
+        QVERIFY(RecordedPortCalls().empty());
+    }
+
+    // However big the settings file, opening reads it once and closing replaces it once.
+    void openingReadsTheFileOnceAndClosingWritesItOnce() {
+        IniWriteString("COMM", "Port", "COM4");
+        IniWriteInt("COMM", "Baud", 6);
+        FileOpenCounter counter(m_dir.path());
+        Open();
+        QCOMPARE(counter.Take(), (FileOpens{1, 0}));
+        QCOMPARE(Port()->currentIndex(), 3);
+        QCOMPARE(Baud()->currentIndex(), 6);
+        m_dlg->reject();
+        // The save reads the file once more to keep every other byte, then renames one new version over it.
+        QCOMPARE(counter.Take(), (FileOpens{1, 1}));
+        ExpectSaved("COM4", "6", "192", "168", "2", "10");
     }
 
     void otherPortKinds_data() {
