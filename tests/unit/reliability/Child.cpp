@@ -49,14 +49,20 @@ void Child::kill() {
     m_pid = -1;
 }
 
+std::optional<ChildResult> Child::poll() {
+    int status = 0;
+    if (m_pid <= 0 || ::waitpid(m_pid, &status, WNOHANG) != m_pid) {
+        return std::nullopt;
+    }
+    m_pid = -1;
+    return ResultOf(status);
+}
+
 ChildResult Child::wait(std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
-        int status = 0;
-        const pid_t done = ::waitpid(m_pid, &status, WNOHANG);
-        if (done == m_pid) {
-            m_pid = -1;
-            return ResultOf(status);
+        if (auto result = poll()) {
+            return *result;
         }
         if (std::chrono::steady_clock::now() >= deadline) {
             kill();

@@ -27,6 +27,8 @@ public:
     pid_t pid() const { return m_pid; }
     // Sends SIGKILL and reaps the child.
     void kill();
+    // How the child ended if it has, without waiting.
+    std::optional<ChildResult> poll();
     // Waits at most limit for the child to end on its own, then kills it.
     ChildResult wait(std::chrono::milliseconds limit);
 

@@ -6,9 +6,9 @@
 #include "settings/IniFile.h"
 #include "settings/Profile.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <random>
@@ -22,20 +22,6 @@ namespace {
 using std::chrono::milliseconds;
 
 constexpr const char* kKeys[] = {"Port", "Baud", "IP1", "IP2", "IP3", "IP4"};
-
-std::vector<std::string> TempFilesIn(const std::string& directory) {
-    std::vector<std::string> found;
-    if (DIR* dir = ::opendir(directory.c_str())) {
-        while (const dirent* entry = ::readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name.starts_with(".") && name.ends_with(".tmp")) {
-                found.push_back(name);
-            }
-        }
-        ::closedir(dir);
-    }
-    return found;
-}
 
 // Other sections around ours, big enough that a save takes a while to write.
 std::string Template() {
@@ -227,15 +213,52 @@ TEST(TwoInstances, SavingAtOnceLeavesOneCompleteVersion) {
 
         const std::string bytes = ReadBytes(g_strIniPath);
         ASSERT_TRUE(IsCompleteVersion(templ, bytes)) << "round " << round;
+        // All six values of one instance: the last to save wins whole, nothing of the other is mixed in.
         const Values values = *ValuesIn(bytes);
-        const Values fromFirst = ValuesOf(first);
-        const Values fromSecond = ValuesOf(second);
-        for (std::size_t i = 0; i < std::size(kKeys); ++i) {
-            EXPECT_TRUE(values.byKey[i] == fromFirst.byKey[i] || values.byKey[i] == fromSecond.byKey[i])
-                << kKeys[i] << " = " << values.byKey[i];
-        }
+        EXPECT_TRUE(values.byKey == ValuesOf(first).byKey || values.byKey == ValuesOf(second).byKey)
+            << "round " << round << ": Port=" << values.byKey[0] << " Baud=" << values.byKey[1];
         EXPECT_TRUE(TempFilesIn(dir.path()).empty());
     }
+}
+
+// Another instance starting while one saves: every state of the file it can read holds all six values of one
+// save, never the first keys of a new save next to the rest of an old one.
+TEST(ConcurrentReader, SeesOnlyWholeSaves) {
+    constexpr int kGenerations = 150;
+    const TempDir dir;
+    g_strIniPath = dir.file("Option.ini");
+    const std::string templ = Template();
+    WriteBytes(g_strIniPath, templ);
+    std::vector<std::array<std::string, 6>> versions{ValuesIn(templ)->byKey};
+    for (int i = 0; i < kGenerations; ++i) {
+        versions.push_back(ValuesOf(Generation(i)).byKey);
+    }
+
+    Child saver([] {
+        for (int i = 0; i < kGenerations; ++i) {
+            if (!SaveCommSettings(Generation(i))) {
+                return 1;
+            }
+        }
+        return 0;
+    });
+    int reads = 0;
+    std::optional<ChildResult> ended;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!ended) {
+        // Looked at before the read, so the last read surely follows the last save.
+        ended = saver.poll();
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the saver hangs";
+        const std::string bytes = ReadBytes(g_strIniPath);
+        ASSERT_TRUE(IsCompleteVersion(templ, bytes)) << "read " << reads;
+        const auto values = ValuesIn(bytes);
+        ASSERT_NE(std::find(versions.begin(), versions.end(), values->byKey), versions.end())
+            << "read " << reads << ": Port=" << values->byKey[0] << " IP1=" << values->byKey[2];
+        ++reads;
+    }
+    EXPECT_EQ(ended->exitCode, 0);
+    EXPECT_EQ(ValuesIn(ReadBytes(g_strIniPath))->byKey, ValuesOf(Generation(kGenerations - 1)).byKey);
+    RecordProperty("reads_during_saves", reads);
 }
 
 } // namespace

@@ -6,7 +6,6 @@
 #include "settings/Profile.h"
 
 #include <chrono>
-#include <dirent.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -36,20 +35,6 @@ bool IsLink(const std::string& path) {
 mode_t ModeOf(const std::string& path) {
     struct stat status {};
     return ::lstat(path.c_str(), &status) == 0 ? status.st_mode : 0;
-}
-
-std::vector<std::string> TempFilesIn(const std::string& directory) {
-    std::vector<std::string> found;
-    if (DIR* dir = ::opendir(directory.c_str())) {
-        while (const dirent* entry = ::readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name.starts_with(".") && name.ends_with(".tmp")) {
-                found.push_back(name);
-            }
-        }
-        ::closedir(dir);
-    }
-    return found;
 }
 
 bool Root() {
