@@ -139,13 +139,23 @@ INSTANTIATE_TEST_SUITE_P(Reliability, DiskFull,
                                          DiskFullCase{"InPlaceRewrite", true, true, 100}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The template file saved as Option.ini in a fresh folder; the tests save over it.
+class TemplateFile : public testing::Test {
+protected:
+    void SetUp() override {
+        g_strIniPath = m_dir.file("Option.ini");
+        WriteBytes(g_strIniPath, m_templ);
+    }
+    const TempDir m_dir;
+    const std::string m_templ = Template();
+};
+class KilledMidSave : public TemplateFile {};
+class TwoInstances : public TemplateFile {};
+class ConcurrentReader : public TemplateFile {};
+
 // A save loop killed at random moments: whatever moment the kill lands on, the file is a whole version.
-TEST(KilledMidSave, FileIsAlwaysACompleteVersion) {
+TEST_F(KilledMidSave, FileIsAlwaysACompleteVersion) {
     constexpr int kTrials = 200;
-    const TempDir dir;
-    g_strIniPath = dir.file("Option.ini");
-    const std::string templ = Template();
-    WriteBytes(g_strIniPath, templ);
     std::mt19937 random(4711);
     std::uniform_int_distribution<int> killAfterMicroseconds(0, 8000);
     int leftoverTempFiles = 0;
@@ -170,25 +180,22 @@ TEST(KilledMidSave, FileIsAlwaysACompleteVersion) {
         saver.kill();
 
         const std::string bytes = ReadBytes(g_strIniPath);
-        ASSERT_TRUE(IsCompleteVersion(templ, bytes)) << "trial " << trial << ": " << bytes.size() << " bytes";
-        leftoverTempFiles += static_cast<int>(TempFilesIn(dir.path()).size());
+        ASSERT_TRUE(IsCompleteVersion(m_templ, bytes))
+            << "trial " << trial << ": " << bytes.size() << " bytes";
+        leftoverTempFiles += static_cast<int>(TempFilesIn(m_dir.path()).size());
 
         // The next successful save leaves no temporary file behind, the killed one's included.
         ASSERT_TRUE(IniWriteInt(kCommSection, "IP3", trial));
-        ASSERT_EQ(TempFilesIn(dir.path()), std::vector<std::string>{}) << "trial " << trial;
-        ASSERT_TRUE(IsCompleteVersion(templ, ReadBytes(g_strIniPath)));
+        ASSERT_EQ(TempFilesIn(m_dir.path()), std::vector<std::string>{}) << "trial " << trial;
+        ASSERT_TRUE(IsCompleteVersion(m_templ, ReadBytes(g_strIniPath)));
     }
     RecordProperty("kills_with_a_temp_file_left", leftoverTempFiles);
     std::printf("%d kills, %d of them left a temporary file behind\n", kTrials, leftoverTempFiles);
 }
 
 // Two instances closing at the same moment.
-TEST(TwoInstances, SavingAtOnceLeavesOneCompleteVersion) {
+TEST_F(TwoInstances, SavingAtOnceLeavesOneCompleteVersion) {
     constexpr int kRounds = 40;
-    const TempDir dir;
-    g_strIniPath = dir.file("Option.ini");
-    const std::string templ = Template();
-    WriteBytes(g_strIniPath, templ);
 
     for (int round = 0; round < kRounds; ++round) {
         const CommSettings first = Generation(2 * round + 1000);
@@ -212,24 +219,20 @@ TEST(TwoInstances, SavingAtOnceLeavesOneCompleteVersion) {
         EXPECT_EQ(b.wait(milliseconds(10000)).exitCode, 0);
 
         const std::string bytes = ReadBytes(g_strIniPath);
-        ASSERT_TRUE(IsCompleteVersion(templ, bytes)) << "round " << round;
+        ASSERT_TRUE(IsCompleteVersion(m_templ, bytes)) << "round " << round;
         // All six values of one instance: the last to save wins whole, nothing of the other is mixed in.
         const Values values = *ValuesIn(bytes);
         EXPECT_TRUE(values.byKey == ValuesOf(first).byKey || values.byKey == ValuesOf(second).byKey)
             << "round " << round << ": Port=" << values.byKey[0] << " Baud=" << values.byKey[1];
-        EXPECT_TRUE(TempFilesIn(dir.path()).empty());
+        EXPECT_TRUE(TempFilesIn(m_dir.path()).empty());
     }
 }
 
 // Another instance starting while one saves: every state of the file it can read holds all six values of one
 // save, never the first keys of a new save next to the rest of an old one.
-TEST(ConcurrentReader, SeesOnlyWholeSaves) {
+TEST_F(ConcurrentReader, SeesOnlyWholeSaves) {
     constexpr int kGenerations = 150;
-    const TempDir dir;
-    g_strIniPath = dir.file("Option.ini");
-    const std::string templ = Template();
-    WriteBytes(g_strIniPath, templ);
-    std::vector<std::array<std::string, 6>> versions{ValuesIn(templ)->byKey};
+    std::vector<std::array<std::string, 6>> versions{ValuesIn(m_templ)->byKey};
     for (int i = 0; i < kGenerations; ++i) {
         versions.push_back(ValuesOf(Generation(i)).byKey);
     }
@@ -250,7 +253,7 @@ TEST(ConcurrentReader, SeesOnlyWholeSaves) {
         ended = saver.poll();
         ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the saver hangs";
         const std::string bytes = ReadBytes(g_strIniPath);
-        ASSERT_TRUE(IsCompleteVersion(templ, bytes)) << "read " << reads;
+        ASSERT_TRUE(IsCompleteVersion(m_templ, bytes)) << "read " << reads;
         const auto values = ValuesIn(bytes);
         ASSERT_NE(std::find(versions.begin(), versions.end(), values->byKey), versions.end())
             << "read " << reads << ": Port=" << values->byKey[0] << " IP1=" << values->byKey[2];
