@@ -1,0 +1,21 @@
+// Bench-only: on the first paint of a top-level dialog, prints its size and rejects it (the Exit path).
+#include "FirstFrameCloser.h"
+
+#include <QDialog>
+#include <QEvent>
+#include <QMetaObject>
+#include <cstdio>
+
+bool FirstFrameCloser::eventFilter(QObject* watched, QEvent* event) {
+    if (!m_seen && event->type() == QEvent::Paint) {
+        auto* dialog = qobject_cast<QDialog*>(watched);
+        if (dialog != nullptr && dialog->isWindow()) {
+            m_seen = true;
+            std::printf("first-frame %dx%d\n", dialog->width(), dialog->height());
+            std::fflush(stdout);
+            // Queued, so the frame in progress completes before the window closes.
+            QMetaObject::invokeMethod(dialog, &QDialog::reject, Qt::QueuedConnection);
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
