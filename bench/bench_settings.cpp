@@ -89,10 +89,13 @@ BENCHMARK(BM_LoadCommSettings)
 void BM_SaveCommSettings(benchmark::State& state) {
     ProfileFolder folder(ProfileText(state));
     g_strIniPath = folder.path;
-    CommSettings settings;
+    CommSettings a;
+    CommSettings b{"COM4", 5, {10, 0, 0, 1}};
+    bool flip = false;
     for (auto _ : state) {
-        settings.ip[3] = settings.ip[3] == 10 ? 11 : 10;
-        SaveCommSettings(settings);
+        // All six values change every time, so none of them can be skipped as already stored.
+        flip = !flip;
+        SaveCommSettings(flip ? b : a);
     }
 }
 BENCHMARK(BM_SaveCommSettings)
