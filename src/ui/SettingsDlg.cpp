@@ -4,6 +4,7 @@
 
 #include "DialogBuilder.h"
 #include "IPAddressCtrl.h"
+#include "IconPixels.h"
 #include "app/Title.h"
 #include "link/SaverCommand.h"
 #include "portlink/VellPortDll.h"
@@ -12,14 +13,12 @@
 
 #include <QComboBox>
 #include <QFont>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
+#include <QPixmap>
 #include <QPushButton>
-
-static void InitIconResource() {
-    Q_INIT_RESOURCE(vellres);
-}
 
 namespace {
 
@@ -36,6 +35,16 @@ int LeadingNumber(const QString& text) {
 
 } // namespace
 
+QIcon CSettingsDlg::MakeWindowIcon() {
+    QIcon icon;
+    for (const IconPixels& pixels : WindowIconPixels()) {
+        const QImage image(reinterpret_cast<const uchar*>(pixels.argb), pixels.width, pixels.height,
+                           QImage::Format_ARGB32_Premultiplied);
+        icon.addPixmap(QPixmap::fromImage(image));
+    }
+    return icon;
+}
+
 DlgLanguage CSettingsDlg::ChooseLanguage(const QLocale& locale) {
     return locale.language() == QLocale::Chinese && locale.territory() == QLocale::China
                ? DlgLanguage::ChinesePrc
@@ -49,11 +58,8 @@ void CSettingsDlg::InstallFontSubstitutes() {
 }
 
 CSettingsDlg::CSettingsDlg(QWidget* parent) : QDialog(parent) {
-    InitIconResource();
     InstallFontSubstitutes();
-    m_hIcon = QIcon(QStringLiteral(":/icons/vellsetting-32.png"));
-    for (const char* size : {"16", "48", "256"})
-        m_hIcon.addFile(QStringLiteral(":/icons/vellsetting-%1.png").arg(QLatin1String(size)));
+    m_hIcon = MakeWindowIcon();
 
     const DlgLanguage language = ChooseLanguage(QLocale());
     const DlgTemplate& tmpl = SettingsTemplate(language);

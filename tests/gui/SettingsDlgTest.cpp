@@ -8,8 +8,10 @@
 #include "ui/DialogBuilder.h"
 #include "ui/IPAddressCtrl.h"
 
+#include <QColorSpace>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -395,6 +397,29 @@ private slots:
         QTest::keyClicks(QApplication::focusWidget(), "10.");
         QTest::keyClicks(QApplication::focusWidget(), "1");
         QCOMPARE(control.AddressText(), QStringLiteral("10.1.0.0"));
+    }
+
+    // The pixels compiled into the program must be the drawn icons, at each size the window carries.
+    void windowIconIsTheDrawnIcon_data() {
+        QTest::addColumn<int>("size");
+        for (int size : {16, 32, 48, 256})
+            QTest::addRow("%dx%d", size, size) << size;
+    }
+
+    void windowIconIsTheDrawnIcon() {
+        QFETCH(int, size);
+        Open();
+        const QIcon icon = m_dlg->windowIcon();
+        QCOMPARE(icon.availableSizes(), (QList<QSize>{{16, 16}, {32, 32}, {48, 48}, {256, 256}}));
+        QImage drawn(QStringLiteral(VELL_ICON_DIR "/vellsetting-%1.png").arg(size), "PNG");
+        QVERIFY(!drawn.isNull());
+        drawn.convertTo(QImage::Format_ARGB32_Premultiplied);
+        // The drawn files carry a colour space tag; what must match is the pixels.
+        drawn.setColorSpace(QColorSpace());
+        QImage shown = icon.pixmap(QSize(size, size), 1.0).toImage();
+        shown.convertTo(QImage::Format_ARGB32_Premultiplied);
+        QCOMPARE(shown.size(), drawn.size());
+        QCOMPARE(shown, drawn);
     }
 
     void dialogUnitsAndWindowSize() {
