@@ -11,6 +11,7 @@
 #include "resource.h"
 #include "settings/CommSettings.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QFont>
 #include <QImage>
@@ -65,6 +66,9 @@ CSettingsDlg::CSettingsDlg(QWidget* parent) : QDialog(parent) {
     const DlgTemplate& tmpl = SettingsTemplate(language);
     QFont font(QString::fromUtf8(tmpl.fontFace));
     font.setPointSize(tmpl.pointSize);
+    // The window's font is the program's: Qt lays out a new line edit's empty text in the application font
+    // before it takes its parent's, which would load a second font file for nothing.
+    QApplication::setFont(font);
     CDialogBuilder builder(font);
     builder.Build(*this, tmpl, language == DlgLanguage::ChinesePrc);
 
