@@ -1,8 +1,10 @@
-// Bench-only: on the first paint of a top-level dialog, prints its size and rejects it (the Exit path).
+// Bench-only: on the first paint of a top-level dialog, prints its size and the font it resolved to, and
+// rejects it (the Exit path).
 #include "FirstFrameCloser.h"
 
 #include <QDialog>
 #include <QEvent>
+#include <QFontInfo>
 #include <QMetaObject>
 #include <cstdio>
 
@@ -11,7 +13,12 @@ bool FirstFrameCloser::eventFilter(QObject* watched, QEvent* event) {
         auto* dialog = qobject_cast<QDialog*>(watched);
         if (dialog != nullptr && dialog->isWindow()) {
             m_seen = true;
-            std::printf("first-frame %dx%d\n", dialog->width(), dialog->height());
+            std::printf("first-frame %dx%d", dialog->width(), dialog->height());
+            if (m_reportFont) {
+                const QFontInfo font(dialog->font());
+                std::printf(" %d %s", font.pointSize(), font.family().toUtf8().constData());
+            }
+            std::printf("\n");
             std::fflush(stdout);
             // Queued, so the frame in progress completes before the window closes.
             QMetaObject::invokeMethod(dialog, &QDialog::reject, Qt::QueuedConnection);

@@ -1,5 +1,7 @@
-// Start-up to first frame and back: wall time and peak memory of VellSetting_benchhook beside a bare dialog.
-// Runs both interleaved, each in a fresh working folder with a typical Option.ini, and prints the medians.
+// Start-up to first frame and back: wall time and peak memory of VellSetting_benchhook beside two bare
+// dialogs, an empty one and one showing a line of text in the window's own font (what drawing any text costs
+// the toolkit). Runs all three interleaved, each in a fresh working folder with a typical Option.ini, and
+// prints the medians.
 #include "TypicalProfile.h"
 
 #include <algorithm>
@@ -16,6 +18,9 @@
 #include <vector>
 
 namespace {
+
+// The reference's line: words of the window's own kind, so the same glyph machinery runs.
+const std::string kReferenceText = "Port: COM1   Baud rate: 9600   Screen saver: On Off Default Exit";
 
 struct RunResult {
     bool ok = false;
@@ -101,46 +106,53 @@ int main(int argc, char* argv[]) {
     const std::string app = std::filesystem::absolute(argv[1]).string();
     const std::string bare = std::filesystem::absolute(argv[2]).string();
     const std::string skin = std::filesystem::absolute(argv[3]).string();
-    const int runs = argc > 4 ? std::max(1, std::atoi(argv[4])) : 17;
+    const int runs = argc > 4 ? std::max(1, std::atoi(argv[4])) : 31;
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
 
-    // One untimed run gives the window's size and warms the file cache for both programs alike.
+    // One untimed run gives the window's size and font and warms the file cache for all programs alike.
     std::string dir = MakeRunFolder(skin);
     RunResult first = Run({app}, dir);
     std::filesystem::remove_all(dir);
     int width = 0;
     int height = 0;
-    if (!first.ok || std::sscanf(first.output.c_str() + first.output.find("first-frame "),
-                                 "first-frame %dx%d", &width, &height) != 2) {
+    int points = 0;
+    int consumed = 0;
+    const std::size_t at = first.output.find("first-frame ");
+    if (!first.ok || std::sscanf(first.output.c_str() + at, "first-frame %dx%d %d %n", &width, &height,
+                                 &points, &consumed) != 3) {
         std::fprintf(stderr, "%s did not show its first frame\n", app.c_str());
         return 1;
     }
-    dir = MakeRunFolder({});
-    Run({bare, std::to_string(width), std::to_string(height)}, dir);
-    std::filesystem::remove_all(dir);
+    std::string family = first.output.substr(at + static_cast<std::size_t>(consumed));
+    family.erase(family.find_last_not_of("\r\n") + 1);
 
-    std::vector<double> appWall, bareWall;
-    std::vector<long> appRss, bareRss;
-    for (int i = 0; i < runs; ++i) {
-        dir = MakeRunFolder(skin);
-        const RunResult a = Run({app}, dir);
-        const bool saved = std::filesystem::exists(dir + "/Option.ini");
-        std::filesystem::remove_all(dir);
-        dir = MakeRunFolder({});
-        const RunResult b = Run({bare, std::to_string(width), std::to_string(height)}, dir);
-        std::filesystem::remove_all(dir);
-        if (!a.ok || !b.ok || !saved) {
-            std::fprintf(stderr, "run %d failed (app %d, bare %d)\n", i, a.ok, b.ok);
-            return 1;
+    const std::vector<std::vector<std::string>> commands = {
+        {app},
+        {bare, std::to_string(width), std::to_string(height)},
+        {bare, std::to_string(width), std::to_string(height), family, std::to_string(points), kReferenceText},
+    };
+    std::vector<std::vector<double>> wall(commands.size());
+    std::vector<std::vector<long>> rss(commands.size());
+    for (int i = -1; i < runs; ++i) {
+        for (std::size_t c = 0; c < commands.size(); ++c) {
+            dir = MakeRunFolder(c == 0 ? skin : std::string());
+            const RunResult result = Run(commands[c], dir);
+            // The program saves on its way out; the references leave the file alone.
+            const bool fileKept = std::filesystem::exists(dir + "/Option.ini");
+            std::filesystem::remove_all(dir);
+            if (!result.ok || !fileKept) {
+                std::fprintf(stderr, "run %d of %s failed\n", i, commands[c][0].c_str());
+                return 1;
+            }
+            if (i >= 0) { // the first round only warms up
+                wall[c].push_back(result.wallMs);
+                rss[c].push_back(result.maxRssKiB);
+            }
         }
-        appWall.push_back(a.wallMs);
-        bareWall.push_back(b.wallMs);
-        appRss.push_back(a.maxRssKiB);
-        bareRss.push_back(b.maxRssKiB);
     }
-    // Lines for scripts/bench: key, measured, reference.
-    std::printf("window %dx%d runs %d\n", width, height, runs);
-    std::printf("startup_wall_ms %.2f %.2f\n", Median(appWall), Median(bareWall));
-    std::printf("startup_maxrss_kib %.0f %.0f\n", Median(appRss), Median(bareRss));
+    // Lines for scripts/bench: key, program, empty dialog, dialog with text.
+    std::printf("window %dx%d runs %d font %d %s\n", width, height, runs, points, family.c_str());
+    std::printf("startup_wall_ms %.2f %.2f %.2f\n", Median(wall[0]), Median(wall[1]), Median(wall[2]));
+    std::printf("startup_maxrss_kib %.0f %.0f %.0f\n", Median(rss[0]), Median(rss[1]), Median(rss[2]));
     return 0;
 }

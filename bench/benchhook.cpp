@@ -7,7 +7,7 @@ namespace {
 
 void InstallFirstFrameCloser() {
     auto* app = QCoreApplication::instance();
-    app->installEventFilter(new FirstFrameCloser(app));
+    app->installEventFilter(new FirstFrameCloser(app, true));
 }
 
 } // namespace
