@@ -79,6 +79,94 @@ QSerialPort::FlowControl toQtFlowControl(int flowControl) {
     }
 }
 
+// The standard rate constant for baudRate, 0 when the table has none (Qt then sets the rate another way).
+speed_t standardSpeed(int baudRate) {
+    static constexpr struct {
+        int rate;
+        speed_t speed;
+    } kRates[] = {{50, B50},         {75, B75},         {110, B110},       {134, B134},
+                  {150, B150},       {200, B200},       {300, B300},       {600, B600},
+                  {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
+                  {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+                  {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600}};
+    for (const auto& entry : kRates) {
+        if (entry.rate == baudRate) {
+            return entry.speed;
+        }
+    }
+    return 0;
+}
+
+// True when the line settings carry every one of params: a device that silently drops some (a
+// pseudo-terminal has no parity bit) does not count.
+bool carriesParams(const termios& settings, const PortParams& params) {
+    const speed_t speed = standardSpeed(params.baudRate);
+    const tcflag_t size = params.dataBits == 5   ? CS5
+                          : params.dataBits == 6 ? CS6
+                          : params.dataBits == 7 ? CS7
+                                                 : CS8;
+    tcflag_t parity = 0;
+    switch (params.parity) {
+    case 'E':
+        parity = PARENB;
+        break;
+    case 'O':
+        parity = PARENB | PARODD;
+        break;
+    case 'M':
+        parity = PARENB | CMSPAR | PARODD;
+        break;
+    case 'S':
+        parity = PARENB | CMSPAR;
+        break;
+    default:
+        break;
+    }
+    const bool hardwareFlow = (settings.c_cflag & CRTSCTS) != 0;
+    const bool softwareFlow = (settings.c_iflag & (IXON | IXOFF)) == (IXON | IXOFF);
+    return speed != 0 && ::cfgetospeed(&settings) == speed && ::cfgetispeed(&settings) == speed &&
+           (settings.c_cflag & CSIZE) == size && (settings.c_cflag & (PARENB | PARODD | CMSPAR)) == parity &&
+           ((settings.c_cflag & CSTOPB) != 0) == (params.stopBits == 2) &&
+           hardwareFlow == (params.flowControl == 1) && softwareFlow == (params.flowControl == 2);
+}
+
+bool sameSettings(const termios& a, const termios& b) {
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+           a.c_lflag == b.c_lflag && a.c_line == b.c_line &&
+           std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 && ::cfgetispeed(&a) == ::cfgetispeed(&b) &&
+           ::cfgetospeed(&a) == ::cfgetospeed(&b);
+}
+
+// The line settings as they were just before Qt opened the device, which Qt puts back when it closes, read
+// through a descriptor of our own opened first.
+class SettingsBeforeOpening {
+public:
+    explicit SettingsBeforeOpening(const std::string& path)
+        : m_fd(::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {
+        m_known = m_fd >= 0 && ::tcgetattr(m_fd, &m_settings) == 0;
+    }
+    ~SettingsBeforeOpening() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    SettingsBeforeOpening(const SettingsBeforeOpening&) = delete;
+    SettingsBeforeOpening& operator=(const SettingsBeforeOpening&) = delete;
+
+    // True when the line under handle carries params and is set exactly as it was found, so that Qt's putting
+    // back on closing changes nothing.
+    bool unchangedOn(int handle, const PortParams& params) const {
+        termios now{};
+        return m_known && ::tcgetattr(handle, &now) == 0 && carriesParams(now, params) &&
+               sameSettings(now, m_settings);
+    }
+
+private:
+    int m_fd;
+    bool m_known = false;
+    termios m_settings{};
+};
+
 } // namespace
 
 int SerialLink::open(const std::string& devicePath, const PortParams& params, std::string& reason) {
@@ -99,12 +187,19 @@ int SerialLink::open(const std::string& devicePath, const PortParams& params, st
     // The real path gives by-id links and their target the same lock file name that other programs use.
     const std::unique_ptr<char, decltype(&std::free)> realPath(::realpath(devicePath.c_str(), nullptr),
                                                                &std::free);
-    m_port.setPortName(QString::fromLocal8Bit(realPath ? realPath.get() : devicePath.c_str()));
+    const std::string openPath = realPath ? realPath.get() : devicePath;
+    m_port.setPortName(QString::fromLocal8Bit(openPath.c_str()));
+    const SettingsBeforeOpening before(openPath);
     if (!m_port.open(QIODevice::WriteOnly)) {
         return openFailure(devicePath, reason);
     }
     if (const int code = applyParams(params, reason); code != VELLPORT_OK) {
         return code;
+    }
+    // Repeated calls with the same parameters find the line as they leave it; only a change needs the second
+    // opening (and its lock file) that makes Qt's putting back harmless.
+    if (before.unchangedOn(static_cast<int>(m_port.handle()), params)) {
+        return VELLPORT_OK;
     }
     return reopenKeepingSettings(devicePath, params, reason);
 }

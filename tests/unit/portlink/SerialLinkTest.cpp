@@ -38,6 +38,12 @@ public:
         ::tcgetattr(m_terminal, &attributes);
         return attributes;
     }
+    // Another program setting the line between two of ours.
+    void setRate(speed_t rate) {
+        termios attributes = settings();
+        ::cfsetspeed(&attributes, rate);
+        ::tcsetattr(m_terminal, TCSANOW, &attributes);
+    }
 
 private:
     int m_master = -1;
@@ -90,13 +96,15 @@ struct UnsupportedCase {
 class SerialLinkUnsupported : public testing::TestWithParam<UnsupportedCase> {};
 
 // A pseudo-terminal carries neither a character size nor a parity bit; Qt notices, and the library
-// reports it rather than send with settings other than those asked for.
+// reports it rather than send with settings other than those asked for, on every call, not only the first.
 TEST_P(SerialLinkUnsupported, IsAnIoErrorNamingTheSetting) {
     PseudoTerminal terminal;
-    SerialLink link;
-    std::string reason;
-    EXPECT_EQ(link.open(terminal.path(), GetParam().params, reason), VELLPORT_ERR_IO);
-    EXPECT_NE(reason.find(GetParam().reason), std::string::npos) << reason;
+    for (int call = 1; call <= 2; ++call) {
+        SerialLink link;
+        std::string reason;
+        EXPECT_EQ(link.open(terminal.path(), GetParam().params, reason), VELLPORT_ERR_IO) << "call " << call;
+        EXPECT_NE(reason.find(GetParam().reason), std::string::npos) << "call " << call << ": " << reason;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -120,6 +128,48 @@ TEST(SerialLink, LineKeepsItsRateAndStopBitsAfterClosing) {
     EXPECT_EQ(::cfgetospeed(&settings), static_cast<speed_t>(B38400));
     EXPECT_NE(settings.c_cflag & CSTOPB, 0u);
 }
+
+// A second opening finds the line either as the first left it or changed by someone else; either way the line
+// must carry the second opening's settings after it closes.
+struct SecondOpeningCase {
+    const char* label;
+    PortParams first;
+    speed_t changedInBetween; // 0: nobody touched the line
+    PortParams second;
+    speed_t expectedRate;
+    bool expectedTwoStopBits;
+};
+
+class SecondOpening : public testing::TestWithParam<SecondOpeningCase> {};
+
+TEST_P(SecondOpening, LineKeepsTheLastSettings) {
+    const SecondOpeningCase& row = GetParam();
+    PseudoTerminal terminal;
+    for (const PortParams& params : {row.first, row.second}) {
+        if (&params != &row.first && row.changedInBetween != 0) {
+            terminal.setRate(row.changedInBetween);
+        }
+        SerialLink link;
+        std::string reason;
+        ASSERT_EQ(link.open(terminal.path(), params, reason), VELLPORT_OK) << reason;
+    }
+    const termios settings = terminal.settings();
+    EXPECT_EQ(::cfgetospeed(&settings), row.expectedRate);
+    EXPECT_EQ((settings.c_cflag & CSTOPB) != 0, row.expectedTwoStopBits);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Openings, SecondOpening,
+    testing::Values(
+        SecondOpeningCase{
+            "same_settings_again", {19200, 8, 'N', 1, 0}, 0, {19200, 8, 'N', 1, 0}, B19200, false},
+        SecondOpeningCase{"other_rate", {19200, 8, 'N', 1, 0}, 0, {4800, 8, 'N', 1, 0}, B4800, false},
+        SecondOpeningCase{"other_stop_bits", {9600, 8, 'N', 1, 0}, 0, {9600, 8, 'N', 2, 0}, B9600, true},
+        SecondOpeningCase{
+            "changed_by_another_program", {57600, 8, 'N', 1, 0}, B1200, {57600, 8, 'N', 1, 0}, B57600, false},
+        SecondOpeningCase{
+            "changed_to_the_coming_rate", {2400, 8, 'N', 2, 0}, B38400, {38400, 8, 'N', 2, 0}, B38400, true}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 class NotADevice : public testing::Test {
 protected:
