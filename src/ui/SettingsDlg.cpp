@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFont>
+#include <QFontDatabase>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
@@ -64,7 +65,11 @@ CSettingsDlg::CSettingsDlg(QWidget* parent) : QDialog(parent) {
 
     const DlgLanguage language = ChooseLanguage(QLocale());
     const DlgTemplate& tmpl = SettingsTemplate(language);
-    QFont font(QString::fromUtf8(tmpl.fontFace));
+    // Naming the installed stand-in for a face that is not there spares the font matcher a search for it.
+    QString face = QString::fromUtf8(tmpl.fontFace);
+    if (!QFontDatabase::hasFamily(face))
+        face = QFont::substitute(face);
+    QFont font(face);
     font.setPointSize(tmpl.pointSize);
     // The window's font is the program's: Qt lays out a new line edit's empty text in the application font
     // before it takes its parent's, which would load a second font file for nothing.
