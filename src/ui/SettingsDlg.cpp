@@ -35,9 +35,8 @@ int LeadingNumber(const QString& text) {
     return value;
 }
 
-} // namespace
-
-QIcon CSettingsDlg::MakeWindowIcon() {
+// The program's icon at every size it carries, built from pixels compiled into the program.
+QIcon MakeWindowIcon() {
     QIcon icon;
     for (const IconPixels& pixels : WindowIconPixels()) {
         const QImage image(reinterpret_cast<const uchar*>(pixels.argb), pixels.width, pixels.height,
@@ -46,6 +45,8 @@ QIcon CSettingsDlg::MakeWindowIcon() {
     }
     return icon;
 }
+
+} // namespace
 
 DlgLanguage CSettingsDlg::ChooseLanguage(const QLocale& locale) {
     return locale.language() == QLocale::Chinese && locale.territory() == QLocale::China

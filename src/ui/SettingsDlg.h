@@ -20,8 +20,6 @@ public:
     static DlgLanguage ChooseLanguage(const QLocale& locale);
     // "宋体"/"SimSun" are not on Debian; map them to the installed CJK font before any use.
     static void InstallFontSubstitutes();
-    // The program's icon at every size it carries, built from pixels compiled into the program.
-    static QIcon MakeWindowIcon();
 
     void done(int result) override;
 
