@@ -1,41 +1,26 @@
 // The window's opening inside the process: template, lists, settings reads and the one SetComParam.
+#include "BenchFolder.h"
 #include "TypicalProfile.h"
 #include "settings/Profile.h"
 #include "ui/SettingsDlg.h"
 
 #include <QApplication>
 #include <benchmark/benchmark.h>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 
 namespace {
 
-// A fresh folder with a typical Option.ini, removed at the end of the run.
+// A fresh folder with a typical Option.ini, for the whole of one benchmark.
 class ProfileFolder {
 public:
-    ProfileFolder() {
-        char pattern[] = "/tmp/vell-dialog-bench-XXXXXX";
-        if (::mkdtemp(pattern) != nullptr) {
-            m_dir = pattern;
-            g_strIniPath = m_dir + "/Option.ini";
-            Reset();
-        }
+    ProfileFolder() : m_folder("vell-dialog-bench") {
+        g_strIniPath = m_folder.file("Option.ini");
+        Reset();
     }
-    ProfileFolder(const ProfileFolder&) = delete;
-    ProfileFolder& operator=(const ProfileFolder&) = delete;
-    ~ProfileFolder() {
-        if (!m_dir.empty()) {
-            std::filesystem::remove_all(m_dir);
-        }
-    }
-    void Reset() const {
-        std::ofstream(g_strIniPath, std::ios::binary | std::ios::trunc) << TypicalProfileText();
-    }
+    void Reset() const { m_folder.write("Option.ini", TypicalProfileText()); }
 
 private:
-    std::string m_dir;
+    BenchFolder m_folder;
 };
 
 // Opening only: the destruction (and the save it does) runs with the clock stopped.

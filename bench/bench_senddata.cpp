@@ -1,4 +1,5 @@
 // SendData of the 4-byte screen-saver command to devsim, per call, beside the wire time of its 40 bits.
+#include "BenchFolder.h"
 #include "VellPortDll.h"
 
 #include <benchmark/benchmark.h>
@@ -21,12 +22,10 @@ constexpr int kPortNumber = 9;
 class SimulatorProcess {
 public:
     SimulatorProcess() {
-        char pattern[] = "/tmp/vellport-bench-XXXXXX";
-        if (::mkdtemp(pattern) == nullptr) {
+        if (m_folder.path().empty()) {
             return;
         }
-        m_dir = pattern;
-        const std::string link = m_dir + "/ttyBENCH";
+        const std::string link = m_folder.file("ttyBENCH");
         m_pid = ::fork();
         if (m_pid == 0) {
             const int null = ::open("/dev/null", O_WRONLY);
@@ -48,14 +47,11 @@ public:
             ::kill(m_pid, SIGTERM);
             ::waitpid(m_pid, nullptr, 0);
         }
-        if (!m_dir.empty()) {
-            std::filesystem::remove_all(m_dir);
-        }
     }
     bool ready() const { return m_ready; }
 
 private:
-    std::string m_dir;
+    BenchFolder m_folder{"vellport-bench"};
     pid_t m_pid = -1;
     bool m_ready = false;
 };

@@ -1,49 +1,22 @@
 // Settings access on a typical and on a 1 MB Option.ini: single reads and writes, and the full load and save.
+#include "BenchFolder.h"
 #include "TypicalProfile.h"
 #include "settings/CommSettings.h"
 #include "settings/Profile.h"
 
 #include <benchmark/benchmark.h>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 
 namespace {
-
-// Where the files live: $TMPDIR or /tmp, so the file system there is the one measured.
-class ProfileFolder {
-public:
-    explicit ProfileFolder(const std::string& text) {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern =
-            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/vell-settings-XXXXXX";
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            m_dir = pattern;
-            path = m_dir + "/Option.ini";
-            std::ofstream(path, std::ios::binary) << text;
-        }
-    }
-    ProfileFolder(const ProfileFolder&) = delete;
-    ProfileFolder& operator=(const ProfileFolder&) = delete;
-    ~ProfileFolder() {
-        if (!m_dir.empty()) {
-            std::filesystem::remove_all(m_dir);
-        }
-    }
-    std::string path;
-
-private:
-    std::string m_dir;
-};
 
 std::string ProfileText(const benchmark::State& state) {
     return state.range(0) == 0 ? TypicalProfileText() : LargeProfileText();
 }
 
 void BM_IniReadString(benchmark::State& state) {
-    ProfileFolder folder(ProfileText(state));
+    const BenchFolder folder("vell-settings");
+    const std::string path = folder.write("Option.ini", ProfileText(state));
     for (auto _ : state) {
-        std::string value = IniReadString("COMM", "Port", "COM1", folder.path);
+        std::string value = IniReadString("COMM", "Port", "COM1", path);
         if (value != "COM3") {
             state.SkipWithError("wrong value read");
             break;
@@ -54,12 +27,13 @@ void BM_IniReadString(benchmark::State& state) {
 BENCHMARK(BM_IniReadString)->ArgName("large")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 void BM_IniWriteString(benchmark::State& state) {
-    ProfileFolder folder(ProfileText(state));
+    const BenchFolder folder("vell-settings");
+    const std::string path = folder.write("Option.ini", ProfileText(state));
     bool flip = false;
     for (auto _ : state) {
         // Alternate the value so every write really changes the file.
         flip = !flip;
-        if (!IniWriteString("COMM", "Port", flip ? "COM4" : "COM3", folder.path)) {
+        if (!IniWriteString("COMM", "Port", flip ? "COM4" : "COM3", path)) {
             state.SkipWithError("write failed");
             break;
         }
@@ -68,8 +42,9 @@ void BM_IniWriteString(benchmark::State& state) {
 BENCHMARK(BM_IniWriteString)->ArgName("large")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 void BM_LoadCommSettings(benchmark::State& state) {
-    ProfileFolder folder(ProfileText(state));
-    g_strIniPath = folder.path;
+    const BenchFolder folder("vell-settings");
+    const std::string path = folder.write("Option.ini", ProfileText(state));
+    g_strIniPath = path;
     for (auto _ : state) {
         CommSettings settings = LoadCommSettings();
         if (settings.port != "COM3") {
@@ -87,8 +62,9 @@ BENCHMARK(BM_LoadCommSettings)
     ->UseRealTime();
 
 void BM_SaveCommSettings(benchmark::State& state) {
-    ProfileFolder folder(ProfileText(state));
-    g_strIniPath = folder.path;
+    const BenchFolder folder("vell-settings");
+    const std::string path = folder.write("Option.ini", ProfileText(state));
+    g_strIniPath = path;
     CommSettings a;
     CommSettings b{"COM4", 5, {10, 0, 0, 1}};
     bool flip = false;

@@ -2,6 +2,7 @@
 // dialogs, an empty one and one showing a line of text in the window's own font (what drawing any text costs
 // the toolkit). Runs all three interleaved, each in a fresh working folder with a typical Option.ini, and
 // prints the medians.
+#include "BenchFolder.h"
 #include "TypicalProfile.h"
 
 #include <algorithm>
@@ -10,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -28,22 +28,6 @@ struct RunResult {
     long maxRssKiB = 0;
     std::string output;
 };
-
-std::string MakeRunFolder(const std::string& skin) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/vell-startup-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (::mkdtemp(buffer.data()) == nullptr) {
-        return {};
-    }
-    const std::string dir = buffer.data();
-    std::ofstream(dir + "/Option.ini", std::ios::binary) << TypicalProfileText();
-    if (!skin.empty()) {
-        std::filesystem::copy_file(skin, dir + "/XPCorona.ssk");
-    }
-    return dir;
-}
 
 // fork + exec in dir, stdout captured, then wait4 for the child's own peak resident size.
 RunResult Run(const std::vector<std::string>& argv, const std::string& dir) {
@@ -88,6 +72,22 @@ RunResult Run(const std::vector<std::string>& argv, const std::string& dir) {
     return result;
 }
 
+// Runs argv in a fresh folder with a typical Option.ini, and the skin when one is given. The program saves on
+// its way out and the references leave the file alone: either way it must still be there afterwards.
+RunResult RunInFreshFolder(const std::vector<std::string>& argv, const std::string& skin) {
+    const BenchFolder folder("vell-startup");
+    if (folder.path().empty()) {
+        return {};
+    }
+    folder.write("Option.ini", TypicalProfileText());
+    if (!skin.empty()) {
+        std::filesystem::copy_file(skin, folder.file("XPCorona.ssk"));
+    }
+    RunResult result = Run(argv, folder.path());
+    result.ok = result.ok && std::filesystem::exists(folder.file("Option.ini"));
+    return result;
+}
+
 template <typename T>
 double Median(std::vector<T> values) {
     std::sort(values.begin(), values.end());
@@ -110,9 +110,7 @@ int main(int argc, char* argv[]) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
 
     // One untimed run gives the window's size and font and warms the file cache for all programs alike.
-    std::string dir = MakeRunFolder(skin);
-    RunResult first = Run({app}, dir);
-    std::filesystem::remove_all(dir);
+    const RunResult first = RunInFreshFolder({app}, skin);
     int width = 0;
     int height = 0;
     int points = 0;
@@ -135,12 +133,8 @@ int main(int argc, char* argv[]) {
     std::vector<std::vector<long>> rss(commands.size());
     for (int i = -1; i < runs; ++i) {
         for (std::size_t c = 0; c < commands.size(); ++c) {
-            dir = MakeRunFolder(c == 0 ? skin : std::string());
-            const RunResult result = Run(commands[c], dir);
-            // The program saves on its way out; the references leave the file alone.
-            const bool fileKept = std::filesystem::exists(dir + "/Option.ini");
-            std::filesystem::remove_all(dir);
-            if (!result.ok || !fileKept) {
+            const RunResult result = RunInFreshFolder(commands[c], c == 0 ? skin : std::string());
+            if (!result.ok) {
                 std::fprintf(stderr, "run %d of %s failed\n", i, commands[c][0].c_str());
                 return 1;
             }
