@@ -1,5 +1,5 @@
 // Fuzzes the title's program name extraction on arbitrary paths in every code page.
-#include "app/Title.h"
+#include "version/Title.h"
 
 #include <cstdint>
 #include <cstdlib>

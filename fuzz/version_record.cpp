@@ -1,7 +1,7 @@
 // Fuzzes the version record reader on arbitrary file bytes: no crash, no read past the file's data.
 #include "FuzzFile.h"
-#include "app/Title.h"
-#include "app/VersionRecord.h"
+#include "version/Title.h"
+#include "version/VersionRecord.h"
 
 #include <cstdint>
 #include <cstdlib>

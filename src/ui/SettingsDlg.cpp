@@ -5,9 +5,9 @@
 #include "DialogBuilder.h"
 #include "IPAddressCtrl.h"
 #include "IconPixels.h"
-#include "app/Title.h"
+#include "version/Title.h"
 #include "link/SaverCommand.h"
-#include "portlink/VellPortDll.h"
+#include "VellPortDll.h"
 #include "resource.h"
 #include "settings/CommSettings.h"
 

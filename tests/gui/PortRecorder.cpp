@@ -1,7 +1,7 @@
 // Recording stand-in for SetComParam, SendData and GetUSBPort.
 #include "PortRecorder.h"
 
-#include "portlink/VellPortDll.h"
+#include "VellPortDll.h"
 
 std::vector<PortCall>& RecordedPortCalls() {
     static std::vector<PortCall> calls;

@@ -1,6 +1,6 @@
 // Prints the window title of whatever program file it runs as, so tests can copy it under other names and
 // folders.
-#include "app/Title.h"
+#include "version/Title.h"
 
 #include <clocale>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // The window title: the running program's file name and the product version from its version record.
-#include "Title.h"
+#include "version/Title.h"
 
-#include "VersionRecord.h"
+#include "version/VersionRecord.h"
 
 #include <cstdio>
 #include <unistd.h>

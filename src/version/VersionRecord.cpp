@@ -1,5 +1,5 @@
 // Reads the fixed version record back out of an ELF program file with libelf, trusting nothing in the file.
-#include "VersionRecord.h"
+#include "version/VersionRecord.h"
 
 #include <cstring>
 #include <fcntl.h>

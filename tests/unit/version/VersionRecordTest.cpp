@@ -1,9 +1,9 @@
 // Reading the product version back from real program files, and refusing every file that does not hold a
 // sound record.
-#include "app/VersionRecord.h"
+#include "version/VersionRecord.h"
 
 #include "TestFiles.h"
-#include "app/Title.h"
+#include "version/Title.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,5 +1,5 @@
 // The program name taken from a path, and the whole title of real programs run from various places.
-#include "app/Title.h"
+#include "version/Title.h"
 
 #include "TestFiles.h"
 
