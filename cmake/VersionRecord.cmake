@@ -6,7 +6,7 @@
 # record that readers must reject. The record is an ELF note in section .note.version: owner "Vell", type 1, a 52-byte
 # descriptor laid out as the fixed file information record (13 little-endian 32-bit fields).
 
-set(VELL_VERSION_RECORD_TEMPLATE "${CMAKE_CURRENT_LIST_DIR}/../res/VersionRecord.c.in")
+set(VELL_VERSION_RECORD_TEMPLATE "${PROJECT_SOURCE_DIR}/res/VersionRecord.c.in")
 
 # Splits "a.b.c.d" (missing parts are 0) into the record's most and least significant 32-bit parts.
 function(_vell_version_parts version outMs outLs)
@@ -37,7 +37,7 @@ endfunction()
 function(vell_add_version_record target)
     cmake_parse_arguments(V "" "PRODUCT_VERSION;FILE_VERSION;SIGNATURE" "" ${ARGN})
     if(NOT V_PRODUCT_VERSION)
-        set(V_PRODUCT_VERSION "${CMAKE_PROJECT_VERSION}")
+        set(V_PRODUCT_VERSION "${PROJECT_VERSION}")
     endif()
     if(NOT V_FILE_VERSION)
         set(V_FILE_VERSION "${V_PRODUCT_VERSION}")

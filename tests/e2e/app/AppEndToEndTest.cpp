@@ -21,6 +21,7 @@
 #include <optional>
 #include <signal.h>
 #include <string>
+#include <sys/resource.h>
 
 namespace {
 
@@ -368,14 +369,24 @@ struct SignalRow {
     const char* name;
     int signalNumber;
     bool saves;
+    int exitCode;             // -1: ended by the signal
+    rlim_t fileSizeLimit = 0; // bytes the program may write to one file (ulimit -f); 0: no limit
 };
 
 class SignalRun : public AppRun, public ::testing::WithParamInterface<SignalRow> {};
 
 TEST_P(SignalRun, SettingsAreSavedOnlyWhenTheWindowCanClose) {
     const SignalRow& row = GetParam();
-    const QByteArray stored = IniText("COM3", 4);
+    // Another section makes the file bigger than the port's lock file, so a limit can fall between the two.
+    const QByteArray stored = IniText("COM3", 4) + "[Notes]\r\nText=" + QByteArray(400, 'n') + "\r\n";
     WriteBytes(IniPath(), stored);
+    if (row.fileSizeLimit != 0) {
+        const rlim_t limit = row.fileSizeLimit;
+        m_program.setChildProcessModifier([limit] {
+            const rlimit fileSize{limit, limit};
+            ::setrlimit(RLIMIT_FSIZE, &fileSize);
+        });
+    }
     Start();
     // Choose 57600 and press "Open": the device's line proves the choice has been made before the signal.
     Keys({QStringLiteral("Tab"), QStringLiteral("Down"), QStringLiteral("Tab"), QStringLiteral("space")});
@@ -383,24 +394,26 @@ TEST_P(SignalRun, SettingsAreSavedOnlyWhenTheWindowCanClose) {
     ASSERT_EQ(m_devsim->Lines().value(0).toStdString(), DevsimLine(true, 5));
 
     ASSERT_EQ(::kill(static_cast<pid_t>(m_program.processId()), row.signalNumber), 0);
+    EXPECT_EQ(Finish(), row.exitCode);
     if (row.saves) {
-        EXPECT_EQ(Finish(), 0);
         EXPECT_EQ(Port(IniPath()), "COM3");
         EXPECT_EQ(Baud(IniPath()), 5);
     } else {
-        EXPECT_EQ(Finish(), -1);
         EXPECT_EQ(ReadBytes(IniPath()), stored);
     }
+    // No temporary file of a save is left beside the settings file.
+    EXPECT_EQ(QDir(m_work).entryList(QDir::Files | QDir::Hidden).join(QLatin1Char(' ')).toStdString(),
+              "Option.ini");
 }
 
-INSTANTIATE_TEST_SUITE_P(App, SignalRun,
-                         ::testing::Values(SignalRow{"SigtermSaves", SIGTERM, true},
-                                           SignalRow{"SigintSaves", SIGINT, true},
-                                           SignalRow{"SighupSaves", SIGHUP, true},
-                                           SignalRow{"SigkillLeavesTheFileAsItWas", SIGKILL, false}),
-                         [](const ::testing::TestParamInfo<SignalRow>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    App, SignalRun,
+    ::testing::Values(SignalRow{"SigtermSaves", SIGTERM, true, 0}, SignalRow{"SigintSaves", SIGINT, true, 0},
+                      SignalRow{"SighupSaves", SIGHUP, true, 0},
+                      SignalRow{"SigkillLeavesTheFileAsItWas", SIGKILL, false, -1},
+                      // Room for less than the file: the save fails as on a full disk.
+                      SignalRow{"FileSizeLimitFailsTheSaveAndTheProgramGoesOn", SIGTERM, false, 0, 256}),
+    [](const ::testing::TestParamInfo<SignalRow>& info) { return std::string(info.param.name); });
 
 // ---- The working folder.
 
