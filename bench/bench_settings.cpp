@@ -46,7 +46,7 @@ void BM_LoadCommSettings(benchmark::State& state) {
     const std::string path = folder.write("Option.ini", ProfileText(state));
     g_strIniPath = path;
     for (auto _ : state) {
-        CommSettings settings = LoadCommSettings();
+        CommSettings settings = loadCommSettings();
         if (settings.port != "COM3") {
             state.SkipWithError("wrong port loaded");
             break;
@@ -71,7 +71,7 @@ void BM_SaveCommSettings(benchmark::State& state) {
     for (auto _ : state) {
         // All six values change every time, so none of them can be skipped as already stored.
         flip = !flip;
-        SaveCommSettings(flip ? b : a);
+        saveCommSettings(flip ? b : a);
     }
 }
 BENCHMARK(BM_SaveCommSettings)

@@ -102,22 +102,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string def = input.ConsumeRandomLengthString(16);
     const std::string raw = input.ConsumeRemainingBytesAsString();
 
-    static_cast<void>(DetectProfileEncoding(raw));
-    const std::string content = DecodeProfileText(raw);
-    const auto found = FindProfileValue(content, section, key);
+    static_cast<void>(detectProfileEncoding(raw));
+    const std::string content = decodeProfileText(raw);
+    const auto found = findProfileValue(content, section, key);
     if (found != ModelFind(content, section, key)) {
         std::abort();
     }
-    const std::string value = ReadProfileValue(content, section, key, def);
+    const std::string value = readProfileValue(content, section, key, def);
     // The read hands out the stored value when there is one, the cleaned default otherwise.
-    if (value != (found ? *found : ProfileDefault(def))) {
+    if (value != (found ? *found : profileDefault(def))) {
         std::abort();
     }
     // A stored value is a piece of one line: never longer than the content, never across a line end.
     if (found && (found->size() > content.size() || found->find_first_of("\r\n") != std::string::npos)) {
         std::abort();
     }
-    static_cast<void>(ReadProfileInt(content, section, key, 7));
-    static_cast<void>(ParseProfileInt(raw));
+    static_cast<void>(readProfileInt(content, section, key, 7));
+    static_cast<void>(parseProfileInt(raw));
     return 0;
 }

@@ -11,7 +11,7 @@
 
 namespace {
 
-bool IsBlank(char c) {
+bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '\x1A';
 }
 
@@ -21,7 +21,7 @@ bool IsVerbatimValue(const std::string& value) {
     if (value.find_first_of(std::string_view{"\r\n\0", 3}) != std::string::npos) {
         return false;
     }
-    if (!value.empty() && (IsBlank(value.front()) || IsBlank(value.back()))) {
+    if (!value.empty() && (isBlank(value.front()) || isBlank(value.back()))) {
         return false;
     }
     const bool quoted =
@@ -44,13 +44,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string value = input.ConsumeRandomLengthString(200);
     const int number = input.ConsumeIntegralInRange<int>(0, INT32_MAX);
     const std::string content = input.ConsumeRemainingBytesAsString();
-    if (!IsStorableProfileEntry(section, key, value) || !IsVerbatimValue(value)) {
+    if (!isStorableProfileEntry(section, key, value) || !IsVerbatimValue(value)) {
         return 0;
     }
 
     // In memory: whatever the content around it, the entry written is the entry found.
-    const std::string written = WriteProfileValue(content, section, key, value);
-    const auto found = FindProfileValue(written, section, key);
+    const std::string written = writeProfileValue(content, section, key, value);
+    const auto found = findProfileValue(written, section, key);
     if (found != value) {
         Fail("in memory", value, found.value_or("<absent>"));
     }

@@ -9,7 +9,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const FuzzFile file;
     file.write({reinterpret_cast<const char*>(data), size});
-    const auto record = ReadVersionRecord(file.path());
+    const auto record = readVersionRecord(file.path());
     const std::string version = GetProductVersionString(file.path());
     // A record is at least as big as the bytes it was decoded from.
     if (record && size < VersionRecord::kSize) {

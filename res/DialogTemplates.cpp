@@ -43,6 +43,6 @@ constexpr DlgTemplate kChinese{IDD_SETTINGS, "VellSetting", "宋体", 9, 266, 12
 
 } // namespace
 
-const DlgTemplate& SettingsTemplate(DlgLanguage language) {
+const DlgTemplate& settingsTemplate(DlgLanguage language) {
     return language == DlgLanguage::ChinesePrc ? kChinese : kNeutral;
 }

@@ -34,4 +34,4 @@ struct DlgTemplate {
 
 enum class DlgLanguage { Neutral, ChinesePrc };
 
-const DlgTemplate& SettingsTemplate(DlgLanguage language);
+const DlgTemplate& settingsTemplate(DlgLanguage language);

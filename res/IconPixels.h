@@ -11,4 +11,4 @@ struct IconPixels {
     const std::uint32_t* argb;
 };
 
-std::span<const IconPixels> WindowIconPixels();
+std::span<const IconPixels> windowIconPixels();

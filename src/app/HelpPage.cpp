@@ -14,7 +14,7 @@
 #define VELL_HELP_DIR ""
 #endif
 
-QString FindHelpPage(const QString& programDir, const QString& dataDir, const QString& pageName) {
+QString findHelpPage(const QString& programDir, const QString& dataDir, const QString& pageName) {
     for (const QString& dir : {programDir, dataDir}) {
         if (dir.isEmpty()) {
             continue;
@@ -27,13 +27,13 @@ QString FindHelpPage(const QString& programDir, const QString& dataDir, const QS
     return {};
 }
 
-void InstallHelpKey(QWidget* window, const QString& anchor) {
+void installHelpKey(QWidget* window, const QString& anchor) {
     auto* helpKey = new QShortcut(QKeySequence(Qt::Key_F1), window);
     helpKey->setContext(Qt::WindowShortcut);
     QObject::connect(helpKey, &QShortcut::activated, window, [anchor] {
         // Named like the program file, as its help always was.
         const QFileInfo program(QCoreApplication::applicationFilePath());
-        const QString page = FindHelpPage(program.absolutePath(), QStringLiteral(VELL_HELP_DIR),
+        const QString page = findHelpPage(program.absolutePath(), QStringLiteral(VELL_HELP_DIR),
                                           program.completeBaseName() + QStringLiteral(".html"));
         if (page.isEmpty()) {
             return;

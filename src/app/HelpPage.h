@@ -9,7 +9,7 @@ class QWidget;
 inline constexpr const char* kSettingsHelpAnchor = "IDD_SETTINGS";
 
 // The first existing file named pageName in programDir, then dataDir; "" when neither holds it.
-QString FindHelpPage(const QString& programDir, const QString& dataDir, const QString& pageName);
+QString findHelpPage(const QString& programDir, const QString& dataDir, const QString& pageName);
 // Makes F1 in window open the running program's help page at anchor in the user's browser; no page, no
 // action.
-void InstallHelpKey(QWidget* window, const QString& anchor);
+void installHelpKey(QWidget* window, const QString& anchor);

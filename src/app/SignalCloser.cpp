@@ -14,7 +14,7 @@ constexpr std::array kCloseSignals{SIGTERM, SIGINT, SIGHUP};
 // Read by the handler only; -1 while no closer lives.
 volatile sig_atomic_t g_closerWriteFd = -1;
 
-extern "C" void OnCloseSignal(int signalNumber) {
+extern "C" void onCloseSignal(int signalNumber) {
     const int savedErrno = errno;
     const int fd = g_closerWriteFd;
     if (fd >= 0) {
@@ -39,7 +39,7 @@ SignalCloser::SignalCloser(QObject* parent) : QObject(parent) {
     connect(m_notifier, &QSocketNotifier::activated, this, &SignalCloser::drain);
 
     struct sigaction action {};
-    action.sa_handler = OnCloseSignal;
+    action.sa_handler = onCloseSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     for (const int signalNumber : kCloseSignals) {

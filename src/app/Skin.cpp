@@ -10,7 +10,7 @@ namespace {
 constexpr qint64 kMaxSkinBytes = 1 << 20;
 } // namespace
 
-bool ApplySkin(QApplication& app, const std::string& path) {
+bool applySkin(QApplication& app, const std::string& path) {
     QFile file(QFile::decodeName(QByteArray::fromStdString(path)));
     if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxSkinBytes) {
         return false;

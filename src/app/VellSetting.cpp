@@ -7,7 +7,7 @@
 
 std::string g_strAppDir;
 
-std::string QueryCurrentDirectory() {
+std::string queryCurrentDirectory() {
     // Directories may be far longer than the 260 bytes the original allowed: grow until the path fits.
     std::vector<char> buffer(256);
     while (::getcwd(buffer.data(), buffer.size()) == nullptr) {

@@ -10,4 +10,4 @@ extern std::string g_strIniPath;
 
 // The process's working directory exactly as getcwd reports it, of any length; "" when it cannot be
 // determined.
-std::string QueryCurrentDirectory();
+std::string queryCurrentDirectory();

@@ -6,4 +6,4 @@
 using SaverCommand = std::array<unsigned char, 4>;
 
 // 1B 27 0A 01 switches the screen saver on, 1B 27 0A 00 off. No terminator.
-SaverCommand MakeSaverCommand(bool on);
+SaverCommand makeSaverCommand(bool on);

@@ -7,22 +7,22 @@
 
 namespace {
 
-bool InRange(unsigned char byte, unsigned char low, unsigned char high) {
+bool inRange(unsigned char byte, unsigned char low, unsigned char high) {
     return byte >= low && byte <= high;
 }
 
-unsigned char ByteAt(std::string_view text, std::size_t pos) {
+unsigned char byteAt(std::string_view text, std::size_t pos) {
     return static_cast<unsigned char>(text[pos]);
 }
 
-std::size_t Utf8Length(std::string_view text, std::size_t pos) {
-    const unsigned char lead = ByteAt(text, pos);
+std::size_t utf8Length(std::string_view text, std::size_t pos) {
+    const unsigned char lead = byteAt(text, pos);
     std::size_t length = 1;
-    if (InRange(lead, 0xC2, 0xDF)) {
+    if (inRange(lead, 0xC2, 0xDF)) {
         length = 2;
-    } else if (InRange(lead, 0xE0, 0xEF)) {
+    } else if (inRange(lead, 0xE0, 0xEF)) {
         length = 3;
-    } else if (InRange(lead, 0xF0, 0xF4)) {
+    } else if (inRange(lead, 0xF0, 0xF4)) {
         length = 4;
     }
     if (pos + length > text.size()) {
@@ -30,21 +30,21 @@ std::size_t Utf8Length(std::string_view text, std::size_t pos) {
     }
     // A broken sequence counts byte by byte, so a stray byte never swallows the ASCII after it.
     for (std::size_t i = 1; i < length; ++i) {
-        if (!InRange(ByteAt(text, pos + i), 0x80, 0xBF)) {
+        if (!inRange(byteAt(text, pos + i), 0x80, 0xBF)) {
             return 1;
         }
     }
     return length;
 }
 
-bool IsLeadByte(unsigned char byte, CodePage codePage) {
+bool isLeadByte(unsigned char byte, CodePage codePage) {
     switch (codePage) {
     case CodePage::Gbk:
     case CodePage::Big5:
     case CodePage::Uhc:
-        return InRange(byte, 0x81, 0xFE);
+        return inRange(byte, 0x81, 0xFE);
     case CodePage::ShiftJis:
-        return InRange(byte, 0x81, 0x9F) || InRange(byte, 0xE0, 0xFC);
+        return inRange(byte, 0x81, 0x9F) || inRange(byte, 0xE0, 0xFC);
     case CodePage::SingleByte:
     case CodePage::Utf8:
         break;
@@ -52,14 +52,14 @@ bool IsLeadByte(unsigned char byte, CodePage codePage) {
     return false;
 }
 
-bool IsGb18030FourByte(std::string_view text, std::size_t pos) {
-    return pos + 4 <= text.size() && InRange(ByteAt(text, pos + 1), 0x30, 0x39) &&
-           InRange(ByteAt(text, pos + 2), 0x81, 0xFE) && InRange(ByteAt(text, pos + 3), 0x30, 0x39);
+bool isGb18030FourByte(std::string_view text, std::size_t pos) {
+    return pos + 4 <= text.size() && inRange(byteAt(text, pos + 1), 0x30, 0x39) &&
+           inRange(byteAt(text, pos + 2), 0x81, 0xFE) && inRange(byteAt(text, pos + 3), 0x30, 0x39);
 }
 
 } // namespace
 
-CodePage CodePageFromCharset(std::string_view charset) {
+CodePage codePageFromCharset(std::string_view charset) {
     std::string name;
     for (const char c : charset) {
         if (c != '-' && c != '_' && c != ' ') {
@@ -84,21 +84,21 @@ CodePage CodePageFromCharset(std::string_view charset) {
     return CodePage::SingleByte;
 }
 
-CodePage SystemCodePage() {
-    return CodePageFromCharset(nl_langinfo(CODESET));
+CodePage systemCodePage() {
+    return codePageFromCharset(nl_langinfo(CODESET));
 }
 
-std::size_t CharLength(std::string_view text, std::size_t pos, CodePage codePage) {
+std::size_t charLength(std::string_view text, std::size_t pos, CodePage codePage) {
     if (pos >= text.size()) {
         return 1;
     }
     if (codePage == CodePage::Utf8) {
-        return Utf8Length(text, pos);
+        return utf8Length(text, pos);
     }
-    if (!IsLeadByte(ByteAt(text, pos), codePage) || pos + 1 >= text.size()) {
+    if (!isLeadByte(byteAt(text, pos), codePage) || pos + 1 >= text.size()) {
         return 1;
     }
-    if (codePage == CodePage::Gbk && IsGb18030FourByte(text, pos)) {
+    if (codePage == CodePage::Gbk && isGb18030FourByte(text, pos)) {
         return 4;
     }
     return 2;

@@ -14,8 +14,8 @@ enum class CodePage {
 };
 
 // Maps a charset name as nl_langinfo(CODESET) gives it ("UTF-8", "GBK", "GB18030", "BIG5", ...).
-CodePage CodePageFromCharset(std::string_view charset);
+CodePage codePageFromCharset(std::string_view charset);
 // The code page of the process's locale (setlocale(LC_ALL, "") must have run for it to be the user's).
-CodePage SystemCodePage();
+CodePage systemCodePage();
 // Length in bytes of the character that starts at pos (at least 1, never past the end).
-std::size_t CharLength(std::string_view text, std::size_t pos, CodePage codePage);
+std::size_t charLength(std::string_view text, std::size_t pos, CodePage codePage);

@@ -13,16 +13,16 @@ constexpr int kPortCount = 30;
 constexpr int kFirstDeviceNamespacePort = 10;
 constexpr std::array<const char*, 4> kAddressKeys{"IP1", "IP2", "IP3", "IP4"};
 
-char AsciiLower(char c) {
+char asciiLower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
+bool startsWithNoCase(const std::string& text, const std::string& prefix) {
     if (prefix.size() > text.size()) {
         return false;
     }
     for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (AsciiLower(text[i]) != AsciiLower(prefix[i])) {
+        if (asciiLower(text[i]) != asciiLower(prefix[i])) {
             return false;
         }
     }
@@ -46,14 +46,14 @@ int FindPortIndex(const std::vector<std::string>& list, const std::string& store
     const int count = static_cast<int>(list.size());
     for (int step = 1; step <= count; ++step) {
         const int index = step % count;
-        if (StartsWithNoCase(list[static_cast<std::size_t>(index)], stored)) {
+        if (startsWithNoCase(list[static_cast<std::size_t>(index)], stored)) {
             return index;
         }
     }
     return 1;
 }
 
-std::string FormatAddress(const std::array<int, 4>& ip) {
+std::string formatAddress(const std::array<int, 4>& ip) {
     char text[64];
     std::snprintf(text, sizeof text, "%d.%d.%d.%d", ip[0], ip[1], ip[2], ip[3]);
     return text;
@@ -67,36 +67,36 @@ std::uint32_t AddressValue(const std::array<int, 4>& ip) {
     return value;
 }
 
-std::array<int, 4> AddressOctets(std::uint32_t value) {
+std::array<int, 4> addressOctets(std::uint32_t value) {
     return {static_cast<int>((value >> 24) & 0xFFu), static_cast<int>((value >> 16) & 0xFFu),
             static_cast<int>((value >> 8) & 0xFFu), static_cast<int>(value & 0xFFu)};
 }
 
-CommSettings LoadCommSettings(const std::string& path) {
+CommSettings loadCommSettings(const std::string& path) {
     const ProfileSnapshot file(path);
     const CommSettings defaults;
     CommSettings settings;
-    settings.port = file.ReadString(kCommSection, "Port", defaults.port);
-    settings.baudIndex = file.ReadInt(kCommSection, "Baud", defaults.baudIndex);
+    settings.port = file.readString(kCommSection, "Port", defaults.port);
+    settings.baudIndex = file.readInt(kCommSection, "Baud", defaults.baudIndex);
     for (std::size_t i = 0; i < kAddressKeys.size(); ++i) {
-        settings.ip[i] = file.ReadInt(kCommSection, kAddressKeys[i], defaults.ip[i]);
+        settings.ip[i] = file.readInt(kCommSection, kAddressKeys[i], defaults.ip[i]);
     }
     return settings;
 }
 
-bool SaveCommSettings(const CommSettings& settings, const std::string& path) {
+bool saveCommSettings(const CommSettings& settings, const std::string& path) {
     std::vector<std::pair<std::string, std::string>> entries{{"Port", settings.port},
                                                              {"Baud", std::to_string(settings.baudIndex)}};
     for (std::size_t i = 0; i < kAddressKeys.size(); ++i) {
         entries.emplace_back(kAddressKeys[i], std::to_string(settings.ip[i]));
     }
-    return StoreProfileValues(path, kCommSection, entries);
+    return storeProfileValues(path, kCommSection, entries);
 }
 
-CommSettings LoadCommSettings() {
-    return LoadCommSettings(g_strIniPath);
+CommSettings loadCommSettings() {
+    return loadCommSettings(g_strIniPath);
 }
 
-bool SaveCommSettings(const CommSettings& settings) {
-    return SaveCommSettings(settings, g_strIniPath);
+bool saveCommSettings(const CommSettings& settings) {
+    return saveCommSettings(settings, g_strIniPath);
 }

@@ -24,16 +24,16 @@ std::vector<std::string> BuildPortList();
 int FindPortIndex(const std::vector<std::string>& list, const std::string& stored);
 
 // "%d.%d.%d.%d" of IP1..IP4.
-std::string FormatAddress(const std::array<int, 4>& ip);
+std::string formatAddress(const std::array<int, 4>& ip);
 // IP1 in bits 24-31 down to IP4 in bits 0-7.
 std::uint32_t AddressValue(const std::array<int, 4>& ip);
-std::array<int, 4> AddressOctets(std::uint32_t value);
+std::array<int, 4> addressOctets(std::uint32_t value);
 
 // All six values from one reading of the file, each read as IniReadString / IniReadInt would.
-CommSettings LoadCommSettings(const std::string& path);
+CommSettings loadCommSettings(const std::string& path);
 // Port, Baud, IP1..IP4 in that order, as IniWriteString / IniWriteInt would store them one by one, but in one
 // replacement of the file: another instance sees all six or none. False when not all could be stored.
-bool SaveCommSettings(const CommSettings& settings, const std::string& path);
+bool saveCommSettings(const CommSettings& settings, const std::string& path);
 // The same on g_strIniPath.
-CommSettings LoadCommSettings();
-bool SaveCommSettings(const CommSettings& settings);
+CommSettings loadCommSettings();
+bool saveCommSettings(const CommSettings& settings);

@@ -14,37 +14,37 @@ namespace {
 constexpr std::string_view kUtf8Mark{"\xEF\xBB\xBF"};
 constexpr std::string_view kNewLine{"\r\n"};
 
-bool IsBlank(char c) {
+bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '\x1A';
 }
 
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) {
+std::string_view trim(std::string_view text) {
+    while (!text.empty() && isBlank(text.front())) {
         text.remove_prefix(1);
     }
-    while (!text.empty() && IsBlank(text.back())) {
+    while (!text.empty() && isBlank(text.back())) {
         text.remove_suffix(1);
     }
     return text;
 }
 
-char AsciiLower(char c) {
+char asciiLower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool SameName(std::string_view a, std::string_view b) {
+bool sameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
         return false;
     }
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) {
+        if (asciiLower(a[i]) != asciiLower(b[i])) {
             return false;
         }
     }
     return true;
 }
 
-std::string_view StripQuotes(std::string_view text) {
+std::string_view stripQuotes(std::string_view text) {
     if (text.size() >= 2 && (text.front() == '"' || text.front() == '\'') && text.back() == text.front()) {
         return text.substr(1, text.size() - 2);
     }
@@ -67,7 +67,7 @@ struct ParsedLine {
     std::string_view value; // trimmed, quotes still on
 };
 
-std::size_t ContentStart(std::string_view content) {
+std::size_t contentStart(std::string_view content) {
     return content.starts_with(kUtf8Mark) ? kUtf8Mark.size() : 0;
 }
 
@@ -76,21 +76,21 @@ std::size_t ContentStart(std::string_view content) {
 class LineEnds {
 public:
     explicit LineEnds(std::string_view content)
-        : m_content(content), m_cr(Find('\r', 0)), m_lf(Find('\n', 0)) {}
+        : m_content(content), m_cr(find('\r', 0)), m_lf(find('\n', 0)) {}
 
     // The first CR or LF at or after pos, or the end of the content.
-    std::size_t From(std::size_t pos) {
+    std::size_t from(std::size_t pos) {
         if (m_cr < pos) {
-            m_cr = Find('\r', pos);
+            m_cr = find('\r', pos);
         }
         if (m_lf < pos) {
-            m_lf = Find('\n', pos);
+            m_lf = find('\n', pos);
         }
         return std::min(m_cr, m_lf);
     }
 
 private:
-    std::size_t Find(char c, std::size_t from) const {
+    std::size_t find(char c, std::size_t from) const {
         if (from >= m_content.size()) {
             return m_content.size();
         }
@@ -104,8 +104,8 @@ private:
     std::size_t m_lf;
 };
 
-Line LineAt(std::string_view content, std::size_t begin, LineEnds& ends) {
-    const std::size_t end = ends.From(begin);
+Line lineAt(std::string_view content, std::size_t begin, LineEnds& ends) {
+    const std::size_t end = ends.from(begin);
     Line line{begin, end, end};
     if (end < content.size()) {
         const bool crLf = content[end] == '\r' && end + 1 < content.size() && content[end + 1] == '\n';
@@ -115,19 +115,19 @@ Line LineAt(std::string_view content, std::size_t begin, LineEnds& ends) {
 }
 
 // Whether the line's first character after blanks is "[": every other line is no section header.
-bool MayBeHeader(std::string_view content, const Line& line) {
+bool mayBeHeader(std::string_view content, const Line& line) {
     for (std::size_t pos = line.begin; pos < line.end; ++pos) {
-        if (!IsBlank(content[pos])) {
+        if (!isBlank(content[pos])) {
             return content[pos] == '[';
         }
     }
     return false;
 }
 
-ParsedLine ParseLine(std::string_view content, const Line& line) {
+ParsedLine parseLine(std::string_view content, const Line& line) {
     std::string_view text = content.substr(line.begin, line.end - line.begin);
     // A NUL ends what the line has to say.
-    text = Trim(text.substr(0, text.find('\0')));
+    text = trim(text.substr(0, text.find('\0')));
     ParsedLine parsed;
     if (text.empty()) {
         return parsed;
@@ -136,7 +136,7 @@ ParsedLine ParseLine(std::string_view content, const Line& line) {
         const std::size_t close = text.rfind(']');
         if (close != std::string_view::npos) {
             parsed.kind = ParsedLine::Kind::Section;
-            parsed.name = Trim(text.substr(1, close - 1));
+            parsed.name = trim(text.substr(1, close - 1));
             return parsed;
         }
     }
@@ -146,9 +146,9 @@ ParsedLine ParseLine(std::string_view content, const Line& line) {
         parsed.name = text;
         return parsed;
     }
-    parsed.name = Trim(text.substr(0, equals));
+    parsed.name = trim(text.substr(0, equals));
     parsed.hasValue = true;
-    parsed.value = Trim(text.substr(equals + 1));
+    parsed.value = trim(text.substr(equals + 1));
     if (parsed.value.empty()) {
         // An empty value sits right after the "=", where a new one goes.
         parsed.value = text.substr(equals + 1, 0);
@@ -165,30 +165,30 @@ struct KeyLocation {
     Line lastLine; // the section's header or its last entry
 };
 
-KeyLocation LocateKey(std::string_view content, std::string_view section, std::string_view key) {
-    section = Trim(section);
-    key = Trim(key);
+KeyLocation locateKey(std::string_view content, std::string_view section, std::string_view key) {
+    section = trim(section);
+    key = trim(key);
     KeyLocation location;
     LineEnds ends(content);
-    for (std::size_t pos = ContentStart(content); pos < content.size();) {
-        const Line line = LineAt(content, pos, ends);
+    for (std::size_t pos = contentStart(content); pos < content.size();) {
+        const Line line = lineAt(content, pos, ends);
         pos = line.next;
         // Entries before our section are skipped unparsed: in a big file that is nearly every line.
-        if (!location.sectionFound && !MayBeHeader(content, line)) {
+        if (!location.sectionFound && !mayBeHeader(content, line)) {
             continue;
         }
-        const ParsedLine parsed = ParseLine(content, line);
+        const ParsedLine parsed = parseLine(content, line);
         if (parsed.kind == ParsedLine::Kind::Section) {
             if (location.sectionFound) {
                 break; // only the first section of a name counts
             }
-            if (SameName(parsed.name, section)) {
+            if (sameName(parsed.name, section)) {
                 location.sectionFound = true;
                 location.lastLine = line;
             }
         } else if (parsed.kind == ParsedLine::Kind::Entry && location.sectionFound) {
             location.lastLine = line;
-            if (SameName(parsed.name, key)) {
+            if (sameName(parsed.name, key)) {
                 location.keyFound = true;
                 location.keyLine = line;
                 location.key = parsed;
@@ -199,11 +199,11 @@ KeyLocation LocateKey(std::string_view content, std::string_view section, std::s
     return location;
 }
 
-std::size_t OffsetIn(std::string_view content, std::string_view part) {
+std::size_t offsetIn(std::string_view content, std::string_view part) {
     return static_cast<std::size_t>(part.data() - content.data());
 }
 
-std::string Spliced(std::string_view content, std::size_t at, std::size_t removed,
+std::string spliced(std::string_view content, std::size_t at, std::size_t removed,
                     std::string_view inserted) {
     std::string result;
     result.reserve(content.size() + inserted.size());
@@ -213,13 +213,13 @@ std::string Spliced(std::string_view content, std::size_t at, std::size_t remove
     return result;
 }
 
-std::string InsertedLines(bool needsLineEnd, std::string_view lines) {
+std::string insertedLines(bool needsLineEnd, std::string_view lines) {
     std::string text{needsLineEnd ? kNewLine : std::string_view{}};
     text += lines;
     return text;
 }
 
-int DigitValue(char c) {
+int digitValue(char c) {
     if (c >= '0' && c <= '9') {
         return c - '0';
     }
@@ -276,39 +276,39 @@ private:
     iconv_t m_handle;
 };
 
-const char* Utf16Name(ProfileEncoding encoding) {
+const char* utf16Name(ProfileEncoding encoding) {
     return encoding == ProfileEncoding::Utf16Le ? "UTF-16LE" : "UTF-16BE";
 }
 
 } // namespace
 
-std::optional<std::string> FindProfileValue(std::string_view content, std::string_view section,
+std::optional<std::string> findProfileValue(std::string_view content, std::string_view section,
                                             std::string_view key) {
-    const KeyLocation location = LocateKey(content, section, key);
+    const KeyLocation location = locateKey(content, section, key);
     if (!location.keyFound || !location.key.hasValue) {
         return std::nullopt;
     }
-    return std::string{StripQuotes(location.key.value)};
+    return std::string{stripQuotes(location.key.value)};
 }
 
-std::string ProfileDefault(std::string_view def) {
-    while (!def.empty() && IsBlank(def.back())) {
+std::string profileDefault(std::string_view def) {
+    while (!def.empty() && isBlank(def.back())) {
         def.remove_suffix(1);
     }
-    return std::string{StripQuotes(def)};
+    return std::string{stripQuotes(def)};
 }
 
-std::string ReadProfileValue(std::string_view content, std::string_view section, std::string_view key,
+std::string readProfileValue(std::string_view content, std::string_view section, std::string_view key,
                              std::string_view def) {
-    if (auto value = FindProfileValue(content, section, key)) {
+    if (auto value = findProfileValue(content, section, key)) {
         return *value;
     }
-    return ProfileDefault(def);
+    return profileDefault(def);
 }
 
-int ParseProfileInt(std::string_view text) {
+int parseProfileInt(std::string_view text) {
     std::size_t pos = 0;
-    while (pos < text.size() && IsBlank(text[pos])) {
+    while (pos < text.size() && isBlank(text[pos])) {
         ++pos;
     }
     bool negative = false;
@@ -325,9 +325,9 @@ int ParseProfileInt(std::string_view text) {
         }
     }
     std::uint32_t number = 0; // unsigned, so overflow wraps modulo 2^32 as the stored text demands
-    for (; pos < text.size() && DigitValue(text[pos]) < base; ++pos) {
+    for (; pos < text.size() && digitValue(text[pos]) < base; ++pos) {
         number =
-            number * static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(DigitValue(text[pos]));
+            number * static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(digitValue(text[pos]));
     }
     if (negative) {
         number = 0u - number;
@@ -335,56 +335,56 @@ int ParseProfileInt(std::string_view text) {
     return static_cast<std::int32_t>(number);
 }
 
-int ReadProfileInt(std::string_view content, std::string_view section, std::string_view key, int def) {
-    const auto value = FindProfileValue(content, section, key);
+int readProfileInt(std::string_view content, std::string_view section, std::string_view key, int def) {
+    const auto value = findProfileValue(content, section, key);
     if (!value || value->empty()) {
         return def;
     }
-    return ParseProfileInt(*value);
+    return parseProfileInt(*value);
 }
 
-bool IsStorableProfileEntry(std::string_view section, std::string_view key, std::string_view value) {
+bool isStorableProfileEntry(std::string_view section, std::string_view key, std::string_view value) {
     for (const std::string_view text : {section, key, value}) {
         if (text.find_first_of(std::string_view{"\r\n\0", 3}) != std::string_view::npos) {
             return false;
         }
     }
     // A key that read back as something else, or as a section header, would not be this key any more.
-    key = Trim(key);
+    key = trim(key);
     // The whole line counts: "[a=b]" reads as a header even though the "]" is in the value.
     const bool looksLikeHeader = key.starts_with('[') && (key.find(']') != std::string_view::npos ||
                                                           value.find(']') != std::string_view::npos);
     return !key.empty() && key.find('=') == std::string_view::npos && !looksLikeHeader;
 }
 
-std::string WriteProfileValue(std::string_view content, std::string_view section, std::string_view key,
+std::string writeProfileValue(std::string_view content, std::string_view section, std::string_view key,
                               std::string_view value) {
-    section = Trim(section);
-    key = Trim(key);
-    const KeyLocation location = LocateKey(content, section, key);
+    section = trim(section);
+    key = trim(key);
+    const KeyLocation location = locateKey(content, section, key);
     const std::string entry = std::string{key} + "=" + std::string{value} + std::string{kNewLine};
     if (location.keyFound) {
         const ParsedLine& found = location.key;
         if (!found.hasValue) {
-            const std::size_t keyEnd = OffsetIn(content, found.name) + found.name.size();
-            return Spliced(content, keyEnd, 0, "=" + std::string{value});
+            const std::size_t keyEnd = offsetIn(content, found.name) + found.name.size();
+            return spliced(content, keyEnd, 0, "=" + std::string{value});
         }
-        if (StripQuotes(found.value) == value) {
+        if (stripQuotes(found.value) == value) {
             return std::string{content};
         }
-        return Spliced(content, OffsetIn(content, found.value), found.value.size(), value);
+        return spliced(content, offsetIn(content, found.value), found.value.size(), value);
     }
     if (location.sectionFound) {
         const Line& last = location.lastLine;
-        return Spliced(content, last.next, 0, InsertedLines(!last.hasLineEnd(), entry));
+        return spliced(content, last.next, 0, insertedLines(!last.hasLineEnd(), entry));
     }
-    const std::size_t start = ContentStart(content);
+    const std::size_t start = contentStart(content);
     const bool endsOpen = content.size() > start && content.back() != '\n' && content.back() != '\r';
     const std::string header = "[" + std::string{section} + "]" + std::string{kNewLine};
-    return Spliced(content, content.size(), 0, InsertedLines(endsOpen, header + entry));
+    return spliced(content, content.size(), 0, insertedLines(endsOpen, header + entry));
 }
 
-ProfileEncoding DetectProfileEncoding(std::string_view raw) {
+ProfileEncoding detectProfileEncoding(std::string_view raw) {
     if (raw.starts_with("\xFF\xFE")) {
         return ProfileEncoding::Utf16Le;
     }
@@ -394,12 +394,12 @@ ProfileEncoding DetectProfileEncoding(std::string_view raw) {
     return ProfileEncoding::Bytes;
 }
 
-std::string DecodeProfileText(std::string_view raw) {
-    const ProfileEncoding encoding = DetectProfileEncoding(raw);
+std::string decodeProfileText(std::string_view raw) {
+    const ProfileEncoding encoding = detectProfileEncoding(raw);
     if (encoding == ProfileEncoding::Bytes) {
         return std::string{raw};
     }
-    Converter converter{nl_langinfo(CODESET), Utf16Name(encoding)};
+    Converter converter{nl_langinfo(CODESET), utf16Name(encoding)};
     if (!converter.valid()) {
         return {};
     }
@@ -408,11 +408,11 @@ std::string DecodeProfileText(std::string_view raw) {
     return converter.convert(body, 2, true).value_or(std::string{});
 }
 
-std::optional<std::string> EncodeProfileText(std::string_view text, ProfileEncoding encoding) {
+std::optional<std::string> encodeProfileText(std::string_view text, ProfileEncoding encoding) {
     if (encoding == ProfileEncoding::Bytes) {
         return std::string{text};
     }
-    Converter converter{Utf16Name(encoding), nl_langinfo(CODESET)};
+    Converter converter{utf16Name(encoding), nl_langinfo(CODESET)};
     if (!converter.valid()) {
         return std::nullopt;
     }

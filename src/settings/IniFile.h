@@ -7,27 +7,27 @@
 
 // The stored value of key in the first section of that name, quotes removed; nullopt when the section or the
 // key is absent, or when the key's first line has no "=".
-std::optional<std::string> FindProfileValue(std::string_view content, std::string_view section,
+std::optional<std::string> findProfileValue(std::string_view content, std::string_view section,
                                             std::string_view key);
 // A fallback value as the profile read hands it out: trailing blanks and one pair of surrounding quotes
 // removed.
-std::string ProfileDefault(std::string_view def);
+std::string profileDefault(std::string_view def);
 // The stored value, or the cleaned-up default when there is none.
-std::string ReadProfileValue(std::string_view content, std::string_view section, std::string_view key,
+std::string readProfileValue(std::string_view content, std::string_view section, std::string_view key,
                              std::string_view def);
 
 // Leading blanks, sign, 0x/0o/0b prefix, digits up to the first other character, wrapped into 32 bits.
-int ParseProfileInt(std::string_view text);
+int parseProfileInt(std::string_view text);
 // The integer read: absent or empty values give def, anything else goes through ParseProfileInt.
-int ReadProfileInt(std::string_view content, std::string_view section, std::string_view key, int def);
+int readProfileInt(std::string_view content, std::string_view section, std::string_view key, int def);
 
 // Whether a section, key and value can be stored without breaking the line structure of the file.
-bool IsStorableProfileEntry(std::string_view section, std::string_view key, std::string_view value);
+bool isStorableProfileEntry(std::string_view section, std::string_view key, std::string_view value);
 // The content after storing value under key: in place when the key exists, right after the section's last
 // entry when the section does, as a new section at the end otherwise. Every other byte is kept; new lines end
 // in CR LF. Returns the content unchanged when the key already holds value. Check IsStorableProfileEntry
 // first.
-std::string WriteProfileValue(std::string_view content, std::string_view section, std::string_view key,
+std::string writeProfileValue(std::string_view content, std::string_view section, std::string_view key,
                               std::string_view value);
 
 // How the bytes of a profile file hold its text.
@@ -36,8 +36,8 @@ enum class ProfileEncoding {
     Utf16Le, // with its FF FE mark
     Utf16Be, // with its FE FF mark
 };
-ProfileEncoding DetectProfileEncoding(std::string_view raw);
+ProfileEncoding detectProfileEncoding(std::string_view raw);
 // UTF-16 content converted to the system code page (unmappable characters become "?"); other content as is.
-std::string DecodeProfileText(std::string_view raw);
+std::string decodeProfileText(std::string_view raw);
 // The system code page text turned back into the file's encoding, mark included; nullopt when it cannot be.
-std::optional<std::string> EncodeProfileText(std::string_view text, ProfileEncoding encoding);
+std::optional<std::string> encodeProfileText(std::string_view text, ProfileEncoding encoding);

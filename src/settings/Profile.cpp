@@ -12,11 +12,11 @@ std::string g_strIniPath;
 namespace {
 
 // One full left-to-right pass turning backslash + escape into replacement.
-std::string ReplaceEscape(const std::string& text, char escape, char replacement, CodePage codePage) {
+std::string replaceEscape(const std::string& text, char escape, char replacement, CodePage codePage) {
     std::string result;
     result.reserve(text.size());
     for (std::size_t pos = 0; pos < text.size();) {
-        const std::size_t length = CharLength(text, pos, codePage);
+        const std::size_t length = charLength(text, pos, codePage);
         if (length == 1 && text[pos] == '\\' && pos + 1 < text.size() && text[pos + 1] == escape) {
             result += replacement;
             pos += 2;
@@ -31,28 +31,28 @@ std::string ReplaceEscape(const std::string& text, char escape, char replacement
 } // namespace
 
 std::string UnescapeProfileValue(const std::string& text) {
-    return UnescapeProfileValue(text, SystemCodePage());
+    return UnescapeProfileValue(text, systemCodePage());
 }
 
 std::string UnescapeProfileValue(const std::string& text, CodePage codePage) {
-    std::string result = ReplaceEscape(text, 'n', '\n', codePage);
-    result = ReplaceEscape(result, 't', '\t', codePage);
-    result = ReplaceEscape(result, 'r', '\r', codePage);
-    return ReplaceEscape(result, '"', '"', codePage);
+    std::string result = replaceEscape(text, 'n', '\n', codePage);
+    result = replaceEscape(result, 't', '\t', codePage);
+    result = replaceEscape(result, 'r', '\r', codePage);
+    return replaceEscape(result, '"', '"', codePage);
 }
 
 std::string IniReadString(const std::string& section, const std::string& key, const std::string& def,
                           const std::string& path) {
-    return ProfileSnapshot(path).ReadString(section, key, def);
+    return ProfileSnapshot(path).readString(section, key, def);
 }
 
 int IniReadInt(const std::string& section, const std::string& key, int def, const std::string& path) {
-    return ProfileSnapshot(path).ReadInt(section, key, def);
+    return ProfileSnapshot(path).readInt(section, key, def);
 }
 
 bool IniWriteString(const std::string& section, const std::string& key, const std::string& value,
                     const std::string& path) {
-    return StoreProfileValue(path, section, key, value);
+    return storeProfileValue(path, section, key, value);
 }
 
 bool IniWriteInt(const std::string& section, const std::string& key, int value, const std::string& path) {

@@ -17,7 +17,7 @@ namespace {
 
 constexpr int kMaxLinkHops = 40; // as the kernel's own limit for path resolution
 
-std::string DirectoryOf(const std::string& path) {
+std::string directoryOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos) {
         return ".";
@@ -25,13 +25,13 @@ std::string DirectoryOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-std::string BaseNameOf(const std::string& path) {
+std::string baseNameOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // The file a chain of symbolic links ends at, so a write replaces the target and leaves the link a link.
-std::optional<std::string> ResolveLinks(std::string path) {
+std::optional<std::string> resolveLinks(std::string path) {
     for (int hop = 0; hop < kMaxLinkHops; ++hop) {
         struct stat status {};
         if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
@@ -43,12 +43,12 @@ std::optional<std::string> ResolveLinks(std::string path) {
             return std::nullopt;
         }
         target.resize(static_cast<std::size_t>(length));
-        path = target.front() == '/' ? target : DirectoryOf(path) + "/" + target;
+        path = target.front() == '/' ? target : directoryOf(path) + "/" + target;
     }
     return std::nullopt;
 }
 
-bool WriteAll(int fd, const std::string& bytes, off_t offset) {
+bool writeAll(int fd, const std::string& bytes, off_t offset) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t written =
@@ -64,14 +64,14 @@ bool WriteAll(int fd, const std::string& bytes, off_t offset) {
     return true;
 }
 
-bool IsReadOnly(const std::string& path, const struct stat& status) {
+bool isReadOnly(const std::string& path, const struct stat& status) {
     // The mode bits count even for root, as the read-only attribute does on Windows.
     return (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0;
 }
 
-bool ReplaceThroughTempFile(TempFile& temp, const std::string& target, const std::string& bytes,
+bool replaceThroughTempFile(TempFile& temp, const std::string& target, const std::string& bytes,
                             const struct stat* existing) {
-    if (!WriteAll(temp.fd(), bytes, 0)) {
+    if (!writeAll(temp.fd(), bytes, 0)) {
         return false;
     }
     if (existing != nullptr) {
@@ -86,7 +86,7 @@ bool ReplaceThroughTempFile(TempFile& temp, const std::string& target, const std
     if (!temp.commit(target)) {
         return false;
     }
-    UniqueFd directory{::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    UniqueFd directory{::open(directoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
     if (directory.valid()) {
         ::fsync(
             directory.get()); // the rename is done; a failed directory flush changes nothing for the caller
@@ -95,7 +95,7 @@ bool ReplaceThroughTempFile(TempFile& temp, const std::string& target, const std
 }
 
 // For a writable file in a directory that takes no new files: rewrite it where it is.
-bool RewriteInPlace(const std::string& target, const std::string& bytes, off_t oldSize) {
+bool rewriteInPlace(const std::string& target, const std::string& bytes, off_t oldSize) {
     UniqueFd file{::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
     if (!file.valid()) {
         return false;
@@ -108,14 +108,14 @@ bool RewriteInPlace(const std::string& target, const std::string& bytes, off_t o
         static_cast<void>(restored);
         return false;
     }
-    return WriteAll(file.get(), bytes, 0) && ::ftruncate(file.get(), newSize) == 0 &&
+    return writeAll(file.get(), bytes, 0) && ::ftruncate(file.get(), newSize) == 0 &&
            ::fsync(file.get()) == 0 && file.close();
 }
 
 // Serialises each read-modify-write between processes, so two instances saving at once cannot undo each
 // other's values. Locks the directory: the file itself is replaced by every save. Gives up
 // waiting after a bound: a save without the lock beats a program that hangs on close.
-UniqueFd LockDirectory(const std::string& directory) {
+UniqueFd lockDirectory(const std::string& directory) {
     UniqueFd lock{::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
     if (!lock.valid()) {
         return lock;
@@ -132,7 +132,7 @@ UniqueFd LockDirectory(const std::string& directory) {
 
 } // namespace
 
-std::optional<std::string> ReadProfileFile(const std::string& path) {
+std::optional<std::string> readProfileFile(const std::string& path) {
     // Checked before opening, so a FIFO or a device is never opened at all.
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
@@ -160,28 +160,28 @@ std::optional<std::string> ReadProfileFile(const std::string& path) {
     }
 }
 
-std::string ReadProfileText(const std::string& path) {
-    auto bytes = ReadProfileFile(path);
+std::string readProfileText(const std::string& path) {
+    auto bytes = readProfileFile(path);
     if (!bytes) {
         return {};
     }
     // 8-bit text is handed on as it is, without a copy of what may be a big file.
-    if (DetectProfileEncoding(*bytes) == ProfileEncoding::Bytes) {
+    if (detectProfileEncoding(*bytes) == ProfileEncoding::Bytes) {
         return std::move(*bytes);
     }
-    return DecodeProfileText(*bytes);
+    return decodeProfileText(*bytes);
 }
 
-bool StoreProfileValue(const std::string& path, const std::string& section, const std::string& key,
+bool storeProfileValue(const std::string& path, const std::string& section, const std::string& key,
                        const std::string& value) {
-    return StoreProfileValues(path, section, {{key, value}});
+    return storeProfileValues(path, section, {{key, value}});
 }
 
-bool StoreProfileValues(const std::string& path, const std::string& section,
+bool storeProfileValues(const std::string& path, const std::string& section,
                         const std::vector<std::pair<std::string, std::string>>& entries) {
     std::vector<const std::pair<std::string, std::string>*> storable;
     for (const auto& entry : entries) {
-        if (IsStorableProfileEntry(section, entry.first, entry.second)) {
+        if (isStorableProfileEntry(section, entry.first, entry.second)) {
             storable.push_back(&entry);
         }
     }
@@ -189,53 +189,53 @@ bool StoreProfileValues(const std::string& path, const std::string& section,
     if (storable.empty()) {
         return false;
     }
-    const auto target = ResolveLinks(path);
+    const auto target = resolveLinks(path);
     if (!target) {
         return false;
     }
-    const UniqueFd lock = LockDirectory(DirectoryOf(*target));
+    const UniqueFd lock = lockDirectory(directoryOf(*target));
     struct stat status {};
     const bool exists = ::stat(target->c_str(), &status) == 0;
     if (!exists && errno != ENOENT) {
         return false;
     }
-    if (exists && (!S_ISREG(status.st_mode) || IsReadOnly(*target, status))) {
+    if (exists && (!S_ISREG(status.st_mode) || isReadOnly(*target, status))) {
         return false;
     }
     std::string oldBytes;
     if (exists) {
-        auto bytes = ReadProfileFile(*target);
+        auto bytes = readProfileFile(*target);
         if (!bytes) {
             return false;
         }
         oldBytes = std::move(*bytes);
     }
-    const ProfileEncoding encoding = DetectProfileEncoding(oldBytes);
-    const std::string oldText = DecodeProfileText(oldBytes);
+    const ProfileEncoding encoding = detectProfileEncoding(oldBytes);
+    const std::string oldText = decodeProfileText(oldBytes);
     // A UTF-16 file whose text does not survive the trip through the code page is left alone.
-    if (EncodeProfileText(oldText, encoding) != oldBytes) {
+    if (encodeProfileText(oldText, encoding) != oldBytes) {
         return false;
     }
     std::string newText = oldText;
     for (const auto* entry : storable) {
-        newText = WriteProfileValue(newText, section, entry->first, entry->second);
+        newText = writeProfileValue(newText, section, entry->first, entry->second);
     }
     if (exists && newText == oldText) {
         return allStorable;
     }
-    const auto newBytes = EncodeProfileText(newText, encoding);
+    const auto newBytes = encodeProfileText(newText, encoding);
     if (!newBytes) {
         return false;
     }
-    TempFile temp{DirectoryOf(*target), BaseNameOf(*target), exists ? 0600u : 0666u};
+    TempFile temp{directoryOf(*target), baseNameOf(*target), exists ? 0600u : 0666u};
     if (temp.valid()) {
-        if (!ReplaceThroughTempFile(temp, *target, *newBytes, exists ? &status : nullptr)) {
+        if (!replaceThroughTempFile(temp, *target, *newBytes, exists ? &status : nullptr)) {
             return false;
         }
         // What a save killed half-way left behind goes with the next save that works.
-        TempFile::RemoveAbandoned(DirectoryOf(*target), BaseNameOf(*target));
+        TempFile::removeAbandoned(directoryOf(*target), baseNameOf(*target));
         return allStorable;
     }
     const bool directoryLocked = temp.creationError() == EACCES || temp.creationError() == EPERM;
-    return exists && directoryLocked && RewriteInPlace(*target, *newBytes, status.st_size) && allStorable;
+    return exists && directoryLocked && rewriteInPlace(*target, *newBytes, status.st_size) && allStorable;
 }

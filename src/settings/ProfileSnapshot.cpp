@@ -12,17 +12,17 @@ constexpr std::size_t kReadBufferBytes = 128;
 
 } // namespace
 
-ProfileSnapshot::ProfileSnapshot(const std::string& path) : m_text(ReadProfileText(path)) {}
+ProfileSnapshot::ProfileSnapshot(const std::string& path) : m_text(readProfileText(path)) {}
 
-std::string ProfileSnapshot::ReadString(const std::string& section, const std::string& key,
+std::string ProfileSnapshot::readString(const std::string& section, const std::string& key,
                                         const std::string& def) const {
-    std::string value = ReadProfileValue(m_text, section, key, def);
+    std::string value = readProfileValue(m_text, section, key, def);
     if (value.size() > kReadBufferBytes - 1) {
         value.resize(kReadBufferBytes - 1);
     }
     return UnescapeProfileValue(value);
 }
 
-int ProfileSnapshot::ReadInt(const std::string& section, const std::string& key, int def) const {
-    return ReadProfileInt(m_text, section, key, def);
+int ProfileSnapshot::readInt(const std::string& section, const std::string& key, int def) const {
+    return readProfileInt(m_text, section, key, def);
 }

@@ -9,9 +9,9 @@ public:
     explicit ProfileSnapshot(const std::string& path);
 
     // As IniReadString: at most 127 bytes, cut before unescaping.
-    std::string ReadString(const std::string& section, const std::string& key, const std::string& def) const;
+    std::string readString(const std::string& section, const std::string& key, const std::string& def) const;
     // As IniReadInt.
-    int ReadInt(const std::string& section, const std::string& key, int def) const;
+    int readInt(const std::string& section, const std::string& key, int def) const;
 
 private:
     std::string m_text;

@@ -17,11 +17,11 @@ namespace {
 constexpr std::string_view kSuffix = ".tmp";
 constexpr std::size_t kRandomDigits = 8;
 
-std::string TempPath(const std::string& directory, const std::string& baseName, const char* randomPart) {
+std::string tempPath(const std::string& directory, const std::string& baseName, const char* randomPart) {
     return directory + "/." + baseName + "." + randomPart + std::string{kSuffix};
 }
 
-bool IsTempNameFor(const std::string& name, const std::string& baseName) {
+bool isTempNameFor(const std::string& name, const std::string& baseName) {
     const std::string prefix = "." + baseName + ".";
     if (name.size() != prefix.size() + kRandomDigits + kSuffix.size() || !name.starts_with(prefix) ||
         !name.ends_with(kSuffix)) {
@@ -36,7 +36,7 @@ bool IsTempNameFor(const std::string& name, const std::string& baseName) {
 }
 
 // Whether path still names the file open as fd (a cleaner may have removed it before we locked it).
-bool StillNamed(const std::string& path, int fd) {
+bool stillNamed(const std::string& path, int fd) {
     struct stat byName {};
     struct stat byFd {};
     return ::stat(path.c_str(), &byName) == 0 && ::fstat(fd, &byFd) == 0 && byName.st_dev == byFd.st_dev &&
@@ -51,7 +51,7 @@ TempFile::TempFile(const std::string& directory, const std::string& baseName, un
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         char suffix[16];
         std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(random()));
-        const std::string path = TempPath(directory, baseName, suffix);
+        const std::string path = tempPath(directory, baseName, suffix);
         const int created = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (created >= 0) {
             // The lock tells RemoveAbandoned the file is in use; it goes when we close or are killed.
@@ -61,7 +61,7 @@ TempFile::TempFile(const std::string& directory, const std::string& baseName, un
                 ::unlink(path.c_str());
                 return;
             }
-            if (StillNamed(path, created)) {
+            if (stillNamed(path, created)) {
                 m_fd = std::move(file);
                 m_path = path;
                 return;
@@ -95,14 +95,14 @@ bool TempFile::commit(const std::string& target) {
     return m_fd.close();
 }
 
-void TempFile::RemoveAbandoned(const std::string& directory, const std::string& baseName) {
+void TempFile::removeAbandoned(const std::string& directory, const std::string& baseName) {
     DIR* dir = ::opendir(directory.c_str());
     if (dir == nullptr) {
         return;
     }
     while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
-        if (!IsTempNameFor(name, baseName)) {
+        if (!isTempNameFor(name, baseName)) {
             continue;
         }
         const std::string path = directory + "/" + name;
@@ -111,7 +111,7 @@ void TempFile::RemoveAbandoned(const std::string& directory, const std::string& 
         // Unlinked while we hold the lock, so an owner that locks after us sees its name gone and starts
         // over.
         if (file.valid() && ::fstat(file.get(), &status) == 0 && S_ISREG(status.st_mode) &&
-            ::flock(file.get(), LOCK_EX | LOCK_NB) == 0 && StillNamed(path, file.get())) {
+            ::flock(file.get(), LOCK_EX | LOCK_NB) == 0 && stillNamed(path, file.get())) {
             ::unlink(path.c_str());
         }
     }

@@ -21,7 +21,7 @@ public:
     bool commit(const std::string& target);
     // Removes the temporary files for baseName that a killed process left in directory. A file in use is
     // locked by its owner and stays.
-    static void RemoveAbandoned(const std::string& directory, const std::string& baseName);
+    static void removeAbandoned(const std::string& directory, const std::string& baseName);
 
 private:
     UniqueFd m_fd;

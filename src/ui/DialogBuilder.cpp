@@ -14,12 +14,12 @@
 
 namespace {
 
-int Scale(int dlu, int base, int divisor) {
+int scale(int dlu, int base, int divisor) {
     return static_cast<int>(std::lround(static_cast<double>(dlu) * base / divisor));
 }
 
 // Without access keys the "&" would still make Qt underline a letter and bind Alt+letter.
-QString ItemText(const char* text, bool accessKeys) {
+QString itemText(const char* text, bool accessKeys) {
     QString result = QString::fromUtf8(text);
     if (!accessKeys)
         result.replace(QLatin1Char('&'), QStringLiteral("&&"));
@@ -36,10 +36,10 @@ CDialogBuilder::CDialogBuilder(const QFont& font) : m_font(font) {
 }
 
 QRect CDialogBuilder::MapDialogRect(int x, int y, int cx, int cy) const {
-    return {Scale(x, m_hbase, 4), Scale(y, m_vbase, 8), Scale(cx, m_hbase, 4), Scale(cy, m_vbase, 8)};
+    return {scale(x, m_hbase, 4), scale(y, m_vbase, 8), scale(cx, m_hbase, 4), scale(cy, m_vbase, 8)};
 }
 
-void CDialogBuilder::Build(QDialog& dialog, const DlgTemplate& tmpl, bool accessKeys) {
+void CDialogBuilder::build(QDialog& dialog, const DlgTemplate& tmpl, bool accessKeys) {
     dialog.setFont(m_font);
     dialog.setWindowTitle(QString::fromUtf8(tmpl.caption));
     dialog.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -52,7 +52,7 @@ void CDialogBuilder::Build(QDialog& dialog, const DlgTemplate& tmpl, bool access
     for (const DlgItem& item : tmpl.items) {
         const QRect r = MapDialogRect(item.x, item.y, item.cx, item.cy);
         QWidget* widget = nullptr;
-        const QString text = ItemText(item.text, accessKeys);
+        const QString text = itemText(item.text, accessKeys);
         switch (item.kind) {
         case DlgKind::Label: {
             auto* label = new QLabel(text, &dialog);
@@ -67,7 +67,7 @@ void CDialogBuilder::Build(QDialog& dialog, const DlgTemplate& tmpl, bool access
             combo->setMaxVisibleItems(std::max(1, (item.cy - 14) / 8));
             // The template height includes the drop-down; the closed box is one line high.
             widget = combo;
-            widget->setGeometry(r.x(), r.y(), r.width(), Scale(14, m_vbase, 8));
+            widget->setGeometry(r.x(), r.y(), r.width(), scale(14, m_vbase, 8));
             break;
         }
         case DlgKind::IPAddress:

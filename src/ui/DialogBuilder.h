@@ -20,8 +20,8 @@ public:
     QRect MapDialogRect(int x, int y, int cx, int cy) const;
 
     // Fixed client size, widgets in template order (which is their Tab order), centred on the screen.
-    void Build(QDialog& dialog, const DlgTemplate& tmpl, bool accessKeys);
-    QWidget* Item(int id) const { return m_items.value(id, nullptr); }
+    void build(QDialog& dialog, const DlgTemplate& tmpl, bool accessKeys);
+    QWidget* item(int id) const { return m_items.value(id, nullptr); }
 
 private:
     QFont m_font;

@@ -10,7 +10,7 @@
 
 namespace {
 
-int ClampOctet(const QString& part) {
+int clampOctet(const QString& part) {
     // Leading digits only, like the platform control; anything larger than 255 saturates.
     qint64 value = 0;
     for (QChar c : part.trimmed()) {
@@ -51,11 +51,11 @@ CIPAddressCtrl::CIPAddressCtrl(QWidget* parent) : QWidget(parent) {
     setBackgroundRole(QPalette::Base);
 }
 
-void CIPAddressCtrl::SetAddressText(const QString& text) {
+void CIPAddressCtrl::setAddressText(const QString& text) {
     const QStringList parts = text.split(QLatin1Char('.'));
     for (std::size_t i = 0; i < m_fields.size(); ++i) {
         const int value =
-            static_cast<qsizetype>(i) < parts.size() ? ClampOctet(parts[static_cast<qsizetype>(i)]) : 0;
+            static_cast<qsizetype>(i) < parts.size() ? clampOctet(parts[static_cast<qsizetype>(i)]) : 0;
         m_fields[i]->setText(QString::number(value));
     }
 }
@@ -72,7 +72,7 @@ QString CIPAddressCtrl::AddressText() const {
 std::uint32_t CIPAddressCtrl::GetAddress() const {
     std::uint32_t value = 0;
     for (const QLineEdit* field : m_fields)
-        value = (value << 8) | static_cast<std::uint32_t>(ClampOctet(field->text()));
+        value = (value << 8) | static_cast<std::uint32_t>(clampOctet(field->text()));
     return value;
 }
 

@@ -25,7 +25,7 @@
 namespace {
 
 // Leading decimal digits, 0 when there are none (what the platform's atoi gives for our texts).
-int LeadingNumber(const QString& text) {
+int leadingNumber(const QString& text) {
     int value = 0;
     for (QChar c : text) {
         if (!c.isDigit())
@@ -36,9 +36,9 @@ int LeadingNumber(const QString& text) {
 }
 
 // The program's icon at every size it carries, built from pixels compiled into the program.
-QIcon MakeWindowIcon() {
+QIcon makeWindowIcon() {
     QIcon icon;
-    for (const IconPixels& pixels : WindowIconPixels()) {
+    for (const IconPixels& pixels : windowIconPixels()) {
         const QImage image(reinterpret_cast<const uchar*>(pixels.argb), pixels.width, pixels.height,
                            QImage::Format_ARGB32_Premultiplied);
         icon.addPixmap(QPixmap::fromImage(image));
@@ -48,24 +48,24 @@ QIcon MakeWindowIcon() {
 
 } // namespace
 
-DlgLanguage CSettingsDlg::ChooseLanguage(const QLocale& locale) {
+DlgLanguage CSettingsDlg::chooseLanguage(const QLocale& locale) {
     return locale.language() == QLocale::Chinese && locale.territory() == QLocale::China
                ? DlgLanguage::ChinesePrc
                : DlgLanguage::Neutral;
 }
 
-void CSettingsDlg::InstallFontSubstitutes() {
+void CSettingsDlg::installFontSubstitutes() {
     const QString cjk = QStringLiteral("WenQuanYi Micro Hei");
     QFont::insertSubstitution(QStringLiteral("宋体"), cjk);
     QFont::insertSubstitution(QStringLiteral("SimSun"), cjk);
 }
 
 CSettingsDlg::CSettingsDlg(QWidget* parent) : QDialog(parent) {
-    InstallFontSubstitutes();
-    m_hIcon = MakeWindowIcon();
+    installFontSubstitutes();
+    m_hIcon = makeWindowIcon();
 
-    const DlgLanguage language = ChooseLanguage(QLocale());
-    const DlgTemplate& tmpl = SettingsTemplate(language);
+    const DlgLanguage language = chooseLanguage(QLocale());
+    const DlgTemplate& tmpl = settingsTemplate(language);
     // Naming the installed stand-in for a face that is not there spares the font matcher a search for it.
     QString face = QString::fromUtf8(tmpl.fontFace);
     if (!QFontDatabase::hasFamily(face))
@@ -76,31 +76,31 @@ CSettingsDlg::CSettingsDlg(QWidget* parent) : QDialog(parent) {
     // before it takes its parent's, which would load a second font file for nothing.
     QApplication::setFont(font);
     CDialogBuilder builder(font);
-    builder.Build(*this, tmpl, language == DlgLanguage::ChinesePrc);
+    builder.build(*this, tmpl, language == DlgLanguage::ChinesePrc);
 
     // Data exchange: bind 1003, 1002, 1000, 1001.
-    m_stLinkLabel = static_cast<QLabel*>(builder.Item(IDC_LINK_LABEL));
-    m_ipAddress = static_cast<CIPAddressCtrl*>(builder.Item(IDC_IPADDRESS));
-    m_cbPort = static_cast<QComboBox*>(builder.Item(IDC_PORT));
-    m_cbBaud = static_cast<QComboBox*>(builder.Item(IDC_BAUD));
+    m_stLinkLabel = static_cast<QLabel*>(builder.item(IDC_LINK_LABEL));
+    m_ipAddress = static_cast<CIPAddressCtrl*>(builder.item(IDC_IPADDRESS));
+    m_cbPort = static_cast<QComboBox*>(builder.item(IDC_PORT));
+    m_cbBaud = static_cast<QComboBox*>(builder.item(IDC_BAUD));
     for (QComboBox* list : {m_cbPort, m_cbBaud})
         list->installEventFilter(this);
     for (int id : {IDC_SAVER_ON, IDC_SAVER_OFF, IDC_SAVER_DEFAULT, IDCANCEL})
-        builder.Item(id)->installEventFilter(this);
-    connect(static_cast<QPushButton*>(builder.Item(IDCANCEL)), &QPushButton::clicked, this, &QDialog::reject);
+        builder.item(id)->installEventFilter(this);
+    connect(static_cast<QPushButton*>(builder.item(IDCANCEL)), &QPushButton::clicked, this, &QDialog::reject);
 
-    ConnectMessageMap();
+    connectMessageMap();
     OnInitDialog();
 }
 
 CSettingsDlg::~CSettingsDlg() {
     // Destroyed without having been closed (e.g. the application quit under it): save all the same.
     if (!m_saved)
-        SaveSettings();
+        saveSettings();
 }
 
 // The message table. Paint and the drag icon are the desktop's; destroy is done() and the destructor.
-void CSettingsDlg::ConnectMessageMap() {
+void CSettingsDlg::connectMessageMap() {
     connect(m_cbPort, &QComboBox::activated, this, &CSettingsDlg::OnSelchangePort);
     connect(m_cbBaud, &QComboBox::activated, this, &CSettingsDlg::OnSelchangeBaud);
     const auto button = [this](int id) { return findChild<QPushButton*>(QStringLiteral("id%1").arg(id)); };
@@ -114,7 +114,7 @@ void CSettingsDlg::OnInitDialog() {
     setWindowTitle(QString::fromStdString(MakeWindowTitle()));
 
     // One reading of the file for all six values: a big or slow settings file costs the start-up once.
-    const CommSettings stored = LoadCommSettings();
+    const CommSettings stored = loadCommSettings();
 
     const std::vector<std::string> ports = BuildPortList();
     for (const std::string& name : ports)
@@ -126,7 +126,7 @@ void CSettingsDlg::OnInitDialog() {
     const int baud = stored.baudIndex;
     m_cbBaud->setCurrentIndex(baud >= 0 && baud < static_cast<int>(kBaudList.size()) ? baud : -1);
 
-    m_ipAddress->SetAddressText(QString::fromStdString(FormatAddress(stored.ip)));
+    m_ipAddress->setAddressText(QString::fromStdString(formatAddress(stored.ip)));
 
     OnSelchangePort();
     m_cbPort->setFocus(Qt::OtherFocusReason);
@@ -136,7 +136,7 @@ void CSettingsDlg::OnSelchangePort() {
     const QString port = m_cbPort->currentText().toUpper();
     if (port == QLatin1String("NET")) {
         m_cbBaud->hide();
-        m_ipAddress->SetAddressText(QString::fromStdString(FormatAddress(LoadCommSettings().ip)));
+        m_ipAddress->setAddressText(QString::fromStdString(formatAddress(loadCommSettings().ip)));
         m_stLinkLabel->setText(QStringLiteral("IP:"));
         m_ipAddress->show();
         m_stLinkLabel->show();
@@ -145,7 +145,7 @@ void CSettingsDlg::OnSelchangePort() {
         m_stLinkLabel->setText(QStringLiteral("Baud:"));
         m_ipAddress->hide();
         m_stLinkLabel->show();
-        const int rate = LeadingNumber(m_cbBaud->currentText());
+        const int rate = leadingNumber(m_cbBaud->currentText());
         SetComParam(port.toLocal8Bit().constData(), rate, 8, 0x4E, 1, 0);
     } else {
         if (port.contains(QLatin1String("USB")))
@@ -158,41 +158,41 @@ void CSettingsDlg::OnSelchangePort() {
 
 void CSettingsDlg::OnSelchangeBaud() {
     const QByteArray port = m_cbPort->currentText().toLocal8Bit();
-    SetComParam(port.constData(), LeadingNumber(m_cbBaud->currentText()), 8, 0x4E, 1, 0);
+    SetComParam(port.constData(), leadingNumber(m_cbBaud->currentText()), 8, 0x4E, 1, 0);
 }
 
-void CSettingsDlg::SendSaverCommand(bool on) {
-    const SaverCommand command = MakeSaverCommand(on);
+void CSettingsDlg::sendSaverCommand(bool on) {
+    const SaverCommand command = makeSaverCommand(on);
     const QByteArray port = m_cbPort->currentText().toLocal8Bit();
     SendData(port.constData(), command.data(), static_cast<int>(command.size()));
 }
 
 void CSettingsDlg::OnSaverOn() {
-    SendSaverCommand(true);
+    sendSaverCommand(true);
 }
 
 void CSettingsDlg::OnSaverOff() {
-    SendSaverCommand(false);
+    sendSaverCommand(false);
 }
 
 void CSettingsDlg::OnSaverDefault() {
-    SendSaverCommand(true);
+    sendSaverCommand(true);
 }
 
-void CSettingsDlg::SaveSettings() {
+void CSettingsDlg::saveSettings() {
     CommSettings settings;
     settings.port = m_cbPort->currentText().toLocal8Bit().toStdString();
     settings.baudIndex = m_cbBaud->currentIndex();
-    settings.ip = AddressOctets(m_ipAddress->GetAddress());
+    settings.ip = addressOctets(m_ipAddress->GetAddress());
     // All six in one write, so an instance closing at the same moment cannot leave a mix of the two.
-    SaveCommSettings(settings);
+    saveCommSettings(settings);
     m_saved = true;
 }
 
 // Every closing route (Exit, Escape, close box, Enter in a list) ends here: the window goes away, so save.
 void CSettingsDlg::done(int result) {
     QDialog::done(result);
-    SaveSettings();
+    saveSettings();
 }
 
 bool CSettingsDlg::eventFilter(QObject* watched, QEvent* event) {

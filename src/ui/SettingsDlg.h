@@ -17,9 +17,9 @@ public:
     ~CSettingsDlg() override;
 
     // Chinese (PRC) user interface -> Chinese template with access keys; anything else -> neutral.
-    static DlgLanguage ChooseLanguage(const QLocale& locale);
+    static DlgLanguage chooseLanguage(const QLocale& locale);
     // "宋体"/"SimSun" are not on Debian; map them to the installed CJK font before any use.
-    static void InstallFontSubstitutes();
+    static void installFontSubstitutes();
 
     void done(int result) override;
 
@@ -27,15 +27,15 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void ConnectMessageMap();
+    void connectMessageMap();
     void OnInitDialog();
     void OnSelchangePort();
     void OnSelchangeBaud();
     void OnSaverOn();
     void OnSaverOff();
     void OnSaverDefault();
-    void SaveSettings();
-    void SendSaverCommand(bool on);
+    void saveSettings();
+    void sendSaverCommand(bool on);
 
     QLabel* m_stLinkLabel = nullptr;
     CIPAddressCtrl* m_ipAddress = nullptr;

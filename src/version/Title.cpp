@@ -10,7 +10,7 @@
 namespace {
 
 // The running program's path in full, however long: the link's target is not limited to any fixed buffer.
-std::string RunningProgramPath() {
+std::string runningProgramPath() {
     std::vector<char> buffer(256);
     for (;;) {
         const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
@@ -26,7 +26,7 @@ std::string RunningProgramPath() {
 } // namespace
 
 std::string GetProductVersionString(const std::string& path) {
-    const std::optional<VersionRecord> record = ReadVersionRecord(path);
+    const std::optional<VersionRecord> record = readVersionRecord(path);
     if (!record || record->signature != VersionRecord::kSignature)
         return {};
     char text[48];
@@ -37,11 +37,11 @@ std::string GetProductVersionString(const std::string& path) {
     return text;
 }
 
-std::string ProgramNameFromPath(const std::string& path, CodePage codePage) {
+std::string programNameFromPath(const std::string& path, CodePage codePage) {
     // Walk whole characters so the second byte of a double-byte character is never taken for "/" or ".".
     std::size_t nameStart = 0;
     std::size_t lastDot = std::string::npos;
-    for (std::size_t pos = 0; pos < path.size(); pos += CharLength(path, pos, codePage)) {
+    for (std::size_t pos = 0; pos < path.size(); pos += charLength(path, pos, codePage)) {
         if (path[pos] == '/') {
             nameStart = pos + 1;
             lastDot = std::string::npos;
@@ -56,8 +56,8 @@ std::string ProgramNameFromPath(const std::string& path, CodePage codePage) {
 }
 
 std::string MakeWindowTitle() {
-    const std::string path = RunningProgramPath();
+    const std::string path = runningProgramPath();
     // The version comes from the running image itself, which stays right even if the file on disk was
     // replaced.
-    return ProgramNameFromPath(path, SystemCodePage()) + "-" + GetProductVersionString("/proc/self/exe");
+    return programNameFromPath(path, systemCodePage()) + "-" + GetProductVersionString("/proc/self/exe");
 }

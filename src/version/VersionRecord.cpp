@@ -11,7 +11,7 @@
 
 namespace {
 
-std::uint32_t LittleEndian32(const unsigned char* bytes) {
+std::uint32_t littleEndian32(const unsigned char* bytes) {
     return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
            (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
 }
@@ -46,13 +46,13 @@ private:
     Elf* m_elf;
 };
 
-bool LibelfReady() {
+bool libelfReady() {
     static const bool ready = elf_version(EV_CURRENT) != EV_NONE;
     return ready;
 }
 
 // Opens path for reading only if it is a regular file: a FIFO or device must never block us or see an open.
-int OpenRegularFile(const std::string& path) {
+int openRegularFile(const std::string& path) {
     struct stat before {};
     if (::stat(path.c_str(), &before) != 0 || !S_ISREG(before.st_mode))
         return -1;
@@ -70,7 +70,7 @@ int OpenRegularFile(const std::string& path) {
 }
 
 // The record inside one note section's data, checking every size against the data actually read.
-std::optional<VersionRecord> RecordInNotes(Elf_Data* data) {
+std::optional<VersionRecord> recordInNotes(Elf_Data* data) {
     const std::string_view wantedName(VersionRecord::kNoteName, sizeof VersionRecord::kNoteName);
     const auto* bytes = static_cast<const unsigned char*>(data->d_buf);
     std::size_t offset = 0;
@@ -90,14 +90,14 @@ std::optional<VersionRecord> RecordInNotes(Elf_Data* data) {
             continue;
         if (std::memcmp(bytes + nameOffset, wantedName.data(), wantedName.size()) != 0)
             continue;
-        return VersionRecord::FromBytes(bytes + descOffset);
+        return VersionRecord::fromBytes(bytes + descOffset);
     }
     return std::nullopt;
 }
 
 } // namespace
 
-VersionRecord VersionRecord::FromBytes(const unsigned char* bytes) {
+VersionRecord VersionRecord::fromBytes(const unsigned char* bytes) {
     VersionRecord record;
     std::uint32_t* fields[] = {&record.signature,     &record.structVersion,    &record.fileVersionMs,
                                &record.fileVersionLs, &record.productVersionMs, &record.productVersionLs,
@@ -106,16 +106,16 @@ VersionRecord VersionRecord::FromBytes(const unsigned char* bytes) {
                                &record.fileDateLs};
     static_assert(sizeof fields / sizeof fields[0] * 4 == kSize);
     for (std::uint32_t* field : fields) {
-        *field = LittleEndian32(bytes);
+        *field = littleEndian32(bytes);
         bytes += 4;
     }
     return record;
 }
 
-std::optional<VersionRecord> ReadVersionRecord(const std::string& path) {
-    if (!LibelfReady())
+std::optional<VersionRecord> readVersionRecord(const std::string& path) {
+    if (!libelfReady())
         return std::nullopt;
-    const FileDescriptor file(OpenRegularFile(path));
+    const FileDescriptor file(openRegularFile(path));
     if (file.get() < 0)
         return std::nullopt;
     // ELF_C_READ reads through the descriptor and checks each section against the file's size; no mapping, so
@@ -137,7 +137,7 @@ std::optional<VersionRecord> ReadVersionRecord(const std::string& path) {
         Elf_Data* data = elf_getdata(section, nullptr);
         if (!data || !data->d_buf)
             continue;
-        if (auto record = RecordInNotes(data))
+        if (auto record = recordInNotes(data))
             return record;
     }
     return std::nullopt;

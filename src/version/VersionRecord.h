@@ -30,9 +30,9 @@ struct VersionRecord {
     std::uint32_t fileDateLs = 0;
 
     // Decodes the kSize bytes at bytes; the signature is not checked here.
-    static VersionRecord FromBytes(const unsigned char* bytes);
+    static VersionRecord fromBytes(const unsigned char* bytes);
 };
 
 // The record from the .note.version section of the ELF file at path. Nothing when the file is not a regular,
 // readable ELF file, has no such note, the note is cut short, or the section lies outside the file.
-std::optional<VersionRecord> ReadVersionRecord(const std::string& path);
+std::optional<VersionRecord> readVersionRecord(const std::string& path);

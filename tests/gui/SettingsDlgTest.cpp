@@ -30,13 +30,13 @@ private:
     std::unique_ptr<CSettingsDlg> m_dlg;
 
     template <typename T>
-    T* Item(int id) const {
+    T* item(int id) const {
         return m_dlg->findChild<T*>(QStringLiteral("id%1").arg(id));
     }
-    QComboBox* Port() const { return Item<QComboBox>(IDC_PORT); }
-    QComboBox* Baud() const { return Item<QComboBox>(IDC_BAUD); }
-    QLabel* LinkLabel() const { return Item<QLabel>(IDC_LINK_LABEL); }
-    CIPAddressCtrl* Address() const { return Item<CIPAddressCtrl>(IDC_IPADDRESS); }
+    QComboBox* Port() const { return item<QComboBox>(IDC_PORT); }
+    QComboBox* Baud() const { return item<QComboBox>(IDC_BAUD); }
+    QLabel* LinkLabel() const { return item<QLabel>(IDC_LINK_LABEL); }
+    CIPAddressCtrl* Address() const { return item<CIPAddressCtrl>(IDC_IPADDRESS); }
 
     void Open() {
         RecordedPortCalls().clear();
@@ -194,8 +194,8 @@ private slots:
         for (Qt::Key key : {Qt::Key_Space, Qt::Key_Return}) {
             Open();
             RecordedPortCalls().clear();
-            Item<QPushButton>(id)->setFocus();
-            QTest::keyClick(Item<QPushButton>(id), key);
+            item<QPushButton>(id)->setFocus();
+            QTest::keyClick(item<QPushButton>(id), key);
             QCOMPARE(RecordedPortCalls().size(), std::size_t{1});
             QCOMPARE(RecordedPortCalls()[0].function, std::string("SendData"));
             QCOMPARE(RecordedPortCalls()[0].port, storedPort.toStdString());
@@ -224,7 +224,7 @@ private slots:
         else if (route == "close")
             m_dlg->close();
         else if (route == "exit")
-            QTest::mouseClick(Item<QPushButton>(IDCANCEL), Qt::LeftButton);
+            QTest::mouseClick(item<QPushButton>(IDCANCEL), Qt::LeftButton);
         else
             QTest::keyClick(route == "enter-port" ? Port() : Baud(), Qt::Key_Return);
         QCOMPARE(finished.size(), 1);
@@ -239,24 +239,24 @@ private slots:
         Open();
         const QList<QWidget*> expected{Port(),
                                        Baud(),
-                                       Item<QWidget>(IDC_SAVER_ON),
-                                       Item<QWidget>(IDC_SAVER_OFF),
-                                       Item<QWidget>(IDC_SAVER_DEFAULT),
-                                       Item<QWidget>(IDCANCEL)};
+                                       item<QWidget>(IDC_SAVER_ON),
+                                       item<QWidget>(IDC_SAVER_OFF),
+                                       item<QWidget>(IDC_SAVER_DEFAULT),
+                                       item<QWidget>(IDCANCEL)};
         for (int i = 1; i <= expected.size(); ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget(), expected[i % expected.size()]);
         }
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
-        QCOMPARE(QApplication::focusWidget(), Item<QWidget>(IDCANCEL));
+        QCOMPARE(QApplication::focusWidget(), item<QWidget>(IDCANCEL));
     }
 
     void neutralHasNoMnemonics() {
         Open();
         for (int id : {IDC_SAVER_ON, IDC_SAVER_OFF, IDC_SAVER_DEFAULT, IDCANCEL})
-            QVERIFY(!Item<QPushButton>(id)->text().contains('&'));
-        QCOMPARE(Item<QPushButton>(IDC_SAVER_ON)->text(), QStringLiteral("Open"));
-        QCOMPARE(Item<QPushButton>(IDCANCEL)->text(), QStringLiteral("Exit"));
+            QVERIFY(!item<QPushButton>(id)->text().contains('&'));
+        QCOMPARE(item<QPushButton>(IDC_SAVER_ON)->text(), QStringLiteral("Open"));
+        QCOMPARE(item<QPushButton>(IDCANCEL)->text(), QStringLiteral("Exit"));
         RecordedPortCalls().clear();
         QTest::keyClick(Port(), Qt::Key_C, Qt::AltModifier);
         QCOMPARE(Port()->currentIndex(), 0);
@@ -266,14 +266,14 @@ private slots:
     void chineseLocaleShowsChineseTemplate() {
         QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
         Open();
-        QCOMPARE(Item<QPushButton>(IDC_SAVER_ON)->text(), QStringLiteral("打开(&O)"));
-        QCOMPARE(Item<QPushButton>(IDC_SAVER_DEFAULT)->text(), QStringLiteral("默认设置(&D)"));
-        QCOMPARE(Item<QPushButton>(IDCANCEL)->text(), QStringLiteral("退出(&E)"));
+        QCOMPARE(item<QPushButton>(IDC_SAVER_ON)->text(), QStringLiteral("打开(&O)"));
+        QCOMPARE(item<QPushButton>(IDC_SAVER_DEFAULT)->text(), QStringLiteral("默认设置(&D)"));
+        QCOMPARE(item<QPushButton>(IDCANCEL)->text(), QStringLiteral("退出(&E)"));
         QCOMPARE(LinkLabel()->text(), QStringLiteral("Baud:"));
         CDialogBuilder builder(m_dlg->font());
-        QCOMPARE(Item<QPushButton>(IDC_SAVER_ON)->geometry(), builder.MapDialogRect(40, 66, 50, 16));
-        QCOMPARE(Item<QPushButton>(IDCANCEL)->geometry(), builder.MapDialogRect(198, 97, 50, 16));
-        QCOMPARE(QKeySequence::mnemonic(Item<QPushButton>(IDC_SAVER_ON)->text()),
+        QCOMPARE(item<QPushButton>(IDC_SAVER_ON)->geometry(), builder.MapDialogRect(40, 66, 50, 16));
+        QCOMPARE(item<QPushButton>(IDCANCEL)->geometry(), builder.MapDialogRect(198, 97, 50, 16));
+        QCOMPARE(QKeySequence::mnemonic(item<QPushButton>(IDC_SAVER_ON)->text()),
                  QKeySequence(Qt::ALT | Qt::Key_O));
         RecordedPortCalls().clear();
         QTest::keyClick(Port(), Qt::Key_C, Qt::AltModifier);
@@ -357,7 +357,7 @@ private slots:
         for (const PortCall& call : RecordedPortCalls())
             made += QString::fromStdString(call.function);
         QCOMPARE(made, calls);
-        QTest::mouseClick(Item<QPushButton>(IDC_SAVER_OFF), Qt::LeftButton);
+        QTest::mouseClick(item<QPushButton>(IDC_SAVER_OFF), Qt::LeftButton);
         QCOMPARE(RecordedPortCalls().back().port, name.toStdString());
     }
 
@@ -381,7 +381,7 @@ private slots:
         QFETCH(QString, shown);
         QFETCH(uint, value);
         CIPAddressCtrl control;
-        control.SetAddressText(text);
+        control.setAddressText(text);
         QCOMPARE(control.AddressText(), shown);
         QCOMPARE(control.GetAddress(), std::uint32_t{value});
     }
@@ -390,7 +390,7 @@ private slots:
         CIPAddressCtrl control;
         control.show();
         QVERIFY(QTest::qWaitForWindowExposed(&control));
-        control.SetAddressText("0.0.0.0");
+        control.setAddressText("0.0.0.0");
         auto fields = control.findChildren<QLineEdit*>();
         fields[0]->setFocus();
         fields[0]->selectAll();
@@ -434,7 +434,7 @@ private slots:
         QCOMPARE(m_dlg->size(), QSize(qRound(266.0 * builder.HorizontalBase() / 4),
                                       qRound(120.0 * builder.VerticalBase() / 8)));
         QCOMPARE(m_dlg->minimumSize(), m_dlg->maximumSize());
-        QCOMPARE(Item<QPushButton>(IDC_SAVER_OFF)->geometry(), builder.MapDialogRect(119, 67, 50, 14));
+        QCOMPARE(item<QPushButton>(IDC_SAVER_OFF)->geometry(), builder.MapDialogRect(119, 67, 50, 14));
         QVERIFY(!(m_dlg->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
         const QRect area = m_dlg->screen()->availableGeometry();
         QVERIFY(qAbs(m_dlg->geometry().center().x() - area.center().x()) <= 1);

@@ -10,7 +10,7 @@
 
 namespace {
 
-bool AppendIcon(std::ostringstream& arrays, std::ostringstream& table, int index, const char* path) {
+bool appendIcon(std::ostringstream& arrays, std::ostringstream& table, int index, const char* path) {
     QImage image;
     if (!image.load(QString::fromLocal8Bit(path), "PNG")) {
         std::fprintf(stderr, "iconpack: cannot read %s as PNG\n", path);
@@ -41,7 +41,7 @@ int main(int argc, char* argv[]) {
     std::ostringstream arrays;
     std::ostringstream table;
     for (int i = 2; i < argc; ++i) {
-        if (!AppendIcon(arrays, table, i - 2, argv[i]))
+        if (!appendIcon(arrays, table, i - 2, argv[i]))
             return 1;
     }
     std::ostringstream source;
@@ -49,7 +49,7 @@ int main(int argc, char* argv[]) {
            << "#include \"IconPixels.h\"\n\n#include <cstdint>\n\nnamespace {\n\n"
            << arrays.str() << "const IconPixels kIcons[] = {\n"
            << table.str() << "};\n\n} // namespace\n\n"
-           << "std::span<const IconPixels> WindowIconPixels() {\n    return kIcons;\n}\n";
+           << "std::span<const IconPixels> windowIconPixels() {\n    return kIcons;\n}\n";
     // Written whole to a side file and renamed, so an interrupted build never leaves half a source behind.
     const std::string output = argv[1];
     const std::string partial = output + ".part";

@@ -43,7 +43,7 @@ struct Values {
 std::optional<Values> ValuesIn(const std::string& content) {
     Values values;
     for (std::size_t i = 0; i < std::size(kKeys); ++i) {
-        auto value = FindProfileValue(content, kCommSection, kKeys[i]);
+        auto value = findProfileValue(content, kCommSection, kKeys[i]);
         if (!value) {
             return std::nullopt;
         }
@@ -61,7 +61,7 @@ bool IsCompleteVersion(const std::string& templ, const std::string& bytes) {
     }
     std::string rebuilt = templ;
     for (std::size_t i = 0; i < std::size(kKeys); ++i) {
-        rebuilt = WriteProfileValue(rebuilt, kCommSection, kKeys[i], values->byKey[i]);
+        rebuilt = writeProfileValue(rebuilt, kCommSection, kKeys[i], values->byKey[i]);
     }
     return rebuilt == bytes;
 }
@@ -168,7 +168,7 @@ TEST_F(KilledMidSave, FileIsAlwaysACompleteVersion) {
             const char go = 'g';
             static_cast<void>(::write(ready[1], &go, 1));
             for (int i = trial * 1000;; ++i) {
-                SaveCommSettings(Generation(i));
+                saveCommSettings(Generation(i));
             }
             return 0;
         });
@@ -207,7 +207,7 @@ TEST_F(TwoInstances, SavingAtOnceLeavesOneCompleteVersion) {
                 ::close(start[1]);
                 char byte = 0;
                 static_cast<void>(::read(start[0], &byte, 1)); // end of file: both go
-                SaveCommSettings(settings);
+                saveCommSettings(settings);
                 return 0;
             };
         };
@@ -239,7 +239,7 @@ TEST_F(ConcurrentReader, SeesOnlyWholeSaves) {
 
     Child saver([] {
         for (int i = 0; i < kGenerations; ++i) {
-            if (!SaveCommSettings(Generation(i))) {
+            if (!saveCommSettings(Generation(i))) {
                 return 1;
             }
         }

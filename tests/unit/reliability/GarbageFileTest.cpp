@@ -84,18 +84,18 @@ TEST_P(GarbageFile, ReadsWhatTheProfileRulesGiveAndSavingKeepsTheRest) {
     // In a child with a bound, so a hang fails the test instead of stalling the suite.
     const ChildResult load = RunInChild(
         [&] {
-            const CommSettings loaded = LoadCommSettings();
+            const CommSettings loaded = loadCommSettings();
             const CommSettings& e = garbage.expected;
             return loaded.port == e.port && loaded.baudIndex == e.baudIndex && loaded.ip == e.ip ? 0 : 1;
         },
         milliseconds(10000));
     ASSERT_FALSE(load.timedOut);
     ASSERT_EQ(load.exitCode, 0) << "crashed or read other values";
-    ExpectSettings(garbage.expected, LoadCommSettings());
+    ExpectSettings(garbage.expected, loadCommSettings());
 
     const CommSettings saved = Settings("COM12", 6, {10, 0, 0, 1});
-    SaveCommSettings(saved);
-    ExpectSettings(saved, LoadCommSettings());
+    saveCommSettings(saved);
+    ExpectSettings(saved, loadCommSettings());
     // Garbage without a section of ours gets one appended: every byte that was there is still there.
     const bool hadOurSection = garbage.expected.port != "COM1" || garbage.expected.baudIndex != 2 ||
                                garbage.expected.ip != CommSettings{}.ip;
@@ -125,7 +125,7 @@ TEST(HugeFile, FiftyMegabytesAreReadAndSaved) {
     WriteBytes(g_strIniPath, content);
 
     const auto start = std::chrono::steady_clock::now();
-    const CommSettings loaded = LoadCommSettings();
+    const CommSettings loaded = loadCommSettings();
     const auto took = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start);
     RecordProperty("load_ms", static_cast<int>(took.count()));
     std::printf("loading the settings from a 50 MB file took %lld ms\n",

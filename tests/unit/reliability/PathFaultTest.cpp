@@ -140,15 +140,15 @@ TEST_P(PathFault, ReadsWithoutBlockingAndSavesWhollyOrNotAtAll) {
     }();
     const ChildResult run = RunInChild(
         [&] {
-            const CommSettings loaded = LoadCommSettings();
-            SaveCommSettings(saved);
+            const CommSettings loaded = loadCommSettings();
+            saveCommSettings(saved);
             return loaded.port == (path.readsStored ? "COM7" : "COM1") ? 0 : 1;
         },
         milliseconds(10000));
     ASSERT_FALSE(run.timedOut) << "blocked";
     ASSERT_EQ(run.exitCode, 0) << "crashed or read the wrong values";
 
-    const CommSettings after = LoadCommSettings();
+    const CommSettings after = loadCommSettings();
     if (path.saveWorks) {
         EXPECT_EQ(after.port, "COM12");
         EXPECT_EQ(after.baudIndex, 6);

@@ -12,7 +12,7 @@ namespace {
 std::vector<std::size_t> Walk(std::string_view text, CodePage codePage) {
     std::vector<std::size_t> lengths;
     for (std::size_t pos = 0; pos < text.size();) {
-        const std::size_t length = CharLength(text, pos, codePage);
+        const std::size_t length = charLength(text, pos, codePage);
         lengths.push_back(length);
         pos += length;
     }
@@ -76,7 +76,7 @@ void PrintTo(const CharsetCase& row, std::ostream* out) {
 class CharsetName : public testing::TestWithParam<CharsetCase> {};
 
 TEST_P(CharsetName, MapsToItsCodePage) {
-    EXPECT_EQ(CodePageFromCharset(GetParam().charset), GetParam().codePage);
+    EXPECT_EQ(codePageFromCharset(GetParam().charset), GetParam().codePage);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -54,11 +54,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Address, TextAndValueKeepTheOctetOrder) {
     const std::array<int, 4> ip{192, 168, 2, 10};
-    EXPECT_EQ(FormatAddress(ip), "192.168.2.10");
+    EXPECT_EQ(formatAddress(ip), "192.168.2.10");
     EXPECT_EQ(AddressValue(ip), 0xC0A8020Au);
-    EXPECT_EQ(AddressOctets(0xC0A8020Au), ip);
-    EXPECT_EQ(AddressOctets(0x01020304u), (std::array<int, 4>{1, 2, 3, 4}));
-    EXPECT_EQ(FormatAddress({300, -1, 0, 255}), "300.-1.0.255");
+    EXPECT_EQ(addressOctets(0xC0A8020Au), ip);
+    EXPECT_EQ(addressOctets(0x01020304u), (std::array<int, 4>{1, 2, 3, 4}));
+    EXPECT_EQ(formatAddress({300, -1, 0, 255}), "300.-1.0.255");
 }
 
 class CommSettingsFile : public testing::Test {
@@ -69,12 +69,12 @@ protected:
 };
 
 TEST_F(CommSettingsFile, NoFileLoadsDefaultsAndSavesThemExactly) {
-    const CommSettings loaded = LoadCommSettings();
+    const CommSettings loaded = loadCommSettings();
     EXPECT_EQ(loaded.port, "COM1");
     EXPECT_EQ(loaded.baudIndex, 2);
     EXPECT_STREQ(kBaudList[static_cast<std::size_t>(loaded.baudIndex)], "9600");
-    EXPECT_EQ(FormatAddress(loaded.ip), "192.168.2.10");
-    SaveCommSettings(loaded);
+    EXPECT_EQ(formatAddress(loaded.ip), "192.168.2.10");
+    saveCommSettings(loaded);
     EXPECT_EQ(ReadBytes(g_strIniPath),
               "[COMM]\r\nPort=COM1\r\nBaud=2\r\nIP1=192\r\nIP2=168\r\nIP3=2\r\nIP4=10\r\n");
 }
@@ -84,8 +84,8 @@ TEST_F(CommSettingsFile, SavedSettingsLoadBack) {
     settings.port = "\\\\.\\COM17";
     settings.baudIndex = -1;
     settings.ip = {10, 0, 0, 254};
-    SaveCommSettings(settings);
-    const CommSettings loaded = LoadCommSettings();
+    saveCommSettings(settings);
+    const CommSettings loaded = loadCommSettings();
     EXPECT_EQ(loaded.port, settings.port);
     EXPECT_EQ(loaded.baudIndex, -1);
     EXPECT_EQ(loaded.ip, settings.ip);
@@ -95,7 +95,7 @@ TEST_F(CommSettingsFile, SaveEditsAnExistingFileInPlace) {
     WriteBytes(g_strIniPath, "; mine\n[COMM]\nIP4=10\nPort=COM1\n[Other]\nx=1\n");
     CommSettings settings;
     settings.port = "COM3";
-    SaveCommSettings(settings);
+    saveCommSettings(settings);
     EXPECT_EQ(ReadBytes(g_strIniPath),
               "; mine\n[COMM]\nIP4=10\nPort=COM3\nBaud=2\r\nIP1=192\r\nIP2=168\r\nIP3=2\r\n[Other]\nx=1\n");
 }

@@ -23,7 +23,7 @@ class ProfileIntRead : public testing::TestWithParam<IntCase> {};
 TEST_P(ProfileIntRead, ReadsAsTheWindowsIntegerRead) {
     const IntCase& c = GetParam();
     const std::string content = c.stored == "<absent>" ? "[COMM]\n" : "[COMM]\nBaud" + c.stored + "\n";
-    EXPECT_EQ(ReadProfileInt(content, "COMM", "Baud", 77), c.expected);
+    EXPECT_EQ(readProfileInt(content, "COMM", "Baud", 77), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -24,7 +24,7 @@ class ProfileRead : public testing::TestWithParam<ReadCase> {};
 
 TEST_P(ProfileRead, FindsTheValueTheWindowsReadFinds) {
     const ReadCase& c = GetParam();
-    EXPECT_EQ(ReadProfileValue(c.content, c.section, c.key, "<default>"), c.expected);
+    EXPECT_EQ(readProfileValue(c.content, c.section, c.key, "<default>"), c.expected);
 }
 
 using namespace std::string_literals;
@@ -100,8 +100,8 @@ void PrintTo(const DefaultCase& row, std::ostream* out) {
 class ProfileDefaultValue : public testing::TestWithParam<DefaultCase> {};
 
 TEST_P(ProfileDefaultValue, IsCleanedUpAsTheWindowsReadDoes) {
-    EXPECT_EQ(ProfileDefault(GetParam().def), GetParam().expected);
-    EXPECT_EQ(ReadProfileValue("", "COMM", "Port", GetParam().def), GetParam().expected);
+    EXPECT_EQ(profileDefault(GetParam().def), GetParam().expected);
+    EXPECT_EQ(readProfileValue("", "COMM", "Port", GetParam().def), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rules, ProfileDefaultValue,
@@ -124,7 +124,7 @@ TEST(ProfileRead, LargeBinaryContentIsScanned) {
         content += static_cast<char>(i * 7 % 256);
     }
     content += "\n[COMM]\nPort=COM3\n";
-    EXPECT_EQ(ReadProfileValue(content, "COMM", "Port", "x"), "COM3");
+    EXPECT_EQ(readProfileValue(content, "COMM", "Port", "x"), "COM3");
 }
 
 } // namespace

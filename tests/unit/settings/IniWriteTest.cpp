@@ -25,9 +25,9 @@ class ProfileWrite : public testing::TestWithParam<WriteCase> {};
 
 TEST_P(ProfileWrite, ChangesOnlyWhatTheValueNeeds) {
     const WriteCase& c = GetParam();
-    const std::string after = WriteProfileValue(c.before, c.section, c.key, c.value);
+    const std::string after = writeProfileValue(c.before, c.section, c.key, c.value);
     EXPECT_EQ(after, c.after);
-    EXPECT_EQ(ReadProfileValue(after, c.section, c.key, "<default>"), c.value);
+    EXPECT_EQ(readProfileValue(after, c.section, c.key, "<default>"), c.value);
 }
 
 using namespace std::string_literals;
@@ -92,7 +92,7 @@ TEST(ProfileWrite, FirstRunSaveProducesExactBytes) {
                                      {"IP2", "168"},
                                      {"IP3", "2"},
                                      {"IP4", "10"}}) {
-        content = WriteProfileValue(content, "COMM", key, value);
+        content = writeProfileValue(content, "COMM", key, value);
     }
     EXPECT_EQ(content, "[COMM]\r\nPort=COM1\r\nBaud=2\r\nIP1=192\r\nIP2=168\r\nIP3=2\r\nIP4=10\r\n");
 }
@@ -114,7 +114,7 @@ class ProfileStorable : public testing::TestWithParam<StorableCase> {};
 
 TEST_P(ProfileStorable, RefusesWhatWouldBreakTheLineStructure) {
     const StorableCase& c = GetParam();
-    EXPECT_EQ(IsStorableProfileEntry(c.section, c.key, c.value), c.storable);
+    EXPECT_EQ(isStorableProfileEntry(c.section, c.key, c.value), c.storable);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -323,7 +323,7 @@ TEST_P(StoreSeveral, EndsAsStoringEachInTurn) {
     for (const auto& [key, value] : param.entries) {
         eachStored = IniWriteString("COMM", key, value, oneByOne) && eachStored;
     }
-    EXPECT_EQ(StoreProfileValues(together, "COMM", param.entries), param.stored);
+    EXPECT_EQ(storeProfileValues(together, "COMM", param.entries), param.stored);
     EXPECT_EQ(eachStored, param.stored);
     EXPECT_EQ(ReadBytes(together), ReadBytes(oneByOne));
     EXPECT_EQ(FileCount(m_dir.path()), param.before != nullptr || !param.entries.empty() ? 2 : 0);
@@ -350,7 +350,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ProfileFile, StoringSeveralInAReadOnlyFileChangesNothing) {
     WriteBytes(m_ini, "[COMM]\nPort=COM1\n");
     ASSERT_EQ(::chmod(m_ini.c_str(), 0444), 0);
-    EXPECT_FALSE(StoreProfileValues(m_ini, "COMM", kSix));
+    EXPECT_FALSE(storeProfileValues(m_ini, "COMM", kSix));
     EXPECT_EQ(ReadBytes(m_ini), "[COMM]\nPort=COM1\n");
 }
 

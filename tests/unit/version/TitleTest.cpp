@@ -28,7 +28,7 @@ std::ostream& operator<<(std::ostream& out, const NameRow& row) {
 class ProgramName : public ::testing::TestWithParam<NameRow> {};
 
 TEST_P(ProgramName, IsFileNameWithoutLastExtension) {
-    EXPECT_EQ(ProgramNameFromPath(GetParam().path, GetParam().codePage), GetParam().expected);
+    EXPECT_EQ(programNameFromPath(GetParam().path, GetParam().codePage), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -43,7 +43,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(VersionRecordFields, FileVersionIsKeptApartFromProductVersion) {
-    const auto record = ReadVersionRecord(VELL_PROBE_FILE2);
+    const auto record = readVersionRecord(VELL_PROBE_FILE2);
     ASSERT_TRUE(record.has_value());
     EXPECT_EQ(record->signature, VersionRecord::kSignature);
     EXPECT_EQ(record->fileVersionMs, 0x00020000u);
@@ -56,7 +56,7 @@ TEST(VersionRecordFields, DecodesLittleEndianFieldsInOrder) {
     unsigned char bytes[VersionRecord::kSize];
     for (std::size_t i = 0; i < sizeof bytes; ++i)
         bytes[i] = static_cast<unsigned char>(i);
-    const VersionRecord record = VersionRecord::FromBytes(bytes);
+    const VersionRecord record = VersionRecord::fromBytes(bytes);
     EXPECT_EQ(record.signature, 0x03020100u);
     EXPECT_EQ(record.fileVersionMs, 0x0B0A0908u);
     EXPECT_EQ(record.productVersionMs, 0x13121110u);
@@ -80,7 +80,7 @@ TEST_P(OddFileVersion, GivesEmptyText) {
     const ScratchDir dir;
     const std::string path = GetParam().make(dir);
     EXPECT_EQ(GetProductVersionString(path), "");
-    EXPECT_FALSE(ReadVersionRecord(path).has_value());
+    EXPECT_FALSE(readVersionRecord(path).has_value());
 }
 
 std::string MakeText(const ScratchDir& dir) {
