@@ -1,19 +1,24 @@
-// Template IDD_SETTINGS: neutral (English) and Chinese (PRC), items in keyboard order.
+// Template IDD_SETTINGS (neutral English and Chinese PRC, items in keyboard order) and the icons by number.
 #include "DialogTemplates.h"
+
+#include "IconPixels.h"
 
 #include "resource.h"
 
 #include <array>
+#include <stdexcept>
+#include <string>
 
 namespace {
 
-constexpr unsigned kCombo = kVisible | kTabStop | kDropDownList | kVScroll;
+// Lists are drop-down lists, so the builder makes every combo box non-editable.
+constexpr unsigned kCombo = kVisible | kTabStop;
 constexpr unsigned kButton = kVisible | kTabStop;
 
 constexpr std::array<DlgItem, 11> kNeutralItems{{
-    {IDC_STATIC, DlgKind::Label, kVisible | kGroup | kRightAlign, "Port:", 10, 25, 28, 8},
+    {IDC_STATIC, DlgKind::Label, kVisible | kRightAlign, "Port:", 10, 25, 28, 8},
     {IDC_PORT, DlgKind::ComboBox, kCombo, "", 41, 22, 90, 371},
-    {IDC_LINK_LABEL, DlgKind::Label, kGroup | kRightAlign, "Baud:", 135, 23, 28, 8},
+    {IDC_LINK_LABEL, DlgKind::Label, kRightAlign, "Baud:", 135, 23, 28, 8},
     {IDC_BAUD, DlgKind::ComboBox, kCombo & ~kVisible, "", 165, 22, 90, 147},
     {IDC_IPADDRESS, DlgKind::IPAddress, kTabStop, "IPAddress1", 165, 19, 90, 15},
     {IDC_STATIC, DlgKind::GroupBox, kVisible, "Communications setting", 6, 3, 253, 39},
@@ -25,9 +30,9 @@ constexpr std::array<DlgItem, 11> kNeutralItems{{
 }};
 
 constexpr std::array<DlgItem, 11> kChineseItems{{
-    {IDC_STATIC, DlgKind::Label, kVisible | kGroup | kRightAlign, "端口:", 10, 25, 28, 8},
+    {IDC_STATIC, DlgKind::Label, kVisible | kRightAlign, "端口:", 10, 25, 28, 8},
     {IDC_PORT, DlgKind::ComboBox, kCombo, "", 41, 22, 90, 371},
-    {IDC_LINK_LABEL, DlgKind::Label, kGroup | kRightAlign, "波特率:", 135, 23, 28, 8},
+    {IDC_LINK_LABEL, DlgKind::Label, kRightAlign, "波特率:", 135, 23, 28, 8},
     {IDC_BAUD, DlgKind::ComboBox, kCombo & ~kVisible, "", 165, 22, 90, 147},
     {IDC_IPADDRESS, DlgKind::IPAddress, kTabStop, "IPAddress1", 165, 19, 90, 15},
     {IDC_STATIC, DlgKind::GroupBox, kVisible, "通讯设置", 6, 3, 253, 39},
@@ -43,6 +48,14 @@ constexpr DlgTemplate kChinese{IDD_SETTINGS, "VellSetting", "宋体", 9, 266, 12
 
 } // namespace
 
-const DlgTemplate& settingsTemplate(DlgLanguage language) {
-    return language == DlgLanguage::ChinesePrc ? kChinese : kNeutral;
+const DlgTemplate& dialogTemplate(int id, DlgLanguage language) {
+    const DlgTemplate& tmpl = language == DlgLanguage::ChinesePrc ? kChinese : kNeutral;
+    if (tmpl.id != id) {
+        throw std::out_of_range("no dialog template " + std::to_string(id));
+    }
+    return tmpl;
+}
+
+std::span<const IconPixels> iconPixels(int id) {
+    return id == IDI_MAIN ? windowIconPixels() : std::span<const IconPixels>{};
 }

@@ -9,10 +9,7 @@ enum class DlgKind { Label, ComboBox, IPAddress, GroupBox, PushButton };
 enum DlgStyle : unsigned {
     kVisible = 1u << 0,
     kTabStop = 1u << 1,
-    kGroup = 1u << 2,
-    kRightAlign = 1u << 3,
-    kDropDownList = 1u << 4,
-    kVScroll = 1u << 5,
+    kRightAlign = 1u << 2,
 };
 
 struct DlgItem {
@@ -24,7 +21,7 @@ struct DlgItem {
 };
 
 struct DlgTemplate {
-    int id;
+    int id; // resource number
     const char* caption;
     const char* fontFace;
     int pointSize;
@@ -34,4 +31,5 @@ struct DlgTemplate {
 
 enum class DlgLanguage { Neutral, ChinesePrc };
 
-const DlgTemplate& settingsTemplate(DlgLanguage language);
+// The template with resource number id in language; std::out_of_range for a number no template has.
+const DlgTemplate& dialogTemplate(int id, DlgLanguage language);

@@ -12,3 +12,6 @@ struct IconPixels {
 };
 
 std::span<const IconPixels> windowIconPixels();
+
+// The images of the icon with resource number id; none for a number no icon has.
+std::span<const IconPixels> iconPixels(int id);

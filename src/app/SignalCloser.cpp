@@ -31,11 +31,11 @@ SignalCloser::SignalCloser(QObject* parent) : QObject(parent) {
     if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
         return; // the signals keep their default action: the process ends without saving
     }
-    m_readFd = fds[0];
-    m_writeFd = fds[1];
-    g_closerWriteFd = m_writeFd;
+    m_readFd = UniqueFd{fds[0]};
+    m_writeFd = UniqueFd{fds[1]};
+    g_closerWriteFd = m_writeFd.get();
 
-    m_notifier = new QSocketNotifier(m_readFd, QSocketNotifier::Read, this);
+    m_notifier = new QSocketNotifier(m_readFd.get(), QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &SignalCloser::drain);
 
     struct sigaction action {};
@@ -48,7 +48,7 @@ SignalCloser::SignalCloser(QObject* parent) : QObject(parent) {
 }
 
 SignalCloser::~SignalCloser() {
-    if (m_readFd < 0) {
+    if (!m_readFd.valid()) {
         return;
     }
     struct sigaction action {};
@@ -57,16 +57,15 @@ SignalCloser::~SignalCloser() {
     for (const int signalNumber : kCloseSignals) {
         ::sigaction(signalNumber, &action, nullptr);
     }
+    // The handler must stop writing before the pipe goes; the descriptors close after this body.
     g_closerWriteFd = -1;
     delete m_notifier;
-    ::close(m_writeFd);
-    ::close(m_readFd);
 }
 
 void SignalCloser::drain() {
     unsigned char byte = 0;
     int last = 0;
-    while (::read(m_readFd, &byte, 1) == 1) {
+    while (::read(m_readFd.get(), &byte, 1) == 1) {
         last = byte;
     }
     if (last != 0) {

@@ -1,6 +1,8 @@
 // Turns SIGTERM, SIGINT and SIGHUP into a Qt signal on the window's thread.
 #pragma once
 
+#include "settings/UniqueFd.h"
+
 #include <QObject>
 
 class QSocketNotifier;
@@ -22,7 +24,7 @@ signals:
 private:
     void drain();
 
-    int m_readFd = -1;
-    int m_writeFd = -1;
+    UniqueFd m_readFd;
+    UniqueFd m_writeFd;
     QSocketNotifier* m_notifier = nullptr;
 };

@@ -2,8 +2,8 @@
 #include "settings/CommSettings.h"
 
 #include "settings/Profile.h"
-#include "settings/ProfileFile.h"
 #include "settings/ProfileSnapshot.h"
+#include "settings/ProfileUpdate.h"
 
 #include <cstdio>
 
@@ -59,14 +59,6 @@ std::string formatAddress(const std::array<int, 4>& ip) {
     return text;
 }
 
-std::uint32_t AddressValue(const std::array<int, 4>& ip) {
-    std::uint32_t value = 0;
-    for (const int octet : ip) {
-        value = (value << 8) | (static_cast<std::uint32_t>(octet) & 0xFFu);
-    }
-    return value;
-}
-
 std::array<int, 4> addressOctets(std::uint32_t value) {
     return {static_cast<int>((value >> 24) & 0xFFu), static_cast<int>((value >> 16) & 0xFFu),
             static_cast<int>((value >> 8) & 0xFFu), static_cast<int>(value & 0xFFu)};
@@ -76,21 +68,22 @@ CommSettings loadCommSettings(const std::string& path) {
     const ProfileSnapshot file(path);
     const CommSettings defaults;
     CommSettings settings;
-    settings.port = file.readString(kCommSection, "Port", defaults.port);
-    settings.baudIndex = file.readInt(kCommSection, "Baud", defaults.baudIndex);
+    settings.port = IniReadString(file, kCommSection, "Port", defaults.port);
+    settings.baudIndex = IniReadInt(file, kCommSection, "Baud", defaults.baudIndex);
     for (std::size_t i = 0; i < kAddressKeys.size(); ++i) {
-        settings.ip[i] = file.readInt(kCommSection, kAddressKeys[i], defaults.ip[i]);
+        settings.ip[i] = IniReadInt(file, kCommSection, kAddressKeys[i], defaults.ip[i]);
     }
     return settings;
 }
 
 bool saveCommSettings(const CommSettings& settings, const std::string& path) {
-    std::vector<std::pair<std::string, std::string>> entries{{"Port", settings.port},
-                                                             {"Baud", std::to_string(settings.baudIndex)}};
+    ProfileUpdate update(path);
+    IniWriteString(update, kCommSection, "Port", settings.port);
+    IniWriteInt(update, kCommSection, "Baud", settings.baudIndex);
     for (std::size_t i = 0; i < kAddressKeys.size(); ++i) {
-        entries.emplace_back(kAddressKeys[i], std::to_string(settings.ip[i]));
+        IniWriteInt(update, kCommSection, kAddressKeys[i], settings.ip[i]);
     }
-    return storeProfileValues(path, kCommSection, entries);
+    return update.commit();
 }
 
 CommSettings loadCommSettings() {

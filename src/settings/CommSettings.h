@@ -25,14 +25,13 @@ int FindPortIndex(const std::vector<std::string>& list, const std::string& store
 
 // "%d.%d.%d.%d" of IP1..IP4.
 std::string formatAddress(const std::array<int, 4>& ip);
-// IP1 in bits 24-31 down to IP4 in bits 0-7.
-std::uint32_t AddressValue(const std::array<int, 4>& ip);
+// IP1..IP4 from a value with IP1 in bits 24-31 down to IP4 in bits 0-7.
 std::array<int, 4> addressOctets(std::uint32_t value);
 
-// All six values from one reading of the file, each read as IniReadString / IniReadInt would.
+// All six values through IniReadString / IniReadInt on one reading of the file.
 CommSettings loadCommSettings(const std::string& path);
-// Port, Baud, IP1..IP4 in that order, as IniWriteString / IniWriteInt would store them one by one, but in one
-// replacement of the file: another instance sees all six or none. False when not all could be stored.
+// Port, Baud, IP1..IP4 in that order through IniWriteString / IniWriteInt on one update: one replacement of
+// the file, so another instance sees all six or none. False when not all could be stored.
 bool saveCommSettings(const CommSettings& settings, const std::string& path);
 // The same on g_strIniPath.
 CommSettings loadCommSettings();

@@ -1,15 +1,19 @@
-// The settings operations: one value at a time, straight to the profile file, no cache.
+// The settings operations over one snapshot or update of the file, and their one-value path forms.
 #include "settings/Profile.h"
 
 #include "settings/CodePage.h"
-#include "settings/ProfileFile.h"
+#include "settings/IniFile.h"
 #include "settings/ProfileSnapshot.h"
+#include "settings/ProfileUpdate.h"
 
 #include <cstdio>
 
 std::string g_strIniPath;
 
 namespace {
+
+// The read buffer of the profile read is 128 bytes, terminator included.
+constexpr std::size_t kReadBufferBytes = 128;
 
 // One full left-to-right pass turning backslash + escape into replacement.
 std::string replaceEscape(const std::string& text, char escape, char replacement, CodePage codePage) {
@@ -41,24 +45,50 @@ std::string UnescapeProfileValue(const std::string& text, CodePage codePage) {
     return replaceEscape(result, '"', '"', codePage);
 }
 
+std::string IniReadString(const ProfileSnapshot& file, const std::string& section, const std::string& key,
+                          const std::string& def) {
+    std::string value = readProfileValue(file.text(), section, key, def);
+    if (value.size() > kReadBufferBytes - 1) {
+        value.resize(kReadBufferBytes - 1);
+    }
+    return UnescapeProfileValue(value);
+}
+
+int IniReadInt(const ProfileSnapshot& file, const std::string& section, const std::string& key, int def) {
+    return readProfileInt(file.text(), section, key, def);
+}
+
+void IniWriteString(ProfileUpdate& update, const std::string& section, const std::string& key,
+                    const std::string& value) {
+    update.add(section, key, value);
+}
+
+void IniWriteInt(ProfileUpdate& update, const std::string& section, const std::string& key, int value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%d", value);
+    IniWriteString(update, section, key, text);
+}
+
 std::string IniReadString(const std::string& section, const std::string& key, const std::string& def,
                           const std::string& path) {
-    return ProfileSnapshot(path).readString(section, key, def);
+    return IniReadString(ProfileSnapshot(path), section, key, def);
 }
 
 int IniReadInt(const std::string& section, const std::string& key, int def, const std::string& path) {
-    return ProfileSnapshot(path).readInt(section, key, def);
+    return IniReadInt(ProfileSnapshot(path), section, key, def);
 }
 
 bool IniWriteString(const std::string& section, const std::string& key, const std::string& value,
                     const std::string& path) {
-    return storeProfileValue(path, section, key, value);
+    ProfileUpdate update(path);
+    IniWriteString(update, section, key, value);
+    return update.commit();
 }
 
 bool IniWriteInt(const std::string& section, const std::string& key, int value, const std::string& path) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%d", value);
-    return IniWriteString(section, key, text, path);
+    ProfileUpdate update(path);
+    IniWriteInt(update, section, key, value);
+    return update.commit();
 }
 
 std::string IniReadString(const std::string& section, const std::string& key, const std::string& def) {

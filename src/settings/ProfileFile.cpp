@@ -172,16 +172,20 @@ std::string readProfileText(const std::string& path) {
     return decodeProfileText(*bytes);
 }
 
-bool storeProfileValue(const std::string& path, const std::string& section, const std::string& key,
-                       const std::string& value) {
-    return storeProfileValues(path, section, {{key, value}});
-}
-
 bool storeProfileValues(const std::string& path, const std::string& section,
                         const std::vector<std::pair<std::string, std::string>>& entries) {
-    std::vector<const std::pair<std::string, std::string>*> storable;
+    std::vector<ProfileEntry> sectionEntries;
+    sectionEntries.reserve(entries.size());
+    for (const auto& [key, value] : entries) {
+        sectionEntries.push_back({section, key, value});
+    }
+    return storeProfileEntries(path, sectionEntries);
+}
+
+bool storeProfileEntries(const std::string& path, const std::vector<ProfileEntry>& entries) {
+    std::vector<const ProfileEntry*> storable;
     for (const auto& entry : entries) {
-        if (isStorableProfileEntry(section, entry.first, entry.second)) {
+        if (isStorableProfileEntry(entry.section, entry.key, entry.value)) {
             storable.push_back(&entry);
         }
     }
@@ -218,7 +222,7 @@ bool storeProfileValues(const std::string& path, const std::string& section,
     }
     std::string newText = oldText;
     for (const auto* entry : storable) {
-        newText = writeProfileValue(newText, section, entry->first, entry->second);
+        newText = writeProfileValue(newText, entry->section, entry->key, entry->value);
     }
     if (exists && newText == oldText) {
         return allStorable;

@@ -11,11 +11,16 @@
 std::optional<std::string> readProfileFile(const std::string& path);
 // The file's text in the system code page: UTF-16 files converted, others as they are; empty when absent.
 std::string readProfileText(const std::string& path);
-// Stores one value. The old file stays byte-identical and the result is false whenever anything fails.
-bool storeProfileValue(const std::string& path, const std::string& section, const std::string& key,
-                       const std::string& value);
-// Stores several values of one section with one replacement of the file under one lock, so another instance
-// sees all of them or none. The file ends as if each had been stored in turn; entries that cannot be stored
-// are skipped and make the result false. Whenever the file itself cannot be written, it stays byte-identical.
+// One value to store under a key of a section.
+struct ProfileEntry {
+    std::string section;
+    std::string key;
+    std::string value;
+};
+// Stores several values with one replacement of the file under one lock, so another instance sees all of them
+// or none. The file ends as if each had been stored in turn; entries that cannot be stored are skipped and make
+// the result false. Whenever the file itself cannot be written, it stays byte-identical.
+bool storeProfileEntries(const std::string& path, const std::vector<ProfileEntry>& entries);
+// The same for values of one section.
 bool storeProfileValues(const std::string& path, const std::string& section,
                         const std::vector<std::pair<std::string, std::string>>& entries);

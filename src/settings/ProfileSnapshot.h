@@ -8,10 +8,8 @@ public:
     // Reads the whole file now; an absent or unreadable file reads as empty, so every value is its default.
     explicit ProfileSnapshot(const std::string& path);
 
-    // As IniReadString: at most 127 bytes, cut before unescaping.
-    std::string readString(const std::string& section, const std::string& key, const std::string& def) const;
-    // As IniReadInt.
-    int readInt(const std::string& section, const std::string& key, int def) const;
+    // The file's text in the system code page.
+    const std::string& text() const { return m_text; }
 
 private:
     std::string m_text;

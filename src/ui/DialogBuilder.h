@@ -14,9 +14,6 @@ class CDialogBuilder {
 public:
     explicit CDialogBuilder(const QFont& font);
 
-    // hbase: average width of A-Z a-z; vbase: font height.
-    int HorizontalBase() const { return m_hbase; }
-    int VerticalBase() const { return m_vbase; }
     QRect MapDialogRect(int x, int y, int cx, int cy) const;
 
     // Fixed client size, widgets in template order (which is their Tab order), centred on the screen.
@@ -25,7 +22,7 @@ public:
 
 private:
     QFont m_font;
-    int m_hbase;
-    int m_vbase;
+    int m_hbase; // average width of A-Z a-z
+    int m_vbase; // font height
     QHash<int, QWidget*> m_items;
 };

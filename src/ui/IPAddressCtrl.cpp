@@ -1,6 +1,8 @@
 // Four octet fields; a dot or a full field moves on, Backspace in an empty field moves back.
 #include "IPAddressCtrl.h"
 
+#include "LeadingNumber.h"
+
 #include <QHBoxLayout>
 #include <QIntValidator>
 #include <QKeyEvent>
@@ -12,13 +14,7 @@ namespace {
 
 int clampOctet(const QString& part) {
     // Leading digits only, like the platform control; anything larger than 255 saturates.
-    qint64 value = 0;
-    for (QChar c : part.trimmed()) {
-        if (!c.isDigit())
-            break;
-        value = std::min<qint64>(value * 10 + c.digitValue(), 1000);
-    }
-    return static_cast<int>(std::clamp<qint64>(value, 0, 255));
+    return leadingNumber(part.trimmed(), 255);
 }
 
 } // namespace
@@ -58,15 +54,6 @@ void CIPAddressCtrl::setAddressText(const QString& text) {
             static_cast<qsizetype>(i) < parts.size() ? clampOctet(parts[static_cast<qsizetype>(i)]) : 0;
         m_fields[i]->setText(QString::number(value));
     }
-}
-
-QString CIPAddressCtrl::AddressText() const {
-    const std::uint32_t v = GetAddress();
-    return QStringLiteral("%1.%2.%3.%4")
-        .arg(v >> 24)
-        .arg((v >> 16) & 0xFF)
-        .arg((v >> 8) & 0xFF)
-        .arg(v & 0xFF);
 }
 
 std::uint32_t CIPAddressCtrl::GetAddress() const {

@@ -14,7 +14,6 @@ public:
 
     // "a.b.c.d"; each part is read as a number and clamped to 0..255, missing parts become 0.
     void setAddressText(const QString& text);
-    QString AddressText() const;
     // IP1 in bits 24-31 down to IP4 in bits 0-7.
     std::uint32_t GetAddress() const;
 

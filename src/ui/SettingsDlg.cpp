@@ -4,6 +4,7 @@
 
 #include "DialogBuilder.h"
 #include "IPAddressCtrl.h"
+#include "LeadingNumber.h"
 #include "IconPixels.h"
 #include "version/Title.h"
 #include "link/SaverCommand.h"
@@ -24,21 +25,10 @@
 
 namespace {
 
-// Leading decimal digits, 0 when there are none (what the platform's atoi gives for our texts).
-int leadingNumber(const QString& text) {
-    int value = 0;
-    for (QChar c : text) {
-        if (!c.isDigit())
-            break;
-        value = value * 10 + c.digitValue();
-    }
-    return value;
-}
-
 // The program's icon at every size it carries, built from pixels compiled into the program.
 QIcon makeWindowIcon() {
     QIcon icon;
-    for (const IconPixels& pixels : windowIconPixels()) {
+    for (const IconPixels& pixels : iconPixels(IDI_MAIN)) {
         const QImage image(reinterpret_cast<const uchar*>(pixels.argb), pixels.width, pixels.height,
                            QImage::Format_ARGB32_Premultiplied);
         icon.addPixmap(QPixmap::fromImage(image));
@@ -65,7 +55,7 @@ CSettingsDlg::CSettingsDlg(QWidget* parent) : QDialog(parent) {
     m_hIcon = makeWindowIcon();
 
     const DlgLanguage language = chooseLanguage(QLocale());
-    const DlgTemplate& tmpl = settingsTemplate(language);
+    const DlgTemplate& tmpl = dialogTemplate(IDD_SETTINGS, language);
     // Naming the installed stand-in for a face that is not there spares the font matcher a search for it.
     QString face = QString::fromUtf8(tmpl.fontFace);
     if (!QFontDatabase::hasFamily(face))

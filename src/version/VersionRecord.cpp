@@ -1,6 +1,8 @@
 // Reads the fixed version record back out of an ELF program file with libelf, trusting nothing in the file.
 #include "version/VersionRecord.h"
 
+#include "settings/UniqueFd.h"
+
 #include <cstring>
 #include <fcntl.h>
 #include <gelf.h>
@@ -15,21 +17,6 @@ std::uint32_t littleEndian32(const unsigned char* bytes) {
     return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
            (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
 }
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 class ElfHandle {
 public:
@@ -52,21 +39,20 @@ bool libelfReady() {
 }
 
 // Opens path for reading only if it is a regular file: a FIFO or device must never block us or see an open.
-int openRegularFile(const std::string& path) {
+UniqueFd openRegularFile(const std::string& path) {
     struct stat before {};
     if (::stat(path.c_str(), &before) != 0 || !S_ISREG(before.st_mode))
-        return -1;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return -1;
+        return UniqueFd{};
+    UniqueFd file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
+    if (!file.valid())
+        return file;
     struct stat after {};
     // The name could have been swapped for something else between the two looks.
-    if (::fstat(fd, &after) != 0 || !S_ISREG(after.st_mode) || after.st_dev != before.st_dev ||
+    if (::fstat(file.get(), &after) != 0 || !S_ISREG(after.st_mode) || after.st_dev != before.st_dev ||
         after.st_ino != before.st_ino) {
-        ::close(fd);
-        return -1;
+        return UniqueFd{};
     }
-    return fd;
+    return file;
 }
 
 // The record inside one note section's data, checking every size against the data actually read.
@@ -115,8 +101,8 @@ VersionRecord VersionRecord::fromBytes(const unsigned char* bytes) {
 std::optional<VersionRecord> readVersionRecord(const std::string& path) {
     if (!libelfReady())
         return std::nullopt;
-    const FileDescriptor file(openRegularFile(path));
-    if (file.get() < 0)
+    const UniqueFd file = openRegularFile(path);
+    if (!file.valid())
         return std::nullopt;
     // ELF_C_READ reads through the descriptor and checks each section against the file's size; no mapping, so
     // a file cut short underneath us cannot fault.

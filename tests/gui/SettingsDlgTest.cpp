@@ -2,8 +2,10 @@
 #include "ui/SettingsDlg.h"
 
 #include "FileOpenCounter.h"
+#include "IconPixels.h"
 #include "PortRecorder.h"
 #include "resource.h"
+#include "settings/CommSettings.h"
 #include "settings/Profile.h"
 #include "ui/DialogBuilder.h"
 #include "ui/IPAddressCtrl.h"
@@ -21,6 +23,11 @@
 #include <memory>
 
 using Bytes = std::vector<unsigned char>;
+
+// The address the control holds, as the settings file would store it.
+QString shownAddress(const CIPAddressCtrl& control) {
+    return QString::fromStdString(formatAddress(addressOctets(control.GetAddress())));
+}
 
 class SettingsDlgTest : public QObject {
     Q_OBJECT
@@ -351,7 +358,7 @@ private slots:
         QCOMPARE(LinkLabel()->isVisible(), labelShown);
         if (labelShown) {
             QCOMPARE(LinkLabel()->text(), QStringLiteral("IP:"));
-            QCOMPARE(Address()->AddressText(), QStringLiteral("10.168.2.7"));
+            QCOMPARE(shownAddress(*Address()), QStringLiteral("10.168.2.7"));
         }
         QString made;
         for (const PortCall& call : RecordedPortCalls())
@@ -382,7 +389,7 @@ private slots:
         QFETCH(uint, value);
         CIPAddressCtrl control;
         control.setAddressText(text);
-        QCOMPARE(control.AddressText(), shown);
+        QCOMPARE(shownAddress(control), shown);
         QCOMPARE(control.GetAddress(), std::uint32_t{value});
     }
 
@@ -396,7 +403,7 @@ private slots:
         fields[0]->selectAll();
         QTest::keyClicks(QApplication::focusWidget(), "10.");
         QTest::keyClicks(QApplication::focusWidget(), "1");
-        QCOMPARE(control.AddressText(), QStringLiteral("10.1.0.0"));
+        QCOMPARE(shownAddress(control), QStringLiteral("10.1.0.0"));
     }
 
     // The pixels compiled into the program must be the drawn icons, at each size the window carries.
@@ -422,6 +429,15 @@ private slots:
         QCOMPARE(shown, drawn);
     }
 
+    // The window finds its template and icon by their resource numbers; no other number names one.
+    void resourcesByNumber() {
+        for (const DlgLanguage language : {DlgLanguage::Neutral, DlgLanguage::ChinesePrc})
+            QCOMPARE(dialogTemplate(IDD_SETTINGS, language).id, IDD_SETTINGS);
+        QVERIFY_THROWS_EXCEPTION(std::out_of_range, dialogTemplate(IDD_SETTINGS + 1, DlgLanguage::Neutral));
+        QCOMPARE(iconPixels(IDI_MAIN).size(), std::size_t{4});
+        QVERIFY(iconPixels(IDD_SETTINGS).empty());
+    }
+
     void dialogUnitsAndWindowSize() {
         Open();
         const QFontMetrics metrics(m_dlg->font());
@@ -429,10 +445,7 @@ private slots:
                                  QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) /
                              52.0;
         CDialogBuilder builder(m_dlg->font());
-        QCOMPARE(builder.HorizontalBase(), qRound(hbase));
-        QCOMPARE(builder.VerticalBase(), metrics.height());
-        QCOMPARE(m_dlg->size(), QSize(qRound(266.0 * builder.HorizontalBase() / 4),
-                                      qRound(120.0 * builder.VerticalBase() / 8)));
+        QCOMPARE(m_dlg->size(), QSize(qRound(266.0 * qRound(hbase) / 4), qRound(120.0 * metrics.height() / 8)));
         QCOMPARE(m_dlg->minimumSize(), m_dlg->maximumSize());
         QCOMPARE(item<QPushButton>(IDC_SAVER_OFF)->geometry(), builder.MapDialogRect(119, 67, 50, 14));
         QVERIFY(!(m_dlg->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));

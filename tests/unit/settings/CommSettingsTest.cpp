@@ -55,7 +55,6 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Address, TextAndValueKeepTheOctetOrder) {
     const std::array<int, 4> ip{192, 168, 2, 10};
     EXPECT_EQ(formatAddress(ip), "192.168.2.10");
-    EXPECT_EQ(AddressValue(ip), 0xC0A8020Au);
     EXPECT_EQ(addressOctets(0xC0A8020Au), ip);
     EXPECT_EQ(addressOctets(0x01020304u), (std::array<int, 4>{1, 2, 3, 4}));
     EXPECT_EQ(formatAddress({300, -1, 0, 255}), "300.-1.0.255");
