@@ -1,6 +1,7 @@
 // Opens, configures and writes a serial device for SendData, never blocking past the caller's deadline.
 #include "SerialLink.h"
 
+#include "FileHandle.h"
 #include "VellPortDll.h"
 
 #include <algorithm>
@@ -143,15 +144,8 @@ class SettingsBeforeOpening {
 public:
     explicit SettingsBeforeOpening(const std::string& path)
         : m_fd(::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {
-        m_known = m_fd >= 0 && ::tcgetattr(m_fd, &m_settings) == 0;
+        m_known = m_fd.valid() && ::tcgetattr(m_fd.get(), &m_settings) == 0;
     }
-    ~SettingsBeforeOpening() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    SettingsBeforeOpening(const SettingsBeforeOpening&) = delete;
-    SettingsBeforeOpening& operator=(const SettingsBeforeOpening&) = delete;
 
     // True when the line under handle carries params and is set exactly as it was found, so that Qt's putting
     // back on closing changes nothing.
@@ -162,7 +156,8 @@ public:
     }
 
 private:
-    int m_fd;
+    // Held open until Qt has opened the device too.
+    FileHandle m_fd;
     bool m_known = false;
     termios m_settings{};
 };
@@ -215,15 +210,13 @@ int SerialLink::reopenKeepingSettings(const std::string& devicePath, const PortP
         reason = "cannot read the line settings: " + systemReason(errno);
         return VELLPORT_ERR_IO;
     }
-    const int keeper = ::fcntl(handle, F_DUPFD_CLOEXEC, 0);
-    if (keeper < 0) {
+    const FileHandle keeper(::fcntl(handle, F_DUPFD_CLOEXEC, 0));
+    if (!keeper.valid()) {
         reason = "cannot duplicate the handle: " + systemReason(errno);
         return VELLPORT_ERR_IO;
     }
-    const std::unique_ptr<const int, void (*)(const int*)> keeperGuard(&keeper,
-                                                                       [](const int* fd) { ::close(*fd); });
     m_port.close();
-    if (::tcsetattr(keeper, TCSANOW, &wanted) != 0) {
+    if (::tcsetattr(keeper.get(), TCSANOW, &wanted) != 0) {
         reason = "cannot set the line settings: " + systemReason(errno);
         return VELLPORT_ERR_IO;
     }
