@@ -5,11 +5,12 @@
 #include "DialogBuilder.h"
 #include "IPAddressCtrl.h"
 #include "IconPixels.h"
-#include "version/Title.h"
-#include "link/SaverCommand.h"
+#include "PortToolTip.h"
 #include "VellPortDll.h"
+#include "link/SaverCommand.h"
 #include "resource.h"
 #include "settings/CommSettings.h"
+#include "version/Title.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -85,6 +86,7 @@ CSettingsDlg::CSettingsDlg(QWidget* parent) : QDialog(parent) {
     m_cbBaud = static_cast<QComboBox*>(builder.item(IDC_BAUD));
     for (QComboBox* list : {m_cbPort, m_cbBaud})
         list->installEventFilter(this);
+    new PortToolTip(m_cbPort, language == DlgLanguage::ChinesePrc);
     for (int id : {IDC_SAVER_ON, IDC_SAVER_OFF, IDC_SAVER_DEFAULT, IDCANCEL})
         builder.item(id)->installEventFilter(this);
     connect(static_cast<QPushButton*>(builder.item(IDCANCEL)), &QPushButton::clicked, this, &QDialog::reject);
