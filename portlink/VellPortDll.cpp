@@ -329,7 +329,9 @@ int VellPortListDevices(VellPortDevice*** list) {
     try {
         const std::vector<vellport::FoundDevice> found =
             vellport::listDevices(vellport::SystemRoots::current(), resolveSilently);
-        devices = static_cast<VellPortDevice**>(std::calloc(found.size() + 1, sizeof(VellPortDevice*)));
+        // An array of pointers, NULL-terminated, is the list the header promises.
+        devices = static_cast<VellPortDevice**>(
+            std::calloc(found.size() + 1, sizeof *devices)); // NOLINT(bugprone-sizeof-expression)
         if (devices == nullptr) {
             throw std::bad_alloc();
         }
