@@ -6,11 +6,11 @@
 #include "IPAddressCtrl.h"
 #include "IconPixels.h"
 #include "PortToolTip.h"
-#include "VellPortDll.h"
+#include "version/Title.h"
 #include "link/SaverCommand.h"
+#include "VellPortDll.h"
 #include "resource.h"
 #include "settings/CommSettings.h"
-#include "version/Title.h"
 
 #include <QApplication>
 #include <QComboBox>
