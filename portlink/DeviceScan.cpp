@@ -88,7 +88,14 @@ SystemView scanSystem(const SystemRoots& roots) {
 void readSysfsDetails(const TtyEntry& tty, const SystemRoots& roots, DeviceDetails& details) {
     details.kernelName = tty.name;
     const fs::path device = tty.entry / "device";
-    details.driver = fs::path(canonicalOrEmpty(device / "driver")).filename().string();
+    // Serial core (Linux 6.3 on) puts its own port and controller devices between the tty and the UART; the
+    // driver worth naming is the UART's.
+    fs::path driverDevice = canonicalOrEmpty(device);
+    while (!driverDevice.empty() && driverDevice != driverDevice.root_path() &&
+           fs::path(canonicalOrEmpty(driverDevice / "subsystem")).filename() == "serial-base") {
+        driverDevice = driverDevice.parent_path();
+    }
+    details.driver = fs::path(canonicalOrEmpty(driverDevice / "driver")).filename().string();
     // The USB device is an ancestor of the serial port's own device (interface, then device).
     const fs::path sysfsRoot = canonicalOrEmpty(roots.sysfs);
     for (fs::path folder = canonicalOrEmpty(device);

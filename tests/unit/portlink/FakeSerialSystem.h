@@ -8,6 +8,7 @@
 #include <pty.h>
 #include <stdlib.h>
 #include <string>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -36,11 +37,26 @@ public:
         fs::create_directory_symlink("../../../ttyUSB0", port / "tty/ttyUSB0/device");
         fs::create_directories(sys / "class/tty");
         fs::create_directory_symlink(port / "tty/ttyUSB0", sys / "class/tty/ttyUSB0");
-        for (const auto& [name, type] : {std::pair{"ttyS0", "0"}, std::pair{"ttyS1", "4"}}) {
-            const fs::path platform = sys / "devices/platform/serial8250" / name;
-            fs::create_directories(platform);
+        // ttyS1's UART sits below serial core's controller and port devices, as from Linux 6.3.
+        const fs::path uart = sys / "devices/pnp0/00:01";
+        fs::create_directories(uart / "00:01:0/00:01:0.0");
+        for (const char* driver :
+             {"pnp/drivers/serial", "serial-base/drivers/ctrl", "serial-base/drivers/port"}) {
+            fs::create_directories(sys / "bus" / driver);
+        }
+        fs::create_directory_symlink(sys / "bus/pnp", uart / "subsystem");
+        fs::create_directory_symlink(sys / "bus/pnp/drivers/serial", uart / "driver");
+        for (const auto& [device, driver] :
+             {std::pair{"00:01:0", "ctrl"}, std::pair{"00:01:0/00:01:0.0", "port"}}) {
+            fs::create_directory_symlink(sys / "bus/serial-base", uart / device / "subsystem");
+            fs::create_directory_symlink(sys / "bus/serial-base/drivers" / driver, uart / device / "driver");
+        }
+        fs::create_directories(sys / "devices/platform/serial8250/ttyS0");
+        for (const auto& [name, device, type] :
+             {std::tuple{"ttyS0", sys / "devices/platform/serial8250/ttyS0", "0"},
+              std::tuple{"ttyS1", uart / "00:01:0/00:01:0.0", "4"}}) {
             fs::create_directories(sys / "class/tty" / name);
-            fs::create_directory_symlink(platform, sys / "class/tty" / name / "device");
+            fs::create_directory_symlink(device, sys / "class/tty" / name / "device");
             write(sys / "class/tty" / name / "type", std::string(type) + "\n");
         }
         fs::create_directories(sys / "class/tty/tty1");

@@ -177,6 +177,7 @@ struct PathCase {
     const char* kernelName;
     bool isUsb;
     bool hasByIdName;
+    const char* driver;
 };
 
 void PrintTo(const PathCase& row, std::ostream* out) {
@@ -195,6 +196,7 @@ TEST_P(PathDescription, ReadsTheStateAndDetailsWithoutOpening) {
     EXPECT_EQ(description.state, row.state);
     EXPECT_EQ(description.details.kernelName, row.kernelName);
     EXPECT_EQ(description.details.isUsb, row.isUsb);
+    EXPECT_EQ(description.details.driver, row.driver);
     EXPECT_EQ(description.details.byIdPath, row.hasByIdName ? system.byIdPath() : "");
     if (row.isUsb) {
         EXPECT_EQ(description.details.vendorId, 0x0403);
@@ -202,7 +204,6 @@ TEST_P(PathDescription, ReadsTheStateAndDetailsWithoutOpening) {
         EXPECT_EQ(description.details.manufacturer, "FTDI");
         EXPECT_EQ(description.details.product, "FT232R USB UART");
         EXPECT_EQ(description.details.serialNumber, "A12345");
-        EXPECT_EQ(description.details.driver, "ftdi_sio");
         EXPECT_EQ(description.realPath, system.realPath(system.node("ttyUSB0")));
     } else {
         EXPECT_EQ(description.details.vendorId, -1);
@@ -215,15 +216,17 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         PathCase{"usb_adapter_by_its_by_id_name",
                  "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A12345-if00-port0", DeviceState::Present,
-                 "ttyUSB0", true, true},
-        PathCase{"usb_adapter_by_its_node", "dev/ttyUSB0", DeviceState::Present, "ttyUSB0", true, true},
-        PathCase{"serial_port_without_uart", "dev/ttyS0", DeviceState::NoHardware, "ttyS0", false, false},
-        PathCase{"onboard_uart", "dev/ttyS1", DeviceState::Present, "ttyS1", false, false},
-        PathCase{"virtual_console_is_no_serial_port", "dev/tty1", DeviceState::Present, "", false, false},
-        PathCase{"missing_node", "dev/ttyUSB7", DeviceState::Missing, "", false, false},
+                 "ttyUSB0", true, true, "ftdi_sio"},
+        PathCase{"usb_adapter_by_its_node", "dev/ttyUSB0", DeviceState::Present, "ttyUSB0", true, true,
+                 "ftdi_sio"},
+        PathCase{"serial_port_without_uart", "dev/ttyS0", DeviceState::NoHardware, "ttyS0", false, false, ""},
+        PathCase{"onboard_uart_names_its_driver_not_serial_cores", "dev/ttyS1", DeviceState::Present, "ttyS1",
+                 false, false, "serial"},
+        PathCase{"virtual_console_is_no_serial_port", "dev/tty1", DeviceState::Present, "", false, false, ""},
+        PathCase{"missing_node", "dev/ttyUSB7", DeviceState::Missing, "", false, false, ""},
         PathCase{"by_id_name_of_unplugged_adapter", "dev/serial/by-id/usb-unplugged-if00-port0",
-                 DeviceState::Missing, "", false, false},
-        PathCase{"regular_file", "Option.ini", DeviceState::NotDevice, "", false, false}),
+                 DeviceState::Missing, "", false, false, ""},
+        PathCase{"regular_file", "Option.ini", DeviceState::NotDevice, "", false, false, ""}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST(DeviceList, OneEntryPerDeviceWithEveryNameThatLeadsThere) {
