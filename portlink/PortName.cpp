@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
+#include <utility>
 
 namespace vellport {
 namespace {
@@ -130,26 +131,32 @@ MapSources currentMapSources(int portNumber) {
     return sources;
 }
 
-std::string resolveDevicePath(int portNumber, const MapSources& sources,
-                              const std::function<void(const std::string&)>& warn) {
+Resolution resolvePort(int portNumber, const MapSources& sources,
+                       const std::function<void(const std::string&)>& warn) {
     if (!sources.environmentValue.empty()) {
         if (sources.environmentValue.front() == '/') {
-            return sources.environmentValue;
+            return {sources.environmentValue, PortRule::Environment, {}};
         }
         warn("VELLPORT_COM" + std::to_string(portNumber) + " ignored, not an absolute device path: \"" +
              sources.environmentValue + "\"");
     }
-    for (const std::string* path : {&sources.userMapPath, &sources.systemMapPath}) {
+    for (const auto& [path, rule] : {std::pair{&sources.userMapPath, PortRule::UserMap},
+                                     std::pair{&sources.systemMapPath, PortRule::SystemMap}}) {
         if (path->empty()) {
             continue;
         }
         std::string found;
         readMapFile(*path, portNumber, found, warn);
         if (!found.empty()) {
-            return found;
+            return {found, rule, *path};
         }
     }
-    return fixedDevicePath(portNumber);
+    return {fixedDevicePath(portNumber), PortRule::Fixed, {}};
+}
+
+std::string resolveDevicePath(int portNumber, const MapSources& sources,
+                              const std::function<void(const std::string&)>& warn) {
+    return resolvePort(portNumber, sources, warn).devicePath;
 }
 
 } // namespace vellport

@@ -39,8 +39,21 @@ struct MapSources {
 // The map file paths for this process: $XDG_CONFIG_HOME (or ~/.config) and /etc, and VELLPORT_COM<n>.
 MapSources currentMapSources(int portNumber);
 
+// Which of the sources gave a device path.
+enum class PortRule { Environment, UserMap, SystemMap, Fixed };
+
+struct Resolution {
+    std::string devicePath;
+    PortRule rule = PortRule::Fixed;
+    std::string mapFile; // the file whose line gave the path, for the two map rules
+};
+
 // The first match of the environment value, the user map, the system map, or the fixed rule. Every malformed
 // line (and an environment value that is not an absolute path) is reported once through warn.
+Resolution resolvePort(int portNumber, const MapSources& sources,
+                       const std::function<void(const std::string&)>& warn);
+
+// The device path alone of resolvePort.
 std::string resolveDevicePath(int portNumber, const MapSources& sources,
                               const std::function<void(const std::string&)>& warn);
 

@@ -2,6 +2,7 @@
 // escapes.
 #include "VellPortDll.h"
 
+#include "DeviceScan.h"
 #include "PortName.h"
 #include "PortParams.h"
 #include "PortTable.h"
@@ -9,7 +10,10 @@
 
 #include <QSerialPortInfo>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
+#include <new>
 #include <unistd.h>
 
 namespace {
@@ -85,6 +89,138 @@ int sendToDevice(const char* port, int portNumber, const unsigned char* data, in
     return VELLPORT_OK;
 }
 
+// The C results own their strings with malloc, so a C caller's free function needs no C++ runtime.
+char* copyText(const std::string& text) {
+    auto* copy = static_cast<char*>(std::malloc(text.size() + 1));
+    if (copy == nullptr) {
+        throw std::bad_alloc();
+    }
+    std::memcpy(copy, text.c_str(), text.size() + 1);
+    return copy;
+}
+
+// Unknown details stay NULL rather than empty, as the header promises.
+char* copyKnownText(const std::string& text) {
+    return text.empty() ? nullptr : copyText(text);
+}
+
+void freeText(const char* text) {
+    std::free(const_cast<char*>(text));
+}
+
+void fillDetails(VellPortDeviceDetails& out, const vellport::DeviceDetails& details) {
+    out.vendorId = details.vendorId;
+    out.productId = details.productId;
+    out.isUsb = details.isUsb ? 1 : 0;
+    out.kernelName = copyKnownText(details.kernelName);
+    out.driver = copyKnownText(details.driver);
+    out.manufacturer = copyKnownText(details.manufacturer);
+    out.product = copyKnownText(details.product);
+    out.serialNumber = copyKnownText(details.serialNumber);
+    out.byIdPath = copyKnownText(details.byIdPath);
+}
+
+void freeDetails(const VellPortDeviceDetails& details) {
+    for (const char* text : {details.kernelName, details.driver, details.manufacturer, details.product,
+                             details.serialNumber, details.byIdPath}) {
+        freeText(text);
+    }
+}
+
+int ruleCode(vellport::PortRule rule) {
+    switch (rule) {
+    case vellport::PortRule::Environment:
+        return VELLPORT_RULE_ENVIRONMENT;
+    case vellport::PortRule::UserMap:
+        return VELLPORT_RULE_USER_MAP;
+    case vellport::PortRule::SystemMap:
+        return VELLPORT_RULE_SYSTEM_MAP;
+    case vellport::PortRule::Fixed:
+        break;
+    }
+    return VELLPORT_RULE_DEFAULT;
+}
+
+int stateCode(vellport::DeviceState state) {
+    switch (state) {
+    case vellport::DeviceState::Present:
+        return VELLPORT_STATE_PRESENT;
+    case vellport::DeviceState::NotDevice:
+        return VELLPORT_STATE_NOT_DEVICE;
+    case vellport::DeviceState::NoHardware:
+        return VELLPORT_STATE_NO_HARDWARE;
+    case vellport::DeviceState::Missing:
+        break;
+    }
+    return VELLPORT_STATE_MISSING;
+}
+
+// Map warnings are SendData's to give; a description, asked for often, stays silent.
+vellport::Resolution resolveSilently(int portNumber) {
+    return vellport::resolvePort(portNumber, vellport::currentMapSources(portNumber),
+                                 [](const std::string&) {});
+}
+
+VellPortInfo* newPortInfo(int portNumber) {
+    auto* info = static_cast<VellPortInfo*>(std::calloc(1, sizeof(VellPortInfo)));
+    if (info == nullptr) {
+        throw std::bad_alloc();
+    }
+    try {
+        const vellport::Resolution resolution = resolveSilently(portNumber);
+        const vellport::PathDescription description =
+            vellport::describePath(resolution.devicePath, vellport::SystemRoots::current());
+        info->portNumber = portNumber;
+        info->rule = ruleCode(resolution.rule);
+        info->state = stateCode(description.state);
+        info->portName = copyText("COM" + std::to_string(portNumber));
+        info->devicePath = copyText(resolution.devicePath);
+        info->mapFile = copyKnownText(resolution.mapFile);
+        info->realPath = copyKnownText(description.realPath);
+        fillDetails(info->details, description.details);
+    } catch (...) {
+        VellPortFreeInfo(info);
+        throw;
+    }
+    return info;
+}
+
+void freeDevice(VellPortDevice* device) {
+    freeText(device->path);
+    freeDetails(device->details);
+    if (device->portNames != nullptr) {
+        for (const char* const* name = device->portNames; *name != nullptr; ++name) {
+            freeText(*name);
+        }
+        std::free(const_cast<const char**>(device->portNames));
+    }
+    std::free(device);
+}
+
+VellPortDevice* newDevice(const vellport::FoundDevice& found) {
+    auto* device = static_cast<VellPortDevice*>(std::calloc(1, sizeof(VellPortDevice)));
+    if (device == nullptr) {
+        throw std::bad_alloc();
+    }
+    try {
+        device->path = copyText(found.path);
+        fillDetails(device->details, found.details);
+        auto** names = static_cast<const char**>(std::calloc(found.portNumbers.size() + 1, sizeof(char*)));
+        if (names == nullptr) {
+            throw std::bad_alloc();
+        }
+        device->portNames = names;
+        for (const int portNumber : found.portNumbers) {
+            names[device->portCount] = copyText("COM" + std::to_string(portNumber));
+            ++device->portCount;
+        }
+    } catch (...) {
+        freeDevice(device);
+        throw;
+    }
+    return device;
+}
+
 } // namespace
 
 extern "C" {
@@ -146,6 +282,80 @@ int GetUSBPort(void) {
         writeErrorLine("GetUSBPort(): no device path: internal error while listing ports");
         return 0;
     }
+}
+
+int VellPortDescribe(const char* port, VellPortInfo** info) {
+    try {
+        if (info != nullptr) {
+            *info = nullptr;
+        }
+        const std::optional<int> portNumber = port ? vellport::parsePortName(port) : std::nullopt;
+        if (!portNumber) {
+            return failName("VellPortDescribe", port);
+        }
+        if (info == nullptr) {
+            return fail("VellPortDescribe", port, {}, VELLPORT_ERR_ARG, "null result pointer");
+        }
+        *info = newPortInfo(*portNumber);
+        return VELLPORT_OK;
+    } catch (const std::bad_alloc&) {
+        return fail("VellPortDescribe", port, {}, VELLPORT_ERR_IO, "out of memory");
+    } catch (const std::exception& error) {
+        return fail("VellPortDescribe", port, {}, VELLPORT_ERR_IO,
+                    std::string("internal error: ") + error.what());
+    } catch (...) {
+        return fail("VellPortDescribe", port, {}, VELLPORT_ERR_IO, "internal error");
+    }
+}
+
+void VellPortFreeInfo(VellPortInfo* info) {
+    if (info == nullptr) {
+        return;
+    }
+    for (const char* text : {info->portName, info->devicePath, info->mapFile, info->realPath}) {
+        freeText(text);
+    }
+    freeDetails(info->details);
+    std::free(info);
+}
+
+int VellPortListDevices(VellPortDevice*** list) {
+    if (list == nullptr) {
+        writeErrorLine("VellPortListDevices(): no device path: null result pointer");
+        return VELLPORT_ERR_ARG;
+    }
+    *list = nullptr;
+    VellPortDevice** devices = nullptr;
+    try {
+        const std::vector<vellport::FoundDevice> found =
+            vellport::listDevices(vellport::SystemRoots::current(), resolveSilently);
+        // An array of pointers, NULL-terminated, is the list the header promises.
+        devices = static_cast<VellPortDevice**>(
+            std::calloc(found.size() + 1, sizeof *devices)); // NOLINT(bugprone-sizeof-expression)
+        if (devices == nullptr) {
+            throw std::bad_alloc();
+        }
+        for (std::size_t i = 0; i < found.size(); ++i) {
+            devices[i] = newDevice(found[i]);
+        }
+        *list = devices;
+        return VELLPORT_OK;
+    } catch (...) {
+        VellPortFreeDeviceList(devices);
+        writeErrorLine(
+            "VellPortListDevices(): no device path: out of memory or internal error while listing");
+        return VELLPORT_ERR_IO;
+    }
+}
+
+void VellPortFreeDeviceList(VellPortDevice** list) {
+    if (list == nullptr) {
+        return;
+    }
+    for (VellPortDevice** device = list; *device != nullptr; ++device) {
+        freeDevice(*device);
+    }
+    std::free(list);
 }
 
 } // extern "C"

@@ -36,7 +36,8 @@ extern "C" {
  *
  * Errors
  * ------
- * Every function returns VELLPORT_OK (0) or one of the negative codes below. Each failure also writes exactly
+ * Every function with an int result returns VELLPORT_OK (0) or one of the negative codes below (GetUSBPort, a
+ * count, excepted). Each failure also writes exactly
  * one line to standard error naming the call, the port name, the device path and the reason; nothing is
  * written on success. No C++ exception leaves the library.
  *
@@ -106,6 +107,123 @@ VELLPORT_API int SendData(const char* port, const unsigned char* data, int count
  * milliseconds).
  */
 VELLPORT_API int GetUSBPort(void);
+
+/*
+ * Describing where a name leads
+ * -----------------------------
+ * VellPortDescribe and VellPortListDevices tell where the port names lead and which serial devices the system
+ * has, for a user who must map a name to the adapter in hand. They read the environment, the map files, the
+ * file system's entries for the device paths and sysfs; they never open a device, so they cannot disturb a
+ * transfer in progress, and they need no permission on the device.
+ *
+ * What they report is read afresh at every call: a device plugged in or out, or a map file edited, shows at
+ * the next call. Malformed map lines are skipped silently here (SetComParam and SendData report them).
+ *
+ * Two environment variables move the system folders they read, so tests can build a fake system in a
+ * temporary folder; neither is needed in normal use:
+ *  - VELLPORT_SYSFS_ROOT: the folder that stands for /sys (its class/tty/<name> entries are read);
+ *  - VELLPORT_DEV_ROOT: the folder that stands for /dev (the node of sysfs entry <name> is
+ *    VELLPORT_DEV_ROOT/<name>, and the stable names are read from VELLPORT_DEV_ROOT/serial/by-id).
+ * The port names' device paths themselves are taken as resolved, whatever these variables say.
+ */
+
+/** Which rule chose a port's device path (see "Port names"). */
+enum VellPortRule {
+    VELLPORT_RULE_ENVIRONMENT = 1, /**< The environment variable VELLPORT_COM<n>. */
+    VELLPORT_RULE_USER_MAP = 2,    /**< A line of the user's map file. */
+    VELLPORT_RULE_SYSTEM_MAP = 3,  /**< A line of /etc/VellPortDll/ports.conf. */
+    VELLPORT_RULE_DEFAULT = 4      /**< No mapping: /dev/ttyS<n-1>. */
+};
+
+/** What is at a device path now. */
+enum VellPortState {
+    VELLPORT_STATE_PRESENT = 1,    /**< A character device that sysfs does not report as empty. */
+    VELLPORT_STATE_MISSING = 2,    /**< Nothing there, or a dangling link: the adapter is unplugged, say. */
+    VELLPORT_STATE_NOT_DEVICE = 3, /**< Something that is not a character device; SendData refuses it. */
+    VELLPORT_STATE_NO_HARDWARE = 4 /**< A serial node whose sysfs entry reports no UART behind it (type 0),
+                                        as most PCs have for /dev/ttyS<k>. */
+};
+
+/**
+ * What the system tells about a device, without opening it. Every string is library-owned, zero-terminated
+ * UTF-8 (as the system gives it) and NULL when not known.
+ */
+struct VellPortDeviceDetails {
+    const char* kernelName; /**< Its entry in /sys/class/tty, e.g. "ttyUSB0"; NULL when sysfs has none
+                                 (a pseudo-terminal, say). */
+    const char* driver;     /**< The kernel driver of the serial port, e.g. "ftdi_sio"; NULL when unknown. */
+    int isUsb;              /**< 1 when the device sits on a USB device (an adapter), else 0. */
+    int vendorId;           /**< USB vendor id, 0 to 0xFFFF; -1 when isUsb is 0 or the id is unknown. */
+    int productId;          /**< USB product id, 0 to 0xFFFF; -1 when isUsb is 0 or the id is unknown. */
+    const char* manufacturer; /**< USB manufacturer name, e.g. "FTDI"; NULL when not reported. */
+    const char* product;      /**< USB product name, e.g. "FT232R USB UART"; NULL when not reported. */
+    const char* serialNumber; /**< USB serial number; NULL when not reported. */
+    const char* byIdPath;     /**< The first (in name order) entry of /dev/serial/by-id whose target is this
+                                   device, e.g. "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A12345-if00-port0";
+                                   NULL when none points at it. */
+};
+
+/** Where one port name leads now. Allocated by VellPortDescribe, released with VellPortFreeInfo. */
+struct VellPortInfo {
+    const char* portName;   /**< "COM<n>", upper case, without the device-namespace prefix. */
+    int portNumber;         /**< n, 1 to 255. */
+    const char* devicePath; /**< The device path as the rule gives it (not resolved); never NULL. */
+    int rule;               /**< An enum VellPortRule. */
+    const char* mapFile;    /**< The map file whose line chose the path, for the two map rules; else NULL. */
+    int state;              /**< An enum VellPortState. */
+    const char* realPath;   /**< devicePath with every symbolic link resolved; NULL when it is missing. */
+    struct VellPortDeviceDetails details; /**< All unknown (NULL, 0, -1) unless state is PRESENT or
+                                               NO_HARDWARE. */
+};
+
+/**
+ * One serial device present on the system. Allocated by VellPortListDevices, released with
+ * VellPortFreeDeviceList.
+ */
+struct VellPortDevice {
+    const char* path; /**< Its node with every symbolic link resolved, e.g. "/dev/ttyUSB0". */
+    struct VellPortDeviceDetails details;
+    int portCount;                /**< How many port names lead to it, 0 or more. */
+    const char* const* portNames; /**< Those names, "COM<n>", lowest number first, then a NULL entry. */
+};
+
+/**
+ * Tell where a port name leads: the device path, the rule that chose it, what is there now and, when it is a
+ * USB adapter, its description. Uses the same resolution as SendData, so SendData would use this path.
+ *
+ * @param port Port name (see "Port names").
+ * @param info Receives a new description on success, NULL on failure. Release it with VellPortFreeInfo.
+ *
+ * @return VELLPORT_OK, also when nothing is at the path (see state); VELLPORT_ERR_ARG for a null info;
+ * VELLPORT_ERR_NAME for a port name that is not a COM name; VELLPORT_ERR_IO when memory ran out.
+ *
+ * Blocking: reads the map files, a few sysfs files and the by-id folder; never opens the device; typically
+ * well under a millisecond.
+ */
+VELLPORT_API int VellPortDescribe(const char* port, struct VellPortInfo** info);
+
+/** Release a description from VellPortDescribe. NULL is allowed and does nothing. Blocking: none. */
+VELLPORT_API void VellPortFreeInfo(struct VellPortInfo* info);
+
+/**
+ * List the serial devices present: the serial ports sysfs reports with a device behind them (not the empty
+ * /dev/ttyS<k> nodes of VELLPORT_STATE_NO_HARDWARE), the targets of /dev/serial/by-id, and any character
+ * device that the environment or a map file names for COM1 to COM255. Paths are compared after resolving
+ * symbolic links, so a by-id entry, a udev link and the node they point at are one device.
+ *
+ * @param list Receives a new NULL-terminated array of devices on success, sorted by path; NULL on failure.
+ *             Release it with VellPortFreeDeviceList.
+ *
+ * @return VELLPORT_OK, also when there are no devices (the array then holds only the NULL entry);
+ * VELLPORT_ERR_ARG for a null list; VELLPORT_ERR_IO when memory ran out.
+ *
+ * Blocking: resolves COM1 to COM255 and scans sysfs and the by-id folder; never opens a device; typically a
+ * few milliseconds.
+ */
+VELLPORT_API int VellPortListDevices(struct VellPortDevice*** list);
+
+/** Release a list from VellPortListDevices, its devices included. NULL is allowed. Blocking: none. */
+VELLPORT_API void VellPortFreeDeviceList(struct VellPortDevice** list);
 
 #ifdef __cplusplus
 }

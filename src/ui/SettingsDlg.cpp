@@ -6,6 +6,7 @@
 #include "IPAddressCtrl.h"
 #include "LeadingNumber.h"
 #include "IconPixels.h"
+#include "PortToolTip.h"
 #include "version/Title.h"
 #include "link/SaverCommand.h"
 #include "VellPortDll.h"
@@ -75,6 +76,7 @@ CSettingsDlg::CSettingsDlg(QWidget* parent) : QDialog(parent) {
     m_cbBaud = static_cast<QComboBox*>(builder.item(IDC_BAUD));
     for (QComboBox* list : {m_cbPort, m_cbBaud})
         list->installEventFilter(this);
+    new PortToolTip(m_cbPort, language == DlgLanguage::ChinesePrc);
     for (int id : {IDC_SAVER_ON, IDC_SAVER_OFF, IDC_SAVER_DEFAULT, IDCANCEL})
         builder.item(id)->installEventFilter(this);
     connect(static_cast<QPushButton*>(builder.item(IDCANCEL)), &QPushButton::clicked, this, &QDialog::reject);

@@ -1,7 +1,9 @@
-// Recording stand-in for SetComParam, SendData and GetUSBPort.
+// Recording stand-in for SetComParam, SendData, GetUSBPort and the description calls.
 #include "PortRecorder.h"
 
 #include "VellPortDll.h"
+
+#include <memory>
 
 std::vector<PortCall>& RecordedPortCalls() {
     static std::vector<PortCall> calls;
@@ -22,4 +24,73 @@ int SendData(const char* port, const unsigned char* data, int count) {
 int GetUSBPort(void) {
     RecordedPortCalls().push_back({"GetUSBPort", "", 0, 0, 0, 0, 0, {}});
     return VELLPORT_OK;
+}
+
+std::map<std::string, StandInPort>& StandInPorts() {
+    static std::map<std::string, StandInPort> ports;
+    return ports;
+}
+
+std::vector<std::string>& RecordedDescribes() {
+    static std::vector<std::string> names;
+    return names;
+}
+
+namespace {
+
+// A description and the strings it points into, alive until freed.
+struct Description {
+    VellPortInfo info{};
+    std::string name;
+    StandInPort port;
+};
+
+std::map<VellPortInfo*, std::unique_ptr<Description>>& Descriptions() {
+    static std::map<VellPortInfo*, std::unique_ptr<Description>> live;
+    return live;
+}
+
+const char* TextOrNull(const std::string& text) {
+    return text.empty() ? nullptr : text.c_str();
+}
+
+} // namespace
+
+int LiveDescriptions() {
+    return static_cast<int>(Descriptions().size());
+}
+
+int VellPortDescribe(const char* port, VellPortInfo** info) {
+    RecordedDescribes().push_back(port);
+    std::string name(port);
+    if (name.rfind("\\\\.\\", 0) == 0)
+        name.erase(0, 4);
+    if (name.rfind("COM", 0) != 0 || name.size() < 4)
+        return VELLPORT_ERR_NAME;
+    auto description = std::make_unique<Description>();
+    description->name = name;
+    const auto known = StandInPorts().find(name);
+    if (known != StandInPorts().end()) {
+        description->port = known->second;
+    } else {
+        description->port.devicePath = "/dev/ttyS" + std::to_string(std::stoi(name.substr(3)) - 1);
+        description->port.state = VELLPORT_STATE_MISSING;
+    }
+    const StandInPort& shown = description->port;
+    VellPortInfo& out = description->info;
+    out.portName = description->name.c_str();
+    out.devicePath = shown.devicePath.c_str();
+    out.state = shown.state;
+    out.details.isUsb = shown.usb ? 1 : 0;
+    out.details.vendorId = shown.vendorId;
+    out.details.productId = shown.productId;
+    out.details.manufacturer = TextOrNull(shown.manufacturer);
+    out.details.product = TextOrNull(shown.product);
+    *info = &out;
+    Descriptions()[&out] = std::move(description);
+    return VELLPORT_OK;
+}
+
+void VellPortFreeInfo(VellPortInfo* info) {
+    Descriptions().erase(info);
 }

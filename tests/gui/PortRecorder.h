@@ -1,6 +1,8 @@
-// Records the port link calls the window makes, in place of the real library.
+// Records the port link calls the window makes, in place of the real library, and answers descriptions from
+// a table.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -16,3 +18,21 @@ struct PortCall {
 };
 
 std::vector<PortCall>& RecordedPortCalls();
+
+// What the stand-in's VellPortDescribe answers for a port name ("COM3"); a name not in the table is described
+// as the fixed rule's /dev/ttyS<n-1> with no device there.
+struct StandInPort {
+    std::string devicePath;
+    int state = 0; // an enum VellPortState
+    bool usb = false;
+    int vendorId = -1;
+    int productId = -1;
+    std::string manufacturer;
+    std::string product;
+};
+
+std::map<std::string, StandInPort>& StandInPorts();
+// The names VellPortDescribe was asked for, in order, kept apart from the calls the window must make.
+std::vector<std::string>& RecordedDescribes();
+// Descriptions handed out and not yet freed.
+int LiveDescriptions();

@@ -4,15 +4,18 @@
 #include "FileOpenCounter.h"
 #include "IconPixels.h"
 #include "PortRecorder.h"
+#include "VellPortDll.h"
 #include "resource.h"
 #include "settings/CommSettings.h"
 #include "settings/Profile.h"
 #include "ui/DialogBuilder.h"
 #include "ui/IPAddressCtrl.h"
 
+#include <QApplication>
 #include <QColorSpace>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QHelpEvent>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -366,6 +369,122 @@ private slots:
         QCOMPARE(made, calls);
         QTest::mouseClick(item<QPushButton>(IDC_SAVER_OFF), Qt::LeftButton);
         QCOMPARE(RecordedPortCalls().back().port, name.toStdString());
+    }
+
+    // Where each name leads, in the window's language, as the list shows it when opened.
+    void portToolTips_data() {
+        QTest::addColumn<bool>("chinese");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<int>("state"); // 0: not in the stand-in's table
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("vendorId"); // -1: not a USB adapter
+        QTest::addColumn<QString>("product");
+        QTest::addColumn<QString>("expected");
+        const QString byId = QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A12345-if00-port0");
+        QTest::newRow("USB adapter present")
+            << false << "COM3" << int(VELLPORT_STATE_PRESENT) << byId << 0x0403 << "FT232R USB UART"
+            << QStringLiteral("COM3 → ") + byId +
+                   " (USB serial adapter FTDI FT232R USB "
+                   "UART, present)";
+        QTest::newRow("USB adapter naming nothing shows its ids")
+            << false << "COM4" << int(VELLPORT_STATE_PRESENT) << "/dev/ttyACM0" << 0x2341 << ""
+            << "COM4 → /dev/ttyACM0 (USB serial adapter 2341:0043, present)";
+        QTest::newRow("terminal present")
+            << false << "COM5" << int(VELLPORT_STATE_PRESENT) << "/dev/pts/3" << -1 << ""
+            << "COM5 → /dev/pts/3 (present)";
+        QTest::newRow("unmapped name, nothing there") << false << "COM1" << 0 << "" << -1 << ""
+                                                      << "COM1 → /dev/ttyS0 (no device)";
+        QTest::newRow("port without UART")
+            << false << "COM2" << int(VELLPORT_STATE_NO_HARDWARE) << "/dev/ttyS1" << -1 << ""
+            << "COM2 → /dev/ttyS1 (no device)";
+        QTest::newRow("regular file")
+            << false << "COM6" << int(VELLPORT_STATE_NOT_DEVICE) << "/tmp/Option.ini" << -1 << ""
+            << "COM6 → /tmp/Option.ini (not a device)";
+        QTest::newRow("Chinese USB adapter present")
+            << true << "COM3" << int(VELLPORT_STATE_PRESENT) << byId << 0x0403 << "FT232R USB UART"
+            << QStringLiteral("COM3 → ") + byId + "（USB 串口适配器 FTDI FT232R USB UART，已连接）";
+        QTest::newRow("Chinese terminal present")
+            << true << "COM5" << int(VELLPORT_STATE_PRESENT) << "/dev/pts/3" << -1 << ""
+            << "COM5 → /dev/pts/3（已连接）";
+        QTest::newRow("Chinese nothing there") << true << "COM1" << 0 << "" << -1 << ""
+                                               << "COM1 → /dev/ttyS0（无设备）";
+        QTest::newRow("Chinese regular file")
+            << true << "COM6" << int(VELLPORT_STATE_NOT_DEVICE) << "/tmp/Option.ini" << -1 << ""
+            << "COM6 → /tmp/Option.ini（不是设备）";
+    }
+    void portToolTips() {
+        QFETCH(bool, chinese);
+        QFETCH(QString, port);
+        QFETCH(int, state);
+        QFETCH(QString, path);
+        QFETCH(int, vendorId);
+        QFETCH(QString, product);
+        QFETCH(QString, expected);
+        StandInPorts().clear();
+        if (state != 0) {
+            const bool usb = vendorId >= 0;
+            StandInPorts()[port.toStdString()] = {path.toStdString(),
+                                                  state,
+                                                  usb,
+                                                  vendorId,
+                                                  usb ? 0x0043 : -1,
+                                                  product.isEmpty() ? "" : "FTDI",
+                                                  product.toStdString()};
+        }
+        if (chinese)
+            QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
+        Open();
+        Port()->showPopup();
+        QCOMPARE(Port()->itemData(Port()->findText(port), Qt::ToolTipRole).toString(), expected);
+        Port()->hidePopup();
+        QCOMPARE(LiveDescriptions(), 0);
+    }
+
+    // Nothing is described while the window opens; each opening or hover asks afresh, so a device plugged in
+    // or out shows at the next look, and the library calls of the window stay what they were.
+    void toolTipsFollowTheDeviceAtEachLookNotAtStartUp() {
+        StandInPorts().clear();
+        RecordedDescribes().clear();
+        Open();
+        QVERIFY(RecordedDescribes().empty());
+        QVERIFY(Port()->toolTip().isEmpty());
+        QVERIFY(Port()->itemData(0, Qt::ToolTipRole).isNull());
+        const std::size_t callsAtStart = RecordedPortCalls().size();
+
+        const auto hover = [this] {
+            QHelpEvent event(QEvent::ToolTip, QPoint(5, 5), Port()->mapToGlobal(QPoint(5, 5)));
+            QApplication::sendEvent(Port(), &event);
+        };
+        hover();
+        for (auto& n : RecordedDescribes())
+            qWarning("desc %s", n.c_str());
+        QCOMPARE(RecordedDescribes(), std::vector<std::string>{"COM1"});
+        QCOMPARE(Port()->toolTip(), QStringLiteral("COM1 → /dev/ttyS0 (no device)"));
+
+        StandInPorts()["COM1"] = {"/dev/ttyUSB0", VELLPORT_STATE_PRESENT, true, 0x0403, 0x6001, "FTDI",
+                                  "FT232R"};
+        Port()->showPopup();
+        QCOMPARE(RecordedDescribes().size(), 1u + 30u);
+        const QString plugged =
+            QStringLiteral("COM1 → /dev/ttyUSB0 (USB serial adapter FTDI FT232R, present)");
+        QCOMPARE(Port()->itemData(0, Qt::ToolTipRole).toString(), plugged);
+        QCOMPARE(Port()->itemData(29, Qt::ToolTipRole).toString(),
+                 QStringLiteral("\\\\.\\COM30 → /dev/ttyS29 (no device)"));
+        QCOMPARE(Port()->toolTip(), plugged);
+        Port()->hidePopup();
+
+        StandInPorts()["COM1"].state = VELLPORT_STATE_MISSING;
+        Port()->showPopup();
+        QCOMPARE(Port()->itemData(0, Qt::ToolTipRole).toString(),
+                 QStringLiteral("COM1 → /dev/ttyUSB0 (no device)"));
+        Port()->hidePopup();
+
+        Port()->setCurrentIndex(6);
+        hover();
+        QCOMPARE(RecordedDescribes().back(), std::string("COM7"));
+        QCOMPARE(Port()->toolTip(), QStringLiteral("COM7 → /dev/ttyS6 (no device)"));
+        QCOMPARE(RecordedPortCalls().size(), callsAtStart);
+        QCOMPARE(LiveDescriptions(), 0);
     }
 
     void addressParsesAndClamps_data() {

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QHelpEvent>
 #include <QPushButton>
 #include <QSerialPort>
 #include <QTimer>
@@ -303,6 +304,50 @@ INSTANTIATE_TEST_SUITE_P(Reliability, SerialFault,
                                          FaultCase{"NoPermission", Fault::Forbidden},
                                          FaultCase{"StuckDevice", Fault::Stuck}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Where the names lead, as the port list's tooltips say with the real library: asked when the list is opened
+// or hovered, so a map edited while the window runs shows at the next opening.
+using PortToolTips = SerialFault;
+
+QString EntryToolTip(QComboBox& ports, const QString& name) {
+    return ports.itemData(ports.findText(name), Qt::ToolTipRole).toString();
+}
+
+TEST_F(PortToolTips, NameTheDeviceAndItsStateAndFollowAMapEdit) {
+    mapPort(kFaultyPort, m_dir + "/no-such-device");
+    const std::string config = m_dir + "/config";
+    std::filesystem::create_directories(config + "/VellPortDll");
+    const std::string mapFile = config + "/VellPortDll/ports.conf";
+    std::ofstream(mapFile) << "# test map\nCOM5=" << m_dir << "/ttyWORKING\n";
+    const char* savedConfig = std::getenv("XDG_CONFIG_HOME");
+    const std::string saved = savedConfig ? savedConfig : "";
+    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+
+    CSettingsDlg window;
+    window.show();
+    QComboBox* ports = PortList(window);
+    ASSERT_NE(ports, nullptr);
+    const QString dir = QString::fromStdString(m_dir);
+    ports->showPopup();
+    EXPECT_EQ(EntryToolTip(*ports, "COM3"), "COM3 → " + dir + "/ttyWORKING (present)") << "env-mapped devsim";
+    EXPECT_EQ(EntryToolTip(*ports, "COM5"), "COM5 → " + dir + "/ttyWORKING (present)") << "user-mapped";
+    EXPECT_EQ(EntryToolTip(*ports, "COM4"), "COM4 → " + dir + "/no-such-device (no device)") << "missing";
+    // The fixed rule; no machine has 30 serial ports with hardware behind them.
+    EXPECT_EQ(EntryToolTip(*ports, "\\\\.\\COM30"), "\\\\.\\COM30 → /dev/ttyS29 (no device)");
+    ports->hidePopup();
+
+    std::ofstream(mapFile) << "# test map\nCOM5=" << m_dir << "/ttyUNPLUGGED\n";
+    ports->showPopup();
+    EXPECT_EQ(EntryToolTip(*ports, "COM5"), "COM5 → " + dir + "/ttyUNPLUGGED (no device)")
+        << "after the edit";
+    ports->hidePopup();
+
+    ports->setCurrentIndex(ports->findText("COM3"));
+    QHelpEvent hover(QEvent::ToolTip, QPoint(5, 5), ports->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(ports, &hover);
+    EXPECT_EQ(ports->toolTip(), "COM3 → " + dir + "/ttyWORKING (present)");
+    ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+}
 
 } // namespace
 

@@ -12,6 +12,7 @@
 #include <future>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <optional>
 #include <poll.h>
 #include <pwd.h>
 #include <stdlib.h>
@@ -185,6 +186,60 @@ TEST_F(EndToEnd, MapFileEntryIsUsedAndAMalformedLineWarnsOnce) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("ports.conf:2"), std::string::npos) << lines[0];
     EXPECT_EQ(m_simulator.readLine(), jsonEvent("on", "1B 27 0A 01", 9600));
+}
+
+// The COM names the library lists for the device at path, or nothing when it does not list that device.
+std::optional<std::vector<std::string>> listedNames(const std::string& path) {
+    VellPortDevice** list = nullptr;
+    if (VellPortListDevices(&list) != VELLPORT_OK) {
+        return std::nullopt;
+    }
+    std::optional<std::vector<std::string>> names;
+    for (VellPortDevice** device = list; *device != nullptr; ++device) {
+        if ((*device)->path == path) {
+            names.emplace((*device)->portNames, (*device)->portNames + (*device)->portCount);
+        }
+    }
+    VellPortFreeDeviceList(list);
+    return names;
+}
+
+std::pair<int, int> ruleAndState(const char* port) {
+    VellPortInfo* info = nullptr;
+    if (VellPortDescribe(port, &info) != VELLPORT_OK) {
+        return {0, 0};
+    }
+    const std::pair result{info->rule, info->state};
+    VellPortFreeInfo(info);
+    return result;
+}
+
+TEST_F(EndToEnd, DescriptionsFollowTheMapAndTheDeviceWithoutTouchingIt) {
+    startSimulator();
+    mapPort(37, m_link);
+    const std::string config = m_dir + "/config";
+    std::filesystem::create_directories(config + "/VellPortDll");
+    const char* savedConfig = std::getenv("XDG_CONFIG_HOME");
+    const std::string saved = savedConfig ? savedConfig : "";
+    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    const std::string terminal = terminalPath();
+    StderrCapture capture;
+
+    EXPECT_EQ(ruleAndState("COM37"), std::pair(int(VELLPORT_RULE_ENVIRONMENT), int(VELLPORT_STATE_PRESENT)));
+    EXPECT_EQ(ruleAndState("COM38").first, VELLPORT_RULE_DEFAULT);
+    EXPECT_EQ(listedNames(terminal), std::vector<std::string>{"COM37"});
+
+    std::ofstream(config + "/VellPortDll/ports.conf") << "COM38=" << m_link << "\n";
+    EXPECT_EQ(ruleAndState("COM38"), std::pair(int(VELLPORT_RULE_USER_MAP), int(VELLPORT_STATE_PRESENT)));
+    EXPECT_EQ(listedNames(terminal), (std::vector<std::string>{"COM37", "COM38"}));
+
+    // Unplugged: devsim gone, its link dangles.
+    EXPECT_EQ(m_simulator.stop(), std::vector<std::string>{}) << "describing reached the device";
+    m_started = false;
+    EXPECT_EQ(ruleAndState("COM37"), std::pair(int(VELLPORT_RULE_ENVIRONMENT), int(VELLPORT_STATE_MISSING)));
+    EXPECT_EQ(listedNames(terminal), std::nullopt);
+    EXPECT_EQ(capture.finish(), "");
+    ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
 }
 
 TEST_F(EndToEnd, StuckDeviceTimesOutWithinTheBound) {

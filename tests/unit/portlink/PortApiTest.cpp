@@ -1,10 +1,13 @@
 // The C interface's argument checks and refusals: each returns its code and writes exactly one stderr line.
+#include "FakeSerialSystem.h"
 #include "StderrCapture.h"
 #include "VellPortDll.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <optional>
 #include <stdlib.h>
 
 namespace {
@@ -43,6 +46,11 @@ TEST_P(RefusedNames, AreUnknownNamesForEveryCall) {
     EXPECT_EQ(expectOneErrorLine([&] { return SetComParam(name, 9600, 8, 'N', 1, 0); },
                                  {"SetComParam(", "not a port name"}),
               VELLPORT_ERR_NAME);
+    VellPortInfo* info = reinterpret_cast<VellPortInfo*>(&info); // must be cleared on failure
+    EXPECT_EQ(expectOneErrorLine([&] { return VellPortDescribe(name, &info); },
+                                 {"VellPortDescribe(", "not a port name"}),
+              VELLPORT_ERR_NAME);
+    EXPECT_EQ(info, nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, RefusedNames,
@@ -133,6 +141,166 @@ TEST(GetUSBPort, CountsWithoutFailing) {
     StderrCapture capture;
     EXPECT_GE(GetUSBPort(), 0);
     EXPECT_EQ(capture.finish(), "");
+}
+
+// Sets environment variables for one test and puts back what was there.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment() = default;
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+    ~ScopedEnvironment() {
+        for (auto it = m_saved.rbegin(); it != m_saved.rend(); ++it) {
+            if (it->second) {
+                ::setenv(it->first.c_str(), it->second->c_str(), 1);
+            } else {
+                ::unsetenv(it->first.c_str());
+            }
+        }
+    }
+    void set(const std::string& name, const std::string& value) {
+        const char* old = std::getenv(name.c_str());
+        m_saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        ::setenv(name.c_str(), value.c_str(), 1);
+    }
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
+};
+
+std::string textOrEmpty(const char* text) {
+    return text ? text : "";
+}
+
+enum class Target { Terminal, ByIdName, Missing, RegularFile, None };
+
+// How a port is mapped for one row, and what its description must say.
+struct DescribeCase {
+    const char* label;
+    const char* port;
+    const char* environmentVariable; // null: mapped through the user map file, or not at all
+    Target target;
+    int rule;
+    int state;
+};
+
+void PrintTo(const DescribeCase& row, std::ostream* out) {
+    *out << row.label;
+}
+
+class Describe : public testing::TestWithParam<DescribeCase> {};
+
+TEST_P(Describe, TellsThePathTheRuleAndTheState) {
+    FakeSerialSystem system;
+    ScopedEnvironment environment;
+    environment.set("VELLPORT_SYSFS_ROOT", system.sysfs());
+    environment.set("VELLPORT_DEV_ROOT", system.dev());
+    environment.set("XDG_CONFIG_HOME", system.root() + "/config");
+    const DescribeCase& row = GetParam();
+    const std::string terminal = system.openTerminal();
+    std::string target;
+    switch (row.target) {
+    case Target::Terminal:
+        target = terminal;
+        break;
+    case Target::ByIdName:
+        target = system.byIdPath();
+        break;
+    case Target::Missing:
+        target = system.node("ttyUSB7");
+        break;
+    case Target::RegularFile:
+        target = system.root() + "/Option.ini";
+        std::ofstream(target) << "[COMM]\n";
+        break;
+    case Target::None:
+        target = "/dev/ttyS254"; // the fixed rule for COM255
+        break;
+    }
+    const std::string mapFile = system.root() + "/config/VellPortDll/ports.conf";
+    const std::string portName = std::string(row.port).substr(std::string(row.port).find("COM"));
+    if (row.environmentVariable != nullptr) {
+        environment.set(row.environmentVariable, target);
+    } else if (row.target != Target::None) {
+        std::filesystem::create_directories(system.root() + "/config/VellPortDll");
+        std::ofstream(mapFile) << "# adapters\n" << portName << " = " << target << "\n";
+    }
+
+    StderrCapture capture;
+    VellPortInfo* info = nullptr;
+    ASSERT_EQ(VellPortDescribe(row.port, &info), VELLPORT_OK);
+    EXPECT_EQ(capture.finish(), "");
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(textOrEmpty(info->portName), portName);
+    EXPECT_EQ(textOrEmpty(info->devicePath), target);
+    EXPECT_EQ(info->rule, row.rule);
+    EXPECT_EQ(textOrEmpty(info->mapFile), row.rule == VELLPORT_RULE_USER_MAP ? mapFile : "");
+    EXPECT_EQ(info->state, row.state);
+    const bool exists = row.state != VELLPORT_STATE_MISSING;
+    EXPECT_EQ(textOrEmpty(info->realPath), exists ? system.realPath(target) : "");
+    const bool usb = row.target == Target::ByIdName;
+    EXPECT_EQ(info->details.isUsb, usb ? 1 : 0);
+    EXPECT_EQ(textOrEmpty(info->details.byIdPath), usb ? system.byIdPath() : "");
+    EXPECT_EQ(textOrEmpty(info->details.kernelName), usb ? "ttyUSB0" : "");
+    EXPECT_EQ(textOrEmpty(info->details.manufacturer), usb ? "FTDI" : "");
+    EXPECT_EQ(info->details.vendorId, usb ? 0x0403 : -1);
+    EXPECT_EQ(info->details.serialNumber == nullptr, !usb);
+    VellPortFreeInfo(info);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ports, Describe,
+    testing::Values(DescribeCase{"environment_mapped_terminal", "COM43", "VELLPORT_COM43", Target::Terminal,
+                                 VELLPORT_RULE_ENVIRONMENT, VELLPORT_STATE_PRESENT},
+                    DescribeCase{"user_mapped_usb_adapter_in_namespace_form", "\\\\.\\COM44", nullptr,
+                                 Target::ByIdName, VELLPORT_RULE_USER_MAP, VELLPORT_STATE_PRESENT},
+                    DescribeCase{"user_mapped_missing_device", "COM45", nullptr, Target::Missing,
+                                 VELLPORT_RULE_USER_MAP, VELLPORT_STATE_MISSING},
+                    DescribeCase{"environment_mapped_regular_file", "COM46", "VELLPORT_COM46",
+                                 Target::RegularFile, VELLPORT_RULE_ENVIRONMENT, VELLPORT_STATE_NOT_DEVICE},
+                    DescribeCase{"fixed_rule", "COM255", nullptr, Target::None, VELLPORT_RULE_DEFAULT,
+                                 VELLPORT_STATE_MISSING}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(Describe, NullResultPointerIsABadArgument) {
+    EXPECT_EQ(expectOneErrorLine([] { return VellPortDescribe("COM1", nullptr); },
+                                 {"VellPortDescribe(\"COM1\")", "null"}),
+              VELLPORT_ERR_ARG);
+    EXPECT_EQ(
+        expectOneErrorLine([] { return VellPortListDevices(nullptr); }, {"VellPortListDevices(", "null"}),
+        VELLPORT_ERR_ARG);
+    VellPortFreeInfo(nullptr);
+    VellPortFreeDeviceList(nullptr);
+}
+
+TEST(ListDevices, AByIdNameAndItsNodeAreOneDeviceWithBothNames) {
+    FakeSerialSystem system;
+    ScopedEnvironment environment;
+    environment.set("VELLPORT_SYSFS_ROOT", system.sysfs());
+    environment.set("VELLPORT_DEV_ROOT", system.dev());
+    environment.set("VELLPORT_COM48", system.node("ttyUSB0"));
+    environment.set("VELLPORT_COM47", system.byIdPath());
+    StderrCapture capture;
+    VellPortDevice** list = nullptr;
+    ASSERT_EQ(VellPortListDevices(&list), VELLPORT_OK);
+    EXPECT_EQ(capture.finish(), "");
+    ASSERT_NE(list, nullptr);
+    std::vector<std::string> shown;
+    for (VellPortDevice** device = list; *device != nullptr; ++device) {
+        std::string line = std::string((*device)->path) + ":";
+        for (int i = 0; i < (*device)->portCount; ++i) {
+            line += std::string(" ") + (*device)->portNames[i];
+        }
+        EXPECT_EQ((*device)->portNames[(*device)->portCount], nullptr);
+        shown.push_back(line + " " + textOrEmpty((*device)->details.byIdPath));
+    }
+    VellPortFreeDeviceList(list);
+    // The fake onboard UART has no name leading to it: COM2's fixed path is the real /dev/ttyS1.
+    std::vector<std::string> expected{system.realPath(system.node("ttyS1")) + ": ",
+                                      system.realPath(system.node("ttyUSB0")) + ": COM47 COM48 " +
+                                          system.byIdPath()};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(shown, expected);
 }
 
 } // namespace

@@ -1,10 +1,14 @@
 // Port name parsing, map lines and the order in which device paths are resolved.
 #include "PortName.h"
 
+#include "DeviceScan.h"
+#include "FakeSerialSystem.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
 #include <stdlib.h>
 
 namespace {
@@ -112,6 +116,16 @@ TEST_F(Resolution, EnvironmentBeatsUserMapBeatsSystemMap) {
     EXPECT_EQ(resolve(1), "/dev/system1");
     EXPECT_EQ(resolve(4), "/dev/ttyS3");
     EXPECT_TRUE(m_warnings.empty());
+    // The rule and the file that chose each path.
+    const auto ruleOf = [this](int portNumber) {
+        const vellport::Resolution resolution = vellport::resolvePort(portNumber, m_sources, {});
+        return std::pair{resolution.rule, resolution.mapFile};
+    };
+    EXPECT_EQ(ruleOf(3), std::pair(vellport::PortRule::UserMap, m_sources.userMapPath));
+    EXPECT_EQ(ruleOf(1), std::pair(vellport::PortRule::SystemMap, m_sources.systemMapPath));
+    EXPECT_EQ(ruleOf(4), std::pair(vellport::PortRule::Fixed, std::string()));
+    m_sources.environmentValue = "/dev/environment";
+    EXPECT_EQ(ruleOf(3), std::pair(vellport::PortRule::Environment, std::string()));
 }
 
 TEST_F(Resolution, FirstEntryOfAFileWins) {
@@ -151,6 +165,106 @@ TEST(MapSources, UserMapFollowsXdgConfigHomeThenHome) {
     ::unsetenv("VELLPORT_COM9");
     ::setenv("HOME", savedHome.c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
+}
+
+using vellport::DeviceState;
+
+// What a path in the fake system should be described as; the node names are under its /dev.
+struct PathCase {
+    const char* label;
+    const char* path; // relative to the fake root
+    DeviceState state;
+    const char* kernelName;
+    bool isUsb;
+    bool hasByIdName;
+    const char* driver;
+};
+
+void PrintTo(const PathCase& row, std::ostream* out) {
+    *out << row.label;
+}
+
+class PathDescription : public testing::TestWithParam<PathCase> {};
+
+TEST_P(PathDescription, ReadsTheStateAndDetailsWithoutOpening) {
+    FakeSerialSystem system;
+    std::ofstream(system.root() + "/Option.ini") << "[COMM]\n";
+    const vellport::SystemRoots roots{system.sysfs(), system.dev()};
+    const PathCase& row = GetParam();
+    const vellport::PathDescription description =
+        vellport::describePath(system.root() + "/" + row.path, roots);
+    EXPECT_EQ(description.state, row.state);
+    EXPECT_EQ(description.details.kernelName, row.kernelName);
+    EXPECT_EQ(description.details.isUsb, row.isUsb);
+    EXPECT_EQ(description.details.driver, row.driver);
+    EXPECT_EQ(description.details.byIdPath, row.hasByIdName ? system.byIdPath() : "");
+    if (row.isUsb) {
+        EXPECT_EQ(description.details.vendorId, 0x0403);
+        EXPECT_EQ(description.details.productId, 0x6001);
+        EXPECT_EQ(description.details.manufacturer, "FTDI");
+        EXPECT_EQ(description.details.product, "FT232R USB UART");
+        EXPECT_EQ(description.details.serialNumber, "A12345");
+        EXPECT_EQ(description.realPath, system.realPath(system.node("ttyUSB0")));
+    } else {
+        EXPECT_EQ(description.details.vendorId, -1);
+        EXPECT_EQ(description.details.manufacturer, "");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FakeSystem, PathDescription,
+    testing::Values(
+        PathCase{"usb_adapter_by_its_by_id_name",
+                 "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A12345-if00-port0", DeviceState::Present,
+                 "ttyUSB0", true, true, "ftdi_sio"},
+        PathCase{"usb_adapter_by_its_node", "dev/ttyUSB0", DeviceState::Present, "ttyUSB0", true, true,
+                 "ftdi_sio"},
+        PathCase{"serial_port_without_uart", "dev/ttyS0", DeviceState::NoHardware, "ttyS0", false, false, ""},
+        PathCase{"onboard_uart_names_its_driver_not_serial_cores", "dev/ttyS1", DeviceState::Present, "ttyS1",
+                 false, false, "serial"},
+        PathCase{"virtual_console_is_no_serial_port", "dev/tty1", DeviceState::Present, "", false, false, ""},
+        PathCase{"missing_node", "dev/ttyUSB7", DeviceState::Missing, "", false, false, ""},
+        PathCase{"by_id_name_of_unplugged_adapter", "dev/serial/by-id/usb-unplugged-if00-port0",
+                 DeviceState::Missing, "", false, false, ""},
+        PathCase{"regular_file", "Option.ini", DeviceState::NotDevice, "", false, false, ""}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(DeviceList, OneEntryPerDeviceWithEveryNameThatLeadsThere) {
+    FakeSerialSystem system;
+    const std::string terminal = system.openTerminal();
+    const auto resolve = [&](int portNumber) -> vellport::Resolution {
+        switch (portNumber) {
+        case 2:
+            return {system.node("ttyS1"), vellport::PortRule::Fixed, {}};
+        case 3:
+            return {system.byIdPath(), vellport::PortRule::UserMap, "ports.conf"};
+        case 4:
+            return {system.node("ttyUSB0"), vellport::PortRule::Environment, {}};
+        case 5:
+        case 9:
+            return {terminal, vellport::PortRule::Environment, {}};
+        case 6:
+            return {system.node("ttyUSB7"), vellport::PortRule::UserMap, "ports.conf"};
+        default:
+            // ttyS0 has no UART behind it; the rest do not exist.
+            return {system.node("ttyS" + std::to_string(portNumber - 1)), vellport::PortRule::Fixed, {}};
+        }
+    };
+    const std::vector<vellport::FoundDevice> devices =
+        vellport::listDevices({system.sysfs(), system.dev()}, resolve);
+    std::map<std::string, std::vector<int>> found;
+    for (const vellport::FoundDevice& device : devices) {
+        found[device.path] = device.portNumbers;
+        if (device.path == system.realPath(system.node("ttyUSB0"))) {
+            EXPECT_EQ(device.details.byIdPath, system.byIdPath());
+            EXPECT_EQ(device.details.product, "FT232R USB UART");
+        }
+    }
+    const std::map<std::string, std::vector<int>> expected{{system.realPath(system.node("ttyS1")), {2}},
+                                                           {system.realPath(system.node("ttyUSB0")), {3, 4}},
+                                                           {system.realPath(terminal), {5, 9}}};
+    EXPECT_EQ(found, expected);
+    EXPECT_EQ(devices.size(), expected.size()) << "a device listed twice";
 }
 
 } // namespace

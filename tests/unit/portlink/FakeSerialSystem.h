@@ -1,0 +1,109 @@
+// A fake /sys and /dev in a temporary folder: a USB adapter (ttyUSB0 with a by-id name), a serial port with
+// no UART behind it (ttyS0), an onboard UART (ttyS1) and a virtual console, their nodes real pseudo-terminals
+// so they are character devices that no test can mistake for hardware.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <pty.h>
+#include <stdlib.h>
+#include <string>
+#include <tuple>
+#include <unistd.h>
+#include <vector>
+
+class FakeSerialSystem {
+public:
+    static constexpr const char* kByIdName = "usb-FTDI_FT232R_USB_UART_A12345-if00-port0";
+
+    FakeSerialSystem() {
+        char pattern[] = "/tmp/vellport-fakesys-XXXXXX";
+        if (::mkdtemp(pattern) == nullptr) {
+            return;
+        }
+        m_root = pattern;
+        namespace fs = std::filesystem;
+        const fs::path sys = sysfs();
+        const fs::path usbDevice = sys / "devices/pci0000:00/0000:00:14.0/usb1/1-2";
+        const fs::path port = usbDevice / "1-2:1.0/ttyUSB0";
+        fs::create_directories(port / "tty/ttyUSB0");
+        write(usbDevice / "idVendor", "0403\n");
+        write(usbDevice / "idProduct", "6001\n");
+        write(usbDevice / "manufacturer", "FTDI\n");
+        write(usbDevice / "product", "FT232R USB UART\n");
+        write(usbDevice / "serial", "A12345\n");
+        fs::create_directories(sys / "bus/usb-serial/drivers/ftdi_sio");
+        fs::create_directory_symlink(sys / "bus/usb-serial/drivers/ftdi_sio", port / "driver");
+        fs::create_directory_symlink("../../../ttyUSB0", port / "tty/ttyUSB0/device");
+        fs::create_directories(sys / "class/tty");
+        fs::create_directory_symlink(port / "tty/ttyUSB0", sys / "class/tty/ttyUSB0");
+        // ttyS1's UART sits below serial core's controller and port devices, as from Linux 6.3.
+        const fs::path uart = sys / "devices/pnp0/00:01";
+        fs::create_directories(uart / "00:01:0/00:01:0.0");
+        for (const char* driver :
+             {"pnp/drivers/serial", "serial-base/drivers/ctrl", "serial-base/drivers/port"}) {
+            fs::create_directories(sys / "bus" / driver);
+        }
+        fs::create_directory_symlink(sys / "bus/pnp", uart / "subsystem");
+        fs::create_directory_symlink(sys / "bus/pnp/drivers/serial", uart / "driver");
+        for (const auto& [device, driver] :
+             {std::pair{"00:01:0", "ctrl"}, std::pair{"00:01:0/00:01:0.0", "port"}}) {
+            fs::create_directory_symlink(sys / "bus/serial-base", uart / device / "subsystem");
+            fs::create_directory_symlink(sys / "bus/serial-base/drivers" / driver, uart / device / "driver");
+        }
+        fs::create_directories(sys / "devices/platform/serial8250/ttyS0");
+        for (const auto& [name, device, type] :
+             {std::tuple{"ttyS0", sys / "devices/platform/serial8250/ttyS0", "0"},
+              std::tuple{"ttyS1", uart / "00:01:0/00:01:0.0", "4"}}) {
+            fs::create_directories(sys / "class/tty" / name);
+            fs::create_directory_symlink(device, sys / "class/tty" / name / "device");
+            write(sys / "class/tty" / name / "type", std::string(type) + "\n");
+        }
+        fs::create_directories(sys / "class/tty/tty1");
+
+        const fs::path devRoot = dev();
+        fs::create_directories(devRoot / "serial/by-id");
+        for (const char* name : {"ttyUSB0", "ttyS0", "ttyS1", "tty1"}) {
+            fs::create_symlink(openTerminal(), devRoot / name);
+        }
+        fs::create_symlink("../../ttyUSB0", byIdPath());
+        fs::create_symlink("../../ttyUSB9", devRoot / "serial/by-id/usb-unplugged-if00-port0");
+    }
+    FakeSerialSystem(const FakeSerialSystem&) = delete;
+    FakeSerialSystem& operator=(const FakeSerialSystem&) = delete;
+    ~FakeSerialSystem() {
+        for (int terminal : m_terminals) {
+            ::close(terminal);
+        }
+        if (!m_root.empty()) {
+            std::filesystem::remove_all(m_root);
+        }
+    }
+
+    std::string root() const { return m_root; }
+    std::string sysfs() const { return m_root + "/sys"; }
+    std::string dev() const { return m_root + "/dev"; }
+    std::string node(const std::string& name) const { return dev() + "/" + name; }
+    std::string byIdPath() const { return dev() + "/serial/by-id/" + kByIdName; }
+    std::string realPath(const std::string& path) const { return std::filesystem::canonical(path).string(); }
+    // A pseudo-terminal outside the fake sysfs, as devsim gives one.
+    std::string openTerminal() {
+        int master = -1;
+        int slave = -1;
+        char name[256] = {};
+        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+            return {};
+        }
+        m_terminals.push_back(master);
+        m_terminals.push_back(slave);
+        return name;
+    }
+
+private:
+    static void write(const std::filesystem::path& file, const std::string& text) {
+        std::ofstream(file) << text;
+    }
+
+    std::string m_root;
+    std::vector<int> m_terminals;
+};
