@@ -338,7 +338,7 @@ journal="$scratch/journal"
 run_and_close "launcher, journal reachable" "$settings_dir" \
     env -C "$scratch" XDG_CONFIG_HOME="$config_home" XDG_STATE_HOME="$scratch/state-journal" STUB_JOURNAL="$journal" \
     QT_DEBUG_PLUGINS=1 PATH="$scratch/stubs/working:$base_path" "$launcher"
-if grep -q "^tag=VellSetting command=.*/VellSetting$" "$journal" 2>/dev/null && grep -q QFactoryLoader "$journal"; then
+if grep -q "^tag=VellSetting command=.*/VellSetting$" "$journal" 2>/dev/null && grep -q qt.core.plugin "$journal"; then
     pass "error output went to the journal tagged VellSetting"
 else
     fail "no tagged program output in the stand-in journal: $(head -c 300 "$journal" 2>&1)"
@@ -351,24 +351,27 @@ run_log() { # label
         XDG_STATE_HOME="$scratch/state-log" QT_DEBUG_PLUGINS=1 "$launcher"
 }
 run_log "launcher, no journal"
-if grep -q QFactoryLoader "$log_dir/VellSetting.log" 2>/dev/null; then
+if grep -q qt.core.plugin "$log_dir/VellSetting.log" 2>/dev/null; then
     pass "without a journal the error output went to the log file"
 else
     fail "no program output in $log_dir/VellSetting.log"
 fi
 # Exactly 256 KiB stays and grows; one byte more is set aside at the next start, replacing the older one.
-head -c 262144 /dev/zero | tr '\0' 'a' >"$log_dir/VellSetting.log"
+fill_log() { head -c "$1" /dev/zero | tr '\0' 'a' >"$log_dir/VellSetting.log"; }
+fill_log 262144
 run_log "launcher, log at the limit"
 if [ ! -e "$log_dir/VellSetting.log.1" ] && [ "$(head -c 262144 "$log_dir/VellSetting.log" | tr -d a | wc -c)" = 0 ] &&
-    grep -q QFactoryLoader "$log_dir/VellSetting.log"; then
+    grep -q qt.core.plugin "$log_dir/VellSetting.log"; then
     pass "a log of 256 KiB is appended to"
 else
     fail "a log of 256 KiB was not simply appended to"
 fi
+echo "an older log" >"$log_dir/VellSetting.log.1"
+fill_log 262145
 cp "$log_dir/VellSetting.log" "$scratch/old-log"
 run_log "launcher, log over the limit"
 if cmp -s "$log_dir/VellSetting.log.1" "$scratch/old-log" && ! grep -q aaaa "$log_dir/VellSetting.log" &&
-    grep -q QFactoryLoader "$log_dir/VellSetting.log"; then
+    grep -q qt.core.plugin "$log_dir/VellSetting.log"; then
     pass "a log over 256 KiB became VellSetting.log.1 and a new one was started"
 else
     fail "a log over 256 KiB was not set aside as VellSetting.log.1"
