@@ -8,6 +8,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <ostream>
@@ -66,14 +68,13 @@ const char* stateKey(int state) {
     }
 }
 
+// The window's tooltip words: a serial node without a UART behind it answers no more than a missing one.
 const char* stateWords(int state) {
     switch (state) {
     case VELLPORT_STATE_PRESENT:
         return "present";
     case VELLPORT_STATE_NOT_DEVICE:
         return "not a device";
-    case VELLPORT_STATE_NO_HARDWARE:
-        return "no hardware behind it";
     default:
         return "no device";
     }
@@ -83,14 +84,16 @@ const char* stateWords(int state) {
 std::string describeDetails(const VellPortDeviceDetails& details) {
     if (details.isUsb != 0) {
         std::string description = "USB serial adapter";
+        bool named = false;
         for (const char* name : {details.manufacturer, details.product}) {
-            if (name != nullptr) {
+            if (name != nullptr && *name != '\0') {
                 description += std::string(" ") + name;
+                named = true;
             }
         }
-        if (details.manufacturer == nullptr && details.product == nullptr && details.vendorId >= 0) {
-            char ids[16];
-            std::snprintf(ids, sizeof ids, " %04x:%04x", details.vendorId, details.productId & 0xFFFF);
+        if (!named && details.vendorId >= 0) {
+            char ids[32];
+            std::snprintf(ids, sizeof ids, " %04x:%04x", details.vendorId, std::max(details.productId, 0));
             description += ids;
         }
         return description;
@@ -160,8 +163,8 @@ int runList(bool json, std::ostream& out, std::ostream& err) {
         }
         // As the window's tooltip says it, then the rule that chose the path.
         std::string line = text(info->portName) + " \u2192 " + info->devicePath + " (";
-        if (const std::string description = describeDetails(info->details); !description.empty()) {
-            line += description + ", ";
+        if (info->state == VELLPORT_STATE_PRESENT && info->details.isUsb != 0) {
+            line += describeDetails(info->details) + ", ";
         }
         line += std::string(stateWords(info->state)) + ") [" + ruleKey(info->rule);
         if (info->mapFile != nullptr) {
