@@ -3,12 +3,12 @@
 #include "vellport/VellPort.h"
 
 #include "VellPortDll.h"
-#include "app/Title.h"
 #include "link/SaverCommand.h"
 #include "settings/CommSettings.h"
 #include "settings/ProfileFile.h"
 #include "vellport/PortMapEdit.h"
 #include "vellport/PortReport.h"
+#include "version/Title.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -359,6 +359,21 @@ INSTANTIATE_TEST_SUITE_P(
                 "not a character device"}),
     [](const testing::TestParamInfo<MapCase>& info) { return std::string{info.param.name}; });
 
+TEST_F(VellPort, AMapFileThatCannotBeWrittenFailsWithTheReason) {
+    // The map's folder is a file: it cannot be made.
+    writeFile(m_config + "/VellPortDll", "");
+    Outcome outcome = run({"map", "COM3", "/dev/null"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.err.find("cannot create the folder of " + m_mapFile), std::string::npos) << outcome.err;
+    // The map file is a folder: it cannot be replaced.
+    fs::remove(m_config + "/VellPortDll");
+    fs::create_directories(m_mapFile);
+    outcome = run({"unmap", "COM3"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.err.find("cannot write " + m_mapFile + ": Is a directory"), std::string::npos)
+        << outcome.err;
+}
+
 TEST_F(VellPort, MapOfAnAdapterNodeSuggestsItsStableName) {
     startSimulator();
     const std::string node = m_dir + "/dev/ttyUSB0";
