@@ -12,12 +12,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <limits>
 #include <optional>
 #include <ostream>
+#include <string_view>
 #include <sys/stat.h>
 
 namespace {
@@ -265,7 +267,11 @@ void fillFromSettings(const std::string& settingsPath, std::string& port, std::o
                              " selects no rate (0 to " + std::to_string(kBaudList.size() - 1) +
                              " expected); give --baud");
         }
-        rate = std::atoi(kBaudList[static_cast<std::size_t>(selection.baudIndex)]);
+        // The entry read as a decimal number, as the window reads the text it shows.
+        const std::string_view entry = kBaudList[static_cast<std::size_t>(selection.baudIndex)];
+        int value = 0;
+        std::from_chars(entry.data(), entry.data() + entry.size(), value);
+        rate = value;
     }
 }
 
