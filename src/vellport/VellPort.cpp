@@ -255,7 +255,7 @@ int runUnmap(const Options& options, std::ostream& out, std::ostream& err) {
 // Port and rate as the window would show them on opening with this settings file.
 void fillFromSettings(const std::string& settingsPath, std::string& port, std::optional<int>& rate,
                       bool needPort) {
-    const CommSettings stored = LoadCommSettings(settingsPath);
+    const CommSettings stored = loadCommSettings(settingsPath);
     const std::vector<std::string> ports = BuildPortList();
     const CommSelection selection = selectStored(ports, stored);
     if (needPort) {
@@ -306,7 +306,7 @@ int runSend(const Options& options, std::ostream& err) {
         err << "vellport: SetComParam " << port << " " << *rate << ": " << resultName(result) << "\n";
         return kExitFailed;
     }
-    const SaverCommand command = MakeSaverCommand(state == "on");
+    const SaverCommand command = makeSaverCommand(state == "on");
     if (const int result = SendData(port.c_str(), command.data(), static_cast<int>(command.size()));
         result != VELLPORT_OK) {
         err << "vellport: SendData " << port << ": " << resultName(result) << "\n";
