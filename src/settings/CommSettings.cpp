@@ -53,6 +53,12 @@ int FindPortIndex(const std::vector<std::string>& list, const std::string& store
     return 1;
 }
 
+CommSelection selectStored(const std::vector<std::string>& ports, const CommSettings& stored) {
+    const int baud = stored.baudIndex;
+    return {FindPortIndex(ports, stored.port),
+            baud >= 0 && baud < static_cast<int>(kBaudList.size()) ? baud : -1};
+}
+
 std::string formatAddress(const std::array<int, 4>& ip) {
     char text[64];
     std::snprintf(text, sizeof text, "%d.%d.%d.%d", ip[0], ip[1], ip[2], ip[3]);

@@ -23,6 +23,14 @@ std::vector<std::string> BuildPortList();
 // none.
 int FindPortIndex(const std::vector<std::string>& list, const std::string& stored);
 
+// The port and baud list entries the window selects when it opens with stored settings; the baud entry is -1
+// (none) for a stored index outside the baud list.
+struct CommSelection {
+    int portIndex = 1;
+    int baudIndex = -1;
+};
+CommSelection selectStored(const std::vector<std::string>& ports, const CommSettings& stored);
+
 // "%d.%d.%d.%d" of IP1..IP4.
 std::string formatAddress(const std::array<int, 4>& ip);
 // IP1..IP4 from a value with IP1 in bits 24-31 down to IP4 in bits 0-7.

@@ -193,53 +193,78 @@ bool storeProfileEntries(const std::string& path, const std::vector<ProfileEntry
     if (storable.empty()) {
         return false;
     }
+    bool refused = false;
+    const auto edit = [&](const std::optional<std::string>& oldBytes) -> std::optional<std::string> {
+        const std::string& bytes = oldBytes ? *oldBytes : std::string{};
+        const ProfileEncoding encoding = detectProfileEncoding(bytes);
+        const std::string oldText = decodeProfileText(bytes);
+        // A UTF-16 file whose text does not survive the trip through the code page is left alone.
+        if (encodeProfileText(oldText, encoding) != bytes) {
+            refused = true;
+            return std::nullopt;
+        }
+        std::string newText = oldText;
+        for (const auto* entry : storable) {
+            newText = writeProfileValue(newText, entry->section, entry->key, entry->value);
+        }
+        if (oldBytes && newText == oldText) {
+            return std::nullopt;
+        }
+        auto newBytes = encodeProfileText(newText, encoding);
+        refused = !newBytes;
+        return newBytes;
+    };
+    return replaceFileBytes(path, edit) == 0 && !refused && allStorable;
+}
+
+int replaceFileBytes(
+    const std::string& path,
+    const std::function<std::optional<std::string>(const std::optional<std::string>& oldBytes)>& edit) {
+    // errno of the step that failed, or EIO for one that sets none.
+    const auto failure = [] { return errno != 0 ? errno : EIO; };
     const auto target = resolveLinks(path);
     if (!target) {
-        return false;
+        return ELOOP;
     }
     const UniqueFd lock = lockDirectory(directoryOf(*target));
     struct stat status {};
+    errno = 0;
     const bool exists = ::stat(target->c_str(), &status) == 0;
     if (!exists && errno != ENOENT) {
-        return false;
+        return failure();
     }
-    if (exists && (!S_ISREG(status.st_mode) || isReadOnly(*target, status))) {
-        return false;
+    if (exists && !S_ISREG(status.st_mode)) {
+        return S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
     }
-    std::string oldBytes;
+    if (exists && isReadOnly(*target, status)) {
+        return EACCES;
+    }
+    std::optional<std::string> oldBytes;
     if (exists) {
-        auto bytes = readProfileFile(*target);
-        if (!bytes) {
-            return false;
+        errno = 0;
+        oldBytes = readProfileFile(*target);
+        if (!oldBytes) {
+            return failure();
         }
-        oldBytes = std::move(*bytes);
     }
-    const ProfileEncoding encoding = detectProfileEncoding(oldBytes);
-    const std::string oldText = decodeProfileText(oldBytes);
-    // A UTF-16 file whose text does not survive the trip through the code page is left alone.
-    if (encodeProfileText(oldText, encoding) != oldBytes) {
-        return false;
-    }
-    std::string newText = oldText;
-    for (const auto* entry : storable) {
-        newText = writeProfileValue(newText, entry->section, entry->key, entry->value);
-    }
-    if (exists && newText == oldText) {
-        return allStorable;
-    }
-    const auto newBytes = encodeProfileText(newText, encoding);
+    const std::optional<std::string> newBytes = edit(oldBytes);
     if (!newBytes) {
-        return false;
+        return 0;
     }
     TempFile temp{directoryOf(*target), baseNameOf(*target), exists ? 0600u : 0666u};
     if (temp.valid()) {
+        errno = 0;
         if (!replaceThroughTempFile(temp, *target, *newBytes, exists ? &status : nullptr)) {
-            return false;
+            return failure();
         }
         // What a save killed half-way left behind goes with the next save that works.
         TempFile::removeAbandoned(directoryOf(*target), baseNameOf(*target));
-        return allStorable;
+        return 0;
     }
     const bool directoryLocked = temp.creationError() == EACCES || temp.creationError() == EPERM;
-    return exists && directoryLocked && rewriteInPlace(*target, *newBytes, status.st_size) && allStorable;
+    if (!exists || !directoryLocked) {
+        return temp.creationError() != 0 ? temp.creationError() : EIO;
+    }
+    errno = 0;
+    return rewriteInPlace(*target, *newBytes, status.st_size) ? 0 : failure();
 }

@@ -1,6 +1,7 @@
 // Reading and safely replacing the profile file on disk; the format itself lives in IniFile.h.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -24,3 +25,12 @@ bool storeProfileEntries(const std::string& path, const std::vector<ProfileEntry
 // The same for values of one section.
 bool storeProfileValues(const std::string& path, const std::string& section,
                         const std::vector<std::pair<std::string, std::string>>& entries);
+
+// Replaces the file at path (where a chain of symbolic links ends; the links stay) with what edit makes of
+// its bytes, the way the settings are stored: under a lock on its folder, through a temporary file flushed
+// and renamed into place with the old file's mode and owner, so a reader sees the old bytes or the new, never
+// a mix. edit gets nullopt for a file that does not exist yet and returns nullopt to leave the file as it is.
+// A path that is not a regular writable file is left alone. Returns 0, or the errno value of what failed.
+int replaceFileBytes(
+    const std::string& path,
+    const std::function<std::optional<std::string>(const std::optional<std::string>& oldBytes)>& edit);

@@ -109,14 +109,14 @@ void CSettingsDlg::OnInitDialog() {
     const CommSettings stored = loadCommSettings();
 
     const std::vector<std::string> ports = BuildPortList();
+    const CommSelection selection = selectStored(ports, stored);
     for (const std::string& name : ports)
         m_cbPort->addItem(QString::fromStdString(name));
-    m_cbPort->setCurrentIndex(FindPortIndex(ports, stored.port));
+    m_cbPort->setCurrentIndex(selection.portIndex);
 
     for (const char* baud : kBaudList)
         m_cbBaud->addItem(QString::fromLatin1(baud));
-    const int baud = stored.baudIndex;
-    m_cbBaud->setCurrentIndex(baud >= 0 && baud < static_cast<int>(kBaudList.size()) ? baud : -1);
+    m_cbBaud->setCurrentIndex(selection.baudIndex);
 
     m_ipAddress->setAddressText(QString::fromStdString(formatAddress(stored.ip)));
 

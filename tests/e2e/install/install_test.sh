@@ -24,6 +24,7 @@ while [ $# -gt 0 ]; do
     --library) library=$2 ;;
     --soname) soname=$2 ;;
     --linkname) linkname=$2 ;;
+    --devsim) devsim=$2 ;;
     *)
         echo "install_test: unknown argument $1" >&2
         exit 2
@@ -42,9 +43,13 @@ pass() { echo "ok: $*"; }
 # Resolved, so paths compare equal to what /proc shows for the running program.
 scratch=$(readlink -f "$(mktemp -d "${TMPDIR:-/tmp}/vell-install.XXXXXX")")
 running_pid=""
+devsim_pid=""
 cleanup() {
     if [ -n "$running_pid" ]; then
         kill -KILL "$running_pid" 2>/dev/null
+    fi
+    if [ -n "$devsim_pid" ]; then
+        kill -TERM "$devsim_pid" 2>/dev/null
     fi
     rm -rf "$scratch"
 }
@@ -70,6 +75,7 @@ expect_executable() {
 }
 
 expect_executable "$root/$bindir/VellSetting" "program in bin"
+expect_executable "$root/$bindir/vellport" "vellport in bin"
 expect_file "$root/$libdir/$library" "library in the lib folder"
 # The SONAME link is what the loader follows; the unversioned one is for linking against the header.
 if [ "$(readlink "$root/$libdir/$soname")" = "$library" ]; then
@@ -102,12 +108,15 @@ for size in "${kIconSizes[@]}"; do
 done
 svg="$root/$datadir/icons/hicolor/scalable/apps/$kAppId.svg"
 if grep -q "<svg" "$svg" 2>/dev/null; then pass "scalable icon"; else fail "scalable icon $svg missing or not SVG"; fi
-man="$root/$mandir/man1/VellSetting.1.gz"
-if gzip -t "$man" 2>/dev/null && zcat "$man" | grep -q '^\.TH VELLSETTING 1'; then
-    pass "man page"
-else
-    fail "man page $man missing or not a gzipped VellSetting(1)"
-fi
+for page in VellSetting vellport; do
+    man="$root/$mandir/man1/$page.1.gz"
+    if gzip -t "$man" 2>/dev/null && zcat "$man" | grep -q "^\\.TH ${page^^} 1"; then
+        pass "man page $page(1)"
+    else
+        fail "man page $man missing or not a gzipped $page(1)"
+    fi
+done
+expect_file "$root/$datadir/doc/vellsetting/vellsetting-udev.rules.example" "example udev rule"
 expect_file "$root/$datadir/doc/vellsetting/copyright" "copyright"
 if gzip -t "$root/$datadir/doc/vellsetting/changelog.gz" 2>/dev/null; then pass "changelog"; else fail "changelog.gz"; fi
 
@@ -115,11 +124,13 @@ if gzip -t "$root/$datadir/doc/vellsetting/changelog.gz" 2>/dev/null; then pass 
 dynamic_of() { readelf -d "$1" 2>/dev/null; }
 library_soname=$(dynamic_of "$root/$libdir/$library" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
 if [ "$library_soname" = "$soname" ]; then pass "SONAME $soname"; else fail "SONAME is '$library_soname', want $soname"; fi
-if dynamic_of "$root/$bindir/VellSetting" | grep -q "(NEEDED).*\[$soname\]"; then
-    pass "program needs $soname"
-else
-    fail "program does not name $soname as NEEDED (static copy or dlopen?)"
-fi
+for program in VellSetting vellport; do
+    if dynamic_of "$root/$bindir/$program" | grep -q "(NEEDED).*\[$soname\]"; then
+        pass "$program needs $soname"
+    else
+        fail "$program does not name $soname as NEEDED (static copy or dlopen?)"
+    fi
+done
 while IFS= read -r -d '' object; do
     if file -b "$object" | grep -q '^ELF'; then
         paths=$(dynamic_of "$object" | grep -E '\((RPATH|RUNPATH)\)')
@@ -231,6 +242,25 @@ mkdir -p "$terminal_dir"
 run_and_close "program from a terminal" "$terminal_dir" env -C "$terminal_dir" "$root/$bindir/VellSetting"
 
 # --- The launcher --------------------------------------------------------------------------------------------------
+# Every launcher run sees a stand-in system with no serial devices, keeps its log under the scratch folder, and finds
+# a systemd-cat that cannot reach a journal, unless a check says otherwise.
+fake_system="$scratch/system"
+mkdir -p "$fake_system/sys" "$fake_system/dev/serial/by-id" "$scratch/stubs/failing" "$scratch/stubs/working"
+export VELLPORT_SYSFS_ROOT="$fake_system/sys" VELLPORT_DEV_ROOT="$fake_system/dev" XDG_STATE_HOME="$scratch/state"
+printf '#!/bin/sh\necho "Failed to create stream fd: No such file or directory" >&2\nexit 1\n' \
+    >"$scratch/stubs/failing/systemd-cat"
+# Stands in for a working systemd-cat: notes its tag and command, then runs it with its output in the "journal".
+cat >"$scratch/stubs/working/systemd-cat" <<'STUB'
+#!/bin/sh
+[ "$1" = -t ] || exit 2
+echo "tag=$2 command=$3" >>"$STUB_JOURNAL"
+shift 2
+exec "$@" >>"$STUB_JOURNAL" 2>&1
+STUB
+chmod +x "$scratch/stubs/failing/systemd-cat" "$scratch/stubs/working/systemd-cat"
+base_path=$PATH
+export PATH="$scratch/stubs/failing:$base_path"
+
 # First start from the menu with XDG_CONFIG_HOME set: the settings folder is made and gets the default skin.
 config_home="$scratch/config"
 settings_dir="$config_home/VellSetting"
@@ -261,6 +291,96 @@ mkdir -p "$home2" "$scratch/elsewhere"
 run_and_close "launcher, relative XDG_CONFIG_HOME" "$home2/.config/VellSetting" \
     env -C "$scratch/elsewhere" XDG_CONFIG_HOME=relative HOME="$home2" "$launcher"
 if [ -e "$scratch/elsewhere/relative" ]; then fail "launcher used the relative XDG_CONFIG_HOME"; fi
+
+# --- The launcher's first map file ---------------------------------------------------------------------------------
+# Without devices: the header alone, and no active line.
+first_map="$config_home/VellPortDll/ports.conf"
+if [ -f "$first_map" ] && grep -q '^# COM name map' "$first_map" && ! grep -qv '^#' "$first_map"; then
+    pass "first menu start wrote a commented map file"
+else
+    fail "first menu start left no map file with only comments at $first_map: $(cat "$first_map" 2>&1)"
+fi
+
+# One adapter present, with a stable name; COM1 already leads elsewhere, so the suggestion is COM2.
+"$devsim" --link "$fake_system/dev/ttyUSB0" >"$scratch/devsim.out" 2>&1 &
+devsim_pid=$!
+for _ in $(seq 50); do [ -L "$fake_system/dev/ttyUSB0" ] && break; sleep 0.1; done
+stable="$fake_system/dev/serial/by-id/usb-Vell_Display_A1-if00-port0"
+ln -s ../../ttyUSB0 "$stable"
+config_map="$scratch/config-map"
+run_and_close "launcher, first map with an adapter" "$config_map/VellSetting" \
+    env -C "$scratch" XDG_CONFIG_HOME="$config_map" VELLPORT_COM1=/dev/vell-elsewhere "$launcher"
+map="$config_map/VellPortDll/ports.conf"
+if [ "$(grep '^# COM[0-9]' "$map" 2>/dev/null)" = "# COM2=$stable" ] && ! grep -qv '^#' "$map"; then
+    pass "first map names the adapter by its stable name under the first free COM number, commented out"
+else
+    fail "first map is not the header and '# COM2=$stable': $(cat "$map" 2>&1)"
+fi
+printf 'COM3=/dev/mine\n' >>"$map"
+cp "$map" "$scratch/edited-map"
+run_and_close "launcher, existing map" "$config_map/VellSetting" \
+    env -C "$scratch" XDG_CONFIG_HOME="$config_map" "$launcher"
+if cmp -s "$map" "$scratch/edited-map"; then pass "launcher kept the user's map"; else fail "launcher rewrote the map"; fi
+kill -TERM "$devsim_pid"
+wait "$devsim_pid" 2>/dev/null
+devsim_pid=""
+
+# A map folder that cannot be made must not keep the program from starting.
+config_blocked="$scratch/config-blocked"
+mkdir -p "$config_blocked"
+: >"$config_blocked/VellPortDll"
+run_and_close "launcher, map folder blocked" "$config_blocked/VellSetting" \
+    env -C "$scratch" XDG_CONFIG_HOME="$config_blocked" "$launcher"
+
+# --- The launcher's error output -----------------------------------------------------------------------------------
+# QT_DEBUG_PLUGINS makes the program write to its standard error, so there is something to find.
+journal="$scratch/journal"
+run_and_close "launcher, journal reachable" "$settings_dir" \
+    env -C "$scratch" XDG_CONFIG_HOME="$config_home" XDG_STATE_HOME="$scratch/state-journal" STUB_JOURNAL="$journal" \
+    QT_DEBUG_PLUGINS=1 PATH="$scratch/stubs/working:$base_path" "$launcher"
+if grep -q "^tag=VellSetting command=.*/VellSetting$" "$journal" 2>/dev/null && grep -q qt.core.plugin "$journal"; then
+    pass "error output went to the journal tagged VellSetting"
+else
+    fail "no tagged program output in the stand-in journal: $(head -c 300 "$journal" 2>&1)"
+fi
+if [ -e "$scratch/state-journal/VellSetting/VellSetting.log" ]; then fail "a log file beside a working journal"; fi
+
+log_dir="$scratch/state-log/VellSetting"
+run_log() { # label
+    run_and_close "$1" "$settings_dir" env -C "$scratch" XDG_CONFIG_HOME="$config_home" \
+        XDG_STATE_HOME="$scratch/state-log" QT_DEBUG_PLUGINS=1 "$launcher"
+}
+run_log "launcher, no journal"
+if grep -q qt.core.plugin "$log_dir/VellSetting.log" 2>/dev/null; then
+    pass "without a journal the error output went to the log file"
+else
+    fail "no program output in $log_dir/VellSetting.log"
+fi
+# Exactly 256 KiB stays and grows; one byte more is set aside at the next start, replacing the older one.
+fill_log() { head -c "$1" /dev/zero | tr '\0' 'a' >"$log_dir/VellSetting.log"; }
+fill_log 262144
+run_log "launcher, log at the limit"
+if [ ! -e "$log_dir/VellSetting.log.1" ] && [ "$(head -c 262144 "$log_dir/VellSetting.log" | tr -d a | wc -c)" = 0 ] &&
+    grep -q qt.core.plugin "$log_dir/VellSetting.log"; then
+    pass "a log of 256 KiB is appended to"
+else
+    fail "a log of 256 KiB was not simply appended to"
+fi
+echo "an older log" >"$log_dir/VellSetting.log.1"
+fill_log 262145
+cp "$log_dir/VellSetting.log" "$scratch/old-log"
+run_log "launcher, log over the limit"
+if cmp -s "$log_dir/VellSetting.log.1" "$scratch/old-log" && ! grep -q aaaa "$log_dir/VellSetting.log" &&
+    grep -q qt.core.plugin "$log_dir/VellSetting.log"; then
+    pass "a log over 256 KiB became VellSetting.log.1 and a new one was started"
+else
+    fail "a log over 256 KiB was not set aside as VellSetting.log.1"
+fi
+# A log that cannot be written must not keep the program from starting.
+mkdir -p "$scratch/state-blocked"
+: >"$scratch/state-blocked/VellSetting"
+run_and_close "launcher, log folder blocked" "$settings_dir" \
+    env -C "$scratch" XDG_CONFIG_HOME="$config_home" XDG_STATE_HOME="$scratch/state-blocked" "$launcher"
 
 if [ "$failures" -ne 0 ]; then
     echo "install_test: $failures check(s) failed" >&2

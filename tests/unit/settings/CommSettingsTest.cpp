@@ -52,6 +52,39 @@ INSTANTIATE_TEST_SUITE_P(
                     PortCase{"LongerThanEntrySelectsCom2", "COM11", 1}),
     [](const testing::TestParamInfo<PortCase>& info) { return std::string{info.param.name}; });
 
+struct SelectionCase {
+    const char* name;
+    std::string port;
+    int baudIndex;
+    CommSelection expected;
+};
+
+void PrintTo(const SelectionCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class StoredSelection : public testing::TestWithParam<SelectionCase> {};
+
+TEST_P(StoredSelection, IsWhatTheWindowShowsOnOpening) {
+    CommSettings stored;
+    stored.port = GetParam().port;
+    stored.baudIndex = GetParam().baudIndex;
+    const CommSelection selection = selectStored(BuildPortList(), stored);
+    EXPECT_EQ(selection.portIndex, GetParam().expected.portIndex);
+    EXPECT_EQ(selection.baudIndex, GetParam().expected.baudIndex);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rules, StoredSelection,
+                         testing::Values(SelectionCase{"DefaultsAreCom1At9600", "COM1", 2, {0, 2}},
+                                         SelectionCase{"FirstBaudEntry", "COM4", 0, {3, 0}},
+                                         SelectionCase{"LastBaudEntry", "\\\\.\\COM15", 6, {14, 6}},
+                                         SelectionCase{"IndexPastTheListSelectsNoBaud", "COM3", 7, {2, -1}},
+                                         SelectionCase{"NegativeIndexSelectsNoBaud", "COM3", -1, {2, -1}},
+                                         SelectionCase{"UnknownPortSelectsCom2", "LPT1", 3, {1, 3}}),
+                         [](const testing::TestParamInfo<SelectionCase>& info) {
+                             return std::string{info.param.name};
+                         });
+
 TEST(Address, TextAndValueKeepTheOctetOrder) {
     const std::array<int, 4> ip{192, 168, 2, 10};
     EXPECT_EQ(formatAddress(ip), "192.168.2.10");

@@ -1,0 +1,433 @@
+// vellport as a user runs it: sends through the real library to devsim, map file edits, list and devices.
+#include "Simulator.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string readFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string event(const char* name, const char* bytes, int rate) {
+    return std::string("{\"event\":\"") + name + "\",\"bytes\":\"" + bytes +
+           "\",\"rate\":" + std::to_string(rate) + ",\"dataBits\":8,\"parity\":\"N\",\"stopBits\":1}";
+}
+
+// A temporary home with its own config folder and an empty stand-in system, and a devsim on a link in it.
+class VellPort : public testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/vellport-cli-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        m_dir = pattern;
+        m_config = m_dir + "/config";
+        m_mapFile = m_config + "/VellPortDll/ports.conf";
+        m_link = m_dir + "/ttyVELL";
+        fs::create_directories(m_dir + "/sys");
+        fs::create_directories(m_dir + "/dev");
+        m_environment = {{"HOME", m_dir},
+                         {"XDG_CONFIG_HOME", m_config},
+                         {"VELLPORT_SYSFS_ROOT", m_dir + "/sys"},
+                         {"VELLPORT_DEV_ROOT", m_dir + "/dev"}};
+    }
+    void TearDown() override {
+        if (m_started) {
+            EXPECT_EQ(m_simulator.stop(), std::vector<std::string>{}) << "devsim saw more than was sent";
+        }
+        fs::remove_all(m_dir);
+    }
+
+    void startSimulator() {
+        ASSERT_TRUE(m_simulator.start({"--json", "--link", m_link}));
+        m_started = true;
+    }
+
+    Outcome run(const std::vector<std::string>& arguments) {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const auto& [name, value] : m_environment) {
+            environment.insert(QString::fromStdString(name), QString::fromStdString(value));
+        }
+        process.setProcessEnvironment(environment);
+        QStringList list;
+        for (const std::string& argument : arguments) {
+            list << QString::fromStdString(argument);
+        }
+        process.start(QStringLiteral(VELLPORT_PATH), list);
+        Outcome outcome;
+        if (!process.waitForFinished(20000) || process.exitStatus() != QProcess::NormalExit) {
+            return outcome;
+        }
+        outcome.status = process.exitCode();
+        outcome.out = process.readAllStandardOutput().toStdString();
+        outcome.err = process.readAllStandardError().toStdString();
+        return outcome;
+    }
+
+    QJsonObject runJson(const std::vector<std::string>& arguments) {
+        const Outcome outcome = run(arguments);
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        QJsonParseError error{};
+        const QJsonDocument document =
+            QJsonDocument::fromJson(QByteArray::fromStdString(outcome.out), &error);
+        EXPECT_EQ(error.error, QJsonParseError::NoError) << outcome.out;
+        return document.object();
+    }
+
+    std::string m_dir;
+    std::string m_config;
+    std::string m_mapFile;
+    std::string m_link;
+    std::map<std::string, std::string> m_environment;
+    Simulator m_simulator;
+    bool m_started = false;
+};
+
+struct SendCase {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::optional<std::string> optionIni; // written to config/VellSetting/Option.ini
+    int mappedPort;                       // the COM number pointed at devsim
+    const char* event;
+    const char* bytes;
+    int rate;
+};
+
+void PrintTo(const SendCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class Send : public VellPort, public testing::WithParamInterface<SendCase> {};
+
+TEST_P(Send, DeliversTheCommandAtTheRate) {
+    const SendCase& row = GetParam();
+    startSimulator();
+    m_environment["VELLPORT_COM" + std::to_string(row.mappedPort)] = m_link;
+    if (row.optionIni) {
+        writeFile(m_config + "/VellSetting/Option.ini", *row.optionIni);
+    }
+    const Outcome outcome = run(row.arguments);
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(m_simulator.readLine(), event(row.event, row.bytes, row.rate));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, Send,
+    testing::Values(
+        SendCase{"OnAtTheGivenPortAndRate",
+                 {"send", "on", "--port", "COM3", "--baud", "19200"},
+                 std::nullopt,
+                 3,
+                 "on",
+                 "1B 27 0A 01",
+                 19200},
+        SendCase{"OffInDeviceNamespaceForm",
+                 {"send", "off", "--port=\\\\.\\COM12", "--baud=115200"},
+                 std::nullopt,
+                 12,
+                 "off",
+                 "1B 27 0A 00",
+                 115200},
+        SendCase{"NoSettingsFileIsCom1At9600", {"send", "off"}, std::nullopt, 1, "off", "1B 27 0A 00", 9600},
+        SendCase{"PortAndRateFromOptionIni",
+                 {"send", "on"},
+                 "[COMM]\r\nPort=COM5\r\nBaud=4\r\n",
+                 5,
+                 "on",
+                 "1B 27 0A 01",
+                 38400},
+        SendCase{"UnknownStoredPortIsCom2",
+                 {"send", "off"},
+                 "[COMM]\nPort=LPT1\nBaud=0\n",
+                 2,
+                 "off",
+                 "1B 27 0A 00",
+                 2400},
+        SendCase{"GivenPortStoredRate",
+                 {"send", "on", "--port", "COM7"},
+                 "[COMM]\nPort=COM1\nBaud=6\n",
+                 7,
+                 "on",
+                 "1B 27 0A 01",
+                 115200},
+        SendCase{"GivenRateOutranksABadStoredIndex",
+                 {"send", "off", "--baud", "57600"},
+                 "[COMM]\nPort=\\\\.\\COM12\nBaud=9\n",
+                 12,
+                 "off",
+                 "1B 27 0A 00",
+                 57600}),
+    [](const testing::TestParamInfo<SendCase>& info) { return std::string{info.param.name}; });
+
+TEST_F(VellPort, SendTakesTheSettingsFileGiven) {
+    startSimulator();
+    m_environment["VELLPORT_COM4"] = m_link;
+    writeFile(m_dir + "/elsewhere.ini", "[COMM]\nPort=com4\nBaud=1\n");
+    writeFile(m_config + "/VellSetting/Option.ini", "[COMM]\nPort=COM9\nBaud=7\n");
+    const Outcome outcome = run({"send", "on", "--settings", m_dir + "/elsewhere.ini"});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(m_simulator.readLine(), event("on", "1B 27 0A 01", 4800));
+}
+
+struct RefusalCase {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::optional<std::string> optionIni;
+    int status;
+    const char* errorPart;
+};
+
+void PrintTo(const RefusalCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class SendRefused : public VellPort, public testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(SendRefused, SendsNothingAndSaysWhy) {
+    const RefusalCase& row = GetParam();
+    startSimulator();
+    m_environment["VELLPORT_COM1"] = m_link;
+    m_environment["VELLPORT_COM4"] = m_dir + "/unplugged";
+    if (row.optionIni) {
+        writeFile(m_config + "/VellSetting/Option.ini", *row.optionIni);
+    }
+    const Outcome outcome = run(row.arguments);
+    EXPECT_EQ(outcome.status, row.status);
+    EXPECT_NE(outcome.err.find(row.errorPart), std::string::npos) << outcome.err;
+    EXPECT_EQ(outcome.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SendRefused,
+    testing::Values(
+        RefusalCase{
+            "StoredIndexPastTheList", {"send", "on"}, "[COMM]\nPort=COM1\nBaud=7\n", 2, "selects no rate"},
+        RefusalCase{
+            "StoredIndexNegative", {"send", "off"}, "[COMM]\nPort=COM1\nBaud=-1\n", 2, "selects no rate"},
+        // The library's own line, then the result's name.
+        RefusalCase{"MissingDeviceGivesTheLibrarysLine",
+                    {"send", "on", "--port", "COM4", "--baud", "9600"},
+                    std::nullopt,
+                    1,
+                    "/unplugged: no such device\nvellport: SendData COM4: VELLPORT_ERR_NO_DEVICE\n"},
+        RefusalCase{"NotAComName", {"send", "on", "--port", "LPT1"}, std::nullopt, 2, "not a port name"},
+        RefusalCase{"ZeroRate", {"send", "on", "--baud", "0"}, std::nullopt, 2, "not a rate"},
+        RefusalCase{"NegativeRate", {"send", "on", "--baud", "-9600"}, std::nullopt, 2, "not a rate"},
+        RefusalCase{"NeitherOnNorOff", {"send", "dim"}, std::nullopt, 2, "on or off"},
+        RefusalCase{
+            "OptionOfAnotherCommand", {"send", "on", "--json"}, std::nullopt, 2, "takes no option --json"},
+        RefusalCase{"UnknownCommand", {"blink"}, std::nullopt, 2, "unknown command"},
+        RefusalCase{"NoCommand", {}, std::nullopt, 2, "Usage:"}),
+    [](const testing::TestParamInfo<RefusalCase>& info) { return std::string{info.param.name}; });
+
+struct MapCase {
+    const char* name;
+    std::optional<std::string> before; // nullopt: no map file
+    std::vector<std::string> arguments;
+    int status;
+    std::optional<std::string> after; // nullopt: as before, byte for byte (or still absent)
+    const char* errorPart;
+};
+
+void PrintTo(const MapCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class MapEdit : public VellPort, public testing::WithParamInterface<MapCase> {};
+
+const std::string kHeader =
+    "# COM name map of the VellPortDll port link library, read again at every call.\n";
+const std::string kMine =
+    "# my displays\r\nCOM1=/dev/ttyS0\r\n\r\n#COM3=/dev/old\r\nCOM3 = /dev/a\r\nCOM3=/dev/b";
+
+TEST_P(MapEdit, KeepsTheRestOrRefusesWithoutWriting) {
+    const MapCase& row = GetParam();
+    if (row.before) {
+        writeFile(m_mapFile, *row.before);
+    }
+    fs::create_directories(m_dir + "/folder");
+    const Outcome outcome = run(row.arguments);
+    EXPECT_EQ(outcome.status, row.status) << outcome.err;
+    EXPECT_NE(outcome.err.find(row.errorPart), std::string::npos) << outcome.err;
+    const std::optional<std::string> expected = row.after ? row.after : row.before;
+    if (!expected) {
+        EXPECT_FALSE(fs::exists(m_mapFile));
+    } else if (row.after && !row.before) {
+        const std::string written = readFile(m_mapFile);
+        EXPECT_TRUE(written.starts_with(kHeader)) << written;
+        EXPECT_TRUE(written.ends_with(*row.after)) << written;
+    } else {
+        EXPECT_EQ(readFile(m_mapFile), *expected);
+    }
+    // No temporary file is left beside the map.
+    if (fs::exists(m_config + "/VellPortDll")) {
+        EXPECT_EQ(std::distance(fs::directory_iterator(m_config + "/VellPortDll"), fs::directory_iterator()),
+                  row.before || row.after ? 1 : 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, MapEdit,
+    testing::Values(
+        MapCase{"NewFileGetsHeaderAndLine",
+                std::nullopt,
+                {"map", "COM3", "/dev/null"},
+                0,
+                "\nCOM3=/dev/null\n",
+                ""},
+        MapCase{"ReplacesFirstActiveLineOnly",
+                kMine,
+                {"map", "\\\\.\\com3", "/dev/null"},
+                0,
+                "# my displays\r\nCOM1=/dev/ttyS0\r\n\r\n#COM3=/dev/old\r\nCOM3=/dev/null\r\nCOM3=/dev/b",
+                ""},
+        MapCase{
+            "AppendsANewName", kMine, {"map", "COM12", "/dev/null"}, 0, kMine + "\nCOM12=/dev/null\n", ""},
+        MapCase{"UnpluggedAdapterWithAWarning",
+                kMine,
+                {"map", "COM12", "/dev/ttyUSB77"},
+                0,
+                kMine + "\nCOM12=/dev/ttyUSB77\n",
+                "does not exist now"},
+        MapCase{"UnmapRemovesEveryActiveLine",
+                kMine,
+                {"unmap", "COM3"},
+                0,
+                "# my displays\r\nCOM1=/dev/ttyS0\r\n\r\n#COM3=/dev/old\r\n",
+                ""},
+        MapCase{"UnmapWithoutAFileCreatesNone", std::nullopt, {"unmap", "COM3"}, 0, std::nullopt, ""},
+        MapCase{"RefusesAFolder", kMine, {"map", "COM3", "/tmp"}, 2, std::nullopt, "not a character device"},
+        MapCase{"RefusesARegularFile",
+                kMine,
+                {"map", "COM3", "/proc/version"},
+                2,
+                std::nullopt,
+                "not a character device"},
+        MapCase{"RefusesARelativePath",
+                kMine,
+                {"map", "COM3", "ttyUSB0"},
+                2,
+                std::nullopt,
+                "not an absolute path"},
+        MapCase{"RefusesALineBreak",
+                kMine,
+                {"map", "COM3", "/dev/x\nCOM4=/dev/y"},
+                2,
+                std::nullopt,
+                "line break"},
+        MapCase{
+            "RefusesANonComName", kMine, {"map", "LPT1", "/dev/null"}, 2, std::nullopt, "not a port name"},
+        MapCase{"RefusesAMissingDevice", std::nullopt, {"map", "COM3"}, 2, std::nullopt, "takes 2 argument"},
+        MapCase{"RefusesAFolderWithoutCreatingTheFile",
+                std::nullopt,
+                {"map", "COM3", "/tmp"},
+                2,
+                std::nullopt,
+                "not a character device"}),
+    [](const testing::TestParamInfo<MapCase>& info) { return std::string{info.param.name}; });
+
+TEST_F(VellPort, AMapFileThatCannotBeWrittenFailsWithTheReason) {
+    // The map's folder is a file: it cannot be made.
+    writeFile(m_config + "/VellPortDll", "");
+    Outcome outcome = run({"map", "COM3", "/dev/null"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.err.find("cannot create the folder of " + m_mapFile), std::string::npos) << outcome.err;
+    // The map file is a folder: it cannot be replaced.
+    fs::remove(m_config + "/VellPortDll");
+    fs::create_directories(m_mapFile);
+    outcome = run({"unmap", "COM3"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.err.find("cannot write " + m_mapFile + ": Is a directory"), std::string::npos)
+        << outcome.err;
+}
+
+TEST_F(VellPort, MapOfAnAdapterNodeSuggestsItsStableName) {
+    startSimulator();
+    const std::string node = m_dir + "/dev/ttyUSB0";
+    fs::create_symlink(fs::read_symlink(m_link), node);
+    fs::create_directories(m_dir + "/dev/serial/by-id");
+    const std::string stable = m_dir + "/dev/serial/by-id/usb-Vell_Display_A1-if00-port0";
+    fs::create_symlink("../../ttyUSB0", stable);
+    const Outcome outcome = run({"map", "COM3", node});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_NE(outcome.err.find("its stable name is " + stable), std::string::npos) << outcome.err;
+}
+
+TEST_F(VellPort, ListAndDevicesAgreeWithTheMapping) {
+    startSimulator();
+    const std::string terminal = fs::read_symlink(m_link).string();
+    ASSERT_EQ(run({"map", "COM3", m_link}).status, 0);
+    ASSERT_EQ(run({"map", "COM40", m_dir + "/unplugged"}).status, 0);
+    m_environment["VELLPORT_COM5"] = terminal;
+
+    std::map<std::string, QJsonObject> ports;
+    for (const QJsonValue port : runJson({"list", "--json"})["ports"].toArray()) {
+        ports[port["port"].toString().toStdString()] = port.toObject();
+    }
+    EXPECT_EQ(ports.size(), 31u) << "COM1 to COM30 and the mapped COM40";
+    EXPECT_EQ(ports["COM3"]["device"].toString().toStdString(), m_link);
+    EXPECT_EQ(ports["COM3"]["rule"], "user-map");
+    EXPECT_EQ(ports["COM3"]["mapFile"].toString().toStdString(), m_mapFile);
+    EXPECT_EQ(ports["COM3"]["state"], "present");
+    EXPECT_EQ(ports["COM3"]["realPath"].toString().toStdString(), terminal);
+    EXPECT_EQ(ports["COM5"]["rule"], "environment");
+    EXPECT_EQ(ports["COM5"]["state"], "present");
+    EXPECT_EQ(ports["COM40"]["state"], "missing");
+    EXPECT_EQ(ports["COM40"]["realPath"], QJsonValue(QJsonValue::Null));
+    EXPECT_EQ(ports["COM2"]["rule"], "default");
+    EXPECT_EQ(ports["COM2"]["device"], "/dev/ttyS1");
+
+    const QJsonArray devices = runJson({"devices", "--json"})["devices"].toArray();
+    ASSERT_EQ(devices.size(), 1) << "the stand-in system has only the pseudo-terminal";
+    EXPECT_EQ(devices[0]["path"].toString().toStdString(), terminal);
+    EXPECT_EQ(devices[0]["ports"], QJsonArray({"COM3", "COM5"}));
+    EXPECT_EQ(devices[0]["details"]["usb"], false);
+
+    const Outcome text = run({"list"});
+    EXPECT_NE(text.out.find("COM3 \u2192 " + m_link + " (present) [user-map " + m_mapFile + "]\n"),
+              std::string::npos)
+        << text.out;
+    // The map is read at every call: an unmap shows at once.
+    ASSERT_EQ(run({"unmap", "COM3"}).status, 0);
+    EXPECT_EQ(runJson({"devices", "--json"})["devices"][0]["ports"], QJsonArray({"COM5"}));
+}
+
+TEST_F(VellPort, HelpAndVersion) {
+    const Outcome help = run({"send", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("map COM<n> DEVICE [--system]"), std::string::npos) << help.out;
+    const Outcome version = run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "vellport " VELL_PROJECT_VERSION "\n");
+}
+
+} // namespace

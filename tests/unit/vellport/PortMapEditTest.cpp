@@ -1,0 +1,113 @@
+// vellport's map file edits: which lines are active, what map and unmap change, and which targets are
+// refused.
+#include "vellport/PortMapEdit.h"
+
+#include <gtest/gtest.h>
+#include <ostream>
+
+namespace {
+
+struct EditCase {
+    const char* name;
+    std::string text;
+    int portNumber;
+    const char* device; // nullptr: unmap
+    std::string expected;
+};
+
+void PrintTo(const EditCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class Edit : public testing::TestWithParam<EditCase> {};
+
+TEST_P(Edit, ChangesOnlyTheLinesForThatName) {
+    const EditCase& row = GetParam();
+    const std::string result = row.device != nullptr ? mapPort(row.text, row.portNumber, row.device)
+                                                     : unmapPort(row.text, row.portNumber);
+    EXPECT_EQ(result, row.expected);
+    EXPECT_EQ(mappedPath(result, row.portNumber),
+              row.device != nullptr ? std::optional<std::string>(row.device) : std::nullopt);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, Edit,
+    testing::Values(
+        EditCase{"MapIntoEmptyFile", "", 3, "/dev/ttyUSB0", "COM3=/dev/ttyUSB0\n"},
+        EditCase{"MapAppendsAfterCommentsAndOthers", "# mine\nCOM1=/dev/a\n", 3, "/dev/b",
+                 "# mine\nCOM1=/dev/a\nCOM3=/dev/b\n"},
+        EditCase{"MapEndsAnUnfinishedLastLineFirst", "COM1=/dev/a", 3, "/dev/b",
+                 "COM1=/dev/a\nCOM3=/dev/b\n"},
+        EditCase{"MapAppendsCrlfToACrlfFile", "# x\r\n", 2, "/dev/b", "# x\r\nCOM2=/dev/b\r\n"},
+        EditCase{"MapReplacesFirstActiveLineInPlaceKeepingItsCr",
+                 "#COM3=/dev/old\r\n com3 = /dev/a\r\nCOM4=/dev/c\r\nCOM3=/dev/second\r\n", 3, "/dev/new",
+                 "#COM3=/dev/old\r\nCOM3=/dev/new\r\nCOM4=/dev/c\r\nCOM3=/dev/second\r\n"},
+        EditCase{"MapSkipsLinesTheLibraryIgnores", "COM3=relative\nCOM03=/dev/z\n\\\\.\\COM3=/dev/y\n", 3,
+                 "/dev/x", "COM3=relative\nCOM03=/dev/z\n\\\\.\\COM3=/dev/y\nCOM3=/dev/x\n"},
+        EditCase{"MapOfCom30LeavesCom3Alone", "COM3=/dev/a\n", 30, "/dev/b", "COM3=/dev/a\nCOM30=/dev/b\n"},
+        EditCase{"UnmapRemovesEveryActiveLineOnly",
+                 "# COM3=/dev/keep\nCOM3=/dev/a\nCOM4=/dev/b\n\tcom3=/dev/c\nCOM3 /dev/d\n", 3, nullptr,
+                 "# COM3=/dev/keep\nCOM4=/dev/b\nCOM3 /dev/d\n"},
+        EditCase{"UnmapOfAnUnfinishedLastLine", "COM1=/dev/a\nCOM3=/dev/b", 3, nullptr, "COM1=/dev/a\n"},
+        EditCase{"UnmapOfAnUnmappedNameChangesNothing", "x\r\n\nCOM1=/dev/a", 2, nullptr,
+                 "x\r\n\nCOM1=/dev/a"}),
+    [](const testing::TestParamInfo<EditCase>& info) { return std::string{info.param.name}; });
+
+TEST(ReadMapEntries, FindsTheActiveLinesInOrder) {
+    const std::vector<MapEntry> expected{{3, "/dev/a b"}, {255, "/dev/c=d"}, {3, "/dev/e"}};
+    EXPECT_EQ(readMapEntries("COM3 =  /dev/a b \n#COM4=/dev/x\nCOM256=/dev/y\ncom255=/dev/c=d\nCOM3=/dev/e"),
+              expected);
+}
+
+struct NameCase {
+    const char* name;
+    const char* text;
+    std::optional<int> number;
+};
+
+void PrintTo(const NameCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class ComName : public testing::TestWithParam<NameCase> {};
+
+TEST_P(ComName, IsTakenAsTheLibraryTakesIt) {
+    EXPECT_EQ(parseComName(GetParam().text), GetParam().number);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ComName,
+    testing::Values(NameCase{"Plain", "COM3", 3}, NameCase{"LowerCase", "com12", 12},
+                    NameCase{"DeviceNamespace", "\\\\.\\COM255", 255},
+                    NameCase{"PastTheLast", "COM256", std::nullopt},
+                    NameCase{"LeadingZero", "COM03", std::nullopt}, NameCase{"Zero", "COM0", std::nullopt},
+                    NameCase{"NoNumber", "COM", std::nullopt}, NameCase{"OtherKind", "LPT1", std::nullopt}),
+    [](const testing::TestParamInfo<NameCase>& info) { return std::string{info.param.name}; });
+
+struct TargetCase {
+    const char* name;
+    std::string device;
+    bool refused;
+};
+
+void PrintTo(const TargetCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class MapTarget : public testing::TestWithParam<TargetCase> {};
+
+TEST_P(MapTarget, IsRefusedWhenTheLibraryCouldNotReadItBack) {
+    EXPECT_EQ(!mapTargetProblem(GetParam().device).empty(), GetParam().refused);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, MapTarget,
+    testing::Values(TargetCase{"ByIdPath", "/dev/serial/by-id/usb-FTDI_A1-if00-port0", false},
+                    TargetCase{"InnerBlank", "/dev/my port", false}, TargetCase{"Relative", "ttyUSB0", true},
+                    TargetCase{"Empty", "", true}, TargetCase{"LineBreak", "/dev/a\nCOM4=/dev/b", true},
+                    TargetCase{"CarriageReturn", "/dev/a\r", true},
+                    TargetCase{"TrailingBlank", "/dev/a ", true},
+                    TargetCase{"Nul", std::string("/dev/a\0b", 8), true}),
+    [](const testing::TestParamInfo<TargetCase>& info) { return std::string{info.param.name}; });
+
+} // namespace
