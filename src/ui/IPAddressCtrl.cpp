@@ -19,7 +19,7 @@ int clampOctet(const QString& part) {
 }
 
 // A screen reader hears the four fields as one group named for the address, not as a bare pane.
-QAccessibleInterface* AddressAccessible(const QString& className, QObject* object) {
+QAccessibleInterface* addressAccessible(const QString& className, QObject* object) {
     if (className == QLatin1String("CIPAddressCtrl") && object && object->isWidgetType())
         return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Grouping);
     return nullptr;
@@ -28,7 +28,7 @@ QAccessibleInterface* AddressAccessible(const QString& className, QObject* objec
 } // namespace
 
 CIPAddressCtrl::CIPAddressCtrl(QWidget* parent) : QWidget(parent) {
-    static const bool accessibleInstalled = (QAccessible::installFactory(AddressAccessible), true);
+    static const bool accessibleInstalled = (QAccessible::installFactory(addressAccessible), true);
     Q_UNUSED(accessibleInstalled);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(1, 1, 1, 1);
