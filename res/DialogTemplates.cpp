@@ -2,7 +2,6 @@
 #include "DialogTemplates.h"
 
 #include "IconPixels.h"
-
 #include "resource.h"
 
 #include <array>
@@ -43,8 +42,31 @@ constexpr std::array<DlgItem, 11> kChineseItems{{
     {IDCANCEL, DlgKind::PushButton, kButton, "退出(&E)", 198, 97, 50, 16},
 }};
 
-constexpr DlgTemplate kNeutral{IDD_SETTINGS, "VellSetting", "宋体", 9, 266, 120, kNeutralItems};
-constexpr DlgTemplate kChinese{IDD_SETTINGS, "VellSetting", "宋体", 9, 266, 120, kChineseItems};
+// The label in front of the baud list reads "Baud:" in both languages, so its list is "Baud" in both.
+constexpr std::array<DlgAccessible, 7> kNeutralAccessible{{
+    {IDC_PORT, "Port", "The serial port the display is connected to."},
+    {IDC_BAUD, "Baud", "The speed of the serial line to the display."},
+    {IDC_IPADDRESS, "IP", "The network address of the display."},
+    {IDC_SAVER_ON, "Open", "Switches the display's screen saver on."},
+    {IDC_SAVER_OFF, "Close", "Switches the display's screen saver off."},
+    {IDC_SAVER_DEFAULT, "Default", "Returns the display's screen saver to its default, on."},
+    {IDCANCEL, "Exit", "Saves the settings and closes the window."},
+}};
+
+constexpr std::array<DlgAccessible, 7> kChineseAccessible{{
+    {IDC_PORT, "端口", "显示屏所连接的串口。"},
+    {IDC_BAUD, "Baud", "连接显示屏的串口速率。"},
+    {IDC_IPADDRESS, "IP", "显示屏的网络地址。"},
+    {IDC_SAVER_ON, "打开", "打开显示屏的屏幕保护。"},
+    {IDC_SAVER_OFF, "关闭", "关闭显示屏的屏幕保护。"},
+    {IDC_SAVER_DEFAULT, "默认设置", "将显示屏的屏幕保护恢复为默认设置，即打开。"},
+    {IDCANCEL, "退出", "保存设置并关闭窗口。"},
+}};
+
+constexpr DlgTemplate kNeutral{IDD_SETTINGS, "VellSetting", "宋体",        9,
+                               266,          120,           kNeutralItems, kNeutralAccessible};
+constexpr DlgTemplate kChinese{IDD_SETTINGS, "VellSetting", "宋体",        9,
+                               266,          120,           kChineseItems, kChineseAccessible};
 
 } // namespace
 

@@ -20,6 +20,13 @@ struct DlgItem {
     int x, y, cx, cy; // dialog units
 };
 
+// What a screen reader says for a control: its visible text without colon or access key, and what it does.
+struct DlgAccessible {
+    int id;
+    const char* name;        // UTF-8
+    const char* description; // UTF-8; "" when the name says it all
+};
+
 struct DlgTemplate {
     int id; // resource number
     const char* caption;
@@ -27,6 +34,7 @@ struct DlgTemplate {
     int pointSize;
     int cx, cy; // client size in dialog units
     std::span<const DlgItem> items;
+    std::span<const DlgAccessible> accessible;
 };
 
 enum class DlgLanguage { Neutral, ChinesePrc };

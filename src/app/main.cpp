@@ -11,7 +11,11 @@ int main(int argc, char* argv[]) {
     // Past a file size limit (ulimit -f) a write then fails with EFBIG, so a save fails as on a full disk:
     // the old file stays and the temporary one goes, instead of the signal killing the program mid-save.
     std::signal(SIGXFSZ, SIG_IGN);
-    QApplication app(argc, argv);
+    // The program reads no command line: Qt would take -style, -reverse, -platform and the like from it, so
+    // it gets the program's name alone. QT_* environment variables still apply.
+    int qtArgc = argc > 0 ? 1 : 0;
+    char* qtArgv[] = {qtArgc > 0 ? argv[0] : nullptr, nullptr};
+    QApplication app(qtArgc, qtArgv);
     CSettingsApp settingsApp(app);
     settingsApp.InitInstance();
     // The run's result is never examined: however the window closed, the program succeeded.

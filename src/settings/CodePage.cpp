@@ -2,6 +2,7 @@
 #include "settings/CodePage.h"
 
 #include <cctype>
+#include <cwchar>
 #include <langinfo.h>
 #include <string>
 
@@ -102,4 +103,23 @@ std::size_t charLength(std::string_view text, std::size_t pos, CodePage codePage
         return 4;
     }
     return 2;
+}
+
+std::wstring decodeWithLocale(std::string_view text) {
+    std::wstring wide;
+    std::mbstate_t state{};
+    for (std::size_t pos = 0; pos < text.size();) {
+        wchar_t character = 0;
+        const std::size_t length = std::mbrtowc(&character, text.data() + pos, text.size() - pos, &state);
+        if (length == static_cast<std::size_t>(-1) || length == static_cast<std::size_t>(-2)) {
+            // Broken or cut short: one byte is lost, never the text after it.
+            wide += L'\uFFFD';
+            state = std::mbstate_t{};
+            ++pos;
+            continue;
+        }
+        wide += character;
+        pos += length == 0 ? 1 : length; // an embedded NUL is one byte
+    }
+    return wide;
 }

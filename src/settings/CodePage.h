@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 enum class CodePage {
@@ -19,3 +20,6 @@ CodePage codePageFromCharset(std::string_view charset);
 CodePage systemCodePage();
 // Length in bytes of the character that starts at pos (at least 1, never past the end).
 std::size_t charLength(std::string_view text, std::size_t pos, CodePage codePage);
+// 8-bit text in the locale's own encoding (LC_CTYPE) as wide characters; a byte that is no character there
+// becomes U+FFFD and the rest still decodes.
+std::wstring decodeWithLocale(std::string_view text);

@@ -8,6 +8,7 @@
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <cmath>
@@ -49,6 +50,7 @@ void CDialogBuilder::build(QDialog& dialog, const DlgTemplate& tmpl, bool access
     dialog.setFixedSize(client.size());
 
     QWidget* previous = nullptr;
+    QLabel* unpairedLabel = nullptr;
     for (const DlgItem& item : tmpl.items) {
         const QRect r = MapDialogRect(item.x, item.y, item.cx, item.cy);
         QWidget* widget = nullptr;
@@ -102,10 +104,42 @@ void CDialogBuilder::build(QDialog& dialog, const DlgTemplate& tmpl, bool access
             if (previous)
                 QWidget::setTabOrder(previous, widget);
             previous = widget;
+            // A label names the control after it. Without an "&" in its text the pairing binds no key.
+            if (unpairedLabel)
+                unpairedLabel->setBuddy(widget);
+            unpairedLabel = nullptr;
         }
+        if (item.kind == DlgKind::Label)
+            unpairedLabel = static_cast<QLabel*>(widget);
     }
-    if (QScreen* screen = dialog.screen()) {
-        const QRect area = screen->availableGeometry();
-        dialog.move(area.center() - QPoint(client.width() / 2, client.height() / 2));
+    for (const DlgAccessible& text : tmpl.accessible) {
+        QWidget* widget = item(text.id);
+        if (!widget)
+            continue;
+        const QString name = QString::fromUtf8(text.name);
+        widget->setAccessibleName(name);
+        widget->setAccessibleDescription(QString::fromUtf8(text.description));
+        // The address's four fields take the keyboard one by one: each says which part it is.
+        const QList<QLineEdit*> fields = widget->findChildren<QLineEdit*>();
+        for (qsizetype i = 0; i < fields.size(); ++i)
+            fields[i]->setAccessibleName(QStringLiteral("%1 %2").arg(name).arg(i + 1));
     }
+    // On Linux a reader announces a list by its label: the label says the list's name, without the colon.
+    for (QLabel* label : dialog.findChildren<QLabel*>()) {
+        if (label->buddy())
+            label->setAccessibleName(label->buddy()->accessibleName());
+    }
+    centreInWorkArea(dialog);
+}
+
+void CDialogBuilder::centreInWorkArea(QWidget& window) {
+    QScreen* screen = window.screen();
+    if (!screen)
+        return;
+    // Before the window exists its frame is unknown and taken as none; once shown, the frame counts too.
+    // move() places the frame's corner.
+    const QSize frame = window.frameGeometry().size();
+    const QRect area = screen->availableGeometry();
+    window.move(area.x() + (area.width() - frame.width()) / 2,
+                area.y() + (area.height() - frame.height()) / 2);
 }

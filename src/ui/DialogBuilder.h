@@ -19,6 +19,8 @@ public:
     // Fixed client size, widgets in template order (which is their Tab order), centred on the screen.
     void build(QDialog& dialog, const DlgTemplate& tmpl, bool accessKeys);
     QWidget* item(int id) const { return m_items.value(id, nullptr); }
+    // The whole window, its frame included, in the middle of its screen's work area.
+    static void centreInWorkArea(QWidget& window);
 
 private:
     QFont m_font;

@@ -3,6 +3,7 @@
 
 #include "LeadingNumber.h"
 
+#include <QAccessibleWidget>
 #include <QHBoxLayout>
 #include <QIntValidator>
 #include <QKeyEvent>
@@ -17,9 +18,18 @@ int clampOctet(const QString& part) {
     return leadingNumber(part.trimmed(), 255);
 }
 
+// A screen reader hears the four fields as one group named for the address, not as a bare pane.
+QAccessibleInterface* addressAccessible(const QString& className, QObject* object) {
+    if (className == QLatin1String("CIPAddressCtrl") && object && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Grouping);
+    return nullptr;
+}
+
 } // namespace
 
 CIPAddressCtrl::CIPAddressCtrl(QWidget* parent) : QWidget(parent) {
+    static const bool accessibleInstalled = (QAccessible::installFactory(addressAccessible), true);
+    Q_UNUSED(accessibleInstalled);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(1, 1, 1, 1);
     layout->setSpacing(0);

@@ -4,15 +4,17 @@
 
 #include "DialogBuilder.h"
 #include "IPAddressCtrl.h"
-#include "LeadingNumber.h"
 #include "IconPixels.h"
+#include "LeadingNumber.h"
 #include "PortToolTip.h"
-#include "version/Title.h"
-#include "link/SaverCommand.h"
 #include "VellPortDll.h"
+#include "link/SaverCommand.h"
 #include "resource.h"
+#include "settings/CodePage.h"
 #include "settings/CommSettings.h"
+#include "version/Title.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QFont>
@@ -23,6 +25,8 @@
 #include <QLocale>
 #include <QPixmap>
 #include <QPushButton>
+#include <fontconfig/fontconfig.h>
+#include <memory>
 
 namespace {
 
@@ -37,6 +41,27 @@ QIcon makeWindowIcon() {
     return icon;
 }
 
+struct PatternDeleter {
+    void operator()(FcPattern* pattern) const { FcPatternDestroy(pattern); }
+};
+using Pattern = std::unique_ptr<FcPattern, PatternDeleter>;
+
+// The installed face fontconfig draws "SimSun" with for Simplified Chinese, whichever font package
+// brought it; "" when it has nothing. One match, not a walk over every family: it runs at each start.
+QString bestSimSunMatch() {
+    const Pattern wanted(FcNameParse(reinterpret_cast<const FcChar8*>("SimSun:lang=zh-cn")));
+    if (!wanted)
+        return {};
+    FcConfigSubstitute(nullptr, wanted.get(), FcMatchPattern);
+    FcDefaultSubstitute(wanted.get());
+    FcResult result = FcResultNoMatch;
+    const Pattern found(FcFontMatch(nullptr, wanted.get(), &result));
+    FcChar8* family = nullptr;
+    if (!found || FcPatternGetString(found.get(), FC_FAMILY, 0, &family) != FcResultMatch)
+        return {};
+    return QString::fromUtf8(reinterpret_cast<const char*>(family));
+}
+
 } // namespace
 
 DlgLanguage CSettingsDlg::chooseLanguage(const QLocale& locale) {
@@ -46,9 +71,14 @@ DlgLanguage CSettingsDlg::chooseLanguage(const QLocale& locale) {
 }
 
 void CSettingsDlg::installFontSubstitutes() {
-    const QString cjk = QStringLiteral("WenQuanYi Micro Hei");
-    QFont::insertSubstitution(QStringLiteral("宋体"), cjk);
-    QFont::insertSubstitution(QStringLiteral("SimSun"), cjk);
+    const QString face = QStringLiteral("宋体");
+    if (QFontDatabase::hasFamily(face) || !QFont::substitutes(face).isEmpty())
+        return;
+    const QString match = bestSimSunMatch();
+    if (match.isEmpty())
+        return;
+    QFont::insertSubstitution(face, match);
+    QFont::insertSubstitution(QStringLiteral("SimSun"), match);
 }
 
 CSettingsDlg::CSettingsDlg(QWidget* parent) : QDialog(parent) {
@@ -74,8 +104,10 @@ CSettingsDlg::CSettingsDlg(QWidget* parent) : QDialog(parent) {
     m_ipAddress = static_cast<CIPAddressCtrl*>(builder.item(IDC_IPADDRESS));
     m_cbPort = static_cast<QComboBox*>(builder.item(IDC_PORT));
     m_cbBaud = static_cast<QComboBox*>(builder.item(IDC_BAUD));
-    for (QComboBox* list : {m_cbPort, m_cbBaud})
+    for (QComboBox* list : {m_cbPort, m_cbBaud}) {
         list->installEventFilter(this);
+        list->view()->installEventFilter(this);
+    }
     new PortToolTip(m_cbPort, language == DlgLanguage::ChinesePrc);
     for (int id : {IDC_SAVER_ON, IDC_SAVER_OFF, IDC_SAVER_DEFAULT, IDCANCEL})
         builder.item(id)->installEventFilter(this);
@@ -103,7 +135,8 @@ void CSettingsDlg::connectMessageMap() {
 
 void CSettingsDlg::OnInitDialog() {
     setWindowIcon(m_hIcon);
-    setWindowTitle(QString::fromStdString(MakeWindowTitle()));
+    // The program file's name is bytes in the locale's encoding, which on a GBK system is not UTF-8.
+    setWindowTitle(QString::fromStdWString(decodeWithLocale(MakeWindowTitle())));
 
     // One reading of the file for all six values: a big or slow settings file costs the start-up once.
     const CommSettings stored = loadCommSettings();
@@ -130,11 +163,15 @@ void CSettingsDlg::OnSelchangePort() {
         m_cbBaud->hide();
         m_ipAddress->setAddressText(QString::fromStdString(formatAddress(loadCommSettings().ip)));
         m_stLinkLabel->setText(QStringLiteral("IP:"));
+        m_stLinkLabel->setBuddy(m_ipAddress);
+        m_stLinkLabel->setAccessibleName(m_ipAddress->accessibleName());
         m_ipAddress->show();
         m_stLinkLabel->show();
     } else if (port.contains(QLatin1String("COM"))) {
         m_cbBaud->show();
         m_stLinkLabel->setText(QStringLiteral("Baud:"));
+        m_stLinkLabel->setBuddy(m_cbBaud);
+        m_stLinkLabel->setAccessibleName(m_cbBaud->accessibleName());
         m_ipAddress->hide();
         m_stLinkLabel->show();
         const int rate = leadingNumber(m_cbBaud->currentText());
@@ -187,18 +224,39 @@ void CSettingsDlg::done(int result) {
     saveSettings();
 }
 
+void CSettingsDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // Centred once more now that the platform knows the frame, so the whole window sits in the middle.
+    if (!m_centred) {
+        m_centred = true;
+        CDialogBuilder::centreInWorkArea(*this);
+    }
+}
+
 bool CSettingsDlg::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress)
         return QDialog::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);
     const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+    const bool altArrow =
+        (key->modifiers() & Qt::AltModifier) && (key->key() == Qt::Key_Down || key->key() == Qt::Key_Up);
     if (watched == m_cbPort || watched == m_cbBaud) {
         if (enter) {
             accept(); // OK: no control bears it, the framework ends the dialog
             return true;
         }
-        if (key->modifiers() & Qt::AltModifier)
-            return true; // Alt+letter is an access key, never the list's type-ahead
+        if (altArrow) {
+            static_cast<QComboBox*>(watched)->showPopup();
+            return true;
+        }
+        const bool printable =
+            !key->text().isEmpty() || (key->key() >= Qt::Key_Space && key->key() <= Qt::Key_AsciiTilde);
+        if ((key->modifiers() & Qt::AltModifier) && printable)
+            return true; // Alt with a letter is an access key, never the list's type-ahead
+    } else if (altArrow && (watched == m_cbPort->view() || watched == m_cbBaud->view())) {
+        // Either arrow closes a dropped list again, as on Windows; Qt knows only Alt+Down.
+        (watched == m_cbPort->view() ? m_cbPort : m_cbBaud)->hidePopup();
+        return true;
     } else if (auto* button = qobject_cast<QPushButton*>(watched); button && enter) {
         button->click();
         return true;

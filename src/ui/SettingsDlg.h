@@ -18,13 +18,15 @@ public:
 
     // Chinese (PRC) user interface -> Chinese template with access keys; anything else -> neutral.
     static DlgLanguage chooseLanguage(const QLocale& locale);
-    // "宋体"/"SimSun" are not on Debian; map them to the installed CJK font before any use.
+    // "宋体"/"SimSun" are rarely installed off Windows; map them to fontconfig's best face for Simplified
+    // Chinese before any use.
     static void installFontSubstitutes();
 
     void done(int result) override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void connectMessageMap();
@@ -43,4 +45,5 @@ private:
     QComboBox* m_cbBaud = nullptr;
     QIcon m_hIcon;
     bool m_saved = false;
+    bool m_centred = false;
 };

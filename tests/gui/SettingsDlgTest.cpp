@@ -11,6 +11,8 @@
 #include "ui/DialogBuilder.h"
 #include "ui/IPAddressCtrl.h"
 
+#include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QColorSpace>
 #include <QComboBox>
@@ -19,6 +21,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -70,6 +73,32 @@ private:
         list->setCurrentIndex(index);
         emit list->activated(index);
     }
+    // The name a screen reader announces. On Linux Qt gives a list its current text as name and its label
+    // through the labelled-by relation, so a list is announced by its label's name.
+    static QString spokenName(QAccessibleInterface* control) {
+        if (control->role() != QAccessible::ComboBox)
+            return control->text(QAccessible::Name);
+        const auto labels = control->relations(QAccessible::Label);
+        return labels.isEmpty() ? QString() : labels.first().first->text(QAccessible::Name);
+    }
+    // The share of the ring one pixel inside r (corners left out for the rounding) that has the colour.
+    static double ringShare(const QImage& shot, const QRect& r, QRgb colour) {
+        int hits = 0;
+        int total = 0;
+        const auto count = [&](int x, int y) {
+            ++total;
+            hits += (shot.pixel(x, y) & 0xFFFFFF) == (colour & 0xFFFFFF) ? 1 : 0;
+        };
+        for (int x = r.left() + 4; x <= r.right() - 4; ++x) {
+            count(x, r.top() + 1);
+            count(x, r.bottom() - 1);
+        }
+        for (int y = r.top() + 4; y <= r.bottom() - 4; ++y) {
+            count(r.left() + 1, y);
+            count(r.right() - 1, y);
+        }
+        return total ? double(hits) / total : 0.0;
+    }
 
 private slots:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
@@ -78,7 +107,10 @@ private slots:
         g_strIniPath = m_dir.filePath(QStringLiteral("Option.ini")).toStdString();
         QFile::remove(QString::fromStdString(g_strIniPath));
     }
-    void cleanup() { m_dlg.reset(); }
+    void cleanup() {
+        m_dlg.reset();
+        qApp->setStyleSheet(QString());
+    }
 
     void firstRunConfiguresCom1At9600AndSavesDefaults() {
         Open();
@@ -359,6 +391,8 @@ private slots:
         QVERIFY(!Baud()->isVisible());
         QCOMPARE(Address()->isVisible(), addressShown);
         QCOMPARE(LinkLabel()->isVisible(), labelShown);
+        QCOMPARE(LinkLabel()->buddy(), addressShown ? static_cast<QWidget*>(Address()) : Baud());
+        QCOMPARE(LinkLabel()->accessibleName(), LinkLabel()->buddy()->accessibleName());
         if (labelShown) {
             QCOMPARE(LinkLabel()->text(), QStringLiteral("IP:"));
             QCOMPARE(shownAddress(*Address()), QStringLiteral("10.168.2.7"));
@@ -557,6 +591,164 @@ private slots:
         QVERIFY(iconPixels(IDD_SETTINGS).empty());
     }
 
+    // What a screen reader says, in the window's language: every control the keyboard reaches (the hidden
+    // address and its four fields included) has a name and a role; the labels pair with the lists without
+    // taking a key of their own.
+    void accessibleNamesFollowTheLanguage_data() {
+        QTest::addColumn<bool>("chinese");
+        QTest::addColumn<QStringList>("names"); // port, baud, address, Open, Close, Default, Exit
+        QTest::addColumn<QString>("openDescription");
+        QTest::newRow("English") << false
+                                 << QStringList{"Port", "Baud", "IP", "Open", "Close", "Default", "Exit"}
+                                 << "Switches the display's screen saver on.";
+        QTest::newRow("Chinese") << true
+                                 << QStringList{"端口", "Baud", "IP", "打开", "关闭", "默认设置", "退出"}
+                                 << "打开显示屏的屏幕保护。";
+    }
+    void accessibleNamesFollowTheLanguage() {
+        QFETCH(bool, chinese);
+        QFETCH(QStringList, names);
+        QFETCH(QString, openDescription);
+        if (chinese)
+            QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
+        Open();
+        const QList<int> ids{IDC_PORT,      IDC_BAUD,          IDC_IPADDRESS, IDC_SAVER_ON,
+                             IDC_SAVER_OFF, IDC_SAVER_DEFAULT, IDCANCEL};
+        const QList<int> roles{QAccessible::ComboBox, QAccessible::ComboBox, QAccessible::Grouping,
+                               QAccessible::Button,   QAccessible::Button,   QAccessible::Button,
+                               QAccessible::Button};
+        for (qsizetype i = 0; i < ids.size(); ++i) {
+            QAccessibleInterface* control = QAccessible::queryAccessibleInterface(item<QWidget>(ids[i]));
+            QVERIFY(control);
+            QCOMPARE(spokenName(control), names[i]);
+            QCOMPARE(item<QWidget>(ids[i])->accessibleName(), names[i]);
+            QCOMPARE(int(control->role()), roles[i]);
+            QVERIFY(!control->text(QAccessible::Description).isEmpty());
+        }
+        QCOMPARE(item<QWidget>(IDC_SAVER_ON)->accessibleDescription(), openDescription);
+        int focusable = 0;
+        for (QWidget* widget : m_dlg->findChildren<QWidget*>()) {
+            // The lists' drop-downs are windows of their own, reached through their list.
+            if (!(widget->focusPolicy() & Qt::TabFocus) || widget->window() != m_dlg.get())
+                continue;
+            ++focusable;
+            QAccessibleInterface* control = QAccessible::queryAccessibleInterface(widget);
+            QVERIFY(control && !spokenName(control).isEmpty());
+            QVERIFY(roles.contains(control->role()) || control->role() == QAccessible::EditableText);
+        }
+        QCOMPARE(focusable, 11); // two lists, the address and its four fields, four buttons
+        QCOMPARE(item<QPushButton>(IDC_SAVER_ON)->text(),
+                 chinese ? QStringLiteral("打开(&O)") : QStringLiteral("Open"));
+        QCOMPARE(LinkLabel()->buddy(), Baud());
+    }
+
+    // With the shipped skin the keyboard focus wears a black frame, and only the focused control does.
+    void focusFrameMovesWithTab_data() {
+        QTest::addColumn<int>("tabs");
+        QTest::addColumn<int>("focused");
+        QTest::addColumn<int>("previous");
+        QTest::newRow("port list at start") << 0 << IDC_PORT << IDC_BAUD;
+        QTest::newRow("Tab to baud list") << 1 << IDC_BAUD << IDC_PORT;
+        QTest::newRow("Tab to Open") << 2 << IDC_SAVER_ON << IDC_BAUD;
+        QTest::newRow("Tab to Close") << 3 << IDC_SAVER_OFF << IDC_SAVER_ON;
+        QTest::newRow("Tab to Default") << 4 << IDC_SAVER_DEFAULT << IDC_SAVER_OFF;
+        QTest::newRow("Tab to Exit") << 5 << IDCANCEL << IDC_SAVER_DEFAULT;
+        QTest::newRow("Tab round to port list") << 6 << IDC_PORT << IDCANCEL;
+    }
+    void focusFrameMovesWithTab() {
+        QFETCH(int, tabs);
+        QFETCH(int, focused);
+        QFETCH(int, previous);
+        QFile skin(QStringLiteral(VELL_SKIN_FILE));
+        QVERIFY(skin.open(QIODevice::ReadOnly));
+        qApp->setStyleSheet(QString::fromUtf8(skin.readAll()));
+        Open();
+        for (int i = 0; i < tabs; ++i)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), item<QWidget>(focused));
+        const QImage shot = m_dlg->grab().toImage();
+        const QRgb frame = qRgb(0, 0, 0);
+        const double onFocused = ringShare(shot, item<QWidget>(focused)->geometry(), frame);
+        const double onPrevious = ringShare(shot, item<QWidget>(previous)->geometry(), frame);
+        QVERIFY2(onFocused > 0.95, qPrintable(QString::number(onFocused)));
+        QVERIFY2(onPrevious < 0.05, qPrintable(QString::number(onPrevious)));
+    }
+
+    // Alt with an arrow drops a list and closes it again, as on Windows; nothing is chosen or sent.
+    void altArrowsDropAndCloseTheList_data() {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<int>("openKey");
+        QTest::addColumn<int>("closeKey");
+        QTest::newRow("port list: Alt+Down, Alt+Up") << IDC_PORT << int(Qt::Key_Down) << int(Qt::Key_Up);
+        QTest::newRow("port list: Alt+Up, Alt+Down") << IDC_PORT << int(Qt::Key_Up) << int(Qt::Key_Down);
+        QTest::newRow("baud list: Alt+Down twice") << IDC_BAUD << int(Qt::Key_Down) << int(Qt::Key_Down);
+        QTest::newRow("baud list: Alt+Up twice") << IDC_BAUD << int(Qt::Key_Up) << int(Qt::Key_Up);
+    }
+    void altArrowsDropAndCloseTheList() {
+        QFETCH(int, id);
+        QFETCH(int, openKey);
+        QFETCH(int, closeKey);
+        IniWriteString("COMM", "Port", "COM4");
+        Open();
+        QComboBox* list = item<QComboBox>(id);
+        list->setFocus();
+        const int before = list->currentIndex();
+        RecordedPortCalls().clear();
+        QTest::keyClick(list, Qt::Key(openKey), Qt::AltModifier);
+        QTRY_VERIFY_WITH_TIMEOUT(list->view()->isVisible(), 2000);
+        QTest::keyClick(list->view(), Qt::Key(closeKey), Qt::AltModifier);
+        QTRY_VERIFY_WITH_TIMEOUT(!list->view()->isVisible(), 2000);
+        QCOMPARE(list->currentIndex(), before);
+        QVERIFY(RecordedPortCalls().empty());
+        QVERIFY(m_dlg->isVisible());
+    }
+
+    // Without "宋体" the window takes fontconfig's best Simplified Chinese face, whichever is installed, and
+    // its dialog units come from that face.
+    void templateFaceFollowsFontconfig_data() {
+        QTest::addColumn<QStringList>("fontDirs");
+        QTest::addColumn<QString>("face");
+        const QString wqy = QStringLiteral("/usr/share/fonts/truetype/wqy");
+        const QString sung = QStringLiteral("/usr/share/fonts/truetype/arphic-gbsn00lp");
+        QTest::newRow("WenQuanYi only") << QStringList{wqy} << "WenQuanYi Micro Hei";
+        QTest::newRow("AR PL SungtiL GB only") << QStringList{sung} << "AR PL SungtiL GB";
+        // fontconfig ranks the Song face above the sans one for SimSun, whatever else is installed.
+        QTest::newRow("both: the Song face wins") << QStringList{wqy, sung} << "AR PL SungtiL GB";
+    }
+    void templateFaceFollowsFontconfig() {
+        QFETCH(QStringList, fontDirs);
+        QFETCH(QString, face);
+        QString dirs;
+        for (const QString& dir : fontDirs) {
+            if (!QDir(dir).exists())
+                QSKIP(qPrintable(dir + " is missing: scripts/install-deps installs its font"));
+            dirs += QStringLiteral("<dir>%1</dir>").arg(dir);
+        }
+        const QString config = m_dir.filePath(QStringLiteral("fonts.conf"));
+        QFile file(config);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QStringLiteral(
+                       "<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"urn:fontconfig:fonts.dtd\">\n"
+                       "<fontconfig><dir>%1</dir><cachedir>%2</cachedir>"
+                       "<include ignore_missing=\"yes\">/etc/fonts/conf.d</include></fontconfig>\n")
+                       .arg(dirs, m_dir.filePath(QStringLiteral("fontcache")))
+                       .toUtf8());
+        file.close();
+        QProcess probe;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("FONTCONFIG_FILE"), config);
+        probe.setProcessEnvironment(environment);
+        probe.start(QStringLiteral(FACE_PROBE_EXE), {QString::fromStdString(g_strIniPath)});
+        QVERIFY(probe.waitForFinished(30000));
+        QCOMPARE(probe.exitCode(), 0);
+        const QStringList lines = QString::fromUtf8(probe.readAllStandardOutput()).split(QLatin1Char('\n'));
+        QCOMPARE(lines.value(0), face);
+        QFont font(face);
+        font.setPointSize(9);
+        const QSize client = CDialogBuilder(font).MapDialogRect(0, 0, 266, 120).size();
+        QCOMPARE(lines.value(1), QStringLiteral("%1x%2").arg(client.width()).arg(client.height()));
+    }
+
     void dialogUnitsAndWindowSize() {
         Open();
         const QFontMetrics metrics(m_dlg->font());
@@ -564,7 +756,8 @@ private slots:
                                  QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) /
                              52.0;
         CDialogBuilder builder(m_dlg->font());
-        QCOMPARE(m_dlg->size(), QSize(qRound(266.0 * qRound(hbase) / 4), qRound(120.0 * metrics.height() / 8)));
+        QCOMPARE(m_dlg->size(),
+                 QSize(qRound(266.0 * qRound(hbase) / 4), qRound(120.0 * metrics.height() / 8)));
         QCOMPARE(m_dlg->minimumSize(), m_dlg->maximumSize());
         QCOMPARE(item<QPushButton>(IDC_SAVER_OFF)->geometry(), builder.MapDialogRect(119, 67, 50, 14));
         QVERIFY(!(m_dlg->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));

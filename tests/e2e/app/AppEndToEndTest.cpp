@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -238,13 +239,13 @@ protected:
     QString IniPath() const { return m_work + QStringLiteral("/Option.ini"); }
 
     // Starts the program and waits until its window is visible and has the keyboard.
-    void Start(const QString& program = QStringLiteral(VELLSETTING_EXE)) {
+    void Start(const QString& program = QStringLiteral(VELLSETTING_EXE), const QStringList& arguments = {}) {
         m_program.setWorkingDirectory(m_work);
-        m_program.setProcessEnvironment(Environment());
+        m_program.setProcessEnvironment(m_environment ? *m_environment : Environment());
         m_program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         QElapsedTimer timer;
         timer.start();
-        m_program.start(program, {});
+        m_program.start(program, arguments);
         ASSERT_TRUE(m_program.waitForStarted(static_cast<int>(kStepBound.count())));
         const QString pid = QString::number(m_program.processId());
         const bool shown = WaitFor(
@@ -301,7 +302,24 @@ protected:
             .toUpper();
     }
 
+    // The whole window as the X server shows it.
+    QImage WindowImage() const {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DISPLAY"), XvfbEnvironment::s_display);
+        QProcess import;
+        import.setProcessEnvironment(environment);
+        import.start(QStringLiteral("import"),
+                     {QStringLiteral("-window"), m_window, QStringLiteral("png:-")});
+        if (!import.waitForFinished(static_cast<int>(kStepBound.count()))) {
+            import.kill();
+            import.waitForFinished();
+            return {};
+        }
+        return QImage::fromData(import.readAllStandardOutput(), "PNG");
+    }
+
     QTemporaryDir m_temp;
+    std::optional<QProcessEnvironment> m_environment; // set: the program runs with this, not Environment()
     QString m_work;
     std::optional<DevSim> m_devsim;
     QProcess m_program;
@@ -473,16 +491,49 @@ INSTANTIATE_TEST_SUITE_P(
         SkinRow{"EmptyFile", QByteArray(), false}),
     [](const ::testing::TestParamInfo<SkinRow>& info) { return std::string(info.param.name); });
 
-// ---- F1 opens the help page next to the program file at the window's topic.
+// ---- F1 opens the help page at the window's topic, in the window's language: from the installed data folder
+// beside the program, or next to the program file in a build tree.
 
-TEST_F(AppRun, F1OpensTheHelpPageAtTheWindowsAnchor) {
+struct HelpRow {
+    const char* name;
+    const char* lang;
+    bool installed;       // run from a copied tree prefix/bin with its pages in prefix/share/vellsetting
+    bool chinesePage;     // the tree holds the Chinese page as well as the English one
+    const char* expected; // the page opened, relative to the program's folder
+};
+
+class HelpRun : public AppRun, public ::testing::WithParamInterface<HelpRow> {};
+
+TEST_P(HelpRun, F1OpensTheHelpPageAtTheWindowsAnchor) {
+    const HelpRow& row = GetParam();
     // A stand-in for the desktop's opener records what it was asked to show.
     const QString opened = m_temp.filePath(QStringLiteral("opened.txt"));
     const QString opener = m_temp.filePath(QStringLiteral("xdg-open"));
     WriteBytes(opener, QByteArray("#!/bin/sh\nprintf '%s\\n' \"$@\" > '") + opened.toLocal8Bit() + "'\n");
     ASSERT_TRUE(QFile::setPermissions(opener, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
 
-    Start();
+    QString program = QStringLiteral(VELLSETTING_EXE);
+    if (row.installed) {
+        const QString bin = m_temp.filePath(QStringLiteral("prefix/bin"));
+        const QString data = m_temp.filePath(QStringLiteral("prefix/share/vellsetting"));
+        ASSERT_TRUE(QDir().mkpath(bin) && QDir().mkpath(data));
+        ASSERT_TRUE(QFile::copy(program, bin + QStringLiteral("/VellSetting")));
+        program = bin + QStringLiteral("/VellSetting");
+        QStringList pages{QStringLiteral("VellSetting.html")};
+        if (row.chinesePage) {
+            pages << QStringLiteral("VellSetting.zh_CN.html");
+        }
+        for (const QString& page : pages) {
+            ASSERT_TRUE(QFile::copy(QStringLiteral(VELL_RES_DIR "/") + page, data + QLatin1Char('/') + page));
+        }
+    }
+    m_environment = Environment();
+    m_environment->insert(QStringLiteral("LANG"), QString::fromLatin1(row.lang));
+    for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANGUAGE"}) {
+        m_environment->remove(QString::fromLatin1(variable));
+    }
+
+    Start(program);
     Keys({QStringLiteral("F1")});
     ASSERT_TRUE(WaitFor([&] { return !ReadBytes(opened).isEmpty(); }, kStepBound))
         << "the opener was not called";
@@ -490,9 +541,62 @@ TEST_F(AppRun, F1OpensTheHelpPageAtTheWindowsAnchor) {
     EXPECT_EQ(Finish(), 0);
     const QString url = QString::fromLocal8Bit(ReadBytes(opened)).trimmed();
     const QString expected = QStringLiteral("file://") +
-                             QFileInfo(QStringLiteral(VELLSETTING_EXE)).absolutePath() +
-                             QStringLiteral("/VellSetting.html#IDD_SETTINGS");
+                             QDir::cleanPath(QFileInfo(program).absolutePath() + QLatin1Char('/') +
+                                             QString::fromLatin1(row.expected)) +
+                             QStringLiteral("#IDD_SETTINGS");
     EXPECT_EQ(url.toStdString(), expected.toStdString());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    App, HelpRun,
+    ::testing::Values(
+        HelpRow{"EnglishNextToTheProgram", "en_US.UTF-8", false, true, "VellSetting.html"},
+        HelpRow{"ChineseNextToTheProgram", "zh_CN.UTF-8", false, true, "VellSetting.zh_CN.html"},
+        HelpRow{"TaiwanChineseWindowIsEnglish", "zh_TW.UTF-8", false, true, "VellSetting.html"},
+        HelpRow{"InstalledTreeEnglish", "en_GB.UTF-8", true, true, "../share/vellsetting/VellSetting.html"},
+        HelpRow{"InstalledTreeChinese", "zh_CN.UTF-8", true, true,
+                "../share/vellsetting/VellSetting.zh_CN.html"},
+        HelpRow{"InstalledTreeWithoutChinesePageOpensEnglish", "zh_CN.GB18030", true, false,
+                "../share/vellsetting/VellSetting.html"}),
+    [](const ::testing::TestParamInfo<HelpRow>& info) { return std::string(info.param.name); });
+
+// ---- No command line: Qt's own options leave the window exactly as it is without them.
+
+struct QtOptionsRow {
+    const char* name;
+    QStringList arguments;
+};
+
+class QtOptionsRun : public AppRun, public ::testing::WithParamInterface<QtOptionsRow> {};
+
+TEST_P(QtOptionsRun, WindowIsUnchanged) {
+    // A style sheet that would paint the window red, were the option read.
+    WriteBytes(m_temp.filePath(QStringLiteral("red.qss")), "QDialog { background: #ff0000; }");
+    Start();
+    const QImage plain = WindowImage();
+    Keys({QStringLiteral("Escape")});
+    ASSERT_EQ(Finish(), 0);
+    ASSERT_FALSE(plain.isNull());
+
+    QStringList arguments = GetParam().arguments;
+    arguments.replaceInStrings(QStringLiteral("@TEMP@"), m_temp.path());
+    Start(QStringLiteral(VELLSETTING_EXE), arguments);
+    const QImage withOptions = WindowImage();
+    Keys({QStringLiteral("Escape")});
+    EXPECT_EQ(Finish(), 0);
+    EXPECT_EQ(withOptions.size(), plain.size());
+    EXPECT_TRUE(withOptions == plain) << arguments.join(' ').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    App, QtOptionsRun,
+    ::testing::Values(
+        QtOptionsRow{"Reverse", {QStringLiteral("-reverse")}},
+        QtOptionsRow{"StyleWindows", {QStringLiteral("-style"), QStringLiteral("windows")}},
+        QtOptionsRow{"StyleSheet", {QStringLiteral("-stylesheet"), QStringLiteral("@TEMP@/red.qss")}},
+        QtOptionsRow{"PlatformOffscreenAndMore",
+                     {QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("-reverse"),
+                      QStringLiteral("-style"), QStringLiteral("fusion")}}),
+    [](const ::testing::TestParamInfo<QtOptionsRow>& info) { return std::string(info.param.name); });
 
 } // namespace

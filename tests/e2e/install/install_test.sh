@@ -91,6 +91,7 @@ fi
 expect_file "$root/$includedir/VellPortDll.h" "C header in include"
 expect_file "$root/$datadir/vellsetting/XPCorona.ssk" "default skin"
 expect_file "$root/$datadir/vellsetting/VellSetting.html" "help page"
+expect_file "$root/$datadir/vellsetting/VellSetting.zh_CN.html" "Chinese help page"
 launcher="$root/$libexecdir/vellsetting/vellsetting-launch"
 expect_executable "$launcher" "launcher"
 desktop="$root/$datadir/applications/$kAppId.desktop"

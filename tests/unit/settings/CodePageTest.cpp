@@ -1,7 +1,12 @@
 // Character stepping in each supported code page, with the code page given explicitly.
 #include "settings/CodePage.h"
 
+#include "TempDir.h"
+
+#include <clocale>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -95,5 +100,65 @@ INSTANTIATE_TEST_SUITE_P(
         }
         return name;
     });
+
+// ---- Decoding in the locale's encoding: a GBK locale built for the test, since a system may have none.
+
+struct DecodeCase {
+    const char* name;
+    const char* locale; // built by the test when it is zh_CN.GBK
+    std::string bytes;
+    std::wstring text;
+};
+
+void PrintTo(const DecodeCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class LocaleDecoding : public testing::TestWithParam<DecodeCase> {
+protected:
+    static void SetUpTestSuite() {
+        s_locales = std::make_unique<TempDir>();
+        const std::string command =
+            "localedef -i zh_CN -f GBK '" + s_locales->file("zh_CN.GBK") + "' >/dev/null 2>&1";
+        s_built = std::system(command.c_str()) == 0;
+    }
+    static void TearDownTestSuite() { s_locales.reset(); }
+    void TearDown() override {
+        ::unsetenv("LOCPATH");
+        std::setlocale(LC_ALL, "C");
+    }
+
+    static inline std::unique_ptr<TempDir> s_locales;
+    static inline bool s_built = false;
+};
+
+TEST_P(LocaleDecoding, DecodesInTheLocalesEncoding) {
+    const DecodeCase& row = GetParam();
+    if (std::string(row.locale) == "zh_CN.GBK") {
+        if (!s_built) {
+            GTEST_SKIP() << "localedef could not build zh_CN.GBK (the locales package brings it)";
+        }
+        ::setenv("LOCPATH", s_locales->path().c_str(), 1);
+    }
+    ASSERT_NE(std::setlocale(LC_ALL, row.locale), nullptr) << row.locale;
+    EXPECT_EQ(decodeWithLocale(row.bytes), row.text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Locales, LocaleDecoding,
+    testing::Values(DecodeCase{"GbkNameIsChinese", "zh_CN.GBK", "\xB6\xCB\xBF\xDA-1.0.0.1",
+                               L"\u7AEF\u53E3-1.0.0.1"},
+                    DecodeCase{"GbkBackslashTrailByte", "zh_CN.GBK", "\x95\x5C", L"\u661E"},
+                    DecodeCase{"GbkBrokenByteLosesOnlyItself", "zh_CN.GBK",
+                               "a\xFF"
+                               "b",
+                               L"a\uFFFDb"},
+                    DecodeCase{"GbkCutAtTheEnd", "zh_CN.GBK", "ab\xB6", L"ab\uFFFD"},
+                    DecodeCase{"Utf8NameIsChinese", "C.UTF-8", "\xE7\xAB\xAF\xE5\x8F\xA3", L"\u7AEF\u53E3"},
+                    DecodeCase{"Utf8ReadsGbkBytesAsBroken", "C.UTF-8",
+                               "\xB6\xCB"
+                               "x",
+                               L"\uFFFD\uFFFDx"}),
+    [](const testing::TestParamInfo<DecodeCase>& info) { return std::string(info.param.name); });
 
 } // namespace
