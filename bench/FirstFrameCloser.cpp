@@ -20,8 +20,11 @@ bool FirstFrameCloser::eventFilter(QObject* watched, QEvent* event) {
             }
             std::printf("\n");
             std::fflush(stdout);
-            // Queued, so the frame in progress completes before the window closes.
-            QMetaObject::invokeMethod(dialog, &QDialog::reject, Qt::QueuedConnection);
+            // Queued, so the frame in progress completes before the window closes. Left open for a runner
+            // that ends the process itself once it has seen the window, so the window is still there to be
+            // asked.
+            if (qEnvironmentVariableIsEmpty("BENCH_KEEP_OPEN"))
+                QMetaObject::invokeMethod(dialog, &QDialog::reject, Qt::QueuedConnection);
         }
     }
     return QObject::eventFilter(watched, event);
