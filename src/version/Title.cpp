@@ -25,18 +25,6 @@ std::string runningProgramPath() {
 
 } // namespace
 
-std::string GetProductVersionString(const std::string& path) {
-    const std::optional<VersionRecord> record = readVersionRecord(path);
-    if (!record || record->signature != VersionRecord::kSignature)
-        return {};
-    char text[48];
-    std::snprintf(text, sizeof text, "%d.%d.%d.%d", static_cast<int>(record->productVersionMs >> 16),
-                  static_cast<int>(record->productVersionMs & 0xFFFF),
-                  static_cast<int>(record->productVersionLs >> 16),
-                  static_cast<int>(record->productVersionLs & 0xFFFF));
-    return text;
-}
-
 std::string programNameFromPath(const std::string& path, CodePage codePage) {
     // Walk whole characters so the second byte of a double-byte character is never taken for "/" or ".".
     std::size_t nameStart = 0;
@@ -59,5 +47,5 @@ std::string MakeWindowTitle() {
     const std::string path = runningProgramPath();
     // The version comes from the running image itself, which stays right even if the file on disk was
     // replaced.
-    return programNameFromPath(path, systemCodePage()) + "-" + GetProductVersionString("/proc/self/exe");
+    return programNameFromPath(path, systemCodePage()) + "-" + productVersionString(loadedVersionRecord());
 }

@@ -1,9 +1,9 @@
 // The window title: the program file's name and its product version.
 #pragma once
 
-#include <string>
-
 #include "settings/CodePage.h"
+
+#include <string>
 
 // "a.b.c.d" from the fixed version record of the file at path, or "" when there is none.
 std::string GetProductVersionString(const std::string& path);

@@ -2,6 +2,7 @@
 #include "version/VersionRecord.h"
 
 #include "settings/UniqueFd.h"
+#include "version/Title.h"
 
 #include <cstring>
 #include <fcntl.h>
@@ -12,11 +13,6 @@
 #include <unistd.h>
 
 namespace {
-
-std::uint32_t littleEndian32(const unsigned char* bytes) {
-    return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-           (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
-}
 
 class ElfHandle {
 public:
@@ -83,21 +79,6 @@ std::optional<VersionRecord> recordInNotes(Elf_Data* data) {
 
 } // namespace
 
-VersionRecord VersionRecord::fromBytes(const unsigned char* bytes) {
-    VersionRecord record;
-    std::uint32_t* fields[] = {&record.signature,     &record.structVersion,    &record.fileVersionMs,
-                               &record.fileVersionLs, &record.productVersionMs, &record.productVersionLs,
-                               &record.fileFlagsMask, &record.fileFlags,        &record.fileOs,
-                               &record.fileType,      &record.fileSubtype,      &record.fileDateMs,
-                               &record.fileDateLs};
-    static_assert(sizeof fields / sizeof fields[0] * 4 == kSize);
-    for (std::uint32_t* field : fields) {
-        *field = littleEndian32(bytes);
-        bytes += 4;
-    }
-    return record;
-}
-
 std::optional<VersionRecord> readVersionRecord(const std::string& path) {
     if (!libelfReady())
         return std::nullopt;
@@ -127,4 +108,10 @@ std::optional<VersionRecord> readVersionRecord(const std::string& path) {
             return record;
     }
     return std::nullopt;
+}
+
+// Here beside the file reader rather than with the title: the program reads its own record from memory and so
+// links no libelf.
+std::string GetProductVersionString(const std::string& path) {
+    return productVersionString(readVersionRecord(path));
 }

@@ -36,3 +36,9 @@ struct VersionRecord {
 // The record from the .note.version section of the ELF file at path. Nothing when the file is not a regular,
 // readable ELF file, has no such note, the note is cut short, or the section lies outside the file.
 std::optional<VersionRecord> readVersionRecord(const std::string& path);
+
+// The running program's own record, from the note segments the loader mapped; nothing when it carries none.
+std::optional<VersionRecord> loadedVersionRecord();
+
+// "a.b.c.d" of the record's product version, or "" when there is no record or its signature is wrong.
+std::string productVersionString(const std::optional<VersionRecord>& record);
