@@ -3,6 +3,8 @@
 // working folder with a typical Option.ini and the skin (as a menu start has it), on the display in $DISPLAY,
 // and prints per program the median and quartiles, and the paired ratios of the first program to each other.
 // Usage: bench_mapped SKIN RUNS -- PROGRAM [ARGS...] [-- REFERENCE [ARGS...]]...
+// A command given as "skin=FILE PROGRAM ..." gets FILE as its skin instead (to compare builds whose skins
+// differ).
 #include "BenchFolder.h"
 #include "TypicalProfile.h"
 
@@ -13,6 +15,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
@@ -85,7 +88,9 @@ Sample RunUntilMapped(Display* display, const std::vector<std::string>& argv, co
     const auto start = Clock::now();
     const pid_t pid = ::fork();
     if (pid == 0) {
-        if (::chdir(dir.c_str()) != 0) {
+        // The references report their first frame on stdout; only this runner's own lines belong there.
+        const int quiet = ::open("/dev/null", O_WRONLY);
+        if (::chdir(dir.c_str()) != 0 || quiet < 0 || ::dup2(quiet, STDOUT_FILENO) < 0) {
             ::_exit(126);
         }
         std::vector<char*> args;
@@ -168,9 +173,14 @@ int main(int argc, char* argv[]) {
     const std::string skin = std::filesystem::absolute(argv[1]).string();
     const int runs = std::max(1, std::atoi(argv[2]));
     std::vector<std::vector<std::string>> commands;
+    std::vector<std::string> skins;
     for (int i = 3; i < argc; ++i) {
-        if (std::string(argv[i]) == "--") {
+        const std::string arg = argv[i];
+        if (arg == "--") {
             commands.emplace_back();
+            skins.push_back(skin);
+        } else if (commands.back().empty() && arg.rfind("skin=", 0) == 0) {
+            skins.back() = std::filesystem::absolute(arg.substr(5)).string();
         } else {
             commands.back().push_back(commands.back().empty() ? std::filesystem::absolute(argv[i]).string()
                                                               : argv[i]);
@@ -197,7 +207,7 @@ int main(int argc, char* argv[]) {
             const std::size_t c = (static_cast<std::size_t>(round + 1) + k) % n;
             const BenchFolder folder("vell-mapped");
             folder.write("Option.ini", TypicalProfileText());
-            std::filesystem::copy_file(skin, folder.file("XPCorona.ssk"));
+            std::filesystem::copy_file(skins[c], folder.file("XPCorona.ssk"));
             const Sample sample = RunUntilMapped(display, commands[c], folder.path());
             if (!sample.ok) {
                 std::fprintf(stderr, "round %d: %s mapped no window\n", round, commands[c][0].c_str());
