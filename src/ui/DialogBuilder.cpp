@@ -51,14 +51,14 @@ void CDialogBuilder::build(QDialog& dialog, const DlgTemplate& tmpl, bool access
 
     QWidget* previous = nullptr;
     QLabel* unpairedLabel = nullptr;
-    for (const DlgItem& item : tmpl.items) {
-        const QRect r = MapDialogRect(item.x, item.y, item.cx, item.cy);
+    for (const DlgItem& entry : tmpl.items) {
+        const QRect r = MapDialogRect(entry.x, entry.y, entry.cx, entry.cy);
         QWidget* widget = nullptr;
-        const QString text = itemText(item.text, accessKeys);
-        switch (item.kind) {
+        const QString text = itemText(entry.text, accessKeys);
+        switch (entry.kind) {
         case DlgKind::Label: {
             auto* label = new QLabel(text, &dialog);
-            label->setAlignment(((item.style & kRightAlign) ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop);
+            label->setAlignment(((entry.style & kRightAlign) ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop);
             label->setTextFormat(Qt::PlainText);
             widget = label;
             break;
@@ -66,7 +66,7 @@ void CDialogBuilder::build(QDialog& dialog, const DlgTemplate& tmpl, bool access
         case DlgKind::ComboBox: {
             auto* combo = new QComboBox(&dialog);
             combo->setEditable(false);
-            combo->setMaxVisibleItems(std::max(1, (item.cy - 14) / 8));
+            combo->setMaxVisibleItems(std::max(1, (entry.cy - 14) / 8));
             // The template height includes the drop-down; the closed box is one line high.
             widget = combo;
             widget->setGeometry(r.x(), r.y(), r.width(), scale(14, m_vbase, 8));
@@ -87,20 +87,20 @@ void CDialogBuilder::build(QDialog& dialog, const DlgTemplate& tmpl, bool access
             break;
         }
         }
-        if (item.kind != DlgKind::ComboBox)
+        if (entry.kind != DlgKind::ComboBox)
             widget->setGeometry(r);
-        if (item.kind == DlgKind::Label)
+        if (entry.kind == DlgKind::Label)
             widget->setFocusPolicy(Qt::NoFocus);
-        else if (item.style & kTabStop)
+        else if (entry.style & kTabStop)
             widget->setFocusPolicy(Qt::StrongFocus);
-        if (item.kind == DlgKind::GroupBox)
+        if (entry.kind == DlgKind::GroupBox)
             widget->lower();
-        widget->setVisible(item.style & kVisible);
-        if (item.id >= 0) {
-            widget->setObjectName(QStringLiteral("id%1").arg(item.id));
-            m_items.insert(item.id, widget);
+        widget->setVisible(entry.style & kVisible);
+        if (entry.id >= 0) {
+            widget->setObjectName(QStringLiteral("id%1").arg(entry.id));
+            m_items.insert(entry.id, widget);
         }
-        if (item.style & kTabStop) {
+        if (entry.style & kTabStop) {
             if (previous)
                 QWidget::setTabOrder(previous, widget);
             previous = widget;
@@ -109,7 +109,7 @@ void CDialogBuilder::build(QDialog& dialog, const DlgTemplate& tmpl, bool access
                 unpairedLabel->setBuddy(widget);
             unpairedLabel = nullptr;
         }
-        if (item.kind == DlgKind::Label)
+        if (entry.kind == DlgKind::Label)
             unpairedLabel = static_cast<QLabel*>(widget);
     }
     for (const DlgAccessible& text : tmpl.accessible) {
