@@ -11,6 +11,8 @@ int main(int argc, char* argv[]) {
     // Past a file size limit (ulimit -f) a write then fails with EFBIG, so a save fails as on a full disk:
     // the old file stays and the temporary one goes, instead of the signal killing the program mid-save.
     std::signal(SIGXFSZ, SIG_IGN);
+    // Wayland compositors tie the window to the menu entry and its icon by this id.
+    QGuiApplication::setDesktopFileName(QStringLiteral(VELL_APP_ID));
     // The program reads no command line: Qt would take -style, -reverse, -platform and the like from it, so
     // it gets the program's name alone. QT_* environment variables still apply.
     int qtArgc = argc > 0 ? 1 : 0;

@@ -1,5 +1,5 @@
 // End to end: the real VellSetting with the real port link library and devsim, driven by keys on a real X
-// server.
+// server, and shown by a headless Wayland compositor.
 #include "settings/CommSettings.h"
 #include "settings/Profile.h"
 
@@ -9,8 +9,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QHash>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <QStandardPaths>
 #include <QString>
 #include <QStringList>
@@ -113,6 +115,100 @@ private:
 
 [[maybe_unused]] const auto* const g_xvfb = ::testing::AddGlobalTestEnvironment(new XvfbEnvironment);
 
+// A headless Wayland compositor of the test's own, with its socket in the test's runtime folder.
+class Weston {
+public:
+    static constexpr const char* kSocket = "vell-wayland-0";
+
+    explicit Weston(const QString& runtimeDir) {
+        const QString weston = QStandardPaths::findExecutable(QStringLiteral("weston"));
+        if (weston.isEmpty()) {
+            m_failure = "weston is not installed (scripts/install-deps brings it)";
+            return;
+        }
+        const QString log = runtimeDir + QStringLiteral("/weston.log");
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir);
+        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        m_process.setProcessEnvironment(environment);
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(weston, {QStringLiteral("--backend=headless-backend.so"),
+                                 QStringLiteral("--socket=%1").arg(QLatin1String(kSocket)),
+                                 QStringLiteral("--idle-time=0"), QStringLiteral("--no-config"),
+                                 QStringLiteral("--log=%1").arg(log)});
+        const QString socket = runtimeDir + QLatin1Char('/') + QLatin1String(kSocket);
+        const bool listening =
+            WaitFor([&] { return QFileInfo::exists(socket) || m_process.state() == QProcess::NotRunning; },
+                    kStartBound);
+        if (!listening || !QFileInfo::exists(socket)) {
+            m_failure = "weston did not start: " + ReadLog(log).right(2000).toStdString();
+        }
+    }
+    ~Weston() {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.terminate();
+            if (!m_process.waitForFinished(static_cast<int>(kStepBound.count()))) {
+                m_process.kill();
+                m_process.waitForFinished();
+            }
+        }
+    }
+    Weston(const Weston&) = delete;
+    Weston& operator=(const Weston&) = delete;
+
+    // Why the compositor is not there; empty when it listens.
+    const std::string& Failure() const { return m_failure; }
+
+private:
+    static QByteArray ReadLog(const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(no log)");
+    }
+
+    QProcess m_process;
+    std::string m_failure;
+};
+
+// What a Wayland client's debug output (WAYLAND_DEBUG=client) says it did with its toplevel windows.
+struct WaylandToplevel {
+    QString appId;                // the last set_app_id on any toplevel
+    bool bufferCommitted = false; // a buffer attached to a toplevel's surface and committed
+};
+
+WaylandToplevel ReadWaylandRequests(const QString& log) {
+    static const QRegularExpression xdgSurface(QStringLiteral(
+        "-> xdg_wm_base@\\d+\\.get_xdg_surface\\(new id xdg_surface@(\\d+), wl_surface@(\\d+)\\)"));
+    static const QRegularExpression toplevel(
+        QStringLiteral("-> xdg_surface@(\\d+)\\.get_toplevel\\(new id xdg_toplevel@(\\d+)\\)"));
+    static const QRegularExpression appId(
+        QStringLiteral("-> xdg_toplevel@(\\d+)\\.set_app_id\\(\"([^\"]*)\"\\)"));
+    static const QRegularExpression attach(QStringLiteral("-> wl_surface@(\\d+)\\.attach\\(wl_buffer@\\d+,"));
+    static const QRegularExpression commit(QStringLiteral("-> wl_surface@(\\d+)\\.commit\\(\\)"));
+
+    QHash<QString, QString> surfaceOfXdgSurface;
+    QSet<QString> toplevelSurfaces;
+    QSet<QString> toplevels;
+    QSet<QString> attached;
+    WaylandToplevel seen;
+    for (const QString& line : log.split(QLatin1Char('\n'))) {
+        if (const auto match = xdgSurface.match(line); match.hasMatch()) {
+            surfaceOfXdgSurface.insert(match.captured(1), match.captured(2));
+        } else if (const auto match = toplevel.match(line); match.hasMatch()) {
+            toplevelSurfaces.insert(surfaceOfXdgSurface.value(match.captured(1)));
+            toplevels.insert(match.captured(2));
+        } else if (const auto match = appId.match(line);
+                   match.hasMatch() && toplevels.contains(match.captured(1))) {
+            seen.appId = match.captured(2);
+        } else if (const auto match = attach.match(line); match.hasMatch()) {
+            attached.insert(match.captured(1));
+        } else if (const auto match = commit.match(line); match.hasMatch()) {
+            seen.bufferCommitted = seen.bufferCommitted || (attached.contains(match.captured(1)) &&
+                                                            toplevelSurfaces.contains(match.captured(1)));
+        }
+    }
+    return seen;
+}
+
 // The simulated display on a pseudo-terminal; its output is complete once it has been stopped.
 class DevSim {
 public:
@@ -201,7 +297,7 @@ std::string DevsimLine(bool on, int baudIndex) {
 class AppRun : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!XvfbEnvironment::s_skipReason.empty()) {
+        if (UsesXServer() && !XvfbEnvironment::s_skipReason.empty()) {
             GTEST_SKIP() << XvfbEnvironment::s_skipReason;
         }
         ASSERT_TRUE(m_temp.isValid());
@@ -236,7 +332,36 @@ protected:
         return environment;
     }
 
+    // A run on a Wayland compositor needs no X server.
+    virtual bool UsesXServer() const { return true; }
+
     QString IniPath() const { return m_work + QStringLiteral("/Option.ini"); }
+
+    // Starts the program as a client of the compositor on the Wayland socket in the test's runtime folder and
+    // waits until it has committed a buffer to its toplevel; the protocol debug output goes to m_waylandLog.
+    void StartOnWayland() {
+        QProcessEnvironment environment = Environment();
+        environment.remove(QStringLiteral("DISPLAY"));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
+        environment.insert(QStringLiteral("WAYLAND_DISPLAY"), QLatin1String(Weston::kSocket));
+        environment.insert(QStringLiteral("WAYLAND_DEBUG"), QStringLiteral("client"));
+        m_program.setWorkingDirectory(m_work);
+        m_program.setProcessEnvironment(environment);
+        m_program.setProcessChannelMode(QProcess::SeparateChannels);
+        m_program.start(QStringLiteral(VELLSETTING_EXE), {});
+        ASSERT_TRUE(m_program.waitForStarted(static_cast<int>(kStepBound.count())));
+        const bool shown = WaitFor(
+            [&] {
+                m_program.waitForReadyRead(static_cast<int>(kPoll.count()));
+                m_waylandLog += QString::fromLocal8Bit(m_program.readAllStandardError());
+                return ReadWaylandRequests(m_waylandLog).bufferCommitted ||
+                       m_program.state() == QProcess::NotRunning;
+            },
+            kStartBound);
+        ASSERT_TRUE(shown && m_program.state() == QProcess::Running)
+            << "no buffer committed to a toplevel; output:\n"
+            << m_waylandLog.right(3000).toStdString();
+    }
 
     // Starts the program and waits until its window is visible and has the keyboard.
     void Start(const QString& program = QStringLiteral(VELLSETTING_EXE), const QStringList& arguments = {}) {
@@ -320,6 +445,7 @@ protected:
 
     QTemporaryDir m_temp;
     std::optional<QProcessEnvironment> m_environment; // set: the program runs with this, not Environment()
+    QString m_waylandLog;
     QString m_work;
     std::optional<DevSim> m_devsim;
     QProcess m_program;
@@ -598,5 +724,87 @@ INSTANTIATE_TEST_SUITE_P(
                      {QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("-reverse"),
                       QStringLiteral("-style"), QStringLiteral("fusion")}}),
     [](const ::testing::TestParamInfo<QtOptionsRow>& info) { return std::string(info.param.name); });
+
+// ---- The desktop ties the window to the menu entry: by its window class on X11, by its app id on Wayland.
+
+enum class Session { X11, Wayland };
+
+struct IdentityRow {
+    const char* name;
+    Session session;
+};
+
+// A key's value in the installed desktop entry; "" when it has none.
+QString DesktopEntryValue(const QString& key) {
+    const QString entry = QString::fromUtf8(ReadBytes(QStringLiteral(VELL_DESKTOP_ENTRY)));
+    const QRegularExpressionMatch match =
+        QRegularExpression(QStringLiteral("^%1=(.*)$").arg(key), QRegularExpression::MultilineOption)
+            .match(entry);
+    return match.hasMatch() ? match.captured(1).trimmed() : QString();
+}
+
+class DesktopIdentityRun : public AppRun, public ::testing::WithParamInterface<IdentityRow> {
+protected:
+    void SetUp() override {
+        if (GetParam().session == Session::Wayland) {
+            ASSERT_TRUE(m_temp.isValid());
+            m_weston.emplace(m_temp.path());
+            if (!m_weston->Failure().empty()) {
+                GTEST_SKIP() << "no Wayland compositor: " << m_weston->Failure();
+            }
+        }
+        AppRun::SetUp();
+    }
+    void TearDown() override {
+        AppRun::TearDown();
+        m_weston.reset();
+    }
+    bool UsesXServer() const override { return GetParam().session == Session::X11; }
+
+    // The X11 window class: the second string of WM_CLASS.
+    QString WindowClass() const {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DISPLAY"), XvfbEnvironment::s_display);
+        const ToolResult found =
+            RunTool(QStringLiteral("xprop"), {QStringLiteral("-id"), m_window, QStringLiteral("WM_CLASS")},
+                    environment);
+        return QRegularExpression(QStringLiteral("WM_CLASS\\(STRING\\) = \"[^\"]*\", \"([^\"]*)\""))
+            .match(found.output)
+            .captured(1);
+    }
+
+    std::optional<Weston> m_weston;
+};
+
+TEST_P(DesktopIdentityRun, WindowCarriesTheMenuEntrysIdentityAndClosesOnSigterm) {
+    const IdentityRow& row = GetParam();
+    QString announced;
+    QString expected;
+    if (row.session == Session::X11) {
+        Start();
+        announced = WindowClass();
+        expected = DesktopEntryValue(QStringLiteral("StartupWMClass"));
+    } else {
+        StartOnWayland();
+        announced = ReadWaylandRequests(m_waylandLog).appId;
+        // The desktop entry's id is its file name without ".desktop".
+        expected = QFileInfo(QStringLiteral(VELL_DESKTOP_ENTRY)).completeBaseName();
+        EXPECT_EQ(expected.toStdString(), VELL_APP_ID);
+    }
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_FALSE(expected.isEmpty());
+    EXPECT_EQ(announced.toStdString(), expected.toStdString());
+
+    ASSERT_EQ(::kill(static_cast<pid_t>(m_program.processId()), SIGTERM), 0);
+    EXPECT_EQ(Finish(), 0);
+    EXPECT_EQ(Port(IniPath()), "COM1");
+    EXPECT_EQ(Baud(IniPath()), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    App, DesktopIdentityRun,
+    ::testing::Values(IdentityRow{"X11WindowClassIsTheEntrysStartupWMClass", Session::X11},
+                      IdentityRow{"WaylandAppIdIsTheEntrysId", Session::Wayland}),
+    [](const ::testing::TestParamInfo<IdentityRow>& info) { return std::string(info.param.name); });
 
 } // namespace
