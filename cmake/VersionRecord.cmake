@@ -2,7 +2,8 @@
 #
 #   vell_add_version_record(target [PRODUCT_VERSION a.b.c.d] [FILE_VERSION a.b.c.d] [SIGNATURE value])
 #
-# Versions default to the project's (the file version to the product version); SIGNATURE exists so tests can build a
+# Versions default to the program's product version VELL_PRODUCT_VERSION, or the project's when that is not set (the
+# file version to the product version); SIGNATURE exists so tests can build a
 # record that readers must reject. The record is an ELF note in section .note.version: owner "Vell", type 1, a 52-byte
 # descriptor laid out as the fixed file information record (13 little-endian 32-bit fields).
 
@@ -36,7 +37,9 @@ endfunction()
 
 function(vell_add_version_record target)
     cmake_parse_arguments(V "" "PRODUCT_VERSION;FILE_VERSION;SIGNATURE" "" ${ARGN})
-    if(NOT V_PRODUCT_VERSION)
+    if(NOT V_PRODUCT_VERSION AND VELL_PRODUCT_VERSION)
+        set(V_PRODUCT_VERSION "${VELL_PRODUCT_VERSION}")
+    elseif(NOT V_PRODUCT_VERSION)
         set(V_PRODUCT_VERSION "${PROJECT_VERSION}")
     endif()
     if(NOT V_FILE_VERSION)

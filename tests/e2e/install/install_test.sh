@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs the build into a staging folder and checks what a user gets: the layout, the library's SONAME links, no
-# loader path into the build tree, valid desktop entry and metainfo, and the staged program and launcher really run.
+# Builds the three Debian packages of the build with cpack and checks what a user gets: which package holds what and
+# depends on what, the library's symbols file, an upgrade from the single package of earlier releases, and, in the
+# tree the three unpack into, the layout, the library's SONAME links, no loader path into the build tree, valid
+# desktop entry and metainfo, and the program, vellport and the launcher really run.
 set -uo pipefail
 # No display is needed or wanted: the window is created offscreen.
 export QT_QPA_PLATFORM=offscreen
@@ -9,6 +11,11 @@ readonly kAppId="io.github.vellsetting.VellSetting"
 readonly kIconSizes=(16 24 32 48 64 128 256)
 readonly kStartBound=20 # seconds for the program to come up or go away
 readonly kSigtermMask=$((1 << (15 - 1)))
+readonly kProgramPackage=vellsetting kLibraryPackage=libvellportdll1 kDevPackage=libvellportdll-dev
+# The last release whose single "vellsetting" package held the library and the header.
+readonly kSinglePackageVersion=1.0.0.1
+readonly kSkip=77
+vellport=""
 
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -25,6 +32,8 @@ while [ $# -gt 0 ]; do
     --soname) soname=$2 ;;
     --linkname) linkname=$2 ;;
     --devsim) devsim=$2 ;;
+    --version) version=$2 ;;
+    --vellport) vellport=$2 ;;
     *)
         echo "install_test: unknown argument $1" >&2
         exit 2
@@ -55,16 +64,152 @@ cleanup() {
 }
 trap cleanup EXIT
 
-staging="$scratch/staging"
-root="$staging$prefix"
-
-# --- Install -------------------------------------------------------------------------------------------------------
-if ! DESTDIR="$staging" cmake --install "$build" >"$scratch/install.log" 2>&1; then
-    cat "$scratch/install.log" >&2
-    echo "FAIL: cmake --install did not succeed" >&2
+# --- Packages ------------------------------------------------------------------------------------------------------
+if [ "$prefix" != /usr ]; then
+    echo "install_test: SKIP: Debian packages are built only for the prefix /usr, this build has $prefix" \
+        "(scripts/package builds them in a folder of its own)"
+    exit "$kSkip"
+fi
+debs="$scratch/debs"
+if ! cpack -G DEB --config "$build/CPackConfig.cmake" -B "$debs" >"$scratch/cpack.log" 2>&1; then
+    cat "$scratch/cpack.log" >&2
+    echo "FAIL: cpack did not build the packages" >&2
     exit 1
 fi
-pass "cmake --install into $staging"
+arch=$(dpkg --print-architecture)
+program_deb="$debs/${kProgramPackage}_${version}_$arch.deb"
+library_deb="$debs/${kLibraryPackage}_${version}_$arch.deb"
+dev_deb="$debs/${kDevPackage}_${version}_$arch.deb"
+built=$(find "$debs" -maxdepth 1 -name '*.deb' | sort | tr '\n' ' ')
+expected_debs=$(printf '%s\n' "$program_deb" "$library_deb" "$dev_deb" | sort | tr '\n' ' ')
+if [ "$built" = "$expected_debs" ]; then
+    pass "three packages: $kProgramPackage, $kLibraryPackage, $kDevPackage $version"
+else
+    echo "FAIL: cpack built '$built', want '$expected_debs'" >&2
+    exit 1
+fi
+
+# package|field|text the field must contain
+relations=(
+    "$program_deb|Depends|$kLibraryPackage (= $version)"
+    "$program_deb|Recommends|qt6-wayland"
+    "$dev_deb|Depends|$kLibraryPackage (= $version)"
+    "$library_deb|Breaks|$kProgramPackage (<< $version)"
+    "$library_deb|Replaces|$kProgramPackage (<< $version)"
+    "$dev_deb|Breaks|$kProgramPackage (<< $version)"
+    "$dev_deb|Replaces|$kProgramPackage (<< $version)"
+)
+for row in "${relations[@]}"; do
+    IFS='|' read -r deb field want <<<"$row"
+    got=$(dpkg-deb -f "$deb" "$field")
+    if [[ ", $got," == *", $want,"* ]]; then
+        pass "$(basename "$deb") $field: $want"
+    else
+        fail "$(basename "$deb") $field is '$got', want it to name '$want'"
+    fi
+done
+
+# Each file in exactly the package it belongs to: package|path below the prefix
+contents=(
+    "$program_deb|$bindir/VellSetting"
+    "$program_deb|$libexecdir/vellsetting/vellsetting-launch"
+    "$program_deb|$datadir/applications/$kAppId.desktop"
+    "$library_deb|$libdir/$library"
+    "$library_deb|$libdir/$soname"
+    "$dev_deb|$libdir/$linkname"
+    "$dev_deb|$includedir/VellPortDll.h"
+)
+for package in "$kProgramPackage" "$kLibraryPackage" "$kDevPackage"; do
+    deb="$debs/${package}_${version}_$arch.deb"
+    contents+=("$deb|$datadir/doc/$package/copyright" "$deb|$datadir/doc/$package/changelog.gz")
+done
+if [ -n "$vellport" ]; then
+    contents+=("$program_deb|$bindir/$vellport" "$program_deb|$mandir/man1/$vellport.1.gz")
+fi
+listing() { dpkg-deb --fsys-tarfile "$1" | tar -t | sed 's|^\./|/|'; }
+for row in "${contents[@]}"; do
+    IFS='|' read -r deb path <<<"$row"
+    holders=""
+    for other in "$program_deb" "$library_deb" "$dev_deb"; do
+        if listing "$other" | grep -qxF "$prefix/$path"; then holders+="$(basename "$other") "; fi
+    done
+    if [ "$holders" = "$(basename "$deb") " ]; then
+        pass "$path only in $(basename "$deb")"
+    else
+        fail "$path is in '${holders}', want only $(basename "$deb")"
+    fi
+done
+shared=$(for deb in "$program_deb" "$library_deb" "$dev_deb"; do listing "$deb" | grep -v '/$'; done | sort | uniq -d)
+if [ -z "$shared" ]; then pass "no file in two packages"; else fail "files in two packages: $shared"; fi
+
+# --- Unpacked into one tree ----------------------------------------------------------------------------------------
+staging="$scratch/tree"
+for deb in "$program_deb" "$library_deb" "$dev_deb"; do
+    dpkg-deb -x "$deb" "$staging"
+done
+root="$staging$prefix"
+
+# The symbols file lists every function the library exports, and nothing it does not.
+exported=$(nm -D --defined-only "$root/$libdir/$library" | awk '$2 == "T" {print $3}' | sort)
+listed=$(dpkg-deb --info "$library_deb" symbols | sed -n 's/^ \([A-Za-z_][A-Za-z0-9_]*\)@Base [0-9.]*$/\1/p' | sort)
+if [ -n "$exported" ] && [ "$exported" = "$listed" ]; then
+    pass "symbols file lists the exported functions: $(echo $exported)"
+else
+    fail "symbols file lists '$(echo $listed)', the library exports '$(echo $exported)'"
+fi
+if dpkg-deb --info "$library_deb" symbols | head -n 1 | grep -qx "$soname $kLibraryPackage #MINVER#"; then
+    pass "symbols file names $soname of $kLibraryPackage"
+else
+    fail "symbols file does not start with '$soname $kLibraryPackage #MINVER#'"
+fi
+
+# --- Upgrade from the single package -------------------------------------------------------------------------------
+# The single package of earlier releases held the program, the library and the header; the three must take over
+# its files in one dpkg run. Installed into a dpkg database of the test's own, never the system's.
+old_tree="$scratch/old"
+for path in "$bindir/VellSetting" "$libdir/$library" "$libdir/$soname" "$libdir/$linkname" "$includedir/VellPortDll.h"; do
+    mkdir -p "$old_tree$prefix/$(dirname "$path")"
+    cp -a "$root/$path" "$old_tree$prefix/$path"
+done
+mkdir -p "$old_tree/DEBIAN"
+printf 'Package: %s\nVersion: %s\nArchitecture: %s\nMaintainer: test <test@example.org>\nDescription: %s\n' \
+    "$kProgramPackage" "$kSinglePackageVersion" "$arch" "single package of earlier releases" >"$old_tree/DEBIAN/control"
+dpkg-deb --root-owner-group --build "$old_tree" "$scratch/single.deb" >/dev/null
+dpkg_root="$scratch/dpkg-root"
+mkdir -p "$dpkg_root/var/lib/dpkg/info" "$dpkg_root/var/lib/dpkg/updates" "$dpkg_root/var/lib/dpkg/triggers"
+touch "$dpkg_root/var/lib/dpkg/status"
+# No maintainer scripts to run; the foreign root has none of the system's packages the three depend on.
+in_root_dpkg() { dpkg --root="$dpkg_root" --force-depends --force-script-chrootless --force-not-root "$@"; }
+# The library first, as apt may order it: its files still belong to the old package, which only Replaces lets it take
+# over, and Breaks has the old package deconfigured meanwhile.
+if in_root_dpkg -i "$scratch/single.deb" >"$scratch/dpkg.log" 2>&1 &&
+    in_root_dpkg --auto-deconfigure -i "$library_deb" "$dev_deb" "$program_deb" >>"$scratch/dpkg.log" 2>&1; then
+    # package|file it must own after the upgrade
+    owners=(
+        "$kLibraryPackage|$prefix/$libdir/$library"
+        "$kDevPackage|$prefix/$includedir/VellPortDll.h"
+        "$kProgramPackage|$prefix/$bindir/VellSetting"
+    )
+    for row in "${owners[@]}"; do
+        IFS='|' read -r package path <<<"$row"
+        owner=$(in_root_dpkg -S "$path" 2>/dev/null | cut -d: -f1)
+        if [ "$owner" = "$package" ] && [ -f "$dpkg_root$path" ]; then
+            pass "upgrade from the single package: $path belongs to $owner"
+        else
+            fail "after the upgrade $path belongs to '$owner' (want $package) or is missing"
+        fi
+    done
+    states=$(dpkg-query --admindir="$dpkg_root/var/lib/dpkg" -W -f='${Package} ${Version} ${db:Status-Abbrev}\n' |
+        sed 's/ *$//' | LC_ALL=C sort)
+    want=$(printf '%s %s ii\n' "$kDevPackage" "$version" "$kLibraryPackage" "$version" "$kProgramPackage" "$version")
+    if [ "$states" = "$want" ]; then
+        pass "upgrade from the single package: all three installed at $version"
+    else
+        fail "after the upgrade dpkg says: $states"
+    fi
+else
+    fail "upgrade from the single package failed: $(grep -i 'error\|overwrite\|break' "$scratch/dpkg.log" | head -n 5)"
+fi
 
 # --- Layout --------------------------------------------------------------------------------------------------------
 expect_file() { # path description
@@ -118,8 +263,16 @@ for page in VellSetting vellport; do
     fi
 done
 expect_file "$root/$datadir/doc/vellsetting/vellsetting-udev.rules.example" "example udev rule"
-expect_file "$root/$datadir/doc/vellsetting/copyright" "copyright"
-if gzip -t "$root/$datadir/doc/vellsetting/changelog.gz" 2>/dev/null; then pass "changelog"; else fail "changelog.gz"; fi
+# Each package's own copyright and changelog; the changelog's newest entry is the packages' version.
+for package in "$kProgramPackage" "$kLibraryPackage" "$kDevPackage"; do
+    expect_file "$root/$datadir/doc/$package/copyright" "$package copyright"
+    newest=$(zcat "$root/$datadir/doc/$package/changelog.gz" 2>/dev/null | head -n 1)
+    if [[ "$newest" == "$kProgramPackage ($version) "* ]]; then
+        pass "$package changelog starts with $version"
+    else
+        fail "$package changelog.gz's newest entry is '$newest', want $kProgramPackage ($version)"
+    fi
+done
 
 # --- Loader paths --------------------------------------------------------------------------------------------------
 dynamic_of() { readelf -d "$1" 2>/dev/null; }
@@ -241,6 +394,25 @@ run_and_close() { # label expected-working-folder command...
 terminal_dir="$scratch/terminal"
 mkdir -p "$terminal_dir"
 run_and_close "program from a terminal" "$terminal_dir" env -C "$terminal_dir" "$root/$bindir/VellSetting"
+
+# --- vellport ------------------------------------------------------------------------------------------------------
+if [ -z "$vellport" ]; then
+    echo "install_test: vellport is not part of this build yet; its checks are left out"
+else
+    tool="$root/$bindir/$vellport"
+    if LD_LIBRARY_PATH="$root/$libdir" ldd "$tool" 2>/dev/null | grep -qF "$root/$libdir/$soname"; then
+        pass "$vellport loads the unpacked library"
+    else
+        fail "$vellport does not load $root/$libdir/$soname"
+    fi
+    # COM1 always has a line: from a map or from the fixed rule.
+    if listed=$(env -C "$scratch" LD_LIBRARY_PATH="$root/$libdir" VELLPORT_COM1=/dev/null "$tool" list 2>&1) &&
+        grep -q 'COM1' <<<"$listed"; then
+        pass "$vellport list runs from the unpacked tree"
+    else
+        fail "$vellport list: $listed"
+    fi
+fi
 
 # --- The launcher --------------------------------------------------------------------------------------------------
 # Every launcher run sees a stand-in system with no serial devices, keeps its log under the scratch folder, and finds

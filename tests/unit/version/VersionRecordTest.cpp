@@ -32,7 +32,7 @@ TEST_P(BuiltProgramVersion, ReadsProductVersion) {
 
 INSTANTIATE_TEST_SUITE_P(
     Programs, BuiltProgramVersion,
-    ::testing::Values(BuiltFile{"record_of_the_project_version", VELL_PROBE_RECORD, "1.0.0.1"},
+    ::testing::Values(BuiltFile{"record_of_the_product_version", VELL_PROBE_RECORD, "1.0.0.1"},
                       BuiltFile{"file_version_2_does_not_show", VELL_PROBE_FILE2, "1.0.0.1"},
                       BuiltFile{"parts_in_decimal_without_leading_zeros", VELL_PROBE_WIDE, "2.10.0.300"},
                       BuiltFile{"stripped_program_keeps_record", VELL_PROBE_STRIPPED, "2.10.0.300"},
