@@ -131,7 +131,9 @@ public:
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir);
         environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
         m_process.setProcessEnvironment(environment);
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        // It logs to its log file; its helper clients' output is of no interest.
+        m_process.setStandardOutputFile(QProcess::nullDevice());
+        m_process.setStandardErrorFile(QProcess::nullDevice());
         m_process.start(weston, {QStringLiteral("--backend=headless-backend.so"),
                                  QStringLiteral("--socket=%1").arg(QLatin1String(kSocket)),
                                  QStringLiteral("--idle-time=0"), QStringLiteral("--no-config"),
