@@ -1,5 +1,8 @@
 // End to end: the real VellSetting with the real port link library and devsim, driven by keys on a real X
 // server, and shown by a headless Wayland compositor.
+#include "Files.h"
+#include "Simulator.h"
+#include "TempDir.h"
 #include "settings/CommSettings.h"
 #include "settings/Profile.h"
 
@@ -8,15 +11,14 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QImage>
 #include <QHash>
+#include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
 #include <QStandardPaths>
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
 #include <QThread>
 #include <chrono>
 #include <cstdio>
@@ -66,14 +68,18 @@ bool WaitFor(Condition condition, std::chrono::milliseconds bound) {
     return true;
 }
 
-// One virtual X server for the whole run; tests skip when none can be started.
+// One virtual X server for the whole run, with xdotool to type and ImageMagick's import to take screenshots;
+// tests skip when any of them is missing or the server cannot be started.
 class XvfbEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
         const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
         s_xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
-        if (xvfb.isEmpty() || s_xdotool.isEmpty()) {
-            s_skipReason = "Xvfb or xdotool is not installed (scripts/install-deps brings both)";
+        s_import = QStandardPaths::findExecutable(QStringLiteral("import"));
+        if (xvfb.isEmpty() || s_xdotool.isEmpty() || s_import.isEmpty()) {
+            s_skipReason =
+                "Xvfb, xdotool or ImageMagick's import is not installed (scripts/install-deps brings "
+                "all three)";
             return;
         }
         // -displayfd 1: the server picks a free display and prints its number once it accepts clients;
@@ -107,6 +113,7 @@ public:
 
     static inline QString s_display;
     static inline QString s_xdotool;
+    static inline QString s_import;
     static inline std::string s_skipReason;
 
 private:
@@ -211,87 +218,13 @@ WaylandToplevel ReadWaylandRequests(const QString& log) {
     return seen;
 }
 
-// The simulated display on a pseudo-terminal; its output is complete once it has been stopped.
-class DevSim {
-public:
-    explicit DevSim(const QString& linkPath) {
-        m_process.start(QStringLiteral(DEVSIM_EXE), {QStringLiteral("--link"), linkPath});
-        WaitFor(
-            [&] {
-                m_process.waitForReadyRead(static_cast<int>(kPoll.count()));
-                m_output += m_process.readAllStandardOutput();
-                return m_output.contains('\n') || m_process.state() == QProcess::NotRunning;
-            },
-            kStartBound);
-        if (m_output.contains('\n')) {
-            m_device = QString::fromLocal8Bit(m_output.left(m_output.indexOf('\n')).trimmed());
-        }
-    }
-    ~DevSim() { Stop(); }
-    DevSim(const DevSim&) = delete;
-    DevSim& operator=(const DevSim&) = delete;
-
-    // The terminal path devsim printed first; "" when it did not start.
-    QString Device() const { return m_device; }
-
-    // The event lines it printed so far, whitespace-normalised.
-    QStringList Lines() {
-        m_output += m_process.readAllStandardOutput();
-        QStringList lines;
-        const QList<QByteArray> raw = m_output.split('\n');
-        for (qsizetype i = 1; i < raw.size(); ++i) {
-            const QString line = QString::fromLocal8Bit(raw[i]).simplified();
-            if (!line.isEmpty()) {
-                lines << line;
-            }
-        }
-        return lines;
-    }
-
-    bool WaitForLines(qsizetype count) {
-        return WaitFor(
-            [&] {
-                m_process.waitForReadyRead(static_cast<int>(kPoll.count()));
-                return Lines().size() >= count;
-            },
-            kStepBound);
-    }
-
-    QStringList Stop() {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.terminate();
-            if (!m_process.waitForFinished(static_cast<int>(kStepBound.count()))) {
-                m_process.kill();
-                m_process.waitForFinished();
-            }
-        }
-        return Lines();
-    }
-
-private:
-    QProcess m_process;
-    QByteArray m_output;
-    QString m_device;
-};
-
-QByteArray ReadBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+std::string IniText(const std::string& port, int baudIndex) {
+    return "[COMM]\r\nPort=" + port + "\r\nBaud=" + std::to_string(baudIndex) +
+           "\r\nIP1=10\r\nIP2=0\r\nIP3=0\r\nIP4=5\r\n";
 }
 
-void WriteBytes(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-    ASSERT_EQ(file.write(bytes), bytes.size());
-}
-
-QByteArray IniText(const std::string& port, int baudIndex) {
-    return QByteArray("[COMM]\r\nPort=") + QByteArray::fromStdString(port) +
-           "\r\nBaud=" + QByteArray::number(baudIndex) + "\r\nIP1=10\r\nIP2=0\r\nIP3=0\r\nIP4=5\r\n";
-}
-
-std::string DevsimLine(bool on, int baudIndex) {
-    return std::string("screen saver ") + (on ? "ON" : "OFF") + " (" +
+std::optional<std::string> DevsimLine(bool on, int baudIndex) {
+    return std::string("screen saver ") + (on ? "ON  (" : "OFF (") +
            kBaudList.at(static_cast<std::size_t>(baudIndex)) + " 8N1)";
 }
 
@@ -302,12 +235,11 @@ protected:
         if (UsesXServer() && !XvfbEnvironment::s_skipReason.empty()) {
             GTEST_SKIP() << XvfbEnvironment::s_skipReason;
         }
-        ASSERT_TRUE(m_temp.isValid());
-        m_work = m_temp.filePath(QStringLiteral("work"));
+        m_work = Temp(QStringLiteral("work"));
         ASSERT_TRUE(QDir().mkpath(m_work));
-        ASSERT_TRUE(QDir().mkpath(m_temp.filePath(QStringLiteral("home/.config"))));
-        m_devsim.emplace(m_temp.filePath(QStringLiteral("display.tty")));
-        ASSERT_FALSE(m_devsim->Device().isEmpty()) << "devsim printed no terminal path";
+        ASSERT_TRUE(QDir().mkpath(Temp(QStringLiteral("home/.config"))));
+        ASSERT_TRUE(m_devsim.start({"--link", m_temp.file("display.tty")}))
+            << "devsim printed no terminal path";
     }
 
     void TearDown() override {
@@ -322,14 +254,14 @@ protected:
         environment.insert(QStringLiteral("DISPLAY"), XvfbEnvironment::s_display);
         environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        environment.insert(QStringLiteral("HOME"), m_temp.filePath(QStringLiteral("home")));
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"),
-                           m_temp.filePath(QStringLiteral("home/.config")));
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_temp.path());
-        environment.insert(QStringLiteral("PATH"),
-                           m_temp.path() + QStringLiteral(":") + environment.value("PATH"));
+        environment.insert(QStringLiteral("HOME"), Temp(QStringLiteral("home")));
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), Temp(QStringLiteral("home/.config")));
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(m_temp.path()));
+        environment.insert(QStringLiteral("PATH"), QString::fromStdString(m_temp.path()) +
+                                                       QStringLiteral(":") + environment.value("PATH"));
         for (int n = 1; n <= 30; ++n) {
-            environment.insert(QStringLiteral("VELLPORT_COM%1").arg(n), m_devsim->Device());
+            environment.insert(QStringLiteral("VELLPORT_COM%1").arg(n),
+                               QString::fromStdString(m_devsim.firstLine()));
         }
         return environment;
     }
@@ -337,7 +269,11 @@ protected:
     // A run on a Wayland compositor needs no X server.
     virtual bool UsesXServer() const { return true; }
 
+    QString Temp(const QString& name) const {
+        return QString::fromStdString(m_temp.file(name.toStdString()));
+    }
     QString IniPath() const { return m_work + QStringLiteral("/Option.ini"); }
+    std::string Ini() const { return IniPath().toStdString(); }
 
     // Starts the program as a client of the compositor on the Wayland socket in the test's runtime folder and
     // waits until it has committed a buffer to its toplevel; the protocol debug output goes to m_waylandLog.
@@ -412,7 +348,7 @@ protected:
     QString PixelColour(int x, int y) const {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("DISPLAY"), XvfbEnvironment::s_display);
-        const ToolResult pixel = RunTool(QStringLiteral("import"),
+        const ToolResult pixel = RunTool(XvfbEnvironment::s_import,
                                          {QStringLiteral("-window"), m_window, QStringLiteral("-crop"),
                                           QStringLiteral("1x1+%1+%2").arg(x).arg(y),
                                           QStringLiteral("+repage"), QStringLiteral("txt:-")},
@@ -435,7 +371,7 @@ protected:
         environment.insert(QStringLiteral("DISPLAY"), XvfbEnvironment::s_display);
         QProcess import;
         import.setProcessEnvironment(environment);
-        import.start(QStringLiteral("import"),
+        import.start(XvfbEnvironment::s_import,
                      {QStringLiteral("-window"), m_window, QStringLiteral("png:-")});
         if (!import.waitForFinished(static_cast<int>(kStepBound.count()))) {
             import.kill();
@@ -445,11 +381,11 @@ protected:
         return QImage::fromData(import.readAllStandardOutput(), "PNG");
     }
 
-    QTemporaryDir m_temp;
+    const TempDir m_temp;
     std::optional<QProcessEnvironment> m_environment; // set: the program runs with this, not Environment()
     QString m_waylandLog;
     QString m_work;
-    std::optional<DevSim> m_devsim;
+    Simulator m_devsim;
     QProcess m_program;
     QString m_window;
 };
@@ -477,27 +413,24 @@ class KeyboardRun : public AppRun, public ::testing::WithParamInterface<Keyboard
 TEST_P(KeyboardRun, OpenAndCloseReachTheDeviceAndTheChoiceIsSaved) {
     const KeyboardRow& row = GetParam();
     if (!row.storedPort.empty()) {
-        WriteBytes(IniPath(), IniText(row.storedPort, row.storedBaud));
+        WriteBytes(Ini(), IniText(row.storedPort, row.storedBaud));
     }
     Start();
     // Focus starts in the port list; Tab to the baud list, then to "Open" and "Close".
     Keys(QStringList{QStringLiteral("Tab")} + row.keysInBaudList +
          QStringList{QStringLiteral("Tab"), QStringLiteral("space"), QStringLiteral("Tab"),
                      QStringLiteral("space")});
-    ASSERT_TRUE(m_devsim->WaitForLines(2)) << m_devsim->Lines().join('|').toStdString();
+    EXPECT_EQ(m_devsim.readLine(kStepBound), DevsimLine(true, row.savedBaud));
+    EXPECT_EQ(m_devsim.readLine(kStepBound), DevsimLine(false, row.savedBaud));
     Keys({QStringLiteral("Escape")});
     EXPECT_EQ(Finish(), 0);
-
-    const QStringList lines = m_devsim->Stop();
-    ASSERT_EQ(lines.size(), 2) << lines.join('|').toStdString();
-    EXPECT_EQ(lines[0].toStdString(), DevsimLine(true, row.savedBaud));
-    EXPECT_EQ(lines[1].toStdString(), DevsimLine(false, row.savedBaud));
+    EXPECT_EQ(m_devsim.stop(), std::vector<std::string>{}) << "the device got more than Open and Close";
     EXPECT_EQ(Port(IniPath()), row.savedPort);
     EXPECT_EQ(Baud(IniPath()), row.savedBaud);
     // The address is written back as stored, or as its defaults on a first run.
     const bool stored = !row.storedPort.empty();
-    EXPECT_EQ(IniReadInt(kCommSection, "IP1", -1, IniPath().toStdString()), stored ? 10 : 192);
-    EXPECT_EQ(IniReadInt(kCommSection, "IP4", -1, IniPath().toStdString()), stored ? 5 : 10);
+    EXPECT_EQ(IniReadInt(kCommSection, "IP1", -1, Ini()), stored ? 10 : 192);
+    EXPECT_EQ(IniReadInt(kCommSection, "IP4", -1, Ini()), stored ? 5 : 10);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -524,8 +457,8 @@ class SignalRun : public AppRun, public ::testing::WithParamInterface<SignalRow>
 TEST_P(SignalRun, SettingsAreSavedOnlyWhenTheWindowCanClose) {
     const SignalRow& row = GetParam();
     // Another section makes the file bigger than the port's lock file, so a limit can fall between the two.
-    const QByteArray stored = IniText("COM3", 4) + "[Notes]\r\nText=" + QByteArray(400, 'n') + "\r\n";
-    WriteBytes(IniPath(), stored);
+    const std::string stored = IniText("COM3", 4) + "[Notes]\r\nText=" + std::string(400, 'n') + "\r\n";
+    WriteBytes(Ini(), stored);
     if (row.fileSizeLimit != 0) {
         const rlim_t limit = row.fileSizeLimit;
         m_program.setChildProcessModifier([limit] {
@@ -536,8 +469,7 @@ TEST_P(SignalRun, SettingsAreSavedOnlyWhenTheWindowCanClose) {
     Start();
     // Choose 57600 and press "Open": the device's line proves the choice has been made before the signal.
     Keys({QStringLiteral("Tab"), QStringLiteral("Down"), QStringLiteral("Tab"), QStringLiteral("space")});
-    ASSERT_TRUE(m_devsim->WaitForLines(1));
-    ASSERT_EQ(m_devsim->Lines().value(0).toStdString(), DevsimLine(true, 5));
+    ASSERT_EQ(m_devsim.readLine(kStepBound), DevsimLine(true, 5));
 
     ASSERT_EQ(::kill(static_cast<pid_t>(m_program.processId()), row.signalNumber), 0);
     EXPECT_EQ(Finish(), row.exitCode);
@@ -545,7 +477,7 @@ TEST_P(SignalRun, SettingsAreSavedOnlyWhenTheWindowCanClose) {
         EXPECT_EQ(Port(IniPath()), "COM3");
         EXPECT_EQ(Baud(IniPath()), 5);
     } else {
-        EXPECT_EQ(ReadBytes(IniPath()), stored);
+        EXPECT_EQ(ReadBytes(Ini()), stored);
     }
     // No temporary file of a save is left beside the settings file.
     EXPECT_EQ(QDir(m_work).entryList(QDir::Files | QDir::Hidden).join(QLatin1Char(' ')).toStdString(),
@@ -586,37 +518,39 @@ TEST_F(AppRun, WorkingFolderLongerThan260BytesHoldsTheSettingsFile) {
 
 struct SkinRow {
     const char* name;
-    std::optional<QByteArray> skin; // nothing: no skin file
+    std::optional<std::string> skin; // nothing: no skin file
     bool applied;
 };
 
 class SkinRun : public AppRun, public ::testing::WithParamInterface<SkinRow> {};
 
-QByteArray ShippedSkin() {
-    return ReadBytes(QStringLiteral(VELL_SKIN_FILE));
+std::string ShippedSkin() {
+    return ReadBytes(VELL_SKIN_FILE);
 }
 
 TEST_P(SkinRun, WindowShowsWithOrWithoutTheSkin) {
     const SkinRow& row = GetParam();
     if (row.skin) {
-        WriteBytes(m_work + QStringLiteral("/XPCorona.ssk"), *row.skin);
+        WriteBytes((m_work + QStringLiteral("/XPCorona.ssk")).toStdString(), *row.skin);
     }
     Start();
     // A corner of the dialog's own background, outside every control.
     const QString background = PixelColour(2, 2);
     Keys({QStringLiteral("Escape")});
     EXPECT_EQ(Finish(), 0);
+    ASSERT_TRUE(QRegularExpression(QStringLiteral("^#[0-9A-F]{6}$")).match(background).hasMatch())
+        << "no screenshot taken: \"" << background.toStdString() << "\"";
     EXPECT_EQ(background == QStringLiteral("#ECE9D8"), row.applied) << background.toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(
     App, SkinRun,
-    ::testing::Values(
-        SkinRow{"ShippedSkinIsApplied", ShippedSkin(), true}, SkinRow{"NoSkinFile", std::nullopt, false},
-        SkinRow{"NotUtf8IsIgnored",
-                QByteArray("QDialog { background: #ece9d8; } ") + QByteArray("\xff\xfe\x80"), false},
-        SkinRow{"GarbageTextStillShowsTheWindow", QByteArray("}}}{{ not a style sheet ;;; @@@"), false},
-        SkinRow{"EmptyFile", QByteArray(), false}),
+    ::testing::Values(SkinRow{"ShippedSkinIsApplied", ShippedSkin(), true},
+                      SkinRow{"NoSkinFile", std::nullopt, false},
+                      SkinRow{"NotUtf8IsIgnored",
+                              std::string("QDialog { background: #ece9d8; } ") + "\xff\xfe\x80", false},
+                      SkinRow{"GarbageTextStillShowsTheWindow", "}}}{{ not a style sheet ;;; @@@", false},
+                      SkinRow{"EmptyFile", "", false}),
     [](const ::testing::TestParamInfo<SkinRow>& info) { return std::string(info.param.name); });
 
 // ---- F1 opens the help page at the window's topic, in the window's language: from the installed data folder
@@ -635,15 +569,16 @@ class HelpRun : public AppRun, public ::testing::WithParamInterface<HelpRow> {};
 TEST_P(HelpRun, F1OpensTheHelpPageAtTheWindowsAnchor) {
     const HelpRow& row = GetParam();
     // A stand-in for the desktop's opener records what it was asked to show.
-    const QString opened = m_temp.filePath(QStringLiteral("opened.txt"));
-    const QString opener = m_temp.filePath(QStringLiteral("xdg-open"));
-    WriteBytes(opener, QByteArray("#!/bin/sh\nprintf '%s\\n' \"$@\" > '") + opened.toLocal8Bit() + "'\n");
-    ASSERT_TRUE(QFile::setPermissions(opener, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    const std::string opened = m_temp.file("opened.txt");
+    const std::string opener = m_temp.file("xdg-open");
+    WriteBytes(opener, "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + opened + "'\n");
+    ASSERT_TRUE(QFile::setPermissions(QString::fromStdString(opener),
+                                      QFileDevice::ReadOwner | QFileDevice::ExeOwner));
 
     QString program = QStringLiteral(VELLSETTING_EXE);
     if (row.installed) {
-        const QString bin = m_temp.filePath(QStringLiteral("prefix/bin"));
-        const QString data = m_temp.filePath(QStringLiteral("prefix/share/vellsetting"));
+        const QString bin = Temp(QStringLiteral("prefix/bin"));
+        const QString data = Temp(QStringLiteral("prefix/share/vellsetting"));
         ASSERT_TRUE(QDir().mkpath(bin) && QDir().mkpath(data));
         ASSERT_TRUE(QFile::copy(program, bin + QStringLiteral("/VellSetting")));
         program = bin + QStringLiteral("/VellSetting");
@@ -663,11 +598,14 @@ TEST_P(HelpRun, F1OpensTheHelpPageAtTheWindowsAnchor) {
 
     Start(program);
     Keys({QStringLiteral("F1")});
-    ASSERT_TRUE(WaitFor([&] { return !ReadBytes(opened).isEmpty(); }, kStepBound))
-        << "the opener was not called";
+    const auto called = [&] {
+        const std::string text = ReadBytes(opened);
+        return text != "<absent>" && !text.empty();
+    };
+    ASSERT_TRUE(WaitFor(called, kStepBound)) << "the opener was not called";
     Keys({QStringLiteral("Escape")});
     EXPECT_EQ(Finish(), 0);
-    const QString url = QString::fromLocal8Bit(ReadBytes(opened)).trimmed();
+    const QString url = QString::fromStdString(ReadBytes(opened)).trimmed();
     const QString expected = QStringLiteral("file://") +
                              QDir::cleanPath(QFileInfo(program).absolutePath() + QLatin1Char('/') +
                                              QString::fromLatin1(row.expected)) +
@@ -699,7 +637,7 @@ class QtOptionsRun : public AppRun, public ::testing::WithParamInterface<QtOptio
 
 TEST_P(QtOptionsRun, WindowIsUnchanged) {
     // A style sheet that would paint the window red, were the option read.
-    WriteBytes(m_temp.filePath(QStringLiteral("red.qss")), "QDialog { background: #ff0000; }");
+    WriteBytes(m_temp.file("red.qss"), "QDialog { background: #ff0000; }");
     Start();
     const QImage plain = WindowImage();
     Keys({QStringLiteral("Escape")});
@@ -707,7 +645,7 @@ TEST_P(QtOptionsRun, WindowIsUnchanged) {
     ASSERT_FALSE(plain.isNull());
 
     QStringList arguments = GetParam().arguments;
-    arguments.replaceInStrings(QStringLiteral("@TEMP@"), m_temp.path());
+    arguments.replaceInStrings(QStringLiteral("@TEMP@"), QString::fromStdString(m_temp.path()));
     Start(QStringLiteral(VELLSETTING_EXE), arguments);
     const QImage withOptions = WindowImage();
     Keys({QStringLiteral("Escape")});
@@ -738,7 +676,7 @@ struct IdentityRow {
 
 // A key's value in the installed desktop entry; "" when it has none.
 QString DesktopEntryValue(const QString& key) {
-    const QString entry = QString::fromUtf8(ReadBytes(QStringLiteral(VELL_DESKTOP_ENTRY)));
+    const QString entry = QString::fromStdString(ReadBytes(VELL_DESKTOP_ENTRY));
     const QRegularExpressionMatch match =
         QRegularExpression(QStringLiteral("^%1=(.*)$").arg(key), QRegularExpression::MultilineOption)
             .match(entry);
@@ -749,8 +687,7 @@ class DesktopIdentityRun : public AppRun, public ::testing::WithParamInterface<I
 protected:
     void SetUp() override {
         if (GetParam().session == Session::Wayland) {
-            ASSERT_TRUE(m_temp.isValid());
-            m_weston.emplace(m_temp.path());
+            m_weston.emplace(QString::fromStdString(m_temp.path()));
             if (!m_weston->Failure().empty()) {
                 GTEST_SKIP() << "no Wayland compositor: " << m_weston->Failure();
             }

@@ -3,10 +3,10 @@
 
 #include "DeviceScan.h"
 #include "FakeSerialSystem.h"
+#include "Files.h"
+#include "TempDir.h"
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <stdlib.h>
@@ -79,22 +79,16 @@ INSTANTIATE_TEST_SUITE_P(
 class Resolution : public testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/vellport-map-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-        m_sources.userMapPath = m_dir + "/user.conf";
-        m_sources.systemMapPath = m_dir + "/system.conf";
+        m_sources.userMapPath = m_dir.file("user.conf");
+        m_sources.systemMapPath = m_dir.file("system.conf");
     }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
-
-    void write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
     std::string resolve(int portNumber) {
         return vellport::resolveDevicePath(
             portNumber, m_sources, [this](const std::string& warning) { m_warnings.push_back(warning); });
     }
 
-    std::string m_dir;
+    TempDir m_dir;
     vellport::MapSources m_sources;
     std::vector<std::string> m_warnings;
 };
@@ -106,8 +100,8 @@ TEST_F(Resolution, MissingMapFilesFallBackToTheFixedRule) {
 }
 
 TEST_F(Resolution, EnvironmentBeatsUserMapBeatsSystemMap) {
-    write(m_sources.userMapPath, "COM2=/dev/user2\nCOM3=/dev/user3\n");
-    write(m_sources.systemMapPath, "COM1=/dev/system1\nCOM2=/dev/system2\nCOM3=/dev/system3\n");
+    WriteBytes(m_sources.userMapPath, "COM2=/dev/user2\nCOM3=/dev/user3\n");
+    WriteBytes(m_sources.systemMapPath, "COM1=/dev/system1\nCOM2=/dev/system2\nCOM3=/dev/system3\n");
     m_sources.environmentValue = "/dev/environment";
     EXPECT_EQ(resolve(3), "/dev/environment");
     m_sources.environmentValue.clear();
@@ -129,12 +123,13 @@ TEST_F(Resolution, EnvironmentBeatsUserMapBeatsSystemMap) {
 }
 
 TEST_F(Resolution, FirstEntryOfAFileWins) {
-    write(m_sources.userMapPath, "COM5=/dev/first\nCOM5=/dev/second\n");
+    WriteBytes(m_sources.userMapPath, "COM5=/dev/first\nCOM5=/dev/second\n");
     EXPECT_EQ(resolve(5), "/dev/first");
 }
 
 TEST_F(Resolution, MalformedLinesAreIgnoredWithOneWarningEach) {
-    write(m_sources.userMapPath, "# my adapters\n\nCOM5 /dev/ttyUSB0\nCOM5=relative\nCOM5=/dev/ttyUSB1\n");
+    WriteBytes(m_sources.userMapPath,
+               "# my adapters\n\nCOM5 /dev/ttyUSB0\nCOM5=relative\nCOM5=/dev/ttyUSB1\n");
     EXPECT_EQ(resolve(5), "/dev/ttyUSB1");
     ASSERT_EQ(m_warnings.size(), 2u);
     EXPECT_NE(m_warnings[0].find("user.conf:3"), std::string::npos) << m_warnings[0];
@@ -143,7 +138,7 @@ TEST_F(Resolution, MalformedLinesAreIgnoredWithOneWarningEach) {
 
 TEST_F(Resolution, RelativeEnvironmentValueIsIgnoredWithAWarning) {
     m_sources.environmentValue = "ttyUSB0";
-    write(m_sources.systemMapPath, "COM7=/dev/system7\n");
+    WriteBytes(m_sources.systemMapPath, "COM7=/dev/system7\n");
     EXPECT_EQ(resolve(7), "/dev/system7");
     ASSERT_EQ(m_warnings.size(), 1u);
     EXPECT_NE(m_warnings[0].find("VELLPORT_COM7"), std::string::npos);

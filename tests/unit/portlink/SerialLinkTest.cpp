@@ -1,11 +1,11 @@
 // The library's own handle on a pseudo-terminal: the settings it applies, and what it refuses to open.
 #include "SerialLink.h"
 
+#include "Files.h"
+#include "TempDir.h"
 #include "VellPortDll.h"
 
 #include <fcntl.h>
-#include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -173,29 +173,22 @@ INSTANTIATE_TEST_SUITE_P(
 
 class NotADevice : public testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/vellport-link-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-    }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
-
     int open(const std::string& path, std::string& reason) {
         SerialLink link;
         return link.open(path, PortParams{}, reason);
     }
 
-    std::string m_dir;
+    const TempDir m_temp;
+    const std::string m_dir = m_temp.path();
 };
 
 TEST_F(NotADevice, RegularFileIsRefusedAndLeftAlone) {
     const std::string path = m_dir + "/notes.txt";
-    std::ofstream(path) << "keep me";
+    WriteBytes(path, "keep me");
     std::string reason;
     EXPECT_EQ(open(path, reason), VELLPORT_ERR_NO_DEVICE);
     EXPECT_NE(reason.find("regular file"), std::string::npos) << reason;
-    std::ifstream file(path);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "keep me");
+    EXPECT_EQ(ReadBytes(path), "keep me");
 }
 
 TEST_F(NotADevice, DirectoryFifoAndMissingPathAreRefused) {

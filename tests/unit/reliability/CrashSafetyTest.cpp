@@ -1,7 +1,8 @@
 // Saving the settings when the disk fills up, when the program is killed mid-save, and when two instances
 // save at once: the file is always one complete version, never empty, cut or mixed up.
-#include "../settings/TempDir.h"
 #include "Child.h"
+#include "Files.h"
+#include "TempDir.h"
 #include "settings/CommSettings.h"
 #include "settings/IniFile.h"
 #include "settings/Profile.h"

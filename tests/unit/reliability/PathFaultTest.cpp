@@ -1,12 +1,14 @@
 // The settings path pointing somewhere odd: reading never blocks or fails, saving either works completely or
 // leaves everything as it was.
-#include "../settings/TempDir.h"
 #include "Child.h"
+#include "Files.h"
+#include "TempDir.h"
 #include "settings/CommSettings.h"
 #include "settings/Profile.h"
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,26 +21,33 @@ const std::string kStored = "[COMM]\r\nPort=COM7\r\nBaud=5\r\n";
 
 struct PathCase {
     const char* name;
-    // Prepares the directory and returns the settings path to use.
+    // Prepares the folder and returns the settings path to use.
     std::function<std::string(const TempDir&)> setUp;
     bool readsStored; // whether the read finds kStored's values (else the defaults)
     bool saveWorks;
-    // What must hold of the directory afterwards, beyond the save's outcome.
-    std::function<void(const TempDir&, const std::string&)> check;
+    // A folder that takes no new files only stops another user: as root, the folder goes to nobody and the
+    // read and save run as nobody.
+    bool asOtherUser;
+    // What must hold afterwards, beyond the save's outcome; inode is the settings path's before the save.
+    std::function<void(const TempDir&, ino_t inode)> check;
 };
 
+struct stat StatOf(const std::string& path) {
+    struct stat status {};
+    ::lstat(path.c_str(), &status);
+    return status;
+}
+
 bool IsLink(const std::string& path) {
-    struct stat status {};
-    return ::lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+    return S_ISLNK(StatOf(path).st_mode);
 }
 
-mode_t ModeOf(const std::string& path) {
-    struct stat status {};
-    return ::lstat(path.c_str(), &status) == 0 ? status.st_mode : 0;
-}
-
-bool Root() {
-    return ::geteuid() == 0;
+// Hands the folder and everything in it to nobody.
+void GiveToNobody(const std::string& folder) {
+    ASSERT_EQ(::lchown(folder.c_str(), NobodyUid(), NobodyGid()), 0);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        ASSERT_EQ(::lchown(entry.path().c_str(), NobodyUid(), NobodyGid()), 0) << entry.path();
+    }
 }
 
 std::vector<PathCase> PathCases() {
@@ -48,64 +57,75 @@ std::vector<PathCase> PathCases() {
              ::mkdir(dir.file("Option.ini").c_str(), 0755);
              return dir.file("Option.ini");
          },
-         false, false,
-         [](const TempDir& dir, const std::string&) {
-             EXPECT_TRUE(S_ISDIR(ModeOf(dir.file("Option.ini"))));
-         }},
+         false, false, false,
+         [](const TempDir& dir, ino_t) { EXPECT_TRUE(S_ISDIR(StatOf(dir.file("Option.ini")).st_mode)); }},
         {"Fifo",
          [](const TempDir& dir) {
              ::mkfifo(dir.file("Option.ini").c_str(), 0644);
              return dir.file("Option.ini");
          },
-         false, false,
-         [](const TempDir& dir, const std::string&) {
-             EXPECT_TRUE(S_ISFIFO(ModeOf(dir.file("Option.ini"))));
-         }},
+         false, false, false,
+         [](const TempDir& dir, ino_t) { EXPECT_TRUE(S_ISFIFO(StatOf(dir.file("Option.ini")).st_mode)); }},
+        // Read as a file, /dev/zero would never end and exhaust memory.
+        {"DeviceThatNeverEnds", [](const TempDir&) { return std::string("/dev/zero"); }, false, false, false,
+         [](const TempDir&, ino_t) { EXPECT_TRUE(TempFilesIn("/dev").empty()); }},
         {"DanglingLink",
          [](const TempDir& dir) {
              ::symlink("Target.ini", dir.file("Option.ini").c_str());
              return dir.file("Option.ini");
          },
-         false, true,
-         [](const TempDir& dir, const std::string&) {
+         false, true, false,
+         [](const TempDir& dir, ino_t) {
              EXPECT_TRUE(IsLink(dir.file("Option.ini")));
-             EXPECT_NE(ReadBytes(dir.file("Target.ini")).find("Port=COM12"), std::string::npos);
+             EXPECT_TRUE(ReadBytes(dir.file("Target.ini")).starts_with("[COMM]\r\nPort=COM12\r\n"));
          }},
-        {"LinkToAnotherFile",
+        // A link to a link, the last one relative, into another folder.
+        {"LinksToAFileInAnotherFolder",
          [](const TempDir& dir) {
              ::mkdir(dir.file("elsewhere").c_str(), 0755);
              WriteBytes(dir.file("elsewhere/Real.ini"), "; kept\r\n" + kStored);
-             ::symlink((dir.path() + "/elsewhere/Real.ini").c_str(), dir.file("Option.ini").c_str());
-             return dir.file("Option.ini");
+             ::symlink("elsewhere/Real.ini", dir.file("Option.ini").c_str());
+             ::symlink(dir.file("Option.ini").c_str(), dir.file("Second.ini").c_str());
+             return dir.file("Second.ini");
          },
-         true, true,
-         [](const TempDir& dir, const std::string&) {
+         true, true, false,
+         [](const TempDir& dir, ino_t) {
              EXPECT_TRUE(IsLink(dir.file("Option.ini")));
+             EXPECT_TRUE(IsLink(dir.file("Second.ini")));
              const std::string real = ReadBytes(dir.file("elsewhere/Real.ini"));
              EXPECT_TRUE(real.starts_with("; kept\r\n[COMM]\r\nPort=COM12\r\n")) << real;
              EXPECT_TRUE(TempFilesIn(dir.file("elsewhere")).empty());
          }},
+        {"LinkLoop",
+         [](const TempDir& dir) {
+             ::symlink("Option.ini", dir.file("Option.ini").c_str());
+             return dir.file("Option.ini");
+         },
+         false, false, false, [](const TempDir& dir, ino_t) { EXPECT_TRUE(IsLink(dir.file("Option.ini"))); }},
         {"ReadOnlyFile",
          [](const TempDir& dir) {
              WriteBytes(dir.file("Option.ini"), kStored);
              ::chmod(dir.file("Option.ini").c_str(), 0444);
              return dir.file("Option.ini");
          },
-         true, false,
-         [](const TempDir& dir, const std::string&) {
+         true, false, false,
+         [](const TempDir& dir, ino_t) {
              EXPECT_EQ(ReadBytes(dir.file("Option.ini")), kStored);
-             EXPECT_EQ(ModeOf(dir.file("Option.ini")) & 07777, 0444u);
+             EXPECT_EQ(StatOf(dir.file("Option.ini")).st_mode & 07777, 0444u);
          }},
-        // A writable file in a directory that takes no new files is rewritten where it is (root may create).
+        // A writable file in a folder that takes no new files is rewritten where it is.
         {"ReadOnlyDirectory",
          [](const TempDir& dir) {
              ::mkdir(dir.file("locked").c_str(), 0755);
-             WriteBytes(dir.file("locked/Option.ini"), kStored);
+             WriteBytes(dir.file("locked/Option.ini"), "; kept\r\n" + kStored);
              ::chmod(dir.file("locked").c_str(), 0555);
              return dir.file("locked/Option.ini");
          },
-         true, true,
-         [](const TempDir& dir, const std::string&) {
+         true, true, true,
+         [](const TempDir& dir, ino_t inode) {
+             EXPECT_EQ(StatOf(dir.file("locked/Option.ini")).st_ino, inode) << "not rewritten in place";
+             const std::string after = ReadBytes(dir.file("locked/Option.ini"));
+             EXPECT_TRUE(after.starts_with("; kept\r\n[COMM]\r\nPort=COM12\r\n")) << after;
              EXPECT_TRUE(TempFilesIn(dir.file("locked")).empty());
          }},
         {"ReadOnlyDirectoryWithoutFile",
@@ -113,14 +133,13 @@ std::vector<PathCase> PathCases() {
              ::mkdir(dir.file("locked").c_str(), 0555);
              return dir.file("locked/Option.ini");
          },
-         false, Root(),
-         [](const TempDir& dir, const std::string&) {
+         false, false, true,
+         [](const TempDir& dir, ino_t) {
+             EXPECT_EQ(ReadBytes(dir.file("locked/Option.ini")), "<absent>");
              EXPECT_TRUE(TempFilesIn(dir.file("locked")).empty());
          }},
         {"MissingDirectory", [](const TempDir& dir) { return dir.file("gone/Option.ini"); }, false, false,
-         [](const TempDir& dir, const std::string&) {
-             EXPECT_FALSE(std::filesystem::exists(dir.file("gone")));
-         }},
+         false, [](const TempDir& dir, ino_t) { EXPECT_FALSE(std::filesystem::exists(dir.file("gone"))); }},
     };
 }
 
@@ -130,34 +149,37 @@ TEST_P(PathFault, ReadsWithoutBlockingAndSavesWhollyOrNotAtAll) {
     const PathCase& path = GetParam();
     const TempDir dir;
     g_strIniPath = path.setUp(dir);
+    const ino_t inode = StatOf(g_strIniPath).st_ino;
+    const bool otherUser = path.asOtherUser && CanBecomeNobody();
+    if (otherUser) {
+        GiveToNobody(dir.path());
+    }
 
     // Start-up's read and close's save, in a child with a bound: a FIFO or device must never block either.
-    const CommSettings saved = [] {
-        CommSettings s;
-        s.port = "COM12";
-        s.baudIndex = 6;
-        return s;
-    }();
+    CommSettings saved;
+    saved.port = "COM12";
+    saved.baudIndex = 6;
     const ChildResult run = RunInChild(
         [&] {
-            const CommSettings loaded = loadCommSettings();
-            saveCommSettings(saved);
-            return loaded.port == (path.readsStored ? "COM7" : "COM1") ? 0 : 1;
+            if (otherUser && !BecomeNobody()) {
+                return 3;
+            }
+            if (loadCommSettings().port != (path.readsStored ? "COM7" : "COM1")) {
+                return 1;
+            }
+            return saveCommSettings(saved) == path.saveWorks ? 0 : 2;
         },
         milliseconds(10000));
     ASSERT_FALSE(run.timedOut) << "blocked";
-    ASSERT_EQ(run.exitCode, 0) << "crashed or read the wrong values";
+    ASSERT_NE(run.exitCode, 3) << "could not become nobody";
+    ASSERT_NE(run.exitCode, 1) << "read the wrong values";
+    ASSERT_EQ(run.exitCode, 0) << "crashed, or the save said it " << (path.saveWorks ? "failed" : "worked");
 
     const CommSettings after = loadCommSettings();
-    if (path.saveWorks) {
-        EXPECT_EQ(after.port, "COM12");
-        EXPECT_EQ(after.baudIndex, 6);
-    } else {
-        EXPECT_EQ(after.port, path.readsStored ? "COM7" : "COM1");
-        EXPECT_FALSE(IniWriteString(kCommSection, "Port", "COM3"));
-    }
+    EXPECT_EQ(after.port, path.saveWorks ? "COM12" : (path.readsStored ? "COM7" : "COM1"));
+    EXPECT_EQ(after.baudIndex, path.saveWorks ? 6 : (path.readsStored ? 5 : 2));
     EXPECT_TRUE(TempFilesIn(dir.path()).empty());
-    path.check(dir, g_strIniPath);
+    path.check(dir, inode);
 }
 
 INSTANTIATE_TEST_SUITE_P(Reliability, PathFault, testing::ValuesIn(PathCases()),

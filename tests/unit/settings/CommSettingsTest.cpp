@@ -1,6 +1,7 @@
 // The port and baud lists, the stored-port rule, the address forms, and loading and saving "COMM".
 #include "settings/CommSettings.h"
 
+#include "Files.h"
 #include "TempDir.h"
 #include "settings/Profile.h"
 

@@ -1,47 +1,20 @@
-// The settings file on disk: creation, in-place edits, refusals, links, odd paths and encodings.
+// The settings file on disk: creation, in-place edits, refusals and encodings (odd paths: PathFaultTest).
 #include "settings/ProfileFile.h"
 
+#include "Files.h"
 #include "TempDir.h"
 #include "settings/Profile.h"
 
-#include <chrono>
 #include <clocale>
 #include <fcntl.h>
 #include <filesystem>
-#include <functional>
 #include <gtest/gtest.h>
-#include <pwd.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
 
 using namespace std::string_literals;
-
-constexpr auto kChildDeadline = std::chrono::seconds(20);
-
-// Runs action in a child process; false when it did not finish in time (it is killed then) or failed.
-bool RunInChild(const std::function<bool()>& action) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::_exit(action() ? 0 : 1);
-    }
-    const auto deadline = std::chrono::steady_clock::now() + kChildDeadline;
-    int status = 0;
-    while (::waitpid(child, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, &status, 0);
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
 
 struct stat StatOf(const std::string& path) {
     struct stat status {};
@@ -108,15 +81,6 @@ TEST_F(ProfileFile, WritingTheHeldValueLeavesTheFileUntouched) {
     EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
 }
 
-TEST_F(ProfileFile, ReadOnlyFileIsRefusedAndUnchanged) {
-    WriteBytes(m_ini, "[COMM]\nPort=COM1\n");
-    ASSERT_EQ(::chmod(m_ini.c_str(), 0444), 0);
-    EXPECT_FALSE(IniWriteString("COMM", "Port", "COM2", m_ini));
-    EXPECT_FALSE(IniWriteString("COMM", "Baud", "3", m_ini));
-    EXPECT_EQ(ReadBytes(m_ini), "[COMM]\nPort=COM1\n");
-    EXPECT_EQ(StatOf(m_ini).st_mode & 07777, 0444u);
-}
-
 TEST_F(ProfileFile, LineBreaksAndNulAreRefusedAndNothingIsWritten) {
     WriteBytes(m_ini, "[COMM]\nPort=COM1\n");
     EXPECT_FALSE(IniWriteString("COMM", "Port", "COM2\r\n[EVIL]", m_ini));
@@ -128,129 +92,6 @@ TEST_F(ProfileFile, LineBreaksAndNulAreRefusedAndNothingIsWritten) {
     const std::string fresh = m_dir.file("fresh.ini");
     EXPECT_FALSE(IniWriteString("COMM", "Port", "a\nb", fresh));
     EXPECT_EQ(ReadBytes(fresh), "<absent>");
-}
-
-TEST_F(ProfileFile, WritesThroughSymbolicLinksToTheirTarget) {
-    ::mkdir(m_dir.file("real").c_str(), 0700);
-    const std::string target = m_dir.file("real/Option.ini");
-    WriteBytes(target, "[COMM]\nPort=COM1\n");
-    ASSERT_EQ(::symlink("real/Option.ini", m_ini.c_str()), 0);
-    ASSERT_EQ(::symlink(m_ini.c_str(), m_dir.file("second").c_str()), 0);
-    EXPECT_TRUE(IniWriteString("COMM", "Port", "COM5", m_dir.file("second")));
-    EXPECT_TRUE(S_ISLNK(StatOf(m_ini).st_mode));
-    EXPECT_TRUE(S_ISLNK(StatOf(m_dir.file("second")).st_mode));
-    EXPECT_EQ(ReadBytes(target), "[COMM]\nPort=COM5\n");
-    EXPECT_EQ(IniReadString("COMM", "Port", "", m_ini), "COM5");
-}
-
-TEST_F(ProfileFile, DanglingLinkCreatesItsTarget) {
-    ASSERT_EQ(::symlink("target.ini", m_ini.c_str()), 0);
-    EXPECT_TRUE(IniWriteString("COMM", "Port", "COM5", m_ini));
-    EXPECT_TRUE(S_ISLNK(StatOf(m_ini).st_mode));
-    EXPECT_EQ(ReadBytes(m_dir.file("target.ini")), "[COMM]\r\nPort=COM5\r\n");
-}
-
-TEST_F(ProfileFile, LinkLoopIsRefused) {
-    ASSERT_EQ(::symlink("Option.ini", m_ini.c_str()), 0);
-    EXPECT_FALSE(IniWriteString("COMM", "Port", "COM5", m_ini));
-    EXPECT_EQ(IniReadString("COMM", "Port", "COM1", m_ini), "COM1");
-}
-
-TEST_F(ProfileFile, MissingDirectoryIsRefused) {
-    const std::string path = m_dir.file("nowhere/Option.ini");
-    EXPECT_FALSE(IniWriteString("COMM", "Port", "COM5", path));
-    EXPECT_EQ(ReadBytes(path), "<absent>");
-    EXPECT_EQ(IniReadInt("COMM", "Baud", 2, path), 2);
-}
-
-TEST_F(ProfileFile, DirectoryPathReadsAsAbsentAndIsNotWritten) {
-    ASSERT_EQ(::mkdir(m_ini.c_str(), 0700), 0);
-    EXPECT_EQ(IniReadString("COMM", "Port", "COM1", m_ini), "COM1");
-    EXPECT_FALSE(IniWriteString("COMM", "Port", "COM5", m_ini));
-    EXPECT_TRUE(S_ISDIR(StatOf(m_ini).st_mode));
-}
-
-TEST_F(ProfileFile, FifoPathReadsAsAbsentWithoutBlocking) {
-    ASSERT_EQ(::mkfifo(m_ini.c_str(), 0600), 0);
-    const std::string ini = m_ini;
-    EXPECT_TRUE(RunInChild([ini] {
-        return IniReadString("COMM", "Port", "COM1", ini) == "COM1" &&
-               IniReadInt("COMM", "Baud", 2, ini) == 2 && !IniWriteString("COMM", "Port", "COM5", ini);
-    }));
-    EXPECT_TRUE(S_ISFIFO(StatOf(m_ini).st_mode));
-}
-
-TEST_F(ProfileFile, DevicePathReadsAsAbsentWithoutBlocking) {
-    // /dev/zero never ends: read as a file it would exhaust memory rather than return.
-    EXPECT_TRUE(RunInChild([] { return IniReadString("COMM", "Port", "COM1", "/dev/zero") == "COM1"; }));
-}
-
-TEST_F(ProfileFile, LargeBinaryFileIsRead) {
-    std::string bytes(50 * 1024 * 1024, '\0');
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        bytes[i] = static_cast<char>((i * 131) % 251);
-    }
-    bytes += "\n[COMM]\nPort=COM7\n";
-    WriteBytes(m_ini, bytes);
-    EXPECT_EQ(IniReadString("COMM", "Port", "COM1", m_ini), "COM7");
-    EXPECT_TRUE(IniWriteString("COMM", "Port", "COM8", m_ini));
-    bytes.replace(bytes.size() - 5, 4, "COM8");
-    EXPECT_TRUE(ReadBytes(m_ini) == bytes);
-}
-
-// Locks the directory against new files while the file itself stays writable. Root ignores directory modes,
-// so then the directory and file go to "nobody" and the write runs in a child under that user.
-class LockedDirectory : public ProfileFile {
-protected:
-    bool writeAsOwner(const std::function<bool()>& write) {
-        if (::geteuid() != 0) {
-            return write();
-        }
-        const passwd* nobody = ::getpwnam("nobody");
-        if (nobody == nullptr) {
-            ADD_FAILURE() << "no user nobody to lock the directory against";
-            return false;
-        }
-        const uid_t uid = nobody->pw_uid;
-        const gid_t gid = nobody->pw_gid;
-        EXPECT_EQ(::chown(m_dir.path().c_str(), uid, gid), 0);
-        EXPECT_EQ(::chown(m_ini.c_str(), uid, gid), 0);
-        return RunInChild([&] { return ::setgid(gid) == 0 && ::setuid(uid) == 0 && write(); });
-    }
-};
-
-TEST_F(LockedDirectory, WritableFileIsRewrittenInPlace) {
-    WriteBytes(m_ini, "; keep\n[COMM]\nPort=COM1\n");
-    ASSERT_EQ(::chmod(m_ini.c_str(), 0644), 0);
-    ASSERT_EQ(::chmod(m_dir.path().c_str(), 0555), 0);
-    const ino_t inode = StatOf(m_ini).st_ino;
-    const std::string ini = m_ini;
-    EXPECT_TRUE(writeAsOwner([ini] {
-        return IniWriteString("COMM", "Port", "\\\\.\\COM30", ini) &&
-               IniWriteString("COMM", "Baud", "6", ini) && IniWriteString("COMM", "Port", "COM2", ini);
-    }));
-    EXPECT_EQ(ReadBytes(m_ini), "; keep\n[COMM]\nPort=COM2\nBaud=6\r\n");
-    EXPECT_EQ(StatOf(m_ini).st_ino, inode);
-    EXPECT_EQ(FileCount(m_dir.path()), 1);
-}
-
-TEST_F(LockedDirectory, NewFileCannotBeCreated) {
-    ASSERT_EQ(::chmod(m_dir.path().c_str(), 0555), 0);
-    const std::string ini = m_ini;
-    if (::geteuid() == 0) {
-        // Nothing to hand to nobody yet: the directory alone changes owner.
-        const passwd* nobody = ::getpwnam("nobody");
-        ASSERT_NE(nobody, nullptr);
-        ASSERT_EQ(::chown(m_dir.path().c_str(), nobody->pw_uid, nobody->pw_gid), 0);
-        const uid_t uid = nobody->pw_uid;
-        const gid_t gid = nobody->pw_gid;
-        EXPECT_TRUE(RunInChild([&] {
-            return ::setgid(gid) == 0 && ::setuid(uid) == 0 && !IniWriteString("COMM", "Port", "COM2", ini);
-        }));
-    } else {
-        EXPECT_FALSE(IniWriteString("COMM", "Port", "COM2", ini));
-    }
-    EXPECT_EQ(ReadBytes(m_ini), "<absent>");
 }
 
 class Utf16File : public ProfileFile {

@@ -1,6 +1,7 @@
 // The settings operations: unescaping, the 127-byte read limit, integer writes and the g_strIniPath forms.
 #include "settings/Profile.h"
 
+#include "Files.h"
 #include "TempDir.h"
 #include "settings/CodePage.h"
 

@@ -1,10 +1,12 @@
 // The program name taken from a path, and the whole title of real programs run from various places.
 #include "version/Title.h"
 
-#include "TestFiles.h"
+#include "TempDir.h"
 
 #include <chrono>
 #include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -126,8 +128,8 @@ std::ostream& operator<<(std::ostream& out, const PlacedProgram& row) {
 class PlacedProgramTitle : public ::testing::TestWithParam<PlacedProgram> {};
 
 TEST_P(PlacedProgramTitle, ShowsNameAndVersion) {
-    const ScratchDir dir;
-    const std::filesystem::path target = dir.path() / GetParam().relativePath;
+    const TempDir dir("scratch", VELL_TEST_SCRATCH);
+    const std::filesystem::path target = std::filesystem::path(dir.path()) / GetParam().relativePath;
     std::filesystem::create_directories(target.parent_path());
     std::filesystem::copy_file(GetParam().source, target);
     EXPECT_EQ(RunAndCapture(target.string()), GetParam().expected);

@@ -2,13 +2,16 @@
 // sound record.
 #include "version/VersionRecord.h"
 
-#include "TestFiles.h"
+#include "Files.h"
+#include "TempDir.h"
 #include "version/Title.h"
 
 #include <algorithm>
 #include <cstring>
 #include <elf.h>
+#include <filesystem>
 #include <functional>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -67,7 +70,7 @@ TEST(VersionRecordFields, DecodesLittleEndianFieldsInOrder) {
 // Files that are not ELF programs, or are no files at all.
 struct OddFile {
     const char* name;
-    std::function<std::string(const ScratchDir&)> make;
+    std::function<std::string(const TempDir&)> make;
 };
 
 std::ostream& operator<<(std::ostream& out, const OddFile& row) {
@@ -77,36 +80,37 @@ std::ostream& operator<<(std::ostream& out, const OddFile& row) {
 class OddFileVersion : public ::testing::TestWithParam<OddFile> {};
 
 TEST_P(OddFileVersion, GivesEmptyText) {
-    const ScratchDir dir;
+    const TempDir dir("scratch", VELL_TEST_SCRATCH);
     const std::string path = GetParam().make(dir);
     EXPECT_EQ(GetProductVersionString(path), "");
     EXPECT_FALSE(readVersionRecord(path).has_value());
 }
 
-std::string MakeText(const ScratchDir& dir) {
+std::string MakeText(const TempDir& dir) {
     const std::string path = dir.file("notes.txt");
     const std::string text = "VellSetting 1.0.0.1\n";
-    WriteBytes(path, Bytes(text.begin(), text.end()));
+    WriteBytes(path, text);
     return path;
 }
 
-std::string MakeEmpty(const ScratchDir& dir) {
+std::string MakeEmpty(const TempDir& dir) {
     const std::string path = dir.file("empty");
-    WriteBytes(path, {});
+    WriteBytes(path, "");
     return path;
 }
 
 // Only the ELF magic: the header that should follow is missing.
-std::string MakeMagicOnly(const ScratchDir& dir) {
+std::string MakeMagicOnly(const TempDir& dir) {
     const std::string path = dir.file("magic");
-    WriteBytes(path, {0x7F, 'E', 'L', 'F'});
+    WriteBytes(path, "\x7F"
+                     "ELF");
     return path;
 }
 
 // The record's bytes on their own, outside any ELF file.
-std::string MakeBareRecord(const ScratchDir& dir) {
+std::string MakeBareRecord(const TempDir& dir) {
     const std::string path = dir.file("bare");
-    Bytes record(VersionRecord::kSize, 0);
+    std::string record(VersionRecord::kSize, '\0');
     const unsigned char start[] = {0xBD, 0x04, 0xEF, 0xFE, 0, 0, 1, 0, 0, 0, 1, 0,
                                    1,    0,    0,    0,    0, 0, 1, 0, 1, 0, 0, 0};
     std::copy(std::begin(start), std::end(start), record.begin());
@@ -114,25 +118,25 @@ std::string MakeBareRecord(const ScratchDir& dir) {
     return path;
 }
 
-std::string MakeDirectory(const ScratchDir& dir) {
+std::string MakeDirectory(const TempDir& dir) {
     const std::string path = dir.file("folder.exe");
     std::filesystem::create_directory(path);
     return path;
 }
 
 // Opening a FIFO for reading blocks until a writer comes: the read must not even try.
-std::string MakeFifo(const ScratchDir& dir) {
+std::string MakeFifo(const TempDir& dir) {
     const std::string path = dir.file("fifo");
     if (::mkfifo(path.c_str(), 0600) != 0)
         ADD_FAILURE() << "mkfifo failed";
     return path;
 }
 
-std::string MakeMissing(const ScratchDir& dir) {
+std::string MakeMissing(const TempDir& dir) {
     return dir.file("no-such-program");
 }
 
-std::string MakeEmptyPath(const ScratchDir&) {
+std::string MakeEmptyPath(const TempDir&) {
     return "";
 }
 
@@ -146,7 +150,7 @@ INSTANTIATE_TEST_SUITE_P(NotPrograms, OddFileVersion,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(VersionOfLinkedFile, SymbolicLinkReadsItsTarget) {
-    const ScratchDir dir;
+    const TempDir dir("scratch", VELL_TEST_SCRATCH);
     const std::string link = dir.file("VellSetting");
     std::filesystem::create_symlink(VELL_PROBE_WIDE, link);
     EXPECT_EQ(GetProductVersionString(link), "2.10.0.300");
@@ -154,7 +158,7 @@ TEST(VersionOfLinkedFile, SymbolicLinkReadsItsTarget) {
 
 TEST(VersionOfCopiedFile, CopyOfProgramKeepsItsRecord) {
     // The damaged-copy tests below rely on an intact copy reading back.
-    const ScratchDir dir;
+    const TempDir dir("scratch", VELL_TEST_SCRATCH);
     const std::string copy = dir.file("copy");
     WriteBytes(copy, ReadBytes(VELL_PROBE_RECORD));
     EXPECT_EQ(GetProductVersionString(copy), "1.0.0.1");
@@ -164,14 +168,14 @@ TEST(VersionOfCopiedFile, CopyOfProgramKeepsItsRecord) {
 class TruncatedProgram : public ::testing::TestWithParam<double> {};
 
 TEST_P(TruncatedProgram, GivesEmptyText) {
-    const Bytes whole = ReadBytes(VELL_PROBE_RECORD);
+    const std::string whole = ReadBytes(VELL_PROBE_RECORD);
     ASSERT_GT(whole.size(), 1000u);
     const double fraction = GetParam();
     const std::size_t length =
         fraction < 0 ? whole.size() - 1 : static_cast<std::size_t>(whole.size() * fraction);
-    const ScratchDir dir;
+    const TempDir dir("scratch", VELL_TEST_SCRATCH);
     const std::string path = dir.file("cut");
-    WriteBytes(path, Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length)));
+    WriteBytes(path, whole.substr(0, length));
     EXPECT_EQ(GetProductVersionString(path), "") << "cut at " << length << " of " << whole.size();
 }
 
@@ -185,11 +189,11 @@ INSTANTIATE_TEST_SUITE_P(Lengths, TruncatedProgram,
                          });
 
 TEST(TruncatedProgramHeader, EveryLengthWithinTheElfHeaderGivesEmptyText) {
-    const Bytes whole = ReadBytes(VELL_PROBE_RECORD);
-    const ScratchDir dir;
+    const std::string whole = ReadBytes(VELL_PROBE_RECORD);
+    const TempDir dir("scratch", VELL_TEST_SCRATCH);
     const std::string path = dir.file("cut");
     for (std::size_t length = 0; length <= sizeof(Elf64_Ehdr); ++length) {
-        WriteBytes(path, Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length)));
+        WriteBytes(path, whole.substr(0, length));
         EXPECT_EQ(GetProductVersionString(path), "") << "cut at " << length;
     }
 }
@@ -200,14 +204,12 @@ struct NoteLayout {
     std::size_t sectionHeader = 0; // file offset of .note.version's Elf64_Shdr
 };
 
-NoteLayout FindNote(const Bytes& file) {
+NoteLayout FindNote(const std::string& file) {
     NoteLayout layout;
     // namesz 5, descsz 52, type 1, "Vell" padded to 8, then the signature: unique in the file.
-    const unsigned char pattern[] = {5,   0,   0,   0,   52, 0, 0, 0, 1,    0,    0,    0,
-                                     'V', 'e', 'l', 'l', 0,  0, 0, 0, 0xBD, 0x04, 0xEF, 0xFE};
-    const auto hit = std::search(file.begin(), file.end(), std::begin(pattern), std::end(pattern));
-    EXPECT_NE(hit, file.end()) << "note not found";
-    layout.noteOffset = static_cast<std::size_t>(hit - file.begin());
+    const std::string pattern("\x05\0\0\0\x34\0\0\0\x01\0\0\0Vell\0\0\0\0\xBD\x04\xEF\xFE", 24);
+    layout.noteOffset = file.find(pattern);
+    EXPECT_NE(layout.noteOffset, std::string::npos) << "note not found";
 
     Elf64_Ehdr header;
     std::memcpy(&header, file.data(), sizeof header);
@@ -224,14 +226,14 @@ NoteLayout FindNote(const Bytes& file) {
 }
 
 template <typename Field>
-void Patch(Bytes& file, std::size_t at, Field value) {
+void Patch(std::string& file, std::size_t at, Field value) {
     std::memcpy(file.data() + at, &value, sizeof value);
 }
 
 // One field of the copy overwritten, each a way a damaged or hostile file could lie.
 struct Damage {
     const char* name;
-    std::function<void(Bytes&, const NoteLayout&)> apply;
+    std::function<void(std::string&, const NoteLayout&)> apply;
 };
 
 std::ostream& operator<<(std::ostream& out, const Damage& row) {
@@ -241,11 +243,11 @@ std::ostream& operator<<(std::ostream& out, const Damage& row) {
 class DamagedProgram : public ::testing::TestWithParam<Damage> {};
 
 TEST_P(DamagedProgram, GivesEmptyText) {
-    Bytes file = ReadBytes(VELL_PROBE_RECORD);
+    std::string file = ReadBytes(VELL_PROBE_RECORD);
     const NoteLayout layout = FindNote(file);
     ASSERT_FALSE(HasFailure());
     GetParam().apply(file, layout);
-    const ScratchDir dir;
+    const TempDir dir("scratch", VELL_TEST_SCRATCH);
     const std::string path = dir.file("damaged");
     WriteBytes(path, file);
     EXPECT_EQ(GetProductVersionString(path), "");
@@ -257,37 +259,44 @@ constexpr std::size_t kShSize = offsetof(Elf64_Shdr, sh_size);
 INSTANTIATE_TEST_SUITE_P(
     Fields, DamagedProgram,
     ::testing::Values(
-        Damage{"signature_byte_flipped", [](Bytes& f, const NoteLayout& l) { f[l.noteOffset + 20] ^= 0x01; }},
+        Damage{"signature_byte_flipped",
+               [](std::string& f, const NoteLayout& l) { f[l.noteOffset + 20] ^= 0x01; }},
         Damage{"descriptor_shorter_than_record",
-               [](Bytes& f, const NoteLayout& l) { Patch<std::uint32_t>(f, l.noteOffset + 4, 48); }},
+               [](std::string& f, const NoteLayout& l) { Patch<std::uint32_t>(f, l.noteOffset + 4, 48); }},
         Damage{"descriptor_longer_than_section",
-               [](Bytes& f, const NoteLayout& l) { Patch<std::uint32_t>(f, l.noteOffset + 4, 0x7FFFFFF0); }},
-        Damage{"name_size_past_section",
-               [](Bytes& f, const NoteLayout& l) { Patch<std::uint32_t>(f, l.noteOffset, 0xFFFFFFF0); }},
+               [](std::string& f, const NoteLayout& l) {
+                   Patch<std::uint32_t>(f, l.noteOffset + 4, 0x7FFFFFF0);
+               }},
+        Damage{
+            "name_size_past_section",
+            [](std::string& f, const NoteLayout& l) { Patch<std::uint32_t>(f, l.noteOffset, 0xFFFFFFF0); }},
         Damage{"other_note_type",
-               [](Bytes& f, const NoteLayout& l) { Patch<std::uint32_t>(f, l.noteOffset + 8, 2); }},
-        Damage{"other_note_owner", [](Bytes& f, const NoteLayout& l) { f[l.noteOffset + 12] = 'W'; }},
+               [](std::string& f, const NoteLayout& l) { Patch<std::uint32_t>(f, l.noteOffset + 8, 2); }},
+        Damage{"other_note_owner", [](std::string& f, const NoteLayout& l) { f[l.noteOffset + 12] = 'W'; }},
         Damage{"section_cut_before_record_ends",
-               [](Bytes& f, const NoteLayout& l) { Patch<Elf64_Xword>(f, l.sectionHeader + kShSize, 40); }},
+               [](std::string& f, const NoteLayout& l) {
+                   Patch<Elf64_Xword>(f, l.sectionHeader + kShSize, 40);
+               }},
         Damage{"section_runs_past_end_of_file",
-               [](Bytes& f, const NoteLayout& l) {
+               [](std::string& f, const NoteLayout& l) {
                    Patch<Elf64_Off>(f, l.sectionHeader + kShOffset, f.size() - 16);
                }},
         Damage{"section_starts_past_end_of_file",
-               [](Bytes& f, const NoteLayout& l) {
+               [](std::string& f, const NoteLayout& l) {
                    Patch<Elf64_Off>(f, l.sectionHeader + kShOffset, 0xFFFFFFFFFFFF0000ull);
                }},
-        Damage{
-            "section_size_huge",
-            [](Bytes& f, const NoteLayout& l) { Patch<Elf64_Xword>(f, l.sectionHeader + kShSize, ~0ull); }},
-        Damage{"section_name_index_out_of_range",
-               [](Bytes& f, const NoteLayout& l) {
-                   Patch<Elf64_Word>(f, l.sectionHeader + offsetof(Elf64_Shdr, sh_name), 0x7FFFFFFF);
+        Damage{"section_size_huge",
+               [](std::string& f, const NoteLayout& l) {
+                   Patch<Elf64_Xword>(f, l.sectionHeader + kShSize, ~0ull);
                }},
+        Damage{
+            "section_name_index_out_of_range",
+            [](std::string& f,
+               const NoteLayout&
+                   l) { Patch<Elf64_Word>(f, l.sectionHeader + offsetof(Elf64_Shdr, sh_name), 0x7FFFFFFF); }},
         Damage{"section_header_table_past_end",
-               [](Bytes& f, const NoteLayout&) {
-                   Patch<Elf64_Off>(f, offsetof(Elf64_Ehdr, e_shoff), f.size() - 8);
-               }}),
+               [](std::string& f,
+                  const NoteLayout&) { Patch<Elf64_Off>(f, offsetof(Elf64_Ehdr, e_shoff), f.size() - 8); }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -1,4 +1,4 @@
-// devsim as a child process of the end-to-end tests.
+// devsim as a child process of a test.
 #include "Simulator.h"
 
 #include <cerrno>

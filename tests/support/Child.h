@@ -16,6 +16,14 @@ struct ChildResult {
 // Forks, runs body in the child and exits with what it returns; waits at most limit, then kills it.
 ChildResult RunInChild(const std::function<int()>& body, std::chrono::milliseconds limit);
 
+// Only another user lacks a permission (root passes every mode check): whether this process can become the
+// user nobody, and, in a child, becoming it for good (false when that fails).
+bool CanBecomeNobody();
+bool BecomeNobody();
+// The user nobody's ids, for handing it a file or folder; root only.
+uid_t NobodyUid();
+gid_t NobodyGid();
+
 // A started child running body; the parent decides when it ends.
 class Child {
 public:

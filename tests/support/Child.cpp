@@ -3,6 +3,8 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <grp.h>
+#include <pwd.h>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <thread>
@@ -77,4 +79,38 @@ ChildResult Child::wait(std::chrono::milliseconds limit) {
 ChildResult RunInChild(const std::function<int()>& body, std::chrono::milliseconds limit) {
     Child child(body);
     return child.wait(limit);
+}
+
+namespace {
+
+const passwd* Nobody() {
+    return ::getpwnam("nobody");
+}
+
+} // namespace
+
+bool CanBecomeNobody() {
+    return ::geteuid() == 0 && Nobody() != nullptr;
+}
+
+bool BecomeNobody() {
+    const passwd* nobody = Nobody();
+    return nobody != nullptr && ::setgroups(0, nullptr) == 0 && ::setgid(nobody->pw_gid) == 0 &&
+           ::setuid(nobody->pw_uid) == 0;
+}
+
+uid_t NobodyUid() {
+    const passwd* nobody = Nobody();
+    if (nobody == nullptr) {
+        throw std::runtime_error("no user nobody");
+    }
+    return nobody->pw_uid;
+}
+
+gid_t NobodyGid() {
+    const passwd* nobody = Nobody();
+    if (nobody == nullptr) {
+        throw std::runtime_error("no user nobody");
+    }
+    return nobody->pw_gid;
 }

@@ -1,7 +1,11 @@
 // Serial faults seen from the window: with the real port link library and devsim, pressing "Open" on a port
-// whose device is missing, busy, forbidden or stuck hands control back within the library's bound, shows
+// whose device is missing, busy, forbidden or stuck fails for that reason and hands control back, shows
 // nothing, and the next press on a working port reaches the device.
+#include "Child.h"
+#include "PortHolder.h"
 #include "Simulator.h"
+#include "StderrCapture.h"
+#include "TempDir.h"
 #include "VellPortDll.h"
 #include "settings/Profile.h"
 #include "settings/UniqueFd.h"
@@ -9,21 +13,15 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QHelpEvent>
 #include <QPushButton>
-#include <QSerialPort>
-#include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <pwd.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -34,68 +32,22 @@ using std::chrono::milliseconds;
 constexpr int kWorkingPort = 3;
 constexpr int kFaultyPort = 4;
 constexpr int kRate = 9600;
-// The library's bound for a send: 500 ms plus twice the wire time of the bytes (4 bytes of 10 bits here),
-// and room for a loaded machine's scheduling.
+// The library's bound for a send: 500 ms plus twice the wire time of the bytes (4 bytes of 10 bits here).
+// The test allows twice that, to catch a press that holds the window for good, not to measure it.
 constexpr milliseconds kSendBound{500 + 2 * 4 * 10 * 1000 / kRate + 1};
-constexpr milliseconds kSchedulingMargin{300};
+constexpr milliseconds kPressLimit = 2 * kSendBound;
 
 enum class Fault { Missing, Busy, Forbidden, Stuck };
 
 struct FaultCase {
     const char* name;
     Fault fault;
-};
-
-// A child process holding a device open through Qt SerialPort (its lock file and exclusive open) until
-// released.
-class PortHolder {
-public:
-    bool hold(const std::string& device) {
-        int ready[2];
-        int release[2];
-        if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(release, O_CLOEXEC) != 0) {
-            return false;
-        }
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            ::close(ready[0]);
-            ::close(release[1]); // else the release never reads as end of file
-            QSerialPort port;
-            port.setPortName(QString::fromStdString(device));
-            const char held = port.open(QIODevice::WriteOnly) ? 'y' : 'n';
-            [[maybe_unused]] const ssize_t written = ::write(ready[1], &held, 1);
-            char ignored = 0;
-            [[maybe_unused]] const ssize_t read = ::read(release[0], &ignored, 1);
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        ::close(release[0]);
-        m_release = release[1];
-        pollfd waiting{ready[0], POLLIN, 0};
-        char held = 'n';
-        const bool answered = ::poll(&waiting, 1, 5000) == 1 && ::read(ready[0], &held, 1) == 1;
-        ::close(ready[0]);
-        return answered && held == 'y';
-    }
-    ~PortHolder() {
-        if (m_pid > 0) {
-            ::close(m_release);
-            int status = 0;
-            ::waitpid(m_pid, &status, 0);
-        }
-    }
-
-private:
-    pid_t m_pid = -1;
-    int m_release = -1;
+    const char* reason; // what the library's one error line for the press says
 };
 
 class SerialFault : public testing::TestWithParam<FaultCase> {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/vell-gui-faults-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_dir = pattern;
         g_strIniPath = m_dir + "/Option.ini";
         // The window opens on the faulty port.
         std::ofstream(g_strIniPath) << "[COMM]\r\nPort=COM" << kFaultyPort << "\r\nBaud=2\r\n";
@@ -111,7 +63,6 @@ protected:
         }
         m_working.stop();
         m_faulty.stop();
-        std::filesystem::remove_all(m_dir);
     }
 
     void mapPort(int port, const std::string& device) {
@@ -128,7 +79,8 @@ protected:
         return std::filesystem::read_symlink(link).string();
     }
 
-    std::string m_dir;
+    const TempDir m_temp;
+    const std::string m_dir = m_temp.path();
     std::vector<std::string> m_variables;
     Simulator m_working;
     Simulator m_faulty;
@@ -163,10 +115,11 @@ QSet<QWidget*> VisibleTopLevels() {
     return shown;
 }
 
-// Presses "Open" with a timer running; what the window and the timer did.
+// Presses "Open"; how long the window thread was busy, what the library wrote to standard error, and whether
+// a window appeared.
 struct PressOutcome {
     milliseconds took{};
-    bool timerFiredAfterwards = false;
+    std::vector<std::string> errorLines;
     bool newWindowShown = false;
 };
 
@@ -177,31 +130,31 @@ PressOutcome PressOpen(QWidget& window) {
     if (open == nullptr) {
         return outcome;
     }
-    int ticks = 0;
-    QTimer timer;
-    QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
-    timer.start(5);
     const QSet<QWidget*> before = VisibleTopLevels();
+    StderrCapture capture;
     const auto start = Clock::now();
     open->click();
     outcome.took = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
-    const int ticksAtReturn = ticks;
-    // The window thread is free again: the timer keeps firing.
-    QElapsedTimer waited;
-    waited.start();
-    while (ticks < ticksAtReturn + 3 && waited.elapsed() < 5000) {
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    outcome.timerFiredAfterwards = ticks >= ticksAtReturn + 3;
+    outcome.errorLines = StderrCapture::lines(capture.finish());
+    QApplication::processEvents();
     outcome.newWindowShown = VisibleTopLevels() != before;
     return outcome;
 }
 
-void ExpectResponsive(const PressOutcome& outcome) {
-    std::printf("the press took %lld ms\n", static_cast<long long>(outcome.took.count()));
-    EXPECT_LE(outcome.took, kSendBound + kSchedulingMargin) << "the press held the window thread";
-    EXPECT_TRUE(outcome.timerFiredAfterwards);
-    EXPECT_FALSE(outcome.newWindowShown) << "a failure must show nothing";
+// The press ended with the library's one error line saying reason (no line for ""), gave the window back
+// within the limit and showed nothing.
+bool EndedAs(const PressOutcome& outcome, const std::string& reason) {
+    const bool saidIt = reason.empty() ? outcome.errorLines.empty()
+                                       : outcome.errorLines.size() == 1 &&
+                                             outcome.errorLines[0].find(reason) != std::string::npos;
+    return saidIt && outcome.took <= kPressLimit && !outcome.newWindowShown;
+}
+
+void ExpectEndedAs(const PressOutcome& outcome, const std::string& reason) {
+    EXPECT_TRUE(EndedAs(outcome, reason))
+        << "expected \"" << reason << "\", the library said \"" << testing::PrintToString(outcome.errorLines)
+        << "\"; the press took " << outcome.took.count() << " ms; a window was "
+        << (outcome.newWindowShown ? "" : "not ") << "shown";
 }
 
 // After the fault, the operator chooses the working port and presses "Open": the device gets the command.
@@ -211,15 +164,14 @@ void ExpectWorkingPortAnswers(QWidget& window, Simulator& device) {
     const int working = ports->findText("COM" + QString::number(kWorkingPort));
     ASSERT_GE(working, 0);
     ports->setCurrentIndex(working);
-    const PressOutcome outcome = PressOpen(window);
-    ExpectResponsive(outcome);
+    ExpectEndedAs(PressOpen(window), "");
     EXPECT_EQ(device.readLine(), "{\"event\":\"on\",\"bytes\":\"1B 27 0A "
                                  "01\",\"rate\":9600,\"dataBits\":8,\"parity\":\"N\",\"stopBits\":1}");
 }
 
 TEST_P(SerialFault, OpenReturnsWithinTheBoundShowsNothingAndTheNextPortWorks) {
     const FaultCase& fault = GetParam();
-    std::unique_ptr<PortHolder> holder;
+    PortHolder holder;
     std::string stuckTerminal;
     switch (fault.fault) {
     case Fault::Missing:
@@ -228,8 +180,7 @@ TEST_P(SerialFault, OpenReturnsWithinTheBoundShowsNothingAndTheNextPortWorks) {
     case Fault::Busy: {
         const std::string terminal = startFaultyDevice({});
         mapPort(kFaultyPort, terminal);
-        holder = std::make_unique<PortHolder>();
-        ASSERT_TRUE(holder->hold(terminal));
+        ASSERT_TRUE(holder.hold(terminal));
         break;
     }
     case Fault::Stuck:
@@ -267,42 +218,32 @@ TEST_P(SerialFault, OpenReturnsWithinTheBoundShowsNothingAndTheNextPortWorks) {
     if (fault.fault == Fault::Forbidden) {
         // Only another user lacks the permission (root opens any device): the press runs in a child that
         // has dropped to the user nobody, on the window it inherited.
-        const passwd* nobody = ::getpwnam("nobody");
-        if (::geteuid() != 0 || nobody == nullptr) {
+        if (!CanBecomeNobody()) {
             GTEST_SKIP() << "needs root to drop to the user nobody";
         }
-        const pid_t child = ::fork();
-        if (child == 0) {
-            if (::setgroups(0, nullptr) != 0 || ::setgid(nobody->pw_gid) != 0 ||
-                ::setuid(nobody->pw_uid) != 0) {
-                ::_exit(100);
-            }
-            const PressOutcome outcome = PressOpen(window);
-            const bool responsive = outcome.took <= kSendBound + kSchedulingMargin &&
-                                    outcome.timerFiredAfterwards && !outcome.newWindowShown;
-            ::_exit(responsive ? 0 : 1);
-        }
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFEXITED(status));
-        ASSERT_NE(WEXITSTATUS(status), 100) << "could not drop privileges";
-        EXPECT_EQ(WEXITSTATUS(status), 0) << "slow, frozen or showed something";
+        const ChildResult run = RunInChild(
+            [&] {
+                if (!BecomeNobody()) {
+                    return 100;
+                }
+                const PressOutcome outcome = PressOpen(window);
+                return EndedAs(outcome, fault.reason) ? 0 : 1;
+            },
+            std::chrono::seconds(30));
+        ASSERT_NE(run.exitCode, 100) << "could not drop privileges";
+        EXPECT_EQ(run.exitCode, 0) << "the press did not fail with \"" << fault.reason
+                                   << "\", was slow, froze or showed something";
     } else {
-        const PressOutcome outcome = PressOpen(window);
-        ExpectResponsive(outcome);
-        if (fault.fault == Fault::Stuck) {
-            // Otherwise the bytes left and the stuck line was never put to the test.
-            EXPECT_GE(outcome.took, milliseconds(250));
-        }
+        ExpectEndedAs(PressOpen(window), fault.reason);
     }
     ExpectWorkingPortAnswers(window, m_working);
 }
 
 INSTANTIATE_TEST_SUITE_P(Reliability, SerialFault,
-                         testing::Values(FaultCase{"MissingDevice", Fault::Missing},
-                                         FaultCase{"BusyDevice", Fault::Busy},
-                                         FaultCase{"NoPermission", Fault::Forbidden},
-                                         FaultCase{"StuckDevice", Fault::Stuck}),
+                         testing::Values(FaultCase{"MissingDevice", Fault::Missing, "no such device"},
+                                         FaultCase{"BusyDevice", Fault::Busy, "port busy"},
+                                         FaultCase{"NoPermission", Fault::Forbidden, "permission denied"},
+                                         FaultCase{"StuckDevice", Fault::Stuck, "timed out"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Where the names lead, as the port list's tooltips say with the real library: asked when the list is opened
