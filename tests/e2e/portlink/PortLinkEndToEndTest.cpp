@@ -2,6 +2,7 @@
 #include "Child.h"
 #include "Files.h"
 #include "PortHolder.h"
+#include "PortMap.h"
 #include "Simulator.h"
 #include "StderrCapture.h"
 #include "TempDir.h"
@@ -39,9 +40,6 @@ protected:
         if (m_started) {
             EXPECT_EQ(m_simulator.stop(), std::vector<std::string>{}) << "devsim saw more than was sent";
         }
-        for (const std::string& variable : m_variables) {
-            ::unsetenv(variable.c_str());
-        }
     }
 
     void startSimulator(std::vector<std::string> extra = {}) {
@@ -50,12 +48,6 @@ protected:
         ASSERT_TRUE(m_simulator.start(arguments));
         ASSERT_EQ(m_simulator.firstLine(), "{\"event\":\"ready\",\"path\":\"" + m_link + "\"}");
         m_started = true;
-    }
-
-    void mapPort(int portNumber, const std::string& devicePath) {
-        const std::string variable = "VELLPORT_COM" + std::to_string(portNumber);
-        ::setenv(variable.c_str(), devicePath.c_str(), 1);
-        m_variables.push_back(variable);
     }
 
     termios lineSettings() const {
@@ -73,7 +65,7 @@ protected:
     const std::string m_link = m_temp.file("ttyVELL");
     Simulator m_simulator;
     bool m_started = false;
-    std::vector<std::string> m_variables;
+    PortMap m_ports;
 };
 
 struct RateCase {
@@ -87,7 +79,7 @@ class Rates : public EndToEnd, public testing::WithParamInterface<RateCase> {};
 
 TEST_P(Rates, OnAndOffArriveAsSentAtThatRate) {
     startSimulator();
-    mapPort(GetParam().portNumber, m_link);
+    m_ports.map(GetParam().portNumber, m_link);
     StderrCapture capture;
     EXPECT_EQ(SetComParam(GetParam().name, GetParam().rate, 8, 'N', 1, 0), VELLPORT_OK);
     EXPECT_EQ(SendData(GetParam().name, kOn, 4), VELLPORT_OK);
@@ -113,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(EndToEnd, TwoStopBitsReachTheLine) {
     startSimulator();
-    mapPort(30, m_link);
+    m_ports.map(30, m_link);
     ASSERT_EQ(SetComParam("COM30", 19200, 8, 'N', 2, 0), VELLPORT_OK);
     ASSERT_EQ(SendData("COM30", kOn, 4), VELLPORT_OK);
     EXPECT_EQ(m_simulator.readLine(), jsonEvent("on", "1B 27 0A 01", 19200, 2));
@@ -123,7 +115,7 @@ TEST_F(EndToEnd, TwoStopBitsReachTheLine) {
 
 TEST_F(EndToEnd, BothNameFormsShareOnePortsParameters) {
     startSimulator();
-    mapPort(31, m_link);
+    m_ports.map(31, m_link);
     ASSERT_EQ(SetComParam("\\\\.\\com31", 4800, 8, 'N', 1, 0), VELLPORT_OK);
     ASSERT_EQ(SendData("COM31", kOff, 4), VELLPORT_OK);
     EXPECT_EQ(m_simulator.readLine(), jsonEvent("off", "1B 27 0A 00", 4800));
@@ -131,8 +123,8 @@ TEST_F(EndToEnd, BothNameFormsShareOnePortsParameters) {
 
 TEST_F(EndToEnd, ParametersDoNotLeakIntoAnotherPort) {
     startSimulator();
-    mapPort(32, m_link);
-    mapPort(33, m_link);
+    m_ports.map(32, m_link);
+    m_ports.map(33, m_link);
     ASSERT_EQ(SetComParam("COM32", 2400, 8, 'N', 2, 0), VELLPORT_OK);
     ASSERT_EQ(SendData("COM32", kOn, 4), VELLPORT_OK);
     ASSERT_EQ(SendData("COM33", kOn, 4), VELLPORT_OK);
@@ -144,7 +136,7 @@ TEST_F(EndToEnd, ParametersDoNotLeakIntoAnotherPort) {
 
 TEST_F(EndToEnd, RefusedParametersKeepTheStoredOnes) {
     startSimulator();
-    mapPort(34, m_link);
+    m_ports.map(34, m_link);
     ASSERT_EQ(SetComParam("COM34", 57600, 8, 'N', 1, 0), VELLPORT_OK);
     StderrCapture capture;
     EXPECT_EQ(SetComParam("COM34", 1200, 8, 'N', 3, 0), VELLPORT_ERR_ARG);
@@ -155,7 +147,7 @@ TEST_F(EndToEnd, RefusedParametersKeepTheStoredOnes) {
 
 TEST_F(EndToEnd, OtherBytesAreReportedAsUnknownHex) {
     startSimulator();
-    mapPort(35, m_link);
+    m_ports.map(35, m_link);
     const unsigned char bytes[] = {'A', 0x0A, 0x1B, 0x27, 0x0A, 0x01, 0xFF};
     ASSERT_EQ(SendData("COM35", bytes, sizeof bytes), VELLPORT_OK);
     EXPECT_EQ(m_simulator.readLine(), jsonEvent("unknown", "41 0A", 9600));
@@ -237,7 +229,7 @@ TEST_F(EndToEnd, DescriptionsFollowTheMapAndTheDeviceWithoutTouchingIt) {
 
 TEST_F(EndToEnd, StuckDeviceTimesOut) {
     startSimulator({"--stuck"});
-    mapPort(37, m_link);
+    m_ports.map(37, m_link);
     const int rate = 921600;
     const std::vector<unsigned char> large(64 * 1024, 0x55);
     ASSERT_EQ(SetComParam("COM37", rate, 8, 'N', 1, 0), VELLPORT_OK);
@@ -259,7 +251,7 @@ TEST_F(EndToEnd, StuckDeviceTimesOut) {
 
 TEST_F(EndToEnd, PortHeldThroughItsLockFileIsBusy) {
     startSimulator();
-    mapPort(38, m_link);
+    m_ports.map(38, m_link);
     PortHolder holder;
     ASSERT_TRUE(holder.hold(terminalPath()));
 
@@ -278,7 +270,7 @@ TEST_F(EndToEnd, PortHeldThroughItsLockFileIsBusy) {
 TEST_F(EndToEnd, UnprivilegedUserGetsPermissionDenied) {
     startSimulator();
     const std::string terminal = terminalPath();
-    mapPort(39, terminal);
+    m_ports.map(39, terminal);
     if (!CanBecomeNobody()) {
         GTEST_SKIP() << "needs root to drop to the user nobody";
     }
@@ -298,7 +290,7 @@ TEST_F(EndToEnd, UnprivilegedUserGetsPermissionDenied) {
 
 TEST_F(EndToEnd, CallsFromSeveralThreadsForOnePortTakeTurns) {
     startSimulator();
-    mapPort(42, m_link);
+    m_ports.map(42, m_link);
     constexpr int kCallsPerThread = 10;
     StderrCapture capture;
     // Without turns, the second opening would find the first one's lock file and report the port busy.
@@ -320,7 +312,7 @@ TEST_F(EndToEnd, CallsFromSeveralThreadsForOnePortTakeTurns) {
 
 TEST_F(EndToEnd, WorksWithAQtApplicationObject) {
     startSimulator();
-    mapPort(44, m_link);
+    m_ports.map(44, m_link);
     int argc = 1;
     char name[] = "portlink_e2e_test";
     char* argv[] = {name, nullptr};
@@ -339,7 +331,7 @@ TEST(DeviceSide, ClosedMidTransferIsAnIoError) {
     ASSERT_GE(master, 0);
     ASSERT_EQ(::grantpt(master), 0);
     ASSERT_EQ(::unlockpt(master), 0);
-    ::setenv("VELLPORT_COM40", ::ptsname(master), 1);
+    const PortMap ports(40, ::ptsname(master));
     ASSERT_EQ(SetComParam("COM40", 9600, 8, 'N', 1, 0), VELLPORT_OK);
     const std::vector<unsigned char> large(64 * 1024, 0x55);
     StderrCapture capture;
@@ -352,7 +344,6 @@ TEST(DeviceSide, ClosedMidTransferIsAnIoError) {
     ASSERT_EQ(sending.wait_for(std::chrono::seconds(5)), std::future_status::ready);
     EXPECT_EQ(sending.get(), VELLPORT_ERR_IO);
     const std::vector<std::string> lines = StderrCapture::lines(capture.finish());
-    ::unsetenv("VELLPORT_COM40");
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("SendData(\"COM40\")"), std::string::npos) << lines[0];
 }
@@ -364,7 +355,7 @@ TEST(TextOutput, ShowsEventsWithTheirLineSettings) {
         Simulator simulator;
         ASSERT_TRUE(simulator.start({"--link", link}));
         EXPECT_EQ(simulator.firstLine(), link);
-        ::setenv("VELLPORT_COM41", link.c_str(), 1);
+        const PortMap ports(41, link);
         ASSERT_EQ(SetComParam("COM41", 38400, 8, 'N', 1, 0), VELLPORT_OK);
         ASSERT_EQ(SendData("COM41", kOn, 4), VELLPORT_OK);
         ASSERT_EQ(SendData("COM41", kOff, 4), VELLPORT_OK);
@@ -375,7 +366,6 @@ TEST(TextOutput, ShowsEventsWithTheirLineSettings) {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
         EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link))) << "link left behind";
     }
-    ::unsetenv("VELLPORT_COM41");
 }
 
 } // namespace

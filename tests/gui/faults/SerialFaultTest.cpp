@@ -2,7 +2,9 @@
 // whose device is missing, busy, forbidden or stuck fails for that reason and hands control back, shows
 // nothing, and the next press on a working port reaches the device.
 #include "Child.h"
+#include "Files.h"
 #include "PortHolder.h"
+#include "PortMap.h"
 #include "Simulator.h"
 #include "StderrCapture.h"
 #include "TempDir.h"
@@ -19,7 +21,6 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
@@ -50,25 +51,11 @@ protected:
     void SetUp() override {
         g_strIniPath = m_dir + "/Option.ini";
         // The window opens on the faulty port.
-        std::ofstream(g_strIniPath) << "[COMM]\r\nPort=COM" << kFaultyPort << "\r\nBaud=2\r\n";
+        WriteBytes(g_strIniPath, "[COMM]\r\nPort=COM" + std::to_string(kFaultyPort) + "\r\nBaud=2\r\n");
 
         const std::string workingLink = m_dir + "/ttyWORKING";
         ASSERT_TRUE(m_working.start({"--json", "--link", workingLink}));
-        mapPort(kWorkingPort, workingLink);
-    }
-
-    void TearDown() override {
-        for (const std::string& variable : m_variables) {
-            ::unsetenv(variable.c_str());
-        }
-        m_working.stop();
-        m_faulty.stop();
-    }
-
-    void mapPort(int port, const std::string& device) {
-        const std::string variable = "VELLPORT_COM" + std::to_string(port);
-        ::setenv(variable.c_str(), device.c_str(), 1);
-        m_variables.push_back(variable);
+        m_ports.map(kWorkingPort, workingLink);
     }
 
     std::string startFaultyDevice(std::vector<std::string> extra) {
@@ -81,7 +68,7 @@ protected:
 
     const TempDir m_temp;
     const std::string m_dir = m_temp.path();
-    std::vector<std::string> m_variables;
+    PortMap m_ports;
     Simulator m_working;
     Simulator m_faulty;
 };
@@ -175,20 +162,20 @@ TEST_P(SerialFault, OpenReturnsWithinTheBoundShowsNothingAndTheNextPortWorks) {
     std::string stuckTerminal;
     switch (fault.fault) {
     case Fault::Missing:
-        mapPort(kFaultyPort, m_dir + "/no-such-device");
+        m_ports.map(kFaultyPort, m_dir + "/no-such-device");
         break;
     case Fault::Busy: {
         const std::string terminal = startFaultyDevice({});
-        mapPort(kFaultyPort, terminal);
+        m_ports.map(kFaultyPort, terminal);
         ASSERT_TRUE(holder.hold(terminal));
         break;
     }
     case Fault::Stuck:
         stuckTerminal = startFaultyDevice({"--stuck"});
-        mapPort(kFaultyPort, stuckTerminal);
+        m_ports.map(kFaultyPort, stuckTerminal);
         break;
     case Fault::Forbidden:
-        mapPort(kFaultyPort, startFaultyDevice({}));
+        m_ports.map(kFaultyPort, startFaultyDevice({}));
         break;
     }
 

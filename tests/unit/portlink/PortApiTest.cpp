@@ -1,6 +1,7 @@
 // The C interface's argument checks and refusals: each returns its code and writes exactly one stderr line.
 #include "FakeSerialSystem.h"
 #include "Files.h"
+#include "PortMap.h"
 #include "StderrCapture.h"
 #include "TempDir.h"
 #include "VellPortDll.h"
@@ -108,32 +109,29 @@ TEST(SendData, NegativeCountAndNullDataAreBadArguments) {
 }
 
 TEST(SendData, ZeroBytesSucceedWithoutOpening) {
-    ::setenv("VELLPORT_COM40", "/nonexistent/device", 1);
+    const PortMap ports(40, "/nonexistent/device");
     StderrCapture capture;
     EXPECT_EQ(SendData("COM40", nullptr, 0), VELLPORT_OK);
     EXPECT_EQ(SendData("COM40", kOnCommand, 0), VELLPORT_OK);
     EXPECT_EQ(capture.finish(), "");
-    ::unsetenv("VELLPORT_COM40");
 }
 
 TEST(SendData, MissingDeviceNamesItsPath) {
-    ::setenv("VELLPORT_COM41", "/nonexistent/ttyUSB9", 1);
+    const PortMap ports(41, "/nonexistent/ttyUSB9");
     EXPECT_EQ(expectOneErrorLine([] { return SendData("\\\\.\\COM41", kOnCommand, 4); },
                                  {"SendData(\"\\\\.\\COM41\")", "/nonexistent/ttyUSB9", "no such device"}),
               VELLPORT_ERR_NO_DEVICE);
-    ::unsetenv("VELLPORT_COM41");
 }
 
 TEST(SendData, MappedRegularFileIsRefusedAndKept) {
     const TempDir dir;
     const std::string file = dir.file("Option.ini");
     WriteBytes(file, "[COMM]\n");
-    ::setenv("VELLPORT_COM42", file.c_str(), 1);
+    const PortMap ports(42, file);
     EXPECT_EQ(expectOneErrorLine([] { return SendData("COM42", kOnCommand, 4); },
                                  {"SendData(\"COM42\")", file, "not a character device"}),
               VELLPORT_ERR_NO_DEVICE);
     EXPECT_EQ(std::filesystem::file_size(file), 7u);
-    ::unsetenv("VELLPORT_COM42");
 }
 
 // The serial ports the kernel lists whose device sits below a USB device (one with a vendor id), counted
