@@ -201,7 +201,7 @@ std::pair<int, int> ruleAndState(const char* port) {
 
 TEST_F(EndToEnd, DescriptionsFollowTheMapAndTheDeviceWithoutTouchingIt) {
     startSimulator();
-    mapPort(37, m_link);
+    m_ports.map(37, m_link);
     const std::string config = m_dir + "/config";
     std::filesystem::create_directories(config + "/VellPortDll");
     const char* savedConfig = std::getenv("XDG_CONFIG_HOME");

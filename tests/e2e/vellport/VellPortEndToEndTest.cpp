@@ -1,16 +1,16 @@
 // vellport as a user runs it: sends through the real library to devsim, map file edits, list and devices.
+#include "Files.h"
 #include "Simulator.h"
+#include "TempDir.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,16 +24,10 @@ struct Outcome {
     std::string err;
 };
 
-std::string readFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
-}
-
+// Writes bytes to path, making its folders first.
 void writeFile(const std::string& path, const std::string& bytes) {
     fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
+    WriteBytes(path, bytes);
 }
 
 std::string event(const char* name, const char* bytes, int rate) {
@@ -45,9 +39,6 @@ std::string event(const char* name, const char* bytes, int rate) {
 class VellPort : public testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/vellport-cli-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_dir = pattern;
         m_config = m_dir + "/config";
         m_mapFile = m_config + "/VellPortDll/ports.conf";
         m_link = m_dir + "/ttyVELL";
@@ -62,7 +53,6 @@ protected:
         if (m_started) {
             EXPECT_EQ(m_simulator.stop(), std::vector<std::string>{}) << "devsim saw more than was sent";
         }
-        fs::remove_all(m_dir);
     }
 
     void startSimulator() {
@@ -102,7 +92,8 @@ protected:
         return document.object();
     }
 
-    std::string m_dir;
+    const TempDir m_temp;
+    const std::string m_dir = m_temp.path();
     std::string m_config;
     std::string m_mapFile;
     std::string m_link;
@@ -282,11 +273,11 @@ TEST_P(MapEdit, KeepsTheRestOrRefusesWithoutWriting) {
     if (!expected) {
         EXPECT_FALSE(fs::exists(m_mapFile));
     } else if (row.after && !row.before) {
-        const std::string written = readFile(m_mapFile);
+        const std::string written = ReadBytes(m_mapFile);
         EXPECT_TRUE(written.starts_with(kHeader)) << written;
         EXPECT_TRUE(written.ends_with(*row.after)) << written;
     } else {
-        EXPECT_EQ(readFile(m_mapFile), *expected);
+        EXPECT_EQ(ReadBytes(m_mapFile), *expected);
     }
     // No temporary file is left beside the map.
     if (fs::exists(m_config + "/VellPortDll")) {

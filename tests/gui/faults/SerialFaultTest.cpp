@@ -242,11 +242,11 @@ QString EntryToolTip(QComboBox& ports, const QString& name) {
 }
 
 TEST_F(PortToolTips, NameTheDeviceAndItsStateAndFollowAMapEdit) {
-    mapPort(kFaultyPort, m_dir + "/no-such-device");
+    m_ports.map(kFaultyPort, m_dir + "/no-such-device");
     const std::string config = m_dir + "/config";
     std::filesystem::create_directories(config + "/VellPortDll");
     const std::string mapFile = config + "/VellPortDll/ports.conf";
-    std::ofstream(mapFile) << "# test map\nCOM5=" << m_dir << "/ttyWORKING\n";
+    WriteBytes(mapFile, "# test map\nCOM5=" + m_dir + "/ttyWORKING\n");
     const char* savedConfig = std::getenv("XDG_CONFIG_HOME");
     const std::string saved = savedConfig ? savedConfig : "";
     ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
@@ -264,7 +264,7 @@ TEST_F(PortToolTips, NameTheDeviceAndItsStateAndFollowAMapEdit) {
     EXPECT_EQ(EntryToolTip(*ports, "\\\\.\\COM30"), "\\\\.\\COM30 → /dev/ttyS29 (no device)");
     ports->hidePopup();
 
-    std::ofstream(mapFile) << "# test map\nCOM5=" << m_dir << "/ttyUNPLUGGED\n";
+    WriteBytes(mapFile, "# test map\nCOM5=" + m_dir + "/ttyUNPLUGGED\n");
     ports->showPopup();
     EXPECT_EQ(EntryToolTip(*ports, "COM5"), "COM5 → " + dir + "/ttyUNPLUGGED (no device)")
         << "after the edit";

@@ -227,7 +227,7 @@ TEST_P(Describe, TellsThePathTheRuleAndTheState) {
         break;
     case Target::RegularFile:
         target = system.root() + "/Option.ini";
-        std::ofstream(target) << "[COMM]\n";
+        WriteBytes(target, "[COMM]\n");
         break;
     case Target::None:
         target = "/dev/ttyS254"; // the fixed rule for COM255
@@ -239,7 +239,7 @@ TEST_P(Describe, TellsThePathTheRuleAndTheState) {
         environment.set(row.environmentVariable, target);
     } else if (row.target != Target::None) {
         std::filesystem::create_directories(system.root() + "/config/VellPortDll");
-        std::ofstream(mapFile) << "# adapters\n" << portName << " = " << target << "\n";
+        WriteBytes(mapFile, "# adapters\n" + portName + " = " + target + "\n");
     }
 
     StderrCapture capture;

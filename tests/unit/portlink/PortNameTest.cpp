@@ -183,7 +183,7 @@ class PathDescription : public testing::TestWithParam<PathCase> {};
 
 TEST_P(PathDescription, ReadsTheStateAndDetailsWithoutOpening) {
     FakeSerialSystem system;
-    std::ofstream(system.root() + "/Option.ini") << "[COMM]\n";
+    WriteBytes(system.root() + "/Option.ini", "[COMM]\n");
     const vellport::SystemRoots roots{system.sysfs(), system.dev()};
     const PathCase& row = GetParam();
     const vellport::PathDescription description =
