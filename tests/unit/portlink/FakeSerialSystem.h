@@ -3,8 +3,10 @@
 // so they are character devices that no test can mistake for hardware.
 #pragma once
 
+#include "Files.h"
+#include "TempDir.h"
+
 #include <filesystem>
-#include <fstream>
 #include <pty.h>
 #include <stdlib.h>
 #include <string>
@@ -17,11 +19,6 @@ public:
     static constexpr const char* kByIdName = "usb-FTDI_FT232R_USB_UART_A12345-if00-port0";
 
     FakeSerialSystem() {
-        char pattern[] = "/tmp/vellport-fakesys-XXXXXX";
-        if (::mkdtemp(pattern) == nullptr) {
-            return;
-        }
-        m_root = pattern;
         namespace fs = std::filesystem;
         const fs::path sys = sysfs();
         const fs::path usbDevice = sys / "devices/pci0000:00/0000:00:14.0/usb1/1-2";
@@ -75,9 +72,6 @@ public:
         for (int terminal : m_terminals) {
             ::close(terminal);
         }
-        if (!m_root.empty()) {
-            std::filesystem::remove_all(m_root);
-        }
     }
 
     std::string root() const { return m_root; }
@@ -100,10 +94,9 @@ public:
     }
 
 private:
-    static void write(const std::filesystem::path& file, const std::string& text) {
-        std::ofstream(file) << text;
-    }
+    static void write(const std::filesystem::path& file, const std::string& text) { WriteBytes(file, text); }
 
-    std::string m_root;
+    const TempDir m_temp{"vellport-fakesys"};
+    const std::string m_root = m_temp.path();
     std::vector<int> m_terminals;
 };
