@@ -697,34 +697,40 @@ private slots:
     }
 
     // Without "宋体" the window takes fontconfig's best Simplified Chinese face, whichever is installed, and
-    // its dialog units come from that face.
+    // its dialog units come from that face: 266 x 120 units at 9 pt are 466 x 210 pixels in WenQuanYi Micro
+    // Hei (7 and 14 pixel bases) and 399 x 180 in AR PL SungtiL GB (6 and 12).
     void templateFaceFollowsFontconfig_data() {
         QTest::addColumn<QStringList>("fontDirs");
         QTest::addColumn<QString>("face");
+        QTest::addColumn<QString>("size");
         const QString wqy = QStringLiteral("/usr/share/fonts/truetype/wqy");
         const QString sung = QStringLiteral("/usr/share/fonts/truetype/arphic-gbsn00lp");
-        QTest::newRow("WenQuanYi only") << QStringList{wqy} << "WenQuanYi Micro Hei";
-        QTest::newRow("AR PL SungtiL GB only") << QStringList{sung} << "AR PL SungtiL GB";
+        QTest::newRow("WenQuanYi only") << QStringList{wqy} << "WenQuanYi Micro Hei"
+                                        << "466x210";
+        QTest::newRow("AR PL SungtiL GB only") << QStringList{sung} << "AR PL SungtiL GB"
+                                               << "399x180";
         // fontconfig ranks the Song face above the sans one for SimSun, whatever else is installed.
-        QTest::newRow("both: the Song face wins") << QStringList{wqy, sung} << "AR PL SungtiL GB";
+        QTest::newRow("both: the Song face wins") << QStringList{wqy, sung} << "AR PL SungtiL GB"
+                                                  << "399x180";
     }
     void templateFaceFollowsFontconfig() {
         QFETCH(QStringList, fontDirs);
         QFETCH(QString, face);
+        QFETCH(QString, size);
         QString dirs;
         for (const QString& dir : fontDirs) {
             if (!QDir(dir).exists())
                 QSKIP(qPrintable(dir + " is missing: scripts/install-deps installs its font"));
             dirs += QStringLiteral("<dir>%1</dir>").arg(dir);
         }
-        const QString config = m_dir.filePath(QStringLiteral("fonts.conf"));
+        const QString config = QString::fromStdString(m_dir.file("fonts.conf"));
         QFile file(config);
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(QStringLiteral(
                        "<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"urn:fontconfig:fonts.dtd\">\n"
                        "<fontconfig><dir>%1</dir><cachedir>%2</cachedir>"
                        "<include ignore_missing=\"yes\">/etc/fonts/conf.d</include></fontconfig>\n")
-                       .arg(dirs, m_dir.filePath(QStringLiteral("fontcache")))
+                       .arg(dirs, QString::fromStdString(m_dir.file("fontcache")))
                        .toUtf8());
         file.close();
         QProcess probe;
@@ -736,26 +742,24 @@ private slots:
         QCOMPARE(probe.exitCode(), 0);
         const QStringList lines = QString::fromUtf8(probe.readAllStandardOutput()).split(QLatin1Char('\n'));
         QCOMPARE(lines.value(0), face);
-        QFont font(face);
-        font.setPointSize(9);
-        const QSize client = CDialogBuilder(font).MapDialogRect(0, 0, 266, 120).size();
-        QCOMPARE(lines.value(1), QStringLiteral("%1x%2").arg(client.width()).arg(client.height()));
+        QCOMPARE(lines.value(1), size);
     }
 
     // Dialog units against pixels worked out by hand for the template's face as installed here (宋体 9 pt
-    // drawn with WenQuanYi Micro Hei, scripts/install-deps): A-Z a-z are 344 pixels wide, 6.6 a letter, so
-    // x and width scale by 7/4; the font is 14 pixels high, so y and height scale by 14/8; halves round up.
+    // drawn with AR PL SungtiL GB, scripts/install-deps): A-Z a-z average 6 pixels a letter, so x and width
+    // scale by 6/4; the font is 12 pixels high, so y and height scale by 12/8; halves round up.
     void dialogUnitsAndWindowSize_data() {
         QTest::addColumn<bool>("chinese");
         QTest::addColumn<QRect>("open");
         QTest::addColumn<QRect>("close");
         QTest::addColumn<QRect>("exit");
-        // 266 x 120 units make 465.5 x 210 pixels; Open (40, 67, 50, 14) makes (70, 117.25, 87.5, 24.5).
-        QTest::newRow("neutral") << false << QRect(70, 117, 88, 25) << QRect(208, 117, 88, 25)
-                                 << QRect(347, 173, 88, 25);
+        // 266 x 120 units make 399 x 180 pixels; Open (40, 67, 50, 14) makes (60, 100.5, 75, 21), Close
+        // starts at 178.5, Exit (198, 99) at (297, 148.5).
+        QTest::newRow("neutral") << false << QRect(60, 101, 75, 21) << QRect(179, 101, 75, 21)
+                                 << QRect(297, 149, 75, 21);
         // The Chinese buttons are 16 units high and sit higher: Open (40, 66, 50, 16), Exit (198, 97).
-        QTest::newRow("Chinese") << true << QRect(70, 116, 88, 28) << QRect(208, 116, 88, 28)
-                                 << QRect(347, 170, 88, 28);
+        QTest::newRow("Chinese") << true << QRect(60, 99, 75, 24) << QRect(179, 99, 75, 24)
+                                 << QRect(297, 146, 75, 24);
     }
     void dialogUnitsAndWindowSize() {
         QFETCH(bool, chinese);
@@ -765,8 +769,8 @@ private slots:
         if (chinese)
             QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
         Open();
-        QCOMPARE(QFontInfo(m_dlg->font()).family(), QStringLiteral("WenQuanYi Micro Hei"));
-        QCOMPARE(m_dlg->size(), QSize(466, 210));
+        QCOMPARE(QFontInfo(m_dlg->font()).family(), QStringLiteral("AR PL SungtiL GB"));
+        QCOMPARE(m_dlg->size(), QSize(399, 180));
         QCOMPARE(m_dlg->minimumSize(), m_dlg->maximumSize());
         QCOMPARE(item<QPushButton>(IDC_SAVER_ON)->geometry(), open);
         QCOMPARE(item<QPushButton>(IDC_SAVER_OFF)->geometry(), close);
