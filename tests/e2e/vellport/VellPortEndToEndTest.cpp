@@ -418,7 +418,7 @@ TEST_F(VellPort, HelpAndVersion) {
     EXPECT_NE(help.out.find("map COM<n> DEVICE [--system]"), std::string::npos) << help.out;
     const Outcome version = run({"--version"});
     EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, "vellport " VELL_PROJECT_VERSION "\n");
+    EXPECT_EQ(version.out, "vellport " VELL_PRODUCT_VERSION "\n");
 }
 
 } // namespace
