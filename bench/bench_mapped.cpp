@@ -6,6 +6,7 @@
 // A command given as "skin=FILE PROGRAM ..." gets FILE as its skin instead (to compare builds whose skins
 // differ).
 #include "BenchFolder.h"
+#include "ExecInFolder.h"
 #include "TypicalProfile.h"
 
 #include <X11/Xatom.h>
@@ -89,17 +90,7 @@ Sample RunUntilMapped(Display* display, const std::vector<std::string>& argv, co
     const pid_t pid = ::fork();
     if (pid == 0) {
         // The references report their first frame on stdout; only this runner's own lines belong there.
-        const int quiet = ::open("/dev/null", O_WRONLY);
-        if (::chdir(dir.c_str()) != 0 || quiet < 0 || ::dup2(quiet, STDOUT_FILENO) < 0) {
-            ::_exit(126);
-        }
-        std::vector<char*> args;
-        for (const auto& arg : argv) {
-            args.push_back(const_cast<char*>(arg.c_str()));
-        }
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        ::_exit(127);
+        execInFolder(dir, argv, ::open("/dev/null", O_WRONLY));
     }
     if (pid < 0) {
         return sample;

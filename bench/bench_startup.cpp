@@ -3,6 +3,7 @@
 // the toolkit). Runs all three interleaved, each in a fresh working folder with a typical Option.ini, and
 // prints the medians.
 #include "BenchFolder.h"
+#include "ExecInFolder.h"
 #include "TypicalProfile.h"
 
 #include <algorithm>
@@ -40,17 +41,7 @@ RunResult Run(const std::vector<std::string>& argv, const std::string& dir) {
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::close(pipeFds[0]);
-        ::dup2(pipeFds[1], STDOUT_FILENO);
-        if (::chdir(dir.c_str()) != 0) {
-            ::_exit(126);
-        }
-        std::vector<char*> args;
-        for (const auto& arg : argv) {
-            args.push_back(const_cast<char*>(arg.c_str()));
-        }
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        ::_exit(127);
+        execInFolder(dir, argv, pipeFds[1]);
     }
     ::close(pipeFds[1]);
     char chunk[256];
