@@ -1,5 +1,5 @@
-// Fuzzes the map file edits of vellport against the library's own map line reader: map then unmap of a name
-// keeps every other line byte for byte, and the library reads back exactly what was mapped.
+// Fuzzes the map file edits of vellport: map then unmap of a name keeps every other line byte for byte, and
+// the library's resolution reads back exactly what was mapped.
 #include "FuzzFile.h"
 #include "PortName.h"
 #include "vellport/PortMapEdit.h"
@@ -51,22 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text = input.ConsumeRemainingBytesAsString();
     const std::vector<std::string_view> lines = splitLines(text);
 
-    // Both readers find the same active lines.
-    std::vector<MapEntry> expectedEntries;
-    for (const std::string_view line : lines) {
-        const vellport::MapLine parsed = vellport::parseMapLine(withoutLineEnd(line));
-        if (parsed.kind == vellport::MapLine::Kind::Entry) {
-            expectedEntries.push_back({parsed.portNumber, parsed.devicePath});
-        }
-    }
-    if (readMapEntries(text) != expectedEntries) {
-        fail("readMapEntries disagrees with the library's reader", text);
-    }
-
     if (!device.starts_with('/')) {
         device.insert(0, "/");
     }
-    if (!mapTargetProblem(device).empty()) {
+    if (!vellport::mapTargetProblem(device).empty()) {
         return 0;
     }
     const std::string mapped = mapPort(text, portNumber, device);

@@ -1,6 +1,7 @@
 // Port name parsing and device path resolution for the port link library.
 #include "PortName.h"
 
+#include <arpa/inet.h>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
@@ -57,6 +58,64 @@ std::optional<int> parseComNumber(std::string_view name) {
     return number;
 }
 
+bool isAsciiDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// 1 to max, decimal, without leading zeros.
+std::optional<int> parseNumber(std::string_view digits, int max) {
+    if (digits.empty() || digits.size() > 5 || digits.front() == '0') {
+        return std::nullopt;
+    }
+    int number = 0;
+    for (const char c : digits) {
+        if (!isAsciiDigit(c)) {
+            return std::nullopt;
+        }
+        number = number * 10 + (c - '0');
+    }
+    return number <= max ? std::optional<int>(number) : std::nullopt;
+}
+
+// A dotted IPv4 address, or a host name of letters, digits and inner hyphens in labels of 1 to 63 characters.
+// Labels of digits alone make an IPv4 address, which must then be one.
+bool isHostName(std::string_view host) {
+    constexpr std::size_t kLongestHostName = 253;
+    constexpr std::size_t kLongestLabel = 63;
+    if (host.empty() || host.size() > kLongestHostName) {
+        return false;
+    }
+    int labels = 0;
+    bool allNumeric = true;
+    bool octetsValid = true;
+    for (std::string_view rest = host;; ++labels) {
+        const std::size_t dot = rest.find('.');
+        const std::string_view label = rest.substr(0, dot);
+        if (label.empty() || label.size() > kLongestLabel || label.front() == '-' || label.back() == '-') {
+            return false;
+        }
+        for (const char c : label) {
+            if (!isAsciiDigit(c) && !std::isalpha(static_cast<unsigned char>(c)) && c != '-') {
+                return false;
+            }
+        }
+        if (label.find_first_not_of("0123456789") != std::string_view::npos) {
+            allNumeric = false;
+        } else if (label != "0" && !parseNumber(label, 255)) {
+            octetsValid = false;
+        }
+        if (dot == std::string_view::npos) {
+            break;
+        }
+        rest.remove_prefix(dot + 1);
+    }
+    return !allNumeric || (labels + 1 == 4 && octetsValid);
+}
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
 void readMapFile(const std::string& path, int portNumber, std::string& found,
                  const std::function<void(const std::string&)>& warn) {
     std::ifstream file(path);
@@ -70,7 +129,8 @@ void readMapFile(const std::string& path, int portNumber, std::string& found,
         const MapLine parsed = parseMapLine(line);
         if (parsed.kind == MapLine::Kind::Malformed) {
             warn(path + ":" + std::to_string(lineNumber) +
-                 ": ignored, not COM<n>=<absolute device path>: \"" + line + "\"");
+                 ": ignored, not COM<n>=<absolute device path or rfc2217:// or tcp:// URL>: \"" + line +
+                 "\"");
         } else if (parsed.kind == MapLine::Kind::Entry && parsed.portNumber == portNumber && found.empty()) {
             found = parsed.devicePath;
         }
@@ -86,6 +146,64 @@ std::optional<int> parsePortName(std::string_view name) {
     return parseComNumber(name);
 }
 
+std::optional<Endpoint> parseEndpoint(std::string_view url) {
+    Endpoint endpoint;
+    if (startsWithNoCase(url, "rfc2217://")) {
+        endpoint.kind = Endpoint::Kind::Rfc2217;
+        url.remove_prefix(std::string_view("rfc2217://").size());
+    } else if (startsWithNoCase(url, "tcp://")) {
+        endpoint.kind = Endpoint::Kind::RawTcp;
+        url.remove_prefix(std::string_view("tcp://").size());
+    } else {
+        return std::nullopt;
+    }
+    const std::size_t colon = url.rfind(':');
+    if (colon == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::string_view host = url.substr(0, colon);
+    if (host.starts_with('[')) {
+        // inet_pton is the judge of an IPv6 address; a zone or anything else inside the brackets is refused.
+        constexpr std::size_t kLongestIpv6Text = 45;
+        const std::string address(host.substr(1, host.size() - 1 - (host.ends_with(']') ? 1 : 0)));
+        in6_addr parsed{};
+        if (!host.ends_with(']') || host.size() < 3 || address.size() > kLongestIpv6Text ||
+            ::inet_pton(AF_INET6, address.c_str(), &parsed) != 1) {
+            return std::nullopt;
+        }
+        endpoint.host = address;
+    } else if (isHostName(host)) {
+        endpoint.host = std::string(host);
+    } else {
+        return std::nullopt;
+    }
+    const std::optional<int> port = parseNumber(url.substr(colon + 1), 65535);
+    if (!port) {
+        return std::nullopt;
+    }
+    endpoint.port = *port;
+    return endpoint;
+}
+
+std::string mapTargetProblem(std::string_view target) {
+    if (target.find_first_of(std::string_view("\n\r\0", 3)) != std::string_view::npos) {
+        return "a line break or NUL in it";
+    }
+    if (!target.empty() && (isBlank(target.front()) || isBlank(target.back()))) {
+        return "blanks at an end of it";
+    }
+    if (!target.empty() && target.front() == '/') {
+        return {};
+    }
+    if (target.find("://") != std::string_view::npos) {
+        return parseEndpoint(target)
+                   ? std::string()
+                   : std::string("not rfc2217://HOST:PORT or tcp://HOST:PORT (HOST a name, an "
+                                 "IPv4 address or a bracketed IPv6 address; PORT 1 to 65535)");
+    }
+    return "not an absolute device path, rfc2217://HOST:PORT or tcp://HOST:PORT";
+}
+
 MapLine parseMapLine(std::string_view line) {
     const std::string_view content = trim(line);
     if (content.empty() || content.front() == '#') {
@@ -99,7 +217,7 @@ MapLine parseMapLine(std::string_view line) {
     }
     const std::optional<int> number = parseComNumber(trim(content.substr(0, equals)));
     const std::string_view path = trim(content.substr(equals + 1));
-    if (!number || path.empty() || path.front() != '/') {
+    if (!number || path.empty() || !mapTargetProblem(path).empty()) {
         return result;
     }
     result.kind = MapLine::Kind::Entry;
@@ -134,10 +252,11 @@ MapSources currentMapSources(int portNumber) {
 Resolution resolvePort(int portNumber, const MapSources& sources,
                        const std::function<void(const std::string&)>& warn) {
     if (!sources.environmentValue.empty()) {
-        if (sources.environmentValue.front() == '/') {
+        if (const std::string problem = mapTargetProblem(sources.environmentValue); problem.empty()) {
             return {sources.environmentValue, PortRule::Environment, {}};
         }
-        warn("VELLPORT_COM" + std::to_string(portNumber) + " ignored, not an absolute device path: \"" +
+        warn("VELLPORT_COM" + std::to_string(portNumber) +
+             " ignored, not an absolute device path or an rfc2217:// or tcp:// URL: \"" +
              sources.environmentValue + "\"");
     }
     for (const auto& [path, rule] : {std::pair{&sources.userMapPath, PortRule::UserMap},

@@ -23,6 +23,14 @@ using vellport::PortTable;
 
 constexpr std::size_t kLongestShownName = 64;
 
+// What the thread's last failed call said, for callers that show the reason somewhere else than stderr.
+thread_local std::string t_lastError;
+
+// Every int-returning entry point starts with a clean reason, so a success reads as "".
+void clearLastError() {
+    t_lastError.clear();
+}
+
 // One write() per line, so lines from several threads never interleave.
 void writeErrorLine(const std::string& text) {
     const std::string line = "VellPortDll: " + text + "\n";
@@ -53,8 +61,11 @@ std::string shownName(const char* port) {
 
 int fail(const char* call, const char* port, const std::string& devicePath, int code,
          const std::string& reason) {
-    writeErrorLine(std::string(call) + "(" + shownName(port) +
-                   "): " + (devicePath.empty() ? std::string("no device path") : devicePath) + ": " + reason);
+    std::string line = std::string(call) + "(" + shownName(port) +
+                       "): " + (devicePath.empty() ? std::string("no device path") : devicePath) + ": " +
+                       reason;
+    writeErrorLine(line);
+    t_lastError = std::move(line);
     return code;
 }
 
@@ -63,14 +74,10 @@ int failName(const char* call, const char* port) {
                 "not a port name (COM1 to COM255 or \\\\.\\COM1 to \\\\.\\COM255, no leading zeros)");
 }
 
-int sendToDevice(const char* port, int portNumber, const unsigned char* data, int count) {
-    const std::lock_guard portLock(PortTable::instance().portLock(portNumber));
-    const auto start = vellport::SerialLink::Clock::now();
-    const PortParams params = PortTable::instance().params(portNumber);
+// Opens, configures, writes and drains one device path within the bound that started at start.
+int sendToPath(const char* call, const char* port, const std::string& devicePath, const PortParams& params,
+               vellport::SerialLink::Clock::time_point start, const unsigned char* data, int count) {
     const auto deadline = start + vellport::sendBound(params, count);
-    const std::string devicePath =
-        vellport::resolveDevicePath(portNumber, vellport::currentMapSources(portNumber), writeErrorLine);
-
     vellport::SerialLink link;
     std::string reason;
     int code = link.open(devicePath, params, reason);
@@ -84,9 +91,23 @@ int sendToDevice(const char* port, int portNumber, const unsigned char* data, in
         link.discard();
     }
     if (code != VELLPORT_OK) {
-        return fail("SendData", port, devicePath, code, reason);
+        return fail(call, port, devicePath, code, reason);
     }
     return VELLPORT_OK;
+}
+
+int sendToDevice(const char* port, int portNumber, const unsigned char* data, int count) {
+    const std::lock_guard portLock(PortTable::instance().portLock(portNumber));
+    const auto start = vellport::SerialLink::Clock::now();
+    const PortParams params = PortTable::instance().params(portNumber);
+    const std::string devicePath =
+        vellport::resolveDevicePath(portNumber, vellport::currentMapSources(portNumber), writeErrorLine);
+    return sendToPath("SendData", port, devicePath, params, start, data, count);
+}
+
+// "rfc2217://" and "tcp://" targets; the network link that serves them is not part of this build yet.
+bool isEndpointUrl(std::string_view target) {
+    return target.starts_with("rfc2217://") || target.starts_with("tcp://");
 }
 
 // The C results own their strings with malloc, so a C caller's free function needs no C++ runtime.
@@ -226,6 +247,7 @@ VellPortDevice* newDevice(const vellport::FoundDevice& found) {
 extern "C" {
 
 int SetComParam(const char* port, int baudRate, int dataBits, char parity, int stopBits, int flowControl) {
+    clearLastError();
     try {
         const std::optional<int> portNumber = port ? vellport::parsePortName(port) : std::nullopt;
         if (!portNumber) {
@@ -248,6 +270,7 @@ int SetComParam(const char* port, int baudRate, int dataBits, char parity, int s
 }
 
 int SendData(const char* port, const unsigned char* data, int count) {
+    clearLastError();
     try {
         const std::optional<int> portNumber = port ? vellport::parsePortName(port) : std::nullopt;
         if (!portNumber) {
@@ -285,6 +308,7 @@ int GetUSBPort(void) {
 }
 
 int VellPortDescribe(const char* port, VellPortInfo** info) {
+    clearLastError();
     try {
         if (info != nullptr) {
             *info = nullptr;
@@ -320,9 +344,9 @@ void VellPortFreeInfo(VellPortInfo* info) {
 }
 
 int VellPortListDevices(VellPortDevice*** list) {
+    clearLastError();
     if (list == nullptr) {
-        writeErrorLine("VellPortListDevices(): no device path: null result pointer");
-        return VELLPORT_ERR_ARG;
+        return fail("VellPortListDevices", "", {}, VELLPORT_ERR_ARG, "null result pointer");
     }
     *list = nullptr;
     VellPortDevice** devices = nullptr;
@@ -342,10 +366,55 @@ int VellPortListDevices(VellPortDevice*** list) {
         return VELLPORT_OK;
     } catch (...) {
         VellPortFreeDeviceList(devices);
-        writeErrorLine(
-            "VellPortListDevices(): no device path: out of memory or internal error while listing");
-        return VELLPORT_ERR_IO;
+        return fail("VellPortListDevices", "", {}, VELLPORT_ERR_IO,
+                    "out of memory or internal error while listing");
     }
+}
+
+const char* VellPortLastError(void) {
+    return t_lastError.c_str();
+}
+
+int VellPortSendTo(const char* target, int baudRate, int dataBits, char parity, int stopBits, int flowControl,
+                   const unsigned char* data, int count) {
+    clearLastError();
+    try {
+        const std::string_view name = target != nullptr ? std::string_view(target) : std::string_view();
+        if (name.empty() || (name.front() != '/' && !isEndpointUrl(name))) {
+            return fail("VellPortSendTo", target, {}, VELLPORT_ERR_NAME,
+                        "not a target (an absolute device path, rfc2217://HOST:PORT or tcp://HOST:PORT)");
+        }
+        if (count < 0 || (data == nullptr && count > 0)) {
+            return fail("VellPortSendTo", target, {}, VELLPORT_ERR_ARG,
+                        count < 0 ? "negative byte count " + std::to_string(count)
+                                  : "null data pointer with " + std::to_string(count) + " bytes");
+        }
+        const PortParams params{baudRate, dataBits, parity, stopBits, flowControl};
+        if (const std::string problem = vellport::checkParams(params); !problem.empty()) {
+            return fail("VellPortSendTo", target, {}, VELLPORT_ERR_ARG, problem);
+        }
+        if (isEndpointUrl(name)) {
+            return fail("VellPortSendTo", target, {}, VELLPORT_ERR_NAME, "network targets are not built in");
+        }
+        if (count == 0) {
+            return VELLPORT_OK;
+        }
+        return sendToPath("VellPortSendTo", target, std::string(name), vellport::normalisedParams(params),
+                          vellport::SerialLink::Clock::now(), data, count);
+    } catch (const std::exception& error) {
+        return fail("VellPortSendTo", target, {}, VELLPORT_ERR_IO,
+                    std::string("internal error: ") + error.what());
+    } catch (...) {
+        return fail("VellPortSendTo", target, {}, VELLPORT_ERR_IO, "internal error");
+    }
+}
+
+int VellPortProbe(const char* target, int, int, char, int, int, int* confirmedRate) {
+    clearLastError();
+    if (confirmedRate != nullptr) {
+        *confirmedRate = 0;
+    }
+    return fail("VellPortProbe", target, {}, VELLPORT_ERR_NAME, "network targets are not built in");
 }
 
 void VellPortFreeDeviceList(VellPortDevice** list) {

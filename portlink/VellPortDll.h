@@ -54,10 +54,17 @@ enum VellPortResult {
     VELLPORT_ERR_NAME = -2,      /**< The port name is not a COM name (see "Port names"). */
     VELLPORT_ERR_NO_DEVICE = -3, /**< The device path does not exist or is not a character device. */
     VELLPORT_ERR_PERMISSION =
-        -4,                   /**< The user may not open the device (on Linux: not in the dialout group). */
-    VELLPORT_ERR_BUSY = -5,   /**< Another process holds the port (its lock file or exclusive open). */
-    VELLPORT_ERR_IO = -6,     /**< The device failed while configuring or writing, or went away. */
-    VELLPORT_ERR_TIMEOUT = -7 /**< The bytes did not leave within the bound; what was queued is discarded. */
+        -4,                    /**< The user may not open the device (on Linux: not in the dialout group). */
+    VELLPORT_ERR_BUSY = -5,    /**< Another process holds the port (its lock file or exclusive open). */
+    VELLPORT_ERR_IO = -6,      /**< The device failed while configuring or writing, or went away. */
+    VELLPORT_ERR_TIMEOUT = -7, /**< The bytes did not leave within the bound; what was queued is discarded.
+                                    For a network target: no answer within the bound. */
+    VELLPORT_ERR_HOST = -8,    /**< A network target's host name was not found. */
+    VELLPORT_ERR_REFUSED = -9, /**< A network target refused the connection or cannot be reached. */
+    VELLPORT_ERR_PROTOCOL = -10, /**< A network target does not speak RFC 2217 as asked (a raw port), or it
+                                      closed the connection early. */
+    VELLPORT_ERR_SETTING = -11   /**< An RFC 2217 server confirmed another line setting than asked (its port
+                                      refused the rate, say); nothing was sent. */
 };
 
 /**
@@ -137,11 +144,15 @@ enum VellPortRule {
 
 /** What is at a device path now. */
 enum VellPortState {
-    VELLPORT_STATE_PRESENT = 1,    /**< A character device that sysfs does not report as empty. */
-    VELLPORT_STATE_MISSING = 2,    /**< Nothing there, or a dangling link: the adapter is unplugged, say. */
-    VELLPORT_STATE_NOT_DEVICE = 3, /**< Something that is not a character device; SendData refuses it. */
-    VELLPORT_STATE_NO_HARDWARE = 4 /**< A serial node whose sysfs entry reports no UART behind it (type 0),
-                                        as most PCs have for /dev/ttyS<k>. */
+    VELLPORT_STATE_PRESENT = 1,     /**< A character device that sysfs does not report as empty. */
+    VELLPORT_STATE_MISSING = 2,     /**< Nothing there, or a dangling link: the adapter is unplugged, say. */
+    VELLPORT_STATE_NOT_DEVICE = 3,  /**< Something that is not a character device; SendData refuses it. */
+    VELLPORT_STATE_NO_HARDWARE = 4, /**< A serial node whose sysfs entry reports no UART behind it (type 0),
+                                         as most PCs have for /dev/ttyS<k>. */
+    VELLPORT_STATE_NO_PERMISSION = 5, /**< A present device the calling user may not open for writing (an
+                                           access check; the device is not opened). */
+    VELLPORT_STATE_NETWORK = 6        /**< The name leads to a network endpoint (rfc2217:// or tcp://); it is
+                                           not probed. */
 };
 
 /**
@@ -224,6 +235,53 @@ VELLPORT_API int VellPortListDevices(struct VellPortDevice*** list);
 
 /** Release a list from VellPortListDevices, its devices included. NULL is allowed. Blocking: none. */
 VELLPORT_API void VellPortFreeDeviceList(struct VellPortDevice** list);
+
+/*
+ * Reasons, targets and probes
+ * ---------------------------
+ */
+
+/**
+ * The reason the calling thread's last failed call of this library gave: its error line without the
+ * "VellPortDll: " prefix and the line end. A call that succeeds makes it "".
+ *
+ * @return Zero-terminated text owned by the library, valid until the calling thread's next call of this
+ * library; never NULL.
+ *
+ * Blocking: none.
+ */
+VELLPORT_API const char* VellPortLastError(void);
+
+/**
+ * Send bytes to one target with explicit line parameters, without a COM name: the target is an absolute
+ * device path, or a network endpoint "rfc2217://HOST:PORT" or "tcp://HOST:PORT".
+ *
+ * @param target      Device path or endpoint URL.
+ * @param baudRate, dataBits, parity, stopBits, flowControl  As for SetComParam.
+ * @param data, count As for SendData.
+ *
+ * @return As SendData, and for a network target VELLPORT_ERR_HOST, VELLPORT_ERR_REFUSED,
+ * VELLPORT_ERR_PROTOCOL or VELLPORT_ERR_SETTING; VELLPORT_ERR_NAME for a target that is neither.
+ *
+ * Blocking: as SendData.
+ */
+VELLPORT_API int VellPortSendTo(const char* target, int baudRate, int dataBits, char parity, int stopBits,
+                                int flowControl, const unsigned char* data, int count);
+
+/**
+ * Check that a network endpoint answers: connect and, for rfc2217://, negotiate the line parameters; no data
+ * is sent.
+ *
+ * @param target        "rfc2217://HOST:PORT" or "tcp://HOST:PORT".
+ * @param baudRate, dataBits, parity, stopBits, flowControl  As for SetComParam.
+ * @param confirmedRate Receives the rate the RFC 2217 server confirmed; 0 for tcp://. May be NULL.
+ *
+ * @return As VellPortSendTo; VELLPORT_ERR_NAME for a target that is not an endpoint URL.
+ *
+ * Blocking: as SendData for a network target.
+ */
+VELLPORT_API int VellPortProbe(const char* target, int baudRate, int dataBits, char parity, int stopBits,
+                               int flowControl, int* confirmedRate);
 
 #ifdef __cplusplus
 }

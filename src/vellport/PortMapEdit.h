@@ -13,10 +13,6 @@ inline constexpr std::string_view kMapFileHeader =
     "# One line per name: COM<n>=<absolute device path>, e.g. COM3=/dev/serial/by-id/usb-...-port0\n"
     "# Lines starting with '#' are comments. Edit by hand or with: vellport map COM<n> DEVICE\n";
 
-// The port number of a name the library takes: "COM<n>" or "\\.\COM<n>", any letter case, n from 1 to 255
-// without leading zeros.
-std::optional<int> parseComName(std::string_view name);
-
 // One active line of a map file.
 struct MapEntry {
     int portNumber = 0;
@@ -24,19 +20,14 @@ struct MapEntry {
     bool operator==(const MapEntry&) const = default;
 };
 
-// The active lines, in file order, read by the library's rules: blank and '#' lines are skipped, a line is
-// active when it is "COM<n>=<absolute path>" with blanks allowed around both sides, anything else is ignored.
+// The active lines, in file order, as the library reads them (its own map line parser).
 std::vector<MapEntry> readMapEntries(std::string_view text);
 
 // The path the first active line for portNumber names, as the library takes it.
 std::optional<std::string> mappedPath(std::string_view text, int portNumber);
 
-// Why devicePath cannot be written as a map target (not absolute, a line break or NUL in it, blanks at either
-// end that the reader would strip), or "" when it can.
-std::string mapTargetProblem(std::string_view devicePath);
-
 // text with its first active line for portNumber replaced in place by COM<n>=<devicePath> (keeping that
-// line's end), or with such a line appended. devicePath must pass mapTargetProblem.
+// line's end), or with such a line appended. devicePath must pass vellport::mapTargetProblem.
 std::string mapPort(std::string_view text, int portNumber, std::string_view devicePath);
 
 // text without any of its active lines for portNumber; every other line stays byte for byte.

@@ -4,6 +4,7 @@
 
 #include "VellPortDll.h"
 #include "link/SaverCommand.h"
+#include "portlink/PortName.h"
 #include "settings/CommSettings.h"
 #include "settings/ProfileFile.h"
 #include "vellport/PortMapEdit.h"
@@ -155,7 +156,7 @@ std::optional<std::string> configHome() {
 }
 
 int requirePortName(const std::string& name) {
-    const std::optional<int> number = parseComName(name);
+    const std::optional<int> number = vellport::parsePortName(name);
     if (!number) {
         throw UsageError("'" + name + "' is not a port name (COM1 to COM255)");
     }
@@ -188,10 +189,14 @@ std::string mapFilePath(bool system) {
     return *home + "/VellPortDll/ports.conf";
 }
 
-// The device path must be one the library could write to, now or once the adapter is plugged in.
+// The device path must be one the library could write to, now or once the adapter is plugged in; an endpoint
+// URL is checked for its form only, nothing is connected.
 void checkMapTarget(const std::string& device, std::ostream& err) {
-    if (const std::string problem = mapTargetProblem(device); !problem.empty()) {
+    if (const std::string problem = vellport::mapTargetProblem(device); !problem.empty()) {
         throw UsageError("refused '" + device + "': " + problem);
+    }
+    if (!device.starts_with('/')) {
+        return;
     }
     struct stat status {};
     if (::stat(device.c_str(), &status) == 0) {

@@ -151,7 +151,7 @@ root="$staging$prefix"
 
 # The symbols file lists every function the library exports, and nothing it does not.
 exported=$(nm -D --defined-only "$root/$libdir/$library" | awk '$2 == "T" {print $3}' | sort)
-listed=$(dpkg-deb --info "$library_deb" symbols | sed -n 's/^ \([A-Za-z_][A-Za-z0-9_]*\)@Base [0-9.]*$/\1/p' | sort)
+listed=$(dpkg-deb --info "$library_deb" symbols | sed -n 's/^ \([A-Za-z_][A-Za-z0-9_]*\)@Base [0-9][0-9A-Za-z.:~+-]*$/\1/p' | sort)
 if [ -n "$exported" ] && [ "$exported" = "$listed" ]; then
     pass "symbols file lists the exported functions: $(echo $exported)"
 else

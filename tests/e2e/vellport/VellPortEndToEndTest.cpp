@@ -328,7 +328,7 @@ INSTANTIATE_TEST_SUITE_P(
                 {"map", "COM3", "ttyUSB0"},
                 2,
                 std::nullopt,
-                "not an absolute path"},
+                "not an absolute device path"},
         MapCase{"RefusesALineBreak",
                 kMine,
                 {"map", "COM3", "/dev/x\nCOM4=/dev/y"},

@@ -2,6 +2,8 @@
 // refused.
 #include "vellport/PortMapEdit.h"
 
+#include "portlink/PortName.h"
+
 #include <gtest/gtest.h>
 #include <ostream>
 
@@ -59,31 +61,6 @@ TEST(ReadMapEntries, FindsTheActiveLinesInOrder) {
               expected);
 }
 
-struct NameCase {
-    const char* name;
-    const char* text;
-    std::optional<int> number;
-};
-
-void PrintTo(const NameCase& row, std::ostream* out) {
-    *out << row.name;
-}
-
-class ComName : public testing::TestWithParam<NameCase> {};
-
-TEST_P(ComName, IsTakenAsTheLibraryTakesIt) {
-    EXPECT_EQ(parseComName(GetParam().text), GetParam().number);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, ComName,
-    testing::Values(NameCase{"Plain", "COM3", 3}, NameCase{"LowerCase", "com12", 12},
-                    NameCase{"DeviceNamespace", "\\\\.\\COM255", 255},
-                    NameCase{"PastTheLast", "COM256", std::nullopt},
-                    NameCase{"LeadingZero", "COM03", std::nullopt}, NameCase{"Zero", "COM0", std::nullopt},
-                    NameCase{"NoNumber", "COM", std::nullopt}, NameCase{"OtherKind", "LPT1", std::nullopt}),
-    [](const testing::TestParamInfo<NameCase>& info) { return std::string{info.param.name}; });
-
 struct TargetCase {
     const char* name;
     std::string device;
@@ -97,7 +74,7 @@ void PrintTo(const TargetCase& row, std::ostream* out) {
 class MapTarget : public testing::TestWithParam<TargetCase> {};
 
 TEST_P(MapTarget, IsRefusedWhenTheLibraryCouldNotReadItBack) {
-    EXPECT_EQ(!mapTargetProblem(GetParam().device).empty(), GetParam().refused);
+    EXPECT_EQ(!vellport::mapTargetProblem(GetParam().device).empty(), GetParam().refused);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -107,7 +84,14 @@ INSTANTIATE_TEST_SUITE_P(
                     TargetCase{"Empty", "", true}, TargetCase{"LineBreak", "/dev/a\nCOM4=/dev/b", true},
                     TargetCase{"CarriageReturn", "/dev/a\r", true},
                     TargetCase{"TrailingBlank", "/dev/a ", true},
-                    TargetCase{"Nul", std::string("/dev/a\0b", 8), true}),
+                    TargetCase{"Nul", std::string("/dev/a\0b", 8), true},
+                    TargetCase{"Rfc2217Url", "rfc2217://counter-pi:2001", false},
+                    TargetCase{"BracketedIpv6", "tcp://[fe80::1]:4001", false},
+                    TargetCase{"OtherScheme", "ssh://counter-pi:22", true},
+                    TargetCase{"PortOutOfRange", "tcp://10.0.0.5:65536", true},
+                    TargetCase{"NoPort", "rfc2217://counter-pi", true},
+                    TargetCase{"BadOctet", "tcp://10.0.0.256:4001", true},
+                    TargetCase{"HyphenEndsLabel", "tcp://box-.lan:4001", true}),
     [](const testing::TestParamInfo<TargetCase>& info) { return std::string{info.param.name}; });
 
 } // namespace
