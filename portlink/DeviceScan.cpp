@@ -2,10 +2,11 @@
 // disturb a transfer or need the device's permissions.
 #include "DeviceScan.h"
 
+#include "RegularFile.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <sys/stat.h>
 
@@ -38,12 +39,18 @@ std::string canonicalOrEmpty(const fs::path& path) {
     return error ? std::string() : resolved.string();
 }
 
-// Sysfs attributes are one line; a missing one reads as empty.
+// A sysfs attribute is one short line; a page is all the kernel gives of one.
+constexpr std::size_t kLargestAttribute = 4096;
+
+// The first line of an attribute; a missing one, or anything that is not a small regular file (a FIFO or a
+// device link in a fake tree), reads as empty.
 std::string readAttribute(const fs::path& file) {
-    std::ifstream in(file);
-    std::string line;
-    std::getline(in, line);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' ')) {
+    const FileBytes read = readRegularFile(file.string(), kLargestAttribute);
+    if (read.outcome != FileBytes::Outcome::Read) {
+        return {};
+    }
+    std::string line = read.bytes.substr(0, read.bytes.find('\n'));
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) {
         line.pop_back();
     }
     return line;
