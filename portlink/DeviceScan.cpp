@@ -5,10 +5,13 @@
 #include "RegularFile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <map>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vellport {
 namespace {
@@ -143,6 +146,12 @@ PathDescription describeIn(const std::string& path, const SystemView& view, cons
             break;
         }
     }
+    // Sending opens for writing alone, so that is the right asked about; the effective ids are the ones
+    // open() checks. An access check, never an open: describing must not touch the device.
+    if (description.state == DeviceState::Present &&
+        ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 && (errno == EACCES || errno == EPERM)) {
+        description.state = DeviceState::NoPermission;
+    }
     for (const ByIdLink& link : view.byIdLinks) {
         if (link.realPath == description.realPath) {
             description.details.byIdPath = link.path;
@@ -175,7 +184,8 @@ std::vector<FoundDevice> listDevices(const SystemRoots& roots,
     std::map<std::string, FoundDevice> found;
     const auto addIfPresent = [&](const std::string& path) -> FoundDevice* {
         PathDescription description = describeIn(path, view, roots);
-        if (description.state != DeviceState::Present) {
+        // A device the user may not open is still there: the list is of what the system has.
+        if (description.state != DeviceState::Present && description.state != DeviceState::NoPermission) {
             return nullptr;
         }
         FoundDevice& device = found[description.realPath];
