@@ -118,7 +118,7 @@ bool isBlank(char c) {
 }
 
 // A map file holds a few lines; anything bigger is not one.
-constexpr std::size_t kLargestMapFile = 1024 * 1024;
+constexpr std::size_t kLargestMapFile = std::size_t{1024} * 1024;
 
 void readMapFile(const std::string& path, int portNumber, std::string& found,
                  const std::function<void(const std::string&)>& warn) {

@@ -39,7 +39,7 @@ constexpr const char* kUdevExample = "/usr/share/doc/vellsetting/vellsetting-ude
 // Runs a *_r lookup of the passwd or group database with a buffer that grows until the entry fits.
 template <typename Entry, typename Lookup>
 bool lookUp(Lookup lookup, Entry& entry, std::vector<char>& buffer) {
-    constexpr std::size_t kLargestBuffer = 1024 * 1024;
+    constexpr std::size_t kLargestBuffer = std::size_t{1024} * 1024;
     for (buffer.resize(4096); buffer.size() <= kLargestBuffer; buffer.resize(buffer.size() * 2)) {
         Entry* found = nullptr;
         const int error = lookup(&entry, buffer.data(), buffer.size(), &found);

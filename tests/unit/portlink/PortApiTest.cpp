@@ -343,7 +343,7 @@ TEST_P(MapFileState, EndsInTheDocumentedResultWithinTheBound) {
         std::filesystem::create_directory(mapFile);
         break;
     case MapFile::Huge:
-        WriteBytes(mapFile, "COM250=" + terminal + "\n#" + std::string(1024 * 1024, ' ') + "\n");
+        WriteBytes(mapFile, "COM250=" + terminal + "\n#" + std::string(std::size_t{1024} * 1024, ' ') + "\n");
         break;
     case MapFile::NotUtf8:
         target = system.root() + "/caf\xE9-\xFF";
