@@ -161,7 +161,9 @@ std::size_t parallelLimit(const Options& options) {
         return kDefaultParallel;
     }
     const std::string what = "a number of calls at once (1 to " + std::to_string(kMostParallel) + ")";
-    const std::string example = "vellport " + options.command + " --parallel 8";
+    const std::string example = options.command == "send"
+                                    ? "vellport send on --targets displays.txt --parallel 8"
+                                    : "vellport probe --parallel 8";
     const int count = requirePositive(*options.parallel, what, example);
     if (static_cast<std::size_t>(count) > kMostParallel) {
         throw UsageError("'" + *options.parallel + "' is not " + what, example);

@@ -2,6 +2,7 @@
 #include "vellport/PortReport.h"
 
 #include "VellPortDll.h"
+#include "portlink/PortName.h"
 #include "vellport/ExitStatus.h"
 #include "vellport/JsonOutput.h"
 #include "vellport/ResultNames.h"
@@ -262,7 +263,8 @@ std::vector<std::pair<std::string, std::string>> networkPorts() {
     for (int number = 1; number <= kLastPort; ++number) {
         const std::string name = "COM" + std::to_string(number);
         if (const std::optional<PortDestination> destination = describeDestination(name);
-            destination && destination->state == VELLPORT_STATE_NETWORK) {
+            destination && (destination->state == VELLPORT_STATE_NETWORK ||
+                            vellport::parseEndpoint(destination->target).has_value())) {
             ports.emplace_back(name, destination->target);
         }
     }

@@ -32,13 +32,19 @@ std::string label(const ProbeTarget& target) {
     return target.name.empty() ? target.endpoint : target.name + " " + target.endpoint;
 }
 
+// The library says so once it knows endpoints; the URL's form says so to a library that does not yet.
+bool leadsToEndpoint(const PortDestination& destination) {
+    return destination.state == VELLPORT_STATE_NETWORK ||
+           vellport::parseEndpoint(destination.target).has_value();
+}
+
 ProbeTarget requireProbeTarget(const std::string& text) {
     if (vellport::parsePortName(text)) {
         const std::optional<PortDestination> destination = describeDestination(text);
         if (!destination) {
             throw UsageError("'" + text + "' cannot be looked up", "vellport probe COM5");
         }
-        return ProbeTarget{text, destination->target, destination->state == VELLPORT_STATE_NETWORK};
+        return ProbeTarget{text, destination->target, leadsToEndpoint(*destination)};
     }
     if (!vellport::parseEndpoint(text)) {
         throw UsageError("'" + text + "' is neither a COM name nor an rfc2217:// or tcp:// URL",
@@ -50,8 +56,8 @@ ProbeTarget requireProbeTarget(const std::string& text) {
 TargetOutcome probe(const ProbeTarget& target, int rate) {
     TargetOutcome outcome;
     if (!target.isEndpoint) {
+        // The line shows the device the name leads to; nothing is connected.
         outcome.result = VELLPORT_ERR_NAME;
-        outcome.reason = "leads to a device, not a network endpoint";
         return outcome;
     }
     outcome.result = VellPortProbe(target.endpoint.c_str(), rate, kDataBits, kParity, kStopBits,

@@ -550,6 +550,18 @@ TEST_F(VellPort, SendToManyReportsEachTargetThenTheSummary) {
     EXPECT_EQ(third.stop(), std::vector<std::string>{});
 }
 
+TEST_F(VellPort, ProbeTakesTheNetworkNamesOfTheMap) {
+    writeFile(m_mapFile, "COM5=rfc2217://nothing.invalid:2001\nCOM6=/dev/null\n");
+    const Outcome all = run({"probe", "--baud", "9600"});
+    EXPECT_EQ(all.status, 1);
+    EXPECT_TRUE(all.out.starts_with("COM5 rfc2217://nothing.invalid:2001 ")) << all.out;
+    EXPECT_TRUE(all.out.find("\n1 target: 0 ok, 1 VELLPORT_ERR_") != std::string::npos) << all.out;
+    const Outcome device = run({"probe", "COM6", "--baud", "9600"});
+    EXPECT_EQ(device.status, 1);
+    EXPECT_TRUE(device.out.starts_with("COM6 /dev/null not a network endpoint ")) << device.out;
+    EXPECT_EQ(run({"probe", "/dev/null"}).status, 2);
+}
+
 TEST_F(VellPort, HelpAndVersion) {
     const Outcome help = run({"send", "--help"});
     EXPECT_EQ(help.status, 0);
