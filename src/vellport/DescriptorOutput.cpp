@@ -15,8 +15,8 @@ constexpr std::size_t kHeldBytes = std::size_t{16} * 1024;
 
 } // namespace
 
-DescriptorOutput::DescriptorOutput(int descriptor, std::string codeset)
-    : m_descriptor(descriptor), m_codeset(std::move(codeset)) {}
+DescriptorOutput::DescriptorOutput(int descriptor, std::string codeset, bool eachLine)
+    : m_descriptor(descriptor), m_codeset(std::move(codeset)), m_eachLine(eachLine) {}
 
 DescriptorOutput::~DescriptorOutput() {
     writePending(true);
@@ -27,7 +27,7 @@ DescriptorOutput::int_type DescriptorOutput::overflow(int_type character) {
         return traits_type::not_eof(character);
     }
     m_pending += traits_type::to_char_type(character);
-    if (m_pending.size() >= kHeldBytes) {
+    if (m_pending.size() >= kHeldBytes || (m_eachLine && m_pending.back() == '\n')) {
         writePending(false);
     }
     return character;
@@ -35,7 +35,9 @@ DescriptorOutput::int_type DescriptorOutput::overflow(int_type character) {
 
 std::streamsize DescriptorOutput::xsputn(const char* text, std::streamsize count) {
     m_pending.append(text, static_cast<std::size_t>(count));
-    if (m_pending.size() >= kHeldBytes) {
+    if (m_pending.size() >= kHeldBytes ||
+        (m_eachLine &&
+         std::string_view(text, static_cast<std::size_t>(count)).find('\n') != std::string_view::npos)) {
         writePending(false);
     }
     return count;

@@ -7,8 +7,10 @@
 
 class DescriptorOutput : public std::streambuf {
 public:
-    // codeset as nl_langinfo(CODESET) names the locale's charset; the text given is UTF-8.
-    DescriptorOutput(int descriptor, std::string codeset);
+    // codeset as nl_langinfo(CODESET) names the locale's charset; the text given is UTF-8. eachLine writes
+    // every line as soon as it ends (for errors, so they interleave with the library's own lines as they
+    // happen), else text waits for a flush or a full buffer.
+    DescriptorOutput(int descriptor, std::string codeset, bool eachLine = false);
     ~DescriptorOutput() override;
     DescriptorOutput(const DescriptorOutput&) = delete;
     DescriptorOutput& operator=(const DescriptorOutput&) = delete;
@@ -27,6 +29,7 @@ private:
 
     int m_descriptor;
     std::string m_codeset;
+    bool m_eachLine;
     std::string m_pending;
     int m_error = 0;
 };

@@ -16,11 +16,9 @@ int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     const std::string codeset = ::nl_langinfo(CODESET);
     DescriptorOutput outputBuffer(STDOUT_FILENO, codeset);
-    DescriptorOutput errorBuffer(STDERR_FILENO, codeset);
+    DescriptorOutput errorBuffer(STDERR_FILENO, codeset, true);
     std::ostream out(&outputBuffer);
     std::ostream err(&errorBuffer);
-    // Errors leave at once, so they interleave with the library's own lines as they happen.
-    err << std::unitbuf;
 
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     int status = runVellPort(arguments, out, err);
