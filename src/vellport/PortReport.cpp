@@ -2,10 +2,12 @@
 #include "vellport/PortReport.h"
 
 #include "VellPortDll.h"
-#include "vellport/VellPort.h"
+#include "portlink/PortName.h"
+#include "vellport/ExitStatus.h"
+#include "vellport/JsonOutput.h"
+#include "vellport/ResultNames.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <algorithm>
@@ -34,10 +36,6 @@ std::string text(const char* value) {
     return value != nullptr ? value : "";
 }
 
-QJsonValue jsonText(const char* value) {
-    return value != nullptr ? QJsonValue(QString::fromUtf8(value)) : QJsonValue(QJsonValue::Null);
-}
-
 QJsonValue jsonId(int id) {
     return id >= 0 ? QJsonValue(id) : QJsonValue(QJsonValue::Null);
 }
@@ -63,6 +61,10 @@ const char* stateKey(int state) {
         return "not-device";
     case VELLPORT_STATE_NO_HARDWARE:
         return "no-hardware";
+    case VELLPORT_STATE_NO_PERMISSION:
+        return "no-permission";
+    case VELLPORT_STATE_NETWORK:
+        return "network";
     default:
         return "missing";
     }
@@ -75,6 +77,10 @@ const char* stateWords(int state) {
         return "present";
     case VELLPORT_STATE_NOT_DEVICE:
         return "not a device";
+    case VELLPORT_STATE_NO_PERMISSION:
+        return "no permission";
+    case VELLPORT_STATE_NETWORK:
+        return "network";
     default:
         return "no device";
     }
@@ -105,20 +111,17 @@ std::string describeDetails(const VellPortDeviceDetails& details) {
 }
 
 QJsonObject detailsJson(const VellPortDeviceDetails& details) {
-    return QJsonObject{{"kernelName", jsonText(details.kernelName)},
-                       {"driver", jsonText(details.driver)},
-                       {"usb", details.isUsb != 0},
+    QJsonObject object{{"usb", details.isUsb != 0},
                        {"vendorId", jsonId(details.vendorId)},
-                       {"productId", jsonId(details.productId)},
-                       {"manufacturer", jsonText(details.manufacturer)},
-                       {"product", jsonText(details.product)},
-                       {"serialNumber", jsonText(details.serialNumber)},
-                       {"byIdPath", jsonText(details.byIdPath)},
-                       {"description", QString::fromStdString(describeDetails(details))}};
-}
-
-void writeJson(const QJsonObject& document, std::ostream& out) {
-    out << QJsonDocument(document).toJson(QJsonDocument::Indented).toStdString();
+                       {"productId", jsonId(details.productId)}};
+    insertText(object, "kernelName", details.kernelName);
+    insertText(object, "driver", details.driver);
+    insertText(object, "manufacturer", details.manufacturer);
+    insertText(object, "product", details.product);
+    insertText(object, "serialNumber", details.serialNumber);
+    insertText(object, "byIdPath", details.byIdPath);
+    insertText(object, "description", describeDetails(details).c_str());
+    return object;
 }
 
 // COM1 to COM30 always; a higher name only when something maps it.
@@ -151,14 +154,15 @@ int runList(bool json, std::ostream& out, std::ostream& err) {
     QJsonArray entries;
     for (const InfoPointer& info : ports) {
         if (json) {
-            entries.append(QJsonObject{{"port", QString::fromUtf8(info->portName)},
-                                       {"number", info->portNumber},
-                                       {"device", QString::fromUtf8(info->devicePath)},
-                                       {"rule", ruleKey(info->rule)},
-                                       {"mapFile", jsonText(info->mapFile)},
-                                       {"state", stateKey(info->state)},
-                                       {"realPath", jsonText(info->realPath)},
-                                       {"details", detailsJson(info->details)}});
+            QJsonObject entry{{"port", QString::fromUtf8(info->portName)},
+                              {"number", info->portNumber},
+                              {"rule", ruleKey(info->rule)},
+                              {"state", stateKey(info->state)},
+                              {"details", detailsJson(info->details)}};
+            insertText(entry, "device", info->devicePath);
+            insertText(entry, "mapFile", info->mapFile);
+            insertText(entry, "realPath", info->realPath);
+            entries.append(entry);
             continue;
         }
         // As the window's tooltip says it, then the rule that chose the path.
@@ -195,9 +199,9 @@ int runDevices(bool json, std::ostream& out, std::ostream& err) {
             for (const std::string& name : names) {
                 ports.append(QString::fromStdString(name));
             }
-            devices.append(QJsonObject{{"path", QString::fromUtf8(found.path)},
-                                       {"details", detailsJson(found.details)},
-                                       {"ports", ports}});
+            QJsonObject entry{{"details", detailsJson(found.details)}, {"ports", ports}};
+            insertText(entry, "path", found.path);
+            devices.append(entry);
             continue;
         }
         const std::string description = describeDetails(found.details);
@@ -242,4 +246,27 @@ std::optional<std::string> stableNameSuggestion(const std::string& devicePath) {
         }
     }
     return std::nullopt;
+}
+
+std::optional<PortDestination> describeDestination(const std::string& portName) {
+    VellPortInfo* raw = nullptr;
+    const int result = VellPortDescribe(portName.c_str(), &raw);
+    const InfoPointer info(raw);
+    if (result != VELLPORT_OK) {
+        return std::nullopt;
+    }
+    return PortDestination{text(info->devicePath), info->state};
+}
+
+std::vector<std::pair<std::string, std::string>> networkPorts() {
+    std::vector<std::pair<std::string, std::string>> ports;
+    for (int number = 1; number <= kLastPort; ++number) {
+        const std::string name = "COM" + std::to_string(number);
+        if (const std::optional<PortDestination> destination = describeDestination(name);
+            destination && (destination->state == VELLPORT_STATE_NETWORK ||
+                            vellport::parseEndpoint(destination->target).has_value())) {
+            ports.emplace_back(name, destination->target);
+        }
+    }
+    return ports;
 }
