@@ -8,8 +8,8 @@
 #include <QAbstractItemView>
 #include <QChildEvent>
 #include <QComboBox>
+#include <QCursor>
 #include <QEvent>
-#include <QHelpEvent>
 #include <QTime>
 #include <QToolTip>
 #include <QWidget>
@@ -93,7 +93,7 @@ bool PortToolTip::eventFilter(QObject* watched, QEvent* event) {
         if (event->type() == QEvent::ChildAdded)
             static_cast<QChildEvent*>(event)->child()->installEventFilter(this);
         else if (event->type() == QEvent::ToolTip)
-            refreshCurrent(static_cast<QHelpEvent*>(event)->globalPos());
+            refreshCurrent();
     } else if (event->type() == QEvent::Show || event->type() == QEvent::Hide) {
         // Of the list's children, only its drop-down is a pop-up window (its tooltip is a window too).
         if (auto* widget = qobject_cast<QWidget*>(watched);
@@ -116,14 +116,13 @@ void PortToolTip::refreshEntries() {
     }
 }
 
-void PortToolTip::refreshCurrent(const QPoint& where) {
+void PortToolTip::refreshCurrent() {
     const int index = m_list->currentIndex();
     if (index < 0) {
         m_list->setToolTip({});
         return;
     }
     m_hovered = m_list->itemText(index);
-    m_hoverPoint = where;
     ask(m_hovered);
     show(index, composed(m_hovered));
 }
@@ -164,9 +163,9 @@ void PortToolTip::answer(const DescribeRequest& request, const QString& describe
         if (m_list->itemText(index) == name)
             show(index, tip);
     }
-    // A tooltip already up with the name alone takes the answer in place.
-    if (forHovered && QToolTip::isVisible() && QToolTip::text() == waitingTip)
-        QToolTip::showText(m_hoverPoint, tip, m_list);
+    // A tooltip already up with the name alone, on the list or one of its entries, takes the answer in place.
+    if (QToolTip::isVisible() && QToolTip::text() == waitingTip)
+        QToolTip::showText(QCursor::pos(), tip, m_popupTicket != 0 ? m_list->view()->viewport() : m_list);
 }
 
 void PortToolTip::noteSend(const QString& portName, const QString& action, bool failed,

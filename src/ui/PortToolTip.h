@@ -5,7 +5,6 @@
 
 #include <QHash>
 #include <QObject>
-#include <QPoint>
 #include <QString>
 #include <memory>
 
@@ -38,7 +37,7 @@ protected:
 
 private:
     void refreshEntries();
-    void refreshCurrent(const QPoint& where);
+    void refreshCurrent();
     void ask(const QString& portName);
     // The described text, or the name alone while it is not known, and the last failed send.
     QString composed(const QString& portName) const;
@@ -50,9 +49,8 @@ private:
     quint64 m_lastTicket = 0;
     // Answers to requests from before the list's latest opening are stale; 0 while it is closed.
     quint64 m_popupTicket = 0;
-    // The entry the last hover asked for, and where its tooltip was shown.
+    // The entry the last hover asked for.
     QString m_hovered;
-    QPoint m_hoverPoint;
     QHash<QString, QString> m_described;
     QHash<QString, QString> m_failedSends;
 };

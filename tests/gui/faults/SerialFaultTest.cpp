@@ -22,7 +22,6 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
-#include <functional>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
@@ -240,7 +239,7 @@ INSTANTIATE_TEST_SUITE_P(Reliability, SerialFault,
 using PortToolTips = SerialFault;
 
 // A tooltip once the library's answer has come: it is the name alone until then.
-QString Answered(const std::function<QString()>& tip, const QString& name) {
+QString Answered(const auto& tip, const QString& name) {
     static_cast<void>(QTest::qWaitFor([&] { return tip() != name; }, 5000)); // the caller compares the text
     return tip();
 }
