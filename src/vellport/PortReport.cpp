@@ -2,6 +2,7 @@
 #include "vellport/PortReport.h"
 
 #include "VellPortDll.h"
+#include "link/PortWords.h"
 #include "portlink/PortName.h"
 #include "vellport/ExitStatus.h"
 #include "vellport/JsonOutput.h"
@@ -10,8 +11,6 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QJsonValue>
-#include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <ostream>
@@ -70,46 +69,6 @@ const char* stateKey(int state) {
     }
 }
 
-// The window's tooltip words: a serial node without a UART behind it answers no more than a missing one.
-const char* stateWords(int state) {
-    switch (state) {
-    case VELLPORT_STATE_PRESENT:
-        return "present";
-    case VELLPORT_STATE_NOT_DEVICE:
-        return "not a device";
-    case VELLPORT_STATE_NO_PERMISSION:
-        return "no permission";
-    case VELLPORT_STATE_NETWORK:
-        return "network";
-    default:
-        return "no device";
-    }
-}
-
-// "USB serial adapter FTDI FT232R USB UART", "serial port (8250)", or "" when the system says nothing.
-std::string describeDetails(const VellPortDeviceDetails& details) {
-    if (details.isUsb != 0) {
-        std::string description = "USB serial adapter";
-        bool named = false;
-        for (const char* name : {details.manufacturer, details.product}) {
-            if (name != nullptr && *name != '\0') {
-                description += std::string(" ") + name;
-                named = true;
-            }
-        }
-        if (!named && details.vendorId >= 0) {
-            char ids[32];
-            std::snprintf(ids, sizeof ids, " %04x:%04x", details.vendorId, std::max(details.productId, 0));
-            description += ids;
-        }
-        return description;
-    }
-    if (details.driver != nullptr) {
-        return std::string("serial port (") + details.driver + ")";
-    }
-    return {};
-}
-
 QJsonObject detailsJson(const VellPortDeviceDetails& details) {
     QJsonObject object{{"usb", details.isUsb != 0},
                        {"vendorId", jsonId(details.vendorId)},
@@ -120,7 +79,7 @@ QJsonObject detailsJson(const VellPortDeviceDetails& details) {
     insertText(object, "product", details.product);
     insertText(object, "serialNumber", details.serialNumber);
     insertText(object, "byIdPath", details.byIdPath);
-    insertText(object, "description", describeDetails(details).c_str());
+    insertText(object, "description", adapterWords(details, WordsLanguage::English).c_str());
     return object;
 }
 
@@ -166,11 +125,8 @@ int runList(bool json, std::ostream& out, std::ostream& err) {
             continue;
         }
         // As the window's tooltip says it, then the rule that chose the path.
-        std::string line = text(info->portName) + " \u2192 " + info->devicePath + " (";
-        if (info->state == VELLPORT_STATE_PRESENT && info->details.isUsb != 0) {
-            line += describeDetails(info->details) + ", ";
-        }
-        line += std::string(stateWords(info->state)) + ") [" + ruleKey(info->rule);
+        std::string line =
+            portLeadsWords(text(info->portName), *info, WordsLanguage::English) + " [" + ruleKey(info->rule);
         if (info->mapFile != nullptr) {
             line += std::string(" ") + info->mapFile;
         }
@@ -204,7 +160,7 @@ int runDevices(bool json, std::ostream& out, std::ostream& err) {
             devices.append(entry);
             continue;
         }
-        const std::string description = describeDetails(found.details);
+        const std::string description = adapterWords(found.details, WordsLanguage::English);
         out << found.path << (description.empty() ? "" : " (" + description + ")") << "\n";
         if (found.details.byIdPath != nullptr) {
             out << "  stable name: " << found.details.byIdPath << "\n";
