@@ -353,9 +353,24 @@ int NetworkLink::write(const unsigned char* data, int count, std::string& reason
     return writeAll(escaped.data(), escaped.size(), reason);
 }
 
-int NetworkLink::finish(std::string& reason) {
-    ::shutdown(m_socket.get(), SHUT_WR);
+int NetworkLink::finish(std::chrono::microseconds settle, std::string& reason) {
     std::array<std::uint8_t, kReadChunk> buffer{};
+    // ser2net flushes its device when the client's end closes (TCIOFLUSH after an empty TIOCOUTQ): bytes it
+    // handed on but not yet through would be lost, so they get their wire time before the half-close.
+    const Clock::time_point settled = std::min(Clock::now() + settle, m_deadline);
+    for (auto left = settled - Clock::now(); left > Clock::duration::zero(); left = settled - Clock::now()) {
+        // ppoll, to the microsecond: a few bytes' wire time is shorter than poll()'s millisecond.
+        const auto microseconds = std::chrono::duration_cast<std::chrono::microseconds>(left).count();
+        const timespec timeout{microseconds / 1'000'000, (microseconds % 1'000'000) * 1000};
+        pollfd waiting{m_socket.get(), POLLIN, 0};
+        if (::ppoll(&waiting, 1, &timeout, nullptr) == 1) {
+            std::size_t got = 0;
+            if (readSome(buffer.data(), buffer.size(), got, reason) != 1) {
+                break;
+            }
+        }
+    }
+    ::shutdown(m_socket.get(), SHUT_WR);
     for (;;) {
         std::size_t got = 0;
         const int read = readSome(buffer.data(), buffer.size(), got, reason);
@@ -394,7 +409,7 @@ int talkToEndpoint(const Endpoint& endpoint, const PortParams& params, NetworkLi
     }
     code = link.write(data, count, reason);
     if (code == VELLPORT_OK) {
-        code = link.finish(reason);
+        code = link.finish(wireTime(params, count), reason);
     }
     return code;
 }

@@ -47,10 +47,11 @@ extern "C" {
  *    sent. Data bytes 0xFF are doubled, as telnet requires.
  *  - tcp:// is a raw TCP port: only the data is sent, and the line settings are whatever the server's port
  *    is configured with; the parameters given to the library only set the time bound.
- * After the data the library half-closes the connection and waits for the server to close its end, so a
- * server that drops output still queued on a client's close (ser2net does) has passed on every byte first;
- * a server that keeps the connection open ends the call at the bound, successfully when its TCP stack has
- * acknowledged every byte.
+ * After the data the library waits the bytes' wire time at the given rate, half-closes the connection and
+ * waits for the server to close its end: ser2net flushes its device when a client's connection ends, and
+ * would drop bytes it had not passed on yet. A server that keeps the connection open ends the call at the
+ * bound, successfully when its TCP stack has acknowledged every byte. ser2net itself takes about 10 ms to
+ * release its device after a connection, so back-to-back calls to one ser2net port wait for that too.
  *
  * Bound: one deadline for the whole call, name lookup included, of 2 s plus twice the wire time of the bytes
  * at the given rate. Numeric addresses are not looked up; host names go to the C library's asynchronous
