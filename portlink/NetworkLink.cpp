@@ -112,7 +112,8 @@ int resolve(const Endpoint& endpoint, Clock::time_point deadline, std::chrono::m
     auto lookup = std::make_unique<Lookup>();
     lookup->host = endpoint.host;
     lookup->service = service;
-    lookup->hints = streamHints(AI_NUMERICSERV | AI_ADDRCONFIG);
+    // No AI_ADDRCONFIG: a box with loopback alone would find no address for localhost's names.
+    lookup->hints = streamHints(AI_NUMERICSERV);
     lookup->request.ar_name = lookup->host.c_str();
     lookup->request.ar_service = lookup->service.c_str();
     lookup->request.ar_request = &lookup->hints;

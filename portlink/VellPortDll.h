@@ -160,8 +160,8 @@ VELLPORT_API int GetUSBPort(void);
  * -----------------------------
  * VellPortDescribe and VellPortListDevices tell where the port names lead and which serial devices the system
  * has, for a user who must map a name to the adapter in hand. They read the environment, the map files, the
- * file system's entries for the device paths and sysfs; they never open a device, so they cannot disturb a
- * transfer in progress, and they need no permission on the device.
+ * file system's entries for the device paths and sysfs; they never open a device nor connect to a network
+ * endpoint, so they cannot disturb a transfer in progress, and they need no permission on the device.
  *
  * What they report is read afresh at every call: a device plugged in or out, or a map file edited, shows at
  * the next call. Malformed map lines are skipped silently here (SetComParam and SendData report them).
@@ -218,11 +218,13 @@ struct VellPortDeviceDetails {
 struct VellPortInfo {
     const char* portName;   /**< "COM<n>", upper case, without the device-namespace prefix. */
     int portNumber;         /**< n, 1 to 255. */
-    const char* devicePath; /**< The device path as the rule gives it (not resolved); never NULL. */
+    const char* devicePath; /**< The device path (or endpoint URL) as the rule gives it (not resolved);
+                                 never NULL. */
     int rule;               /**< An enum VellPortRule. */
     const char* mapFile;    /**< The map file whose line chose the path, for the two map rules; else NULL. */
     int state;              /**< An enum VellPortState. */
-    const char* realPath;   /**< devicePath with every symbolic link resolved; NULL when it is missing. */
+    const char* realPath;   /**< devicePath with every symbolic link resolved; NULL when it is missing or a
+                                 network endpoint. */
     struct VellPortDeviceDetails details; /**< All unknown (NULL, 0, -1) unless state is PRESENT or
                                                NO_HARDWARE. */
 };

@@ -35,7 +35,7 @@ public:
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t size = sizeof address;
-        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), size);
+        EXPECT_EQ(::bind(m_listener, reinterpret_cast<sockaddr*>(&address), size), 0);
         ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size);
         m_port = ntohs(address.sin_port);
         if (part == Part::Closed) {
@@ -136,6 +136,7 @@ struct NetworkCase {
     int confirmedRate;
 };
 
+// NOLINTNEXTLINE(readability-identifier-naming): the name gtest looks for
 void PrintTo(const NetworkCase& row, std::ostream* out) {
     *out << row.label;
 }
