@@ -26,6 +26,7 @@ using Clock = NetworkLink::Clock;
 
 constexpr std::chrono::milliseconds kNetworkSlack{2000};
 constexpr std::size_t kReadChunk = 4096;
+constexpr std::size_t kLongestServerText = 80;
 
 // Milliseconds left for poll(), rounded up so a wait never ends just before its deadline.
 int remainingMs(Clock::time_point deadline) {
@@ -35,6 +36,23 @@ int remainingMs(Clock::time_point deadline) {
 
 std::string errnoText(int error) {
     return std::strerror(error);
+}
+
+// A server's message as one line of printable ASCII, blanks folded, for an error line.
+std::string serverWords(const std::string& text) {
+    std::string words;
+    for (const char c : text) {
+        const bool printable = c > ' ' && c < 0x7F;
+        if (printable) {
+            words += c;
+        } else if (!words.empty() && words.back() != ' ') {
+            words += ' ';
+        }
+    }
+    while (!words.empty() && words.back() == ' ') {
+        words.pop_back();
+    }
+    return words;
 }
 
 struct AddressList {
@@ -305,6 +323,7 @@ int NetworkLink::writeAll(const std::uint8_t* bytes, std::size_t count, std::str
 
 int NetworkLink::negotiate(std::string& reason) {
     std::array<std::uint8_t, kReadChunk> buffer{};
+    std::string serverText;
     while (!m_negotiation.confirmed()) {
         std::size_t got = 0;
         const int read = readSome(buffer.data(), buffer.size(), got, reason);
@@ -326,10 +345,18 @@ int NetworkLink::negotiate(std::string& reason) {
                 m_negotiation.comPortAgreed()
                     ? "the server at " + address() + " closed the connection during the RFC 2217 negotiation"
                     : "the server at " + address() + " closed the connection without RFC 2217 negotiation";
+            if (const std::string said = serverWords(serverText); !said.empty()) {
+                reason += " (it said \"" + said + "\")";
+            }
             return VELLPORT_ERR_PROTOCOL;
         }
         m_negotiation.feed(buffer.data(), got);
-        m_negotiation.takeData(); // a display's replies are not the library's to read
+        // Before the settings are in, text from the server is its reason for closing ("Port already in
+        // use"), not a display's reply.
+        const rfc2217::Bytes text = m_negotiation.takeData();
+        const std::size_t room = kLongestServerText - serverText.size();
+        serverText.append(text.begin(),
+                          text.begin() + static_cast<std::ptrdiff_t>(std::min(text.size(), room)));
         const rfc2217::Bytes answer = m_negotiation.takeOutgoing();
         if (const int code = writeAll(answer.data(), answer.size(), reason); code != VELLPORT_OK) {
             return code;
