@@ -49,7 +49,8 @@ public:
             // A full accept queue drops further connection attempts, as a host that drops packets does.
             for (FileHandle& filler : m_fillers) {
                 filler = FileHandle(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-                ::connect(filler.get(), reinterpret_cast<sockaddr*>(&address), size);
+                [[maybe_unused]] const int started =
+                    ::connect(filler.get(), reinterpret_cast<sockaddr*>(&address), size);
             }
             return;
         }
