@@ -177,8 +177,9 @@ std::optional<Endpoint> parseEndpoint(std::string_view url) {
         constexpr std::size_t kLongestIpv6Text = 45;
         const std::string address(host.substr(1, host.size() - 1 - (host.ends_with(']') ? 1 : 0)));
         in6_addr parsed{};
+        // A NUL would end the text inet_pton reads early and let trailing bytes through.
         if (!host.ends_with(']') || host.size() < 3 || address.size() > kLongestIpv6Text ||
-            ::inet_pton(AF_INET6, address.c_str(), &parsed) != 1) {
+            address.find('\0') != std::string::npos || ::inet_pton(AF_INET6, address.c_str(), &parsed) != 1) {
             return std::nullopt;
         }
         endpoint.host = address;

@@ -118,6 +118,7 @@ contents=(
     "$library_deb|$libdir/$soname"
     "$dev_deb|$libdir/$linkname"
     "$dev_deb|$includedir/VellPortDll.h"
+    "$dev_deb|$mandir/man3/VellPortDll.3.gz"
 )
 for package in "$kProgramPackage" "$kLibraryPackage" "$kDevPackage"; do
     deb="$debs/${package}_${version}_$arch.deb"
