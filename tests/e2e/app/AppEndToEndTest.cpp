@@ -554,9 +554,8 @@ INSTANTIATE_TEST_SUITE_P(
         SkinRow{"ShippedSkinIsApplied", ShippedSkin(), true}, SkinRow{"NoSkinFile", std::nullopt, false},
         SkinRow{"NotUtf8IsIgnored", std::string("QDialog { background: #ece9d8; } ") + "\xff\xfe\x80", false},
         SkinRow{"GarbageTextStillShowsTheWindow", "}}}{{ not a style sheet ;;; @@@", false},
-        SkinRow{"EmptyFile", "", false}, SkinRow{"FifoIsNotWaitedOn", std::nullopt, false, true},
-        SkinRow{"OverOneMebibyteIsIgnored", "QDialog { background: #ece9d8; }" + std::string(1 << 20, ' '),
-                false}),
+        SkinRow{"EmptyFile", "", false}, SkinRow{"FifoNoOneWritesToIsNotWaitedOn", std::nullopt, false, true},
+        SkinRow{"OverTheSizeBoundIsIgnored", ShippedSkin() + std::string(1 << 20, ' '), false}),
     [](const ::testing::TestParamInfo<SkinRow>& info) { return std::string(info.param.name); });
 
 // ---- F1 opens the help page at the window's topic, in the window's language: from the installed data folder
@@ -565,10 +564,11 @@ INSTANTIATE_TEST_SUITE_P(
 struct HelpRow {
     const char* name;
     const char* lang;
-    bool installed;           // run from a copied tree prefix/bin with its pages in prefix/share/vellsetting
-    bool chinesePage;         // the tree holds the Chinese page as well as the English one
-    const char* expected;     // the page opened, relative to the program's folder
-    bool chineseFifo = false; // the Chinese page's name is a FIFO no one writes to
+    bool installed;       // run from a copied tree prefix/bin with its pages in prefix/share/vellsetting
+    bool chinesePage;     // the tree holds the Chinese page as well as the English one
+    const char* expected; // the page opened, relative to the program's folder
+    // The Chinese page's name is a FIFO no one writes to.
+    bool chineseFifo = false;
 };
 
 class HelpRun : public AppRun, public ::testing::WithParamInterface<HelpRow> {};
@@ -597,9 +597,7 @@ TEST_P(HelpRun, F1OpensTheHelpPageAtTheWindowsAnchor) {
             ASSERT_TRUE(QFile::copy(QStringLiteral(VELL_RES_DIR "/") + page, data + QLatin1Char('/') + page));
         }
         if (row.chineseFifo) {
-            ASSERT_EQ(
-                ::mkfifo((data + QStringLiteral("/VellSetting.zh_CN.html")).toLocal8Bit().constData(), 0644),
-                0);
+            ASSERT_EQ(::mkfifo(QFile::encodeName(data + QStringLiteral("/VellSetting.zh_CN.html")), 0644), 0);
         }
     }
     m_environment = Environment();

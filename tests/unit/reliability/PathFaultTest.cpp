@@ -31,8 +31,7 @@ struct PathCase {
     bool asOtherUser;
     // What must hold afterwards, beyond the save's outcome; inode is the settings path's before the save.
     std::function<void(const TempDir&, ino_t inode)> check;
-    // Non-zero: as root, the read and save run as nobody with this group besides its own (the setup's files
-    // keep theirs).
+    // Non-zero: as root, the read and save run as nobody with this group besides its own.
     gid_t memberOf = 0;
 };
 
@@ -52,11 +51,9 @@ constexpr gid_t kSharedGroup = 4242;
 // Hands the folder and the file in it to owner:kSharedGroup, writable by the group, as a shared folder is.
 std::string ShareWithGroup(const TempDir& dir, uid_t owner) {
     WriteBytes(dir.file("Option.ini"), kStored);
-    for (const std::string& path : {dir.path(), dir.file("Option.ini")}) {
-        EXPECT_EQ(::chown(path.c_str(), owner, kSharedGroup), 0) << path;
+    for (const auto& [path, mode] : {std::pair{dir.path(), 0775}, std::pair{dir.file("Option.ini"), 0664}}) {
+        EXPECT_EQ(::chown(path.c_str(), owner, kSharedGroup) | ::chmod(path.c_str(), mode), 0) << path;
     }
-    ::chmod(dir.path().c_str(), 0775);
-    ::chmod(dir.file("Option.ini").c_str(), 0664);
     return dir.file("Option.ini");
 }
 
