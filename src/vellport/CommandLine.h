@@ -22,7 +22,7 @@ struct Options {
 // Wrong usage: what was wrong and the one command line that would have worked; nothing was sent or written.
 class UsageError {
 public:
-    UsageError(std::string message, std::string example = {})
+    explicit UsageError(std::string message, std::string example = {})
         : m_message(std::move(message)), m_example(std::move(example)) {}
     // "vellport: <message>, e.g.: <example>" or "vellport: <message> (see vellport --help)".
     std::string line() const;
