@@ -93,11 +93,9 @@ int ComPortServer::run(const volatile std::sig_atomic_t& stop) {
         for (std::size_t i = 0; i < polledConnections; ++i) {
             const short happened = waiting[m_listeners.size() + i].revents;
             Connection& connection = *m_connections[i];
-            if ((happened & POLLOUT) != 0 && !flush(connection)) {
-                over[i] = true;
-            } else if ((happened & (POLLIN | POLLHUP | POLLERR)) != 0 && !readFrom(connection)) {
-                over[i] = true;
-            }
+            const bool writeFailed = (happened & POLLOUT) != 0 && !flush(connection);
+            over[i] =
+                writeFailed || ((happened & (POLLIN | POLLHUP | POLLERR)) != 0 && !readFrom(connection));
         }
         for (std::size_t i = polledConnections; i-- > 0;) {
             if (over[i]) {
@@ -291,7 +289,7 @@ void ComPortServer::answerSub(Connection& connection) {
     queue(connection, reply);
 }
 
-void ComPortServer::queue(Connection& connection, const std::string& bytes) {
+void ComPortServer::queue(Connection& connection, const std::string& bytes) const {
     if (!m_options.silent) {
         connection.outbox += bytes;
     }

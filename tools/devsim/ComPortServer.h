@@ -50,7 +50,7 @@ private:
     bool readFrom(Connection& connection);
     void take(Connection& connection, unsigned char byte);
     void answerSub(Connection& connection);
-    void queue(Connection& connection, const std::string& bytes);
+    void queue(Connection& connection, const std::string& bytes) const;
     bool flush(Connection& connection);
     void report(const Connection& connection) const;
 
