@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const vellport::MapLine line = vellport::parseMapLine(map);
     if (line.kind == vellport::MapLine::Kind::Entry &&
         (line.portNumber < vellport::kFirstPort || line.portNumber > vellport::kLastPort ||
-         !line.devicePath.starts_with('/'))) {
+         !vellport::mapTargetProblem(line.devicePath).empty())) {
         std::abort();
     }
 
@@ -48,8 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const vellport::MapSources sources{environment, mapFile.path(), "/nonexistent/vellport.map"};
     const std::string path =
         vellport::resolveDevicePath(number.value_or(1), sources, [](const std::string&) {});
-    // Whatever the sources hold, the result is an absolute path.
-    if (!path.starts_with('/')) {
+    // Whatever the sources hold, the result is an absolute path or an endpoint URL.
+    if (!path.starts_with('/') && !vellport::parseEndpoint(path)) {
         std::fprintf(stderr, "resolved to [%s]\n", path.c_str());
         std::abort();
     }

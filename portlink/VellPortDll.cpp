@@ -3,6 +3,7 @@
 #include "VellPortDll.h"
 
 #include "DeviceScan.h"
+#include "NetworkLink.h"
 #include "PortName.h"
 #include "PortParams.h"
 #include "PortTable.h"
@@ -96,19 +97,33 @@ int sendToPath(const char* call, const char* port, const std::string& devicePath
     return VELLPORT_OK;
 }
 
+// Connects, negotiates and sends (or only probes) within the network bound that started at start.
+int talkToUrl(const char* call, const char* port, const std::string& url, const vellport::Endpoint& endpoint,
+              const PortParams& params, vellport::NetworkLink::Clock::time_point start,
+              const unsigned char* data, int count, bool probe, int* confirmedRate) {
+    std::string reason;
+    int rate = 0;
+    const int code = vellport::talkToEndpoint(endpoint, params, start, data, count, probe, reason, rate);
+    if (confirmedRate != nullptr) {
+        *confirmedRate = rate;
+    }
+    return code == VELLPORT_OK ? VELLPORT_OK : fail(call, port, url, code, reason);
+}
+
 int sendToDevice(const char* port, int portNumber, const unsigned char* data, int count) {
     const std::lock_guard portLock(PortTable::instance().portLock(portNumber));
     const auto start = vellport::SerialLink::Clock::now();
     const PortParams params = PortTable::instance().params(portNumber);
     const std::string devicePath =
         vellport::resolveDevicePath(portNumber, vellport::currentMapSources(portNumber), writeErrorLine);
+    if (const std::optional<vellport::Endpoint> endpoint = vellport::parseEndpoint(devicePath)) {
+        return talkToUrl("SendData", port, devicePath, *endpoint, params, start, data, count, false, nullptr);
+    }
     return sendToPath("SendData", port, devicePath, params, start, data, count);
 }
 
-// "rfc2217://" and "tcp://" targets; the network link that serves them is not part of this build yet.
-bool isEndpointUrl(std::string_view target) {
-    return target.starts_with("rfc2217://") || target.starts_with("tcp://");
-}
+constexpr const char* kNotATarget =
+    "not a target (an absolute device path, rfc2217://HOST:PORT or tcp://HOST:PORT)";
 
 // The C results own their strings with malloc, so a C caller's free function needs no C++ runtime.
 char* copyText(const std::string& text) {
@@ -182,6 +197,15 @@ vellport::Resolution resolveSilently(int portNumber) {
                                  [](const std::string&) {});
 }
 
+// A URL is no device: the listing must not take it for a path relative to the working folder.
+vellport::Resolution resolveDeviceOnly(int portNumber) {
+    vellport::Resolution resolution = resolveSilently(portNumber);
+    if (vellport::parseEndpoint(resolution.devicePath)) {
+        resolution.devicePath.clear();
+    }
+    return resolution;
+}
+
 VellPortInfo* newPortInfo(int portNumber) {
     auto* info = static_cast<VellPortInfo*>(std::calloc(1, sizeof(VellPortInfo)));
     if (info == nullptr) {
@@ -189,11 +213,14 @@ VellPortInfo* newPortInfo(int portNumber) {
     }
     try {
         const vellport::Resolution resolution = resolveSilently(portNumber);
+        // A network target is told as such, never connected to: a description must stay fast.
+        const bool network = vellport::parseEndpoint(resolution.devicePath).has_value();
         const vellport::PathDescription description =
-            vellport::describePath(resolution.devicePath, vellport::SystemRoots::current());
+            network ? vellport::PathDescription{}
+                    : vellport::describePath(resolution.devicePath, vellport::SystemRoots::current());
         info->portNumber = portNumber;
         info->rule = ruleCode(resolution.rule);
-        info->state = stateCode(description.state);
+        info->state = network ? VELLPORT_STATE_NETWORK : stateCode(description.state);
         info->portName = copyText("COM" + std::to_string(portNumber));
         info->devicePath = copyText(resolution.devicePath);
         info->mapFile = copyKnownText(resolution.mapFile);
@@ -352,7 +379,7 @@ int VellPortListDevices(VellPortDevice*** list) {
     VellPortDevice** devices = nullptr;
     try {
         const std::vector<vellport::FoundDevice> found =
-            vellport::listDevices(vellport::SystemRoots::current(), resolveSilently);
+            vellport::listDevices(vellport::SystemRoots::current(), resolveDeviceOnly);
         // An array of pointers, NULL-terminated, is the list the header promises.
         devices = static_cast<VellPortDevice**>(
             std::calloc(found.size() + 1, sizeof *devices)); // NOLINT(bugprone-sizeof-expression)
@@ -380,9 +407,9 @@ int VellPortSendTo(const char* target, int baudRate, int dataBits, char parity, 
     clearLastError();
     try {
         const std::string_view name = target != nullptr ? std::string_view(target) : std::string_view();
-        if (name.empty() || (name.front() != '/' && !isEndpointUrl(name))) {
-            return fail("VellPortSendTo", target, {}, VELLPORT_ERR_NAME,
-                        "not a target (an absolute device path, rfc2217://HOST:PORT or tcp://HOST:PORT)");
+        const std::optional<vellport::Endpoint> endpoint = vellport::parseEndpoint(name);
+        if (name.empty() || (name.front() != '/' && !endpoint)) {
+            return fail("VellPortSendTo", target, {}, VELLPORT_ERR_NAME, kNotATarget);
         }
         if (count < 0 || (data == nullptr && count > 0)) {
             return fail("VellPortSendTo", target, {}, VELLPORT_ERR_ARG,
@@ -393,11 +420,13 @@ int VellPortSendTo(const char* target, int baudRate, int dataBits, char parity, 
         if (const std::string problem = vellport::checkParams(params); !problem.empty()) {
             return fail("VellPortSendTo", target, {}, VELLPORT_ERR_ARG, problem);
         }
-        if (isEndpointUrl(name)) {
-            return fail("VellPortSendTo", target, {}, VELLPORT_ERR_NAME, "network targets are not built in");
-        }
         if (count == 0) {
             return VELLPORT_OK;
+        }
+        if (endpoint) {
+            return talkToUrl("VellPortSendTo", target, std::string(name), *endpoint,
+                             vellport::normalisedParams(params), vellport::NetworkLink::Clock::now(), data,
+                             count, false, nullptr);
         }
         return sendToPath("VellPortSendTo", target, std::string(name), vellport::normalisedParams(params),
                           vellport::SerialLink::Clock::now(), data, count);
@@ -409,12 +438,31 @@ int VellPortSendTo(const char* target, int baudRate, int dataBits, char parity, 
     }
 }
 
-int VellPortProbe(const char* target, int, int, char, int, int, int* confirmedRate) {
+int VellPortProbe(const char* target, int baudRate, int dataBits, char parity, int stopBits, int flowControl,
+                  int* confirmedRate) {
     clearLastError();
     if (confirmedRate != nullptr) {
         *confirmedRate = 0;
     }
-    return fail("VellPortProbe", target, {}, VELLPORT_ERR_NAME, "network targets are not built in");
+    try {
+        const std::optional<vellport::Endpoint> endpoint =
+            target != nullptr ? vellport::parseEndpoint(target) : std::nullopt;
+        if (!endpoint) {
+            return fail("VellPortProbe", target, {}, VELLPORT_ERR_NAME,
+                        "not an endpoint (rfc2217://HOST:PORT or tcp://HOST:PORT)");
+        }
+        const PortParams params{baudRate, dataBits, parity, stopBits, flowControl};
+        if (const std::string problem = vellport::checkParams(params); !problem.empty()) {
+            return fail("VellPortProbe", target, target, VELLPORT_ERR_ARG, problem);
+        }
+        return talkToUrl("VellPortProbe", target, target, *endpoint, vellport::normalisedParams(params),
+                         vellport::NetworkLink::Clock::now(), nullptr, 0, true, confirmedRate);
+    } catch (const std::exception& error) {
+        return fail("VellPortProbe", target, {}, VELLPORT_ERR_IO,
+                    std::string("internal error: ") + error.what());
+    } catch (...) {
+        return fail("VellPortProbe", target, {}, VELLPORT_ERR_IO, "internal error");
+    }
 }
 
 void VellPortFreeDeviceList(VellPortDevice** list) {

@@ -24,8 +24,9 @@ extern "C" {
  * the library open an arbitrary path.
  *
  * The device path of port n is the first match of:
- *  1. the environment variable VELLPORT_COM<n>, when set and not empty (an absolute path);
- *  2. a line "COM<n>=<absolute device path>" in $XDG_CONFIG_HOME/VellPortDll/ports.conf
+ *  1. the environment variable VELLPORT_COM<n>, when set and not empty (an absolute path or an endpoint
+ *     URL, see "Network targets");
+ *  2. a line "COM<n>=<absolute device path or endpoint URL>" in $XDG_CONFIG_HOME/VellPortDll/ports.conf
  *     (~/.config/VellPortDll/ports.conf when XDG_CONFIG_HOME is unset or empty);
  *  3. the same in /etc/VellPortDll/ports.conf;
  *  4. /dev/ttyS<n-1>.
@@ -34,12 +35,48 @@ extern "C" {
  * library writes only to a character device: a regular file, directory or FIFO is refused with
  * VELLPORT_ERR_NO_DEVICE.
  *
+ * Network targets
+ * ---------------
+ * A map target may also be "rfc2217://HOST:PORT" or "tcp://HOST:PORT" (scheme in any case; HOST a host name,
+ * an IPv4 address or a bracketed IPv6 address; PORT 1 to 65535), as ser2net serves a serial port:
+ *  - rfc2217:// is telnet with the COM-PORT-OPTION (RFC 2217). The library waits for the server to ask for
+ * the option (IAC DO 44) and writes nothing at all before that, so a raw port never receives negotiation
+ *    bytes (they would reach the display). It then sets the rate, data bits, parity and stop bits (and the
+ *    flow control when one is asked; that setting is not waited on) and waits until the server has confirmed
+ *    the four. A confirmation with another value than asked fails with VELLPORT_ERR_SETTING and no data is
+ *    sent. Data bytes 0xFF are doubled, as telnet requires.
+ *  - tcp:// is a raw TCP port: only the data is sent, and the line settings are whatever the server's port
+ *    is configured with; the parameters given to the library only set the time bound.
+ * After the data the library half-closes the connection and waits for the server to close its end, so a
+ * server that drops output still queued on a client's close (ser2net does) has passed on every byte first;
+ * a server that keeps the connection open ends the call at the bound, successfully when its TCP stack has
+ * acknowledged every byte.
+ *
+ * Bound: one deadline for the whole call, name lookup included, of 2 s plus twice the wire time of the bytes
+ * at the given rate. Numeric addresses are not looked up; host names go to the C library's asynchronous
+ * resolver and are abandoned at the deadline, so a hanging name server cannot stretch the call. Every
+ * address of a name is tried in turn. A refused connection, a host that drops packets, a server that accepts
+ * and never speaks and a server that stops answering mid-negotiation all end within the bound.
+ *
+ * Results: VELLPORT_ERR_HOST the host name was not found; VELLPORT_ERR_REFUSED the connection was refused or
+ * the host cannot be reached; VELLPORT_ERR_TIMEOUT no answer within the bound (lookup, connect, confirmations
+ * or acknowledgement of the data); VELLPORT_ERR_PROTOCOL an rfc2217:// server that never asked for the option
+ * within the bound ("a raw TCP port?", and nothing was written), withdrew it, or closed the connection
+ * early; VELLPORT_ERR_SETTING another line setting confirmed than asked (the error line names both values).
+ *
+ * Threads: each call uses its own socket and poll(), never select(), and starts no thread of its own (the C
+ * library's resolver keeps a small pool of its own for host names); hundreds of calls for different names
+ * may be in flight from one process, limited only by its descriptors.
+ *
+ * Security: telnet and RFC 2217 have neither authentication nor encryption; serve them on a trusted network
+ * only, or through a tunnel (ssh -L) to a server bound to localhost.
+ *
  * Errors
  * ------
  * Every function with an int result returns VELLPORT_OK (0) or one of the negative codes below (GetUSBPort, a
  * count, excepted). Each failure also writes exactly
- * one line to standard error naming the call, the port name, the device path and the reason; nothing is
- * written on success. No C++ exception leaves the library.
+ * one line to standard error naming the call, the port name, the device path (or endpoint URL) and the
+ * reason; nothing is written on success. No C++ exception leaves the library.
  *
  * Threads
  * -------
@@ -101,7 +138,9 @@ VELLPORT_API int SetComParam(const char* port, int baudRate, int dataBits, char 
  * Blocking: at most 500 ms plus twice the wire time of the bytes at the stored rate (start, data, parity and
  * stop bits per byte), including the opening, also when the device never reads or hardware flow control holds
  * the line. On timeout the unsent bytes are discarded before the device is closed. Calls for the same port
- * wait for each other, so under contention a caller may also wait for the calls ahead of it.
+ * wait for each other, so under contention a caller may also wait for the calls ahead of it. For a name that
+ * leads to a network endpoint: 2 s plus twice the wire time, name lookup included, with the results listed
+ * under "Network targets".
  */
 VELLPORT_API int SendData(const char* port, const unsigned char* data, int count);
 
@@ -263,22 +302,27 @@ VELLPORT_API const char* VellPortLastError(void);
  * @return As SendData, and for a network target VELLPORT_ERR_HOST, VELLPORT_ERR_REFUSED,
  * VELLPORT_ERR_PROTOCOL or VELLPORT_ERR_SETTING; VELLPORT_ERR_NAME for a target that is neither.
  *
- * Blocking: as SendData.
+ * Blocking: as SendData for the kind of target (see "Network targets" for URLs). With count 0 the call
+ * succeeds without opening or connecting.
  */
 VELLPORT_API int VellPortSendTo(const char* target, int baudRate, int dataBits, char parity, int stopBits,
                                 int flowControl, const unsigned char* data, int count);
 
 /**
  * Check that a network endpoint answers: connect and, for rfc2217://, negotiate the line parameters; no data
- * is sent.
+ * is sent, and the connection is closed at once after. A tcp:// probe only shows that something accepts
+ * connections there.
  *
  * @param target        "rfc2217://HOST:PORT" or "tcp://HOST:PORT".
  * @param baudRate, dataBits, parity, stopBits, flowControl  As for SetComParam.
- * @param confirmedRate Receives the rate the RFC 2217 server confirmed; 0 for tcp://. May be NULL.
+ * @param confirmedRate Receives the rate the RFC 2217 server confirmed, also when it differs from the one
+ *                      asked (VELLPORT_ERR_SETTING); 0 for tcp:// and when nothing was confirmed. May be
+ *                      NULL.
  *
- * @return As VellPortSendTo; VELLPORT_ERR_NAME for a target that is not an endpoint URL.
+ * @return VELLPORT_OK; VELLPORT_ERR_NAME for a target that is not an endpoint URL (a device path or a COM
+ * name included); VELLPORT_ERR_ARG for parameters out of range; else as listed under "Network targets".
  *
- * Blocking: as SendData for a network target.
+ * Blocking: at most 2 s, name lookup included.
  */
 VELLPORT_API int VellPortProbe(const char* target, int baudRate, int dataBits, char parity, int stopBits,
                                int flowControl, int* confirmedRate);

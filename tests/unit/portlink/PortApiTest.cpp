@@ -188,7 +188,7 @@ std::string textOrEmpty(const char* text) {
     return text ? text : "";
 }
 
-enum class Target { Terminal, ByIdName, Missing, RegularFile, None };
+enum class Target { Terminal, ByIdName, Missing, RegularFile, Endpoint, None };
 
 // How a port is mapped for one row, and what its description must say.
 struct DescribeCase {
@@ -229,6 +229,9 @@ TEST_P(Describe, TellsThePathTheRuleAndTheState) {
         target = system.root() + "/Option.ini";
         WriteBytes(target, "[COMM]\n");
         break;
+    case Target::Endpoint:
+        target = "rfc2217://counter-pi.invalid:2001"; // never looked up
+        break;
     case Target::None:
         target = "/dev/ttyS254"; // the fixed rule for COM255
         break;
@@ -252,7 +255,7 @@ TEST_P(Describe, TellsThePathTheRuleAndTheState) {
     EXPECT_EQ(info->rule, row.rule);
     EXPECT_EQ(textOrEmpty(info->mapFile), row.rule == VELLPORT_RULE_USER_MAP ? mapFile : "");
     EXPECT_EQ(info->state, row.state);
-    const bool exists = row.state != VELLPORT_STATE_MISSING;
+    const bool exists = row.state != VELLPORT_STATE_MISSING && row.state != VELLPORT_STATE_NETWORK;
     EXPECT_EQ(textOrEmpty(info->realPath), exists ? system.realPath(target) : "");
     const bool usb = row.target == Target::ByIdName;
     EXPECT_EQ(info->details.isUsb, usb ? 1 : 0);
@@ -272,6 +275,8 @@ INSTANTIATE_TEST_SUITE_P(
                                  Target::ByIdName, VELLPORT_RULE_USER_MAP, VELLPORT_STATE_PRESENT},
                     DescribeCase{"user_mapped_missing_device", "COM45", nullptr, Target::Missing,
                                  VELLPORT_RULE_USER_MAP, VELLPORT_STATE_MISSING},
+                    DescribeCase{"user_mapped_network_endpoint", "COM47", nullptr, Target::Endpoint,
+                                 VELLPORT_RULE_USER_MAP, VELLPORT_STATE_NETWORK},
                     DescribeCase{"environment_mapped_regular_file", "COM46", "VELLPORT_COM46",
                                  Target::RegularFile, VELLPORT_RULE_ENVIRONMENT, VELLPORT_STATE_NOT_DEVICE},
                     DescribeCase{"fixed_rule", "COM255", nullptr, Target::None, VELLPORT_RULE_DEFAULT,

@@ -1,0 +1,66 @@
+// One connection to a network endpoint (ser2net's RFC 2217 or raw TCP port) within one deadline: name
+// lookup, connect, negotiation, data, and a close that loses nothing.
+#pragma once
+
+#include "FileHandle.h"
+#include "PortName.h"
+#include "PortParams.h"
+#include "Rfc2217.h"
+
+#include <chrono>
+#include <string>
+
+struct addrinfo;
+
+namespace vellport {
+
+// How long a call to a network target may take in all: 2 s plus twice the wire time of the bytes.
+std::chrono::microseconds networkBound(const PortParams& params, long long count);
+
+class NetworkLink {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // start + bound is the deadline of every step.
+    NetworkLink(Endpoint endpoint, const PortParams& params, Clock::time_point start,
+                std::chrono::microseconds bound);
+
+    // Each step returns a VellPortResult code; on failure reason says why in plain words.
+    int connect(std::string& reason);
+    // RFC 2217 only: waits for the server's request for the option, sets the line and waits for the four
+    // confirmations. Writes nothing before the request came.
+    int negotiate(std::string& reason);
+    // The bytes as data: 0xFF doubled on a telnet connection.
+    int write(const unsigned char* data, int count, std::string& reason);
+    // Half-closes and waits for the server to close, so ser2net has passed on what it holds.
+    int finish(std::string& reason);
+
+    // The rate the server confirmed, 0 before that or on a raw port.
+    int confirmedRate() const;
+    // "HOST:PORT", IPv6 addresses in brackets.
+    std::string address() const;
+
+private:
+    int connectTo(const ::addrinfo& candidate, Clock::time_point attemptDeadline, std::string& reason);
+    int connectFailure(int error, std::string& reason) const;
+    int writeAll(const std::uint8_t* bytes, std::size_t count, std::string& reason);
+    // Waits for bytes within the deadline and reads them: 1 read, 0 closed by the server, -1 timed out,
+    // -2 failed (reason set).
+    int readSome(std::uint8_t* buffer, std::size_t size, std::size_t& got, std::string& reason);
+    std::string boundText() const;
+
+    Endpoint m_endpoint;
+    Clock::time_point m_deadline;
+    std::chrono::milliseconds m_bound;
+    rfc2217::Negotiation m_negotiation;
+    FileHandle m_socket;
+};
+
+// One whole call to an endpoint within networkBound from start: connect, negotiate (RFC 2217), then either
+// send the bytes and close without losing them, or, for a probe, close at once without data. Returns a
+// VellPortResult code; reason says why on failure; confirmedRate is the rate the server confirmed (0 on a
+// raw port).
+int talkToEndpoint(const Endpoint& endpoint, const PortParams& params, NetworkLink::Clock::time_point start,
+                   const unsigned char* data, int count, bool probe, std::string& reason, int& confirmedRate);
+
+} // namespace vellport
