@@ -24,6 +24,7 @@ struct Reading {
     Bytes data;
     bool confirmed = false;
     std::string mismatch;
+    bool operator==(const Reading&) const = default;
 };
 
 // Feeds stream in the pieces sizes gives (the rest at once), checking nothing goes out before IAC DO 44.
@@ -48,7 +49,7 @@ Reading readInPieces(const telnet::LineRequest& request, const Bytes& stream,
     }
     reading.confirmed = negotiation.confirmed();
     reading.mismatch = negotiation.settingMismatch();
-    if (reading.mismatch.empty() == false && !reading.confirmed) {
+    if (!reading.mismatch.empty() && !reading.confirmed) {
         fail("a mismatch named before all four confirmations");
     }
     return reading;
@@ -107,8 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const Reading pieces = readInPieces(request, stream, sizes);
     const Reading whole = readInPieces(request, stream, {});
-    if (pieces.outgoing != whole.outgoing || pieces.data != whole.data ||
-        pieces.confirmed != whole.confirmed || pieces.mismatch != whole.mismatch) {
+    if (pieces != whole) {
         fail("the split changed the reading");
     }
     checkWellFormed(whole.outgoing);

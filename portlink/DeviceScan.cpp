@@ -2,12 +2,16 @@
 // disturb a transfer or need the device's permissions.
 #include "DeviceScan.h"
 
+#include "RegularFile.h"
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vellport {
 namespace {
@@ -38,12 +42,18 @@ std::string canonicalOrEmpty(const fs::path& path) {
     return error ? std::string() : resolved.string();
 }
 
-// Sysfs attributes are one line; a missing one reads as empty.
+// A sysfs attribute is one short line; a page is all the kernel gives of one.
+constexpr std::size_t kLargestAttribute = 4096;
+
+// The first line of an attribute; a missing one, or anything that is not a small regular file (a FIFO or a
+// device link in a fake tree), reads as empty.
 std::string readAttribute(const fs::path& file) {
-    std::ifstream in(file);
-    std::string line;
-    std::getline(in, line);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' ')) {
+    const FileBytes read = readRegularFile(file.string(), kLargestAttribute);
+    if (read.outcome != FileBytes::Outcome::Read) {
+        return {};
+    }
+    std::string line = read.bytes.substr(0, read.bytes.find('\n'));
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) {
         line.pop_back();
     }
     return line;
@@ -136,6 +146,12 @@ PathDescription describeIn(const std::string& path, const SystemView& view, cons
             break;
         }
     }
+    // Sending opens for writing alone, so that is the right asked about; the effective ids are the ones
+    // open() checks. An access check, never an open: describing must not touch the device.
+    if (description.state == DeviceState::Present &&
+        ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 && (errno == EACCES || errno == EPERM)) {
+        description.state = DeviceState::NoPermission;
+    }
     for (const ByIdLink& link : view.byIdLinks) {
         if (link.realPath == description.realPath) {
             description.details.byIdPath = link.path;
@@ -168,7 +184,8 @@ std::vector<FoundDevice> listDevices(const SystemRoots& roots,
     std::map<std::string, FoundDevice> found;
     const auto addIfPresent = [&](const std::string& path) -> FoundDevice* {
         PathDescription description = describeIn(path, view, roots);
-        if (description.state != DeviceState::Present) {
+        // A device the user may not open is still there: the list is of what the system has.
+        if (description.state != DeviceState::Present && description.state != DeviceState::NoPermission) {
             return nullptr;
         }
         FoundDevice& device = found[description.realPath];

@@ -31,7 +31,8 @@ struct DeviceDetails {
     std::string byIdPath;
 };
 
-enum class DeviceState { Present, Missing, NotDevice, NoHardware };
+// NoPermission: present, but the calling user may not open it for writing.
+enum class DeviceState { Present, Missing, NotDevice, NoHardware, NoPermission };
 
 struct PathDescription {
     DeviceState state = DeviceState::Missing;

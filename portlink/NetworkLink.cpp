@@ -26,6 +26,7 @@ using Clock = NetworkLink::Clock;
 
 constexpr std::chrono::milliseconds kNetworkSlack{2000};
 constexpr std::size_t kReadChunk = 4096;
+constexpr std::size_t kLongestServerText = 80;
 
 // Milliseconds left for poll(), rounded up so a wait never ends just before its deadline.
 int remainingMs(Clock::time_point deadline) {
@@ -35,6 +36,23 @@ int remainingMs(Clock::time_point deadline) {
 
 std::string errnoText(int error) {
     return std::strerror(error);
+}
+
+// A server's message as one line of printable ASCII, blanks folded, for an error line.
+std::string serverWords(const std::string& text) {
+    std::string words;
+    for (const char c : text) {
+        const bool printable = c > ' ' && c < 0x7F;
+        if (printable) {
+            words += c;
+        } else if (!words.empty() && words.back() != ' ') {
+            words += ' ';
+        }
+    }
+    while (!words.empty() && words.back() == ' ') {
+        words.pop_back();
+    }
+    return words;
 }
 
 struct AddressList {
@@ -112,7 +130,8 @@ int resolve(const Endpoint& endpoint, Clock::time_point deadline, std::chrono::m
     auto lookup = std::make_unique<Lookup>();
     lookup->host = endpoint.host;
     lookup->service = service;
-    lookup->hints = streamHints(AI_NUMERICSERV | AI_ADDRCONFIG);
+    // No AI_ADDRCONFIG: a box with loopback alone would find no address for localhost's names.
+    lookup->hints = streamHints(AI_NUMERICSERV);
     lookup->request.ar_name = lookup->host.c_str();
     lookup->request.ar_service = lookup->service.c_str();
     lookup->request.ar_request = &lookup->hints;
@@ -304,6 +323,7 @@ int NetworkLink::writeAll(const std::uint8_t* bytes, std::size_t count, std::str
 
 int NetworkLink::negotiate(std::string& reason) {
     std::array<std::uint8_t, kReadChunk> buffer{};
+    std::string serverText;
     while (!m_negotiation.confirmed()) {
         std::size_t got = 0;
         const int read = readSome(buffer.data(), buffer.size(), got, reason);
@@ -325,10 +345,18 @@ int NetworkLink::negotiate(std::string& reason) {
                 m_negotiation.comPortAgreed()
                     ? "the server at " + address() + " closed the connection during the RFC 2217 negotiation"
                     : "the server at " + address() + " closed the connection without RFC 2217 negotiation";
+            if (const std::string said = serverWords(serverText); !said.empty()) {
+                reason += " (it said \"" + said + "\")";
+            }
             return VELLPORT_ERR_PROTOCOL;
         }
         m_negotiation.feed(buffer.data(), got);
-        m_negotiation.takeData(); // a display's replies are not the library's to read
+        // Before the settings are in, text from the server is its reason for closing ("Port already in
+        // use"), not a display's reply.
+        const rfc2217::Bytes text = m_negotiation.takeData();
+        const std::size_t room = kLongestServerText - serverText.size();
+        serverText.append(text.begin(),
+                          text.begin() + static_cast<std::ptrdiff_t>(std::min(text.size(), room)));
         const rfc2217::Bytes answer = m_negotiation.takeOutgoing();
         if (const int code = writeAll(answer.data(), answer.size(), reason); code != VELLPORT_OK) {
             return code;
@@ -353,9 +381,24 @@ int NetworkLink::write(const unsigned char* data, int count, std::string& reason
     return writeAll(escaped.data(), escaped.size(), reason);
 }
 
-int NetworkLink::finish(std::string& reason) {
-    ::shutdown(m_socket.get(), SHUT_WR);
+int NetworkLink::finish(std::chrono::microseconds settle, std::string& reason) {
     std::array<std::uint8_t, kReadChunk> buffer{};
+    // ser2net flushes its device when the client's end closes (TCIOFLUSH after an empty TIOCOUTQ): bytes it
+    // handed on but not yet through would be lost, so they get their wire time before the half-close.
+    const Clock::time_point settled = std::min(Clock::now() + settle, m_deadline);
+    for (auto left = settled - Clock::now(); left > Clock::duration::zero(); left = settled - Clock::now()) {
+        // ppoll, to the microsecond: a few bytes' wire time is shorter than poll()'s millisecond.
+        const auto microseconds = std::chrono::duration_cast<std::chrono::microseconds>(left).count();
+        const timespec timeout{microseconds / 1'000'000, (microseconds % 1'000'000) * 1000};
+        pollfd waiting{m_socket.get(), POLLIN, 0};
+        if (::ppoll(&waiting, 1, &timeout, nullptr) == 1) {
+            std::size_t got = 0;
+            if (readSome(buffer.data(), buffer.size(), got, reason) != 1) {
+                break;
+            }
+        }
+    }
+    ::shutdown(m_socket.get(), SHUT_WR);
     for (;;) {
         std::size_t got = 0;
         const int read = readSome(buffer.data(), buffer.size(), got, reason);
@@ -394,7 +437,7 @@ int talkToEndpoint(const Endpoint& endpoint, const PortParams& params, NetworkLi
     }
     code = link.write(data, count, reason);
     if (code == VELLPORT_OK) {
-        code = link.finish(reason);
+        code = link.finish(wireTime(params, count), reason);
     }
     return code;
 }

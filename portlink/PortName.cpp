@@ -1,10 +1,11 @@
 // Port name parsing and device path resolution for the port link library.
 #include "PortName.h"
 
+#include "RegularFile.h"
+
 #include <arpa/inet.h>
 #include <cctype>
 #include <cstdlib>
-#include <fstream>
 #include <utility>
 
 namespace vellport {
@@ -116,21 +117,30 @@ bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
+// A map file holds a few lines; anything bigger is not one.
+constexpr std::size_t kLargestMapFile = std::size_t{1024} * 1024;
+
 void readMapFile(const std::string& path, int portNumber, std::string& found,
                  const std::function<void(const std::string&)>& warn) {
-    std::ifstream file(path);
-    if (!file) {
+    const FileBytes file = readRegularFile(path, kLargestMapFile);
+    if (file.outcome == FileBytes::Outcome::Missing) {
         return; // a missing map file is the normal case
     }
-    std::string line;
+    if (file.outcome == FileBytes::Outcome::Skipped) {
+        warn(path + ": skipped, " + file.problem);
+        return;
+    }
     int lineNumber = 0;
-    while (std::getline(file, line)) {
+    for (std::string_view rest = file.bytes; !rest.empty();) {
+        const std::size_t end = rest.find('\n');
+        const std::string_view line = rest.substr(0, end);
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
         ++lineNumber;
         const MapLine parsed = parseMapLine(line);
         if (parsed.kind == MapLine::Kind::Malformed) {
             warn(path + ":" + std::to_string(lineNumber) +
-                 ": ignored, not COM<n>=<absolute device path or rfc2217:// or tcp:// URL>: \"" + line +
-                 "\"");
+                 ": ignored, not COM<n>=<absolute device path or rfc2217:// or tcp:// URL>: \"" +
+                 std::string(line) + "\"");
         } else if (parsed.kind == MapLine::Kind::Entry && parsed.portNumber == portNumber && found.empty()) {
             found = parsed.devicePath;
         }
@@ -167,8 +177,9 @@ std::optional<Endpoint> parseEndpoint(std::string_view url) {
         constexpr std::size_t kLongestIpv6Text = 45;
         const std::string address(host.substr(1, host.size() - 1 - (host.ends_with(']') ? 1 : 0)));
         in6_addr parsed{};
+        // A NUL would end the text inet_pton reads early and let trailing bytes through.
         if (!host.ends_with(']') || host.size() < 3 || address.size() > kLongestIpv6Text ||
-            ::inet_pton(AF_INET6, address.c_str(), &parsed) != 1) {
+            address.find('\0') != std::string::npos || ::inet_pton(AF_INET6, address.c_str(), &parsed) != 1) {
             return std::nullopt;
         }
         endpoint.host = address;

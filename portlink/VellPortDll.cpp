@@ -185,6 +185,8 @@ int stateCode(vellport::DeviceState state) {
         return VELLPORT_STATE_NOT_DEVICE;
     case vellport::DeviceState::NoHardware:
         return VELLPORT_STATE_NO_HARDWARE;
+    case vellport::DeviceState::NoPermission:
+        return VELLPORT_STATE_NO_PERMISSION;
     case vellport::DeviceState::Missing:
         break;
     }

@@ -35,6 +35,13 @@ extern "C" {
  * library writes only to a character device: a regular file, directory or FIFO is refused with
  * VELLPORT_ERR_NO_DEVICE.
  *
+ * A map file is read only when it is a regular file (a symbolic link to one is fine) of at most 1 MiB
+ * (1048576 bytes). Anything else in its place (a FIFO, a terminal or another device, a directory, a file the
+ * user may not read, a larger file) is skipped as if it were missing, with one line on standard error naming
+ * the file and why; it is never opened unless it is a regular file, so it can neither block the caller nor
+ * disturb a device. A missing map file is the normal case and says nothing. The lines are taken as bytes:
+ * a device path need not be UTF-8 and is used byte for byte.
+ *
  * Network targets
  * ---------------
  * A map target may also be "rfc2217://HOST:PORT" or "tcp://HOST:PORT" (scheme in any case; HOST a host name,
@@ -47,10 +54,11 @@ extern "C" {
  *    sent. Data bytes 0xFF are doubled, as telnet requires.
  *  - tcp:// is a raw TCP port: only the data is sent, and the line settings are whatever the server's port
  *    is configured with; the parameters given to the library only set the time bound.
- * After the data the library half-closes the connection and waits for the server to close its end, so a
- * server that drops output still queued on a client's close (ser2net does) has passed on every byte first;
- * a server that keeps the connection open ends the call at the bound, successfully when its TCP stack has
- * acknowledged every byte.
+ * After the data the library waits the bytes' wire time at the given rate, half-closes the connection and
+ * waits for the server to close its end: ser2net flushes its device when a client's connection ends, and
+ * would drop bytes it had not passed on yet. A server that keeps the connection open ends the call at the
+ * bound, successfully when its TCP stack has acknowledged every byte. ser2net itself takes about 10 ms to
+ * release its device after a connection, so back-to-back calls to one ser2net port wait for that too.
  *
  * Bound: one deadline for the whole call, name lookup included, of 2 s plus twice the wire time of the bytes
  * at the given rate. Numeric addresses are not looked up; host names go to the C library's asynchronous
@@ -76,7 +84,10 @@ extern "C" {
  * Every function with an int result returns VELLPORT_OK (0) or one of the negative codes below (GetUSBPort, a
  * count, excepted). Each failure also writes exactly
  * one line to standard error naming the call, the port name, the device path (or endpoint URL) and the
- * reason; nothing is written on success. No C++ exception leaves the library.
+ * reason; nothing is written on success. No C++ exception leaves the library. For VELLPORT_ERR_PERMISSION
+ * the reason names the device's owner, group and mode, the user's groups, and the fix that applies: join the
+ * device's group (with the command), log in again after joining it, or a udev rule giving the device group
+ * dialout and mode 0660.
  *
  * Threads
  * -------
@@ -91,7 +102,7 @@ enum VellPortResult {
     VELLPORT_ERR_NAME = -2,      /**< The port name is not a COM name (see "Port names"). */
     VELLPORT_ERR_NO_DEVICE = -3, /**< The device path does not exist or is not a character device. */
     VELLPORT_ERR_PERMISSION =
-        -4,                    /**< The user may not open the device (on Linux: not in the dialout group). */
+        -4,                    /**< The user may not open the device (its error line says why and the fix). */
     VELLPORT_ERR_BUSY = -5,    /**< Another process holds the port (its lock file or exclusive open). */
     VELLPORT_ERR_IO = -6,      /**< The device failed while configuring or writing, or went away. */
     VELLPORT_ERR_TIMEOUT = -7, /**< The bytes did not leave within the bound; what was queued is discarded.
@@ -136,11 +147,14 @@ VELLPORT_API int SetComParam(const char* port, int baudRate, int dataBits, char 
  * below passed first.
  *
  * Blocking: at most 500 ms plus twice the wire time of the bytes at the stored rate (start, data, parity and
- * stop bits per byte), including the opening, also when the device never reads or hardware flow control holds
- * the line. On timeout the unsent bytes are discarded before the device is closed. Calls for the same port
- * wait for each other, so under contention a caller may also wait for the calls ahead of it. For a name that
- * leads to a network endpoint: 2 s plus twice the wire time, name lookup included, with the results listed
- * under "Network targets".
+ * stop bits per byte), including reading the map files and the opening, also when the device never reads,
+ * hardware flow control holds the line or a map file is a FIFO or a terminal. On timeout the unsent bytes
+ * are discarded before the device is closed. Calls for the same port wait for each other, so under
+ * contention a caller may also wait for the calls ahead of it. The one wait outside the bound is the kernel's
+ * own: a regular map file on a network file system that stops answering holds its read as long as the
+ * kernel does.
+ * For a name that leads to a network endpoint: 2 s plus twice the wire time, name lookup included, with the
+ * results listed under "Network targets".
  */
 VELLPORT_API int SendData(const char* port, const unsigned char* data, int count);
 
@@ -159,11 +173,18 @@ VELLPORT_API int GetUSBPort(void);
  * -----------------------------
  * VellPortDescribe and VellPortListDevices tell where the port names lead and which serial devices the system
  * has, for a user who must map a name to the adapter in hand. They read the environment, the map files, the
- * file system's entries for the device paths and sysfs; they never open a device, so they cannot disturb a
- * transfer in progress, and they need no permission on the device.
+ * file system's entries for the device paths and sysfs; they never open a device nor connect to a network
+ * endpoint, so they cannot disturb a transfer in progress, and they need no permission on the device.
  *
  * What they report is read afresh at every call: a device plugged in or out, or a map file edited, shows at
- * the next call. Malformed map lines are skipped silently here (SetComParam and SendData report them).
+ * the next call. Malformed map lines and map files that are not read (see "Port names") are skipped silently
+ * here (SendData reports them).
+ *
+ * Sysfs attributes are read the way map files are (regular files of at most 4096 bytes, never opened
+ * otherwise); one that cannot be read counts as not known. The kernel answers a USB adapter's string
+ * attributes (manufacturer, product, serial number) under the USB device's lock: while an adapter is stuck
+ * in a reset it may hold such a read for seconds, and the describe functions wait as long. Call them off a
+ * thread that must stay responsive, such as a window's.
  *
  * Two environment variables move the system folders they read, so tests can build a fake system in a
  * temporary folder; neither is needed in normal use:
@@ -188,8 +209,11 @@ enum VellPortState {
     VELLPORT_STATE_NOT_DEVICE = 3,  /**< Something that is not a character device; SendData refuses it. */
     VELLPORT_STATE_NO_HARDWARE = 4, /**< A serial node whose sysfs entry reports no UART behind it (type 0),
                                          as most PCs have for /dev/ttyS<k>. */
-    VELLPORT_STATE_NO_PERMISSION = 5, /**< A present device the calling user may not open for writing (an
-                                           access check; the device is not opened). */
+    VELLPORT_STATE_NO_PERMISSION = 5, /**< A present device the calling user may not open for writing, so
+                                           SendData would fail with VELLPORT_ERR_PERMISSION: an access check
+                                           with the effective user and groups (faccessat with AT_EACCESS),
+                                           the device is not opened. Reported for a serial port with a UART
+                                           behind it; NO_HARDWARE wins over it. */
     VELLPORT_STATE_NETWORK = 6        /**< The name leads to a network endpoint (rfc2217:// or tcp://); it is
                                            not probed. */
 };
@@ -217,13 +241,15 @@ struct VellPortDeviceDetails {
 struct VellPortInfo {
     const char* portName;   /**< "COM<n>", upper case, without the device-namespace prefix. */
     int portNumber;         /**< n, 1 to 255. */
-    const char* devicePath; /**< The device path as the rule gives it (not resolved); never NULL. */
+    const char* devicePath; /**< The device path (or endpoint URL) as the rule gives it (not resolved);
+                                 never NULL. */
     int rule;               /**< An enum VellPortRule. */
     const char* mapFile;    /**< The map file whose line chose the path, for the two map rules; else NULL. */
     int state;              /**< An enum VellPortState. */
-    const char* realPath;   /**< devicePath with every symbolic link resolved; NULL when it is missing. */
-    struct VellPortDeviceDetails details; /**< All unknown (NULL, 0, -1) unless state is PRESENT or
-                                               NO_HARDWARE. */
+    const char* realPath;   /**< devicePath with every symbolic link resolved; NULL when it is missing or a
+                                 network endpoint. */
+    struct VellPortDeviceDetails details; /**< All unknown (NULL, 0, -1) unless state is PRESENT,
+                                               NO_HARDWARE or NO_PERMISSION. */
 };
 
 /**
@@ -248,7 +274,7 @@ struct VellPortDevice {
  * VELLPORT_ERR_NAME for a port name that is not a COM name; VELLPORT_ERR_IO when memory ran out.
  *
  * Blocking: reads the map files, a few sysfs files and the by-id folder; never opens the device; typically
- * well under a millisecond.
+ * well under a millisecond, but as long as the kernel holds a sysfs read (see above).
  */
 VELLPORT_API int VellPortDescribe(const char* port, struct VellPortInfo** info);
 
@@ -258,8 +284,9 @@ VELLPORT_API void VellPortFreeInfo(struct VellPortInfo* info);
 /**
  * List the serial devices present: the serial ports sysfs reports with a device behind them (not the empty
  * /dev/ttyS<k> nodes of VELLPORT_STATE_NO_HARDWARE), the targets of /dev/serial/by-id, and any character
- * device that the environment or a map file names for COM1 to COM255. Paths are compared after resolving
- * symbolic links, so a by-id entry, a udev link and the node they point at are one device.
+ * device that the environment or a map file names for COM1 to COM255, whether or not the calling user may
+ * open them. Paths are compared after resolving symbolic links, so a by-id entry, a udev link and the node
+ * they point at are one device.
  *
  * @param list Receives a new NULL-terminated array of devices on success, sorted by path; NULL on failure.
  *             Release it with VellPortFreeDeviceList.
@@ -268,7 +295,7 @@ VELLPORT_API void VellPortFreeInfo(struct VellPortInfo* info);
  * VELLPORT_ERR_ARG for a null list; VELLPORT_ERR_IO when memory ran out.
  *
  * Blocking: resolves COM1 to COM255 and scans sysfs and the by-id folder; never opens a device; typically a
- * few milliseconds.
+ * few milliseconds, but as long as the kernel holds a sysfs read (see above).
  */
 VELLPORT_API int VellPortListDevices(struct VellPortDevice*** list);
 

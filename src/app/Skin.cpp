@@ -1,26 +1,26 @@
 // Reading and applying the skin file.
 #include "Skin.h"
 
+#include "settings/ProfileFile.h"
+
 #include <QApplication>
-#include <QFile>
+#include <QByteArray>
 #include <QStringDecoder>
 
 namespace {
 // A skin is a few kilobytes; anything far larger is not one and would only slow the start.
-constexpr qint64 kMaxSkinBytes = 1 << 20;
+constexpr std::size_t kMaxSkinBytes = 1 << 20;
 } // namespace
 
 bool applySkin(QApplication& app, const std::string& path) {
-    QFile file(QFile::decodeName(QByteArray::fromStdString(path)));
-    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxSkinBytes) {
-        return false;
-    }
-    const QByteArray bytes = file.read(kMaxSkinBytes + 1);
-    if (file.error() != QFileDevice::NoError || bytes.size() > kMaxSkinBytes || bytes.contains('\0')) {
+    // Read like every file of the user's: a FIFO or a tty of that name must not keep the window from showing.
+    const std::optional<std::string> bytes = readRegularFile(path, kMaxSkinBytes);
+    if (!bytes || bytes->find('\0') != std::string::npos) {
         return false;
     }
     QStringDecoder decoder(QStringDecoder::Utf8);
-    const QString sheet = decoder.decode(bytes);
+    const QString sheet =
+        decoder.decode(QByteArrayView(bytes->data(), static_cast<qsizetype>(bytes->size())));
     if (decoder.hasError()) {
         return false;
     }

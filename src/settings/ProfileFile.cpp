@@ -7,7 +7,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <fcntl.h>
+#include <limits>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
@@ -69,29 +71,44 @@ bool isReadOnly(const std::string& path, const struct stat& status) {
     return (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0;
 }
 
-bool replaceThroughTempFile(TempFile& temp, const std::string& target, const std::string& bytes,
-                            const struct stat* existing) {
-    if (!writeAll(temp.fd(), bytes, 0)) {
+enum class Replacement { Done, Failed, OwnershipNotKept };
+
+// Hands the new file the old one's owner and group, so saving never narrows who may write it. Root can give
+// any; anyone else keeps the owner only when it is them and the group only when they belong to it.
+bool keepOwnership(int fd, const struct stat& existing) {
+    if (::geteuid() == 0) {
+        return ::fchown(fd, existing.st_uid, existing.st_gid) == 0;
+    }
+    if (existing.st_uid != ::geteuid()) {
         return false;
     }
-    if (existing != nullptr) {
-        if (::fchmod(temp.fd(), existing->st_mode & 07777) != 0) {
-            return false;
-        }
-        // Only root can hand the file back to its owner; for anyone else the owner already is the writer.
-        if (::geteuid() == 0 && ::fchown(temp.fd(), existing->st_uid, existing->st_gid) != 0) {
-            return false;
-        }
+    struct stat created {};
+    return ::fstat(fd, &created) == 0 &&
+           (created.st_gid == existing.st_gid || ::fchown(fd, static_cast<uid_t>(-1), existing.st_gid) == 0);
+}
+
+Replacement replaceThroughTempFile(TempFile& temp, const std::string& target, const std::string& bytes,
+                                   const struct stat* existing) {
+    if (existing != nullptr && !keepOwnership(temp.fd(), *existing)) {
+        return Replacement::OwnershipNotKept;
+    }
+    if (!writeAll(temp.fd(), bytes, 0)) {
+        return Replacement::Failed;
+    }
+    // Only now, and after the change of owner (which clears the set-id bits), so no one reads a half-written
+    // file.
+    if (existing != nullptr && ::fchmod(temp.fd(), existing->st_mode & 07777) != 0) {
+        return Replacement::Failed;
     }
     if (!temp.commit(target)) {
-        return false;
+        return Replacement::Failed;
     }
     UniqueFd directory{::open(directoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
     if (directory.valid()) {
         ::fsync(
             directory.get()); // the rename is done; a failed directory flush changes nothing for the caller
     }
-    return true;
+    return Replacement::Done;
 }
 
 // For a writable file in a directory that takes no new files: rewrite it where it is.
@@ -132,14 +149,15 @@ UniqueFd lockDirectory(const std::string& directory) {
 
 } // namespace
 
-std::optional<std::string> readProfileFile(const std::string& path) {
+std::optional<std::string> readRegularFile(const std::string& path, std::size_t maxBytes) {
     // Checked before opening, so a FIFO or a device is never opened at all.
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
         return std::nullopt;
     }
     UniqueFd file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
-    if (!file.valid() || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    if (!file.valid() || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
+        static_cast<std::uintmax_t>(status.st_size) > maxBytes) {
         return std::nullopt;
     }
     std::string bytes;
@@ -156,8 +174,16 @@ std::optional<std::string> readProfileFile(const std::string& path) {
         if (count == 0) {
             return bytes;
         }
+        // A file that grows while it is read is held to the same bound.
+        if (static_cast<std::size_t>(count) > maxBytes - bytes.size()) {
+            return std::nullopt;
+        }
         bytes.append(buffer, static_cast<std::size_t>(count));
     }
+}
+
+std::optional<std::string> readProfileFile(const std::string& path) {
+    return readRegularFile(path, std::numeric_limits<std::size_t>::max());
 }
 
 std::string readProfileText(const std::string& path) {
@@ -251,20 +277,28 @@ int replaceFileBytes(
     if (!newBytes) {
         return 0;
     }
-    TempFile temp{directoryOf(*target), baseNameOf(*target), exists ? 0600u : 0666u};
-    if (temp.valid()) {
-        errno = 0;
-        if (!replaceThroughTempFile(temp, *target, *newBytes, exists ? &status : nullptr)) {
-            return failure();
+    {
+        TempFile temp{directoryOf(*target), baseNameOf(*target), exists ? 0600u : 0666u};
+        if (temp.valid()) {
+            errno = 0;
+            const Replacement replaced =
+                replaceThroughTempFile(temp, *target, *newBytes, exists ? &status : nullptr);
+            if (replaced == Replacement::Failed) {
+                return failure();
+            }
+            if (replaced == Replacement::Done) {
+                // What a save killed half-way left behind goes with the next save that works.
+                TempFile::removeAbandoned(directoryOf(*target), baseNameOf(*target));
+                return 0;
+            }
+        } else {
+            const bool directoryLocked = temp.creationError() == EACCES || temp.creationError() == EPERM;
+            if (!exists || !directoryLocked) {
+                return temp.creationError() != 0 ? temp.creationError() : EIO;
+            }
         }
-        // What a save killed half-way left behind goes with the next save that works.
-        TempFile::removeAbandoned(directoryOf(*target), baseNameOf(*target));
-        return 0;
     }
-    const bool directoryLocked = temp.creationError() == EACCES || temp.creationError() == EPERM;
-    if (!exists || !directoryLocked) {
-        return temp.creationError() != 0 ? temp.creationError() : EIO;
-    }
+    // A file of another owner, or of a group the writer is not in, keeps both by being rewritten where it is.
     errno = 0;
     return rewriteInPlace(*target, *newBytes, status.st_size) ? 0 : failure();
 }

@@ -92,7 +92,10 @@ bool TempFile::commit(const std::string& target) {
         return false;
     }
     m_path.clear();
-    return m_fd.close();
+    // The new file is in place and on disk; a close failing now cannot take that back, so the save stands.
+    const bool closed = m_fd.close();
+    static_cast<void>(closed);
+    return true;
 }
 
 void TempFile::removeAbandoned(const std::string& directory, const std::string& baseName) {

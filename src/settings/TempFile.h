@@ -17,7 +17,8 @@ public:
     int fd() const { return m_fd.get(); }
     // errno of the failed creation, for telling a locked directory from other failures.
     int creationError() const { return m_creationError; }
-    // Flushes to disk, renames over target and closes; the file is no longer ours afterwards.
+    // Flushes to disk, renames over target and closes; the file is no longer ours afterwards. Succeeds once
+    // the rename has, whatever the close says.
     bool commit(const std::string& target);
     // Removes the temporary files for baseName that a killed process left in directory. A file in use is
     // locked by its owner and stays.

@@ -1,51 +1,63 @@
-// Describes the port list's names through the port link library when the operator looks at them.
+// Describes the port list's names through the port link library when the operator looks at them, on a
+// thread that only the library may hold up.
 #include "PortToolTip.h"
 
 #include "VellPortDll.h"
+#include "link/PortWords.h"
 
 #include <QAbstractItemView>
 #include <QChildEvent>
 #include <QComboBox>
+#include <QCursor>
 #include <QEvent>
-#include <QStringList>
+#include <QTime>
+#include <QToolTip>
 #include <QWidget>
-#include <memory>
+#include <algorithm>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+struct DescribeRequest {
+    QString portName;
+    quint64 ticket = 0;
+};
+
+// What the window and its describing thread share. The thread is detached and holds this alone, so closing
+// the window never waits for a description stuck in the kernel.
+struct DescribeQueue {
+    std::mutex mutex;
+    std::deque<DescribeRequest> waiting;
+    bool running = false;
+    // Cleared under the mutex when the tooltip goes, so an answer is posted only to a living receiver; Qt
+    // drops a posted call whose receiver is deleted before it runs.
+    PortToolTip* receiver = nullptr;
+    bool chinese = false;
+};
 
 namespace {
 
-QString text(const char* value) {
-    return value ? QString::fromUtf8(value) : QString();
-}
-
-// "FTDI FT232R USB UART", or the ids when the adapter names nothing.
-QString adapterName(const VellPortDeviceDetails& details) {
-    QStringList parts;
-    for (const char* name : {details.manufacturer, details.product}) {
-        if (name != nullptr && *name != '\0')
-            parts << text(name);
-    }
-    if (parts.isEmpty() && details.vendorId >= 0) {
-        parts << QStringLiteral("%1:%2")
-                     .arg(details.vendorId, 4, 16, QLatin1Char('0'))
-                     .arg(details.productId >= 0 ? details.productId : 0, 4, 16, QLatin1Char('0'));
-    }
-    return parts.join(QLatin1Char(' '));
-}
-
-QString stateText(const VellPortInfo& info, bool chinese) {
-    switch (info.state) {
-    case VELLPORT_STATE_PRESENT:
-        if (info.details.isUsb) {
-            const QString adapter = adapterName(info.details);
-            return chinese ? QStringLiteral("USB 串口适配器 %1，已连接").arg(adapter)
-                           : QStringLiteral("USB serial adapter %1, present").arg(adapter);
+// Asks the library for the names waiting, one after the other, until none is left or the window is gone.
+void describeWaiting(const std::shared_ptr<DescribeQueue>& queue) {
+    for (;;) {
+        DescribeRequest request;
+        {
+            const std::lock_guard lock(queue->mutex);
+            if (queue->waiting.empty() || queue->receiver == nullptr) {
+                queue->running = false;
+                return;
+            }
+            request = std::move(queue->waiting.front());
+            queue->waiting.pop_front();
         }
-        return chinese ? QStringLiteral("已连接") : QStringLiteral("present");
-    case VELLPORT_STATE_NOT_DEVICE:
-        return chinese ? QStringLiteral("不是设备") : QStringLiteral("not a device");
-    default:
-        // Missing, or a serial node with no UART behind it: either way nothing answers there.
-        return chinese ? QStringLiteral("无设备") : QStringLiteral("no device");
+        const QString described = portToolTipText(request.portName, queue->chinese);
+        const std::lock_guard lock(queue->mutex);
+        if (PortToolTip* receiver = queue->receiver) {
+            QMetaObject::invokeMethod(
+                receiver, [receiver, request, described] { receiver->answer(request, described); },
+                Qt::QueuedConnection);
+        }
     }
 }
 
@@ -56,17 +68,24 @@ QString portToolTipText(const QString& portName, bool chinese) {
     if (VellPortDescribe(portName.toLocal8Bit().constData(), &described) != VELLPORT_OK || !described)
         return {};
     const std::unique_ptr<VellPortInfo, void (*)(VellPortInfo*)> info(described, VellPortFreeInfo);
-    const QString target = QStringLiteral("%1 → %2").arg(portName, text(info->devicePath));
-    // Chinese text takes full-width brackets, which carry their own spacing.
-    return chinese ? QStringLiteral("%1（%2）").arg(target, stateText(*info, true))
-                   : QStringLiteral("%1 (%2)").arg(target, stateText(*info, false));
+    return QString::fromStdString(portLeadsWords(portName.toStdString(), *info,
+                                                 chinese ? WordsLanguage::Chinese : WordsLanguage::English));
 }
 
-PortToolTip::PortToolTip(QComboBox* list, bool chinese) : QObject(list), m_list(list), m_chinese(chinese) {
+PortToolTip::PortToolTip(QComboBox* list, bool chinese)
+    : QObject(list), m_list(list), m_chinese(chinese), m_queue(std::make_shared<DescribeQueue>()) {
+    m_queue->receiver = this;
+    m_queue->chinese = chinese;
     list->installEventFilter(this);
     // The drop-down's popup is made on first opening; watching for it here keeps start-up free of it.
     for (QObject* child : list->children())
         child->installEventFilter(this);
+}
+
+PortToolTip::~PortToolTip() {
+    const std::lock_guard lock(m_queue->mutex);
+    m_queue->receiver = nullptr;
+    m_queue->waiting.clear();
 }
 
 bool PortToolTip::eventFilter(QObject* watched, QEvent* event) {
@@ -75,25 +94,106 @@ bool PortToolTip::eventFilter(QObject* watched, QEvent* event) {
             static_cast<QChildEvent*>(event)->child()->installEventFilter(this);
         else if (event->type() == QEvent::ToolTip)
             refreshCurrent();
-    } else if (event->type() == QEvent::Show) {
+    } else if (event->type() == QEvent::Show || event->type() == QEvent::Hide) {
         // Of the list's children, only its drop-down is a pop-up window (its tooltip is a window too).
         if (auto* widget = qobject_cast<QWidget*>(watched);
-            widget && widget->windowType() == Qt::Popup && widget->isAncestorOf(m_list->view()))
-            refreshEntries();
+            widget && widget->windowType() == Qt::Popup && widget->isAncestorOf(m_list->view())) {
+            if (event->type() == QEvent::Show)
+                refreshEntries();
+            else
+                m_popupTicket = 0;
+        }
     }
     return QObject::eventFilter(watched, event);
 }
 
 void PortToolTip::refreshEntries() {
-    for (int index = 0; index < m_list->count(); ++index)
-        m_list->setItemData(index, portToolTipText(m_list->itemText(index), m_chinese), Qt::ToolTipRole);
-    m_list->setToolTip(m_list->itemData(m_list->currentIndex(), Qt::ToolTipRole).toString());
+    m_popupTicket = m_lastTicket + 1;
+    for (int index = 0; index < m_list->count(); ++index) {
+        const QString name = m_list->itemText(index);
+        ask(name);
+        show(index, composed(name));
+    }
 }
 
 void PortToolTip::refreshCurrent() {
     const int index = m_list->currentIndex();
-    const QString tip = index >= 0 ? portToolTipText(m_list->itemText(index), m_chinese) : QString();
-    if (index >= 0)
-        m_list->setItemData(index, tip, Qt::ToolTipRole);
-    m_list->setToolTip(tip);
+    if (index < 0) {
+        m_list->setToolTip({});
+        return;
+    }
+    m_hovered = m_list->itemText(index);
+    ask(m_hovered);
+    show(index, composed(m_hovered));
+}
+
+void PortToolTip::ask(const QString& portName) {
+    m_described.remove(portName);
+    const quint64 ticket = ++m_lastTicket;
+    const std::lock_guard lock(m_queue->mutex);
+    // One request a name: a later look at a name still waiting stands for the earlier one.
+    const auto waiting =
+        std::find_if(m_queue->waiting.begin(), m_queue->waiting.end(),
+                     [&](const DescribeRequest& request) { return request.portName == portName; });
+    if (waiting != m_queue->waiting.end())
+        waiting->ticket = ticket;
+    else
+        m_queue->waiting.push_back({portName, ticket});
+    if (m_queue->running)
+        return;
+    try {
+        std::thread(describeWaiting, m_queue).detach();
+        m_queue->running = true;
+    } catch (const std::system_error&) {
+        // No thread to be had: the tooltips stay the names alone.
+        m_queue->waiting.clear();
+    }
+}
+
+void PortToolTip::answer(const DescribeRequest& request, const QString& described) {
+    const QString& name = request.portName;
+    const bool forEntries = m_popupTicket != 0 && request.ticket >= m_popupTicket;
+    const bool forHovered = name == m_hovered && m_list->currentText() == name;
+    if (!forEntries && !forHovered)
+        return; // the operator has looked elsewhere since
+    const QString waitingTip = composed(name);
+    m_described.insert(name, described);
+    const QString tip = composed(name);
+    for (int index = 0; index < m_list->count(); ++index) {
+        if (m_list->itemText(index) == name)
+            show(index, tip);
+    }
+    // A tooltip already up with the name alone, on the list or one of its entries, takes the answer in place.
+    if (QToolTip::isVisible() && QToolTip::text() == waitingTip)
+        QToolTip::showText(QCursor::pos(), tip, m_popupTicket != 0 ? m_list->view()->viewport() : m_list);
+}
+
+void PortToolTip::noteSend(const QString& portName, const QString& action, bool failed,
+                           const QString& reason) {
+    if (failed) {
+        const QString at = QTime::currentTime().toString(QStringLiteral("HH:mm"));
+        m_failedSends.insert(portName,
+                             m_chinese ? QStringLiteral("上次%1于 %2 失败：%3").arg(action, at, reason)
+                                       : QStringLiteral("last %1 at %2 failed: %3").arg(action, at, reason));
+    } else if (m_failedSends.remove(portName) == 0) {
+        return;
+    }
+    // Entries that already have a tooltip show the news at once; the others at the next look.
+    for (int index = 0; index < m_list->count(); ++index) {
+        if (m_list->itemText(index) == portName && !m_list->itemData(index, Qt::ToolTipRole).isNull())
+            show(index, composed(portName));
+    }
+}
+
+QString PortToolTip::composed(const QString& portName) const {
+    const QString described = m_described.value(portName);
+    const QString shown = described.isEmpty() ? portName : described;
+    const auto failure = m_failedSends.constFind(portName);
+    return failure == m_failedSends.constEnd() ? shown : shown + QLatin1Char('\n') + *failure;
+}
+
+void PortToolTip::show(int index, const QString& tip) {
+    m_list->setItemData(index, tip, Qt::ToolTipRole);
+    if (index == m_list->currentIndex())
+        m_list->setToolTip(tip);
 }

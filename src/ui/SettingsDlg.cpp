@@ -108,7 +108,7 @@ CSettingsDlg::CSettingsDlg(QWidget* parent) : QDialog(parent) {
         list->installEventFilter(this);
         list->view()->installEventFilter(this);
     }
-    new PortToolTip(m_cbPort, language == DlgLanguage::ChinesePrc);
+    m_portToolTip = new PortToolTip(m_cbPort, language == DlgLanguage::ChinesePrc);
     for (int id : {IDC_SAVER_ON, IDC_SAVER_OFF, IDC_SAVER_DEFAULT, IDCANCEL})
         builder.item(id)->installEventFilter(this);
     connect(static_cast<QPushButton*>(builder.item(IDCANCEL)), &QPushButton::clicked, this, &QDialog::reject);
@@ -190,22 +190,27 @@ void CSettingsDlg::OnSelchangeBaud() {
     SetComParam(port.constData(), leadingNumber(m_cbBaud->currentText()), 8, 0x4E, 1, 0);
 }
 
-void CSettingsDlg::sendSaverCommand(bool on) {
+void CSettingsDlg::sendSaverCommand(bool on, int buttonId) {
     const SaverCommand command = makeSaverCommand(on);
-    const QByteArray port = m_cbPort->currentText().toLocal8Bit();
-    SendData(port.constData(), command.data(), static_cast<int>(command.size()));
+    const QString portName = m_cbPort->currentText();
+    const QByteArray port = portName.toLocal8Bit();
+    const int result = SendData(port.constData(), command.data(), static_cast<int>(command.size()));
+    // No dialog for the result: the port's tooltip keeps a failure, named as the button names its action.
+    const auto* button = findChild<QPushButton*>(QStringLiteral("id%1").arg(buttonId));
+    m_portToolTip->noteSend(portName, button ? button->accessibleName() : QString(), result != VELLPORT_OK,
+                            QString::fromUtf8(VellPortLastError()));
 }
 
 void CSettingsDlg::OnSaverOn() {
-    sendSaverCommand(true);
+    sendSaverCommand(true, IDC_SAVER_ON);
 }
 
 void CSettingsDlg::OnSaverOff() {
-    sendSaverCommand(false);
+    sendSaverCommand(false, IDC_SAVER_OFF);
 }
 
 void CSettingsDlg::OnSaverDefault() {
-    sendSaverCommand(true);
+    sendSaverCommand(true, IDC_SAVER_DEFAULT);
 }
 
 void CSettingsDlg::saveSettings() {

@@ -9,6 +9,7 @@
 class QComboBox;
 class QLabel;
 class CIPAddressCtrl;
+class PortToolTip;
 
 class CSettingsDlg : public QDialog {
     Q_OBJECT
@@ -37,12 +38,13 @@ private:
     void OnSaverOff();
     void OnSaverDefault();
     void saveSettings();
-    void sendSaverCommand(bool on);
+    void sendSaverCommand(bool on, int buttonId);
 
     QLabel* m_stLinkLabel = nullptr;
     CIPAddressCtrl* m_ipAddress = nullptr;
     QComboBox* m_cbPort = nullptr;
     QComboBox* m_cbBaud = nullptr;
+    PortToolTip* m_portToolTip = nullptr;
     QIcon m_hIcon;
     bool m_saved = false;
     bool m_centred = false;

@@ -2,14 +2,15 @@
 #include "vellport/PortReport.h"
 
 #include "VellPortDll.h"
-#include "vellport/VellPort.h"
+#include "link/PortWords.h"
+#include "portlink/PortName.h"
+#include "vellport/ExitStatus.h"
+#include "vellport/JsonOutput.h"
+#include "vellport/ResultNames.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
-#include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <ostream>
@@ -32,10 +33,6 @@ using DeviceListPointer = std::unique_ptr<VellPortDevice*, DeviceListDeleter>;
 
 std::string text(const char* value) {
     return value != nullptr ? value : "";
-}
-
-QJsonValue jsonText(const char* value) {
-    return value != nullptr ? QJsonValue(QString::fromUtf8(value)) : QJsonValue(QJsonValue::Null);
 }
 
 QJsonValue jsonId(int id) {
@@ -63,62 +60,27 @@ const char* stateKey(int state) {
         return "not-device";
     case VELLPORT_STATE_NO_HARDWARE:
         return "no-hardware";
+    case VELLPORT_STATE_NO_PERMISSION:
+        return "no-permission";
+    case VELLPORT_STATE_NETWORK:
+        return "network";
     default:
         return "missing";
     }
 }
 
-// The window's tooltip words: a serial node without a UART behind it answers no more than a missing one.
-const char* stateWords(int state) {
-    switch (state) {
-    case VELLPORT_STATE_PRESENT:
-        return "present";
-    case VELLPORT_STATE_NOT_DEVICE:
-        return "not a device";
-    default:
-        return "no device";
-    }
-}
-
-// "USB serial adapter FTDI FT232R USB UART", "serial port (8250)", or "" when the system says nothing.
-std::string describeDetails(const VellPortDeviceDetails& details) {
-    if (details.isUsb != 0) {
-        std::string description = "USB serial adapter";
-        bool named = false;
-        for (const char* name : {details.manufacturer, details.product}) {
-            if (name != nullptr && *name != '\0') {
-                description += std::string(" ") + name;
-                named = true;
-            }
-        }
-        if (!named && details.vendorId >= 0) {
-            char ids[32];
-            std::snprintf(ids, sizeof ids, " %04x:%04x", details.vendorId, std::max(details.productId, 0));
-            description += ids;
-        }
-        return description;
-    }
-    if (details.driver != nullptr) {
-        return std::string("serial port (") + details.driver + ")";
-    }
-    return {};
-}
-
 QJsonObject detailsJson(const VellPortDeviceDetails& details) {
-    return QJsonObject{{"kernelName", jsonText(details.kernelName)},
-                       {"driver", jsonText(details.driver)},
-                       {"usb", details.isUsb != 0},
+    QJsonObject object{{"usb", details.isUsb != 0},
                        {"vendorId", jsonId(details.vendorId)},
-                       {"productId", jsonId(details.productId)},
-                       {"manufacturer", jsonText(details.manufacturer)},
-                       {"product", jsonText(details.product)},
-                       {"serialNumber", jsonText(details.serialNumber)},
-                       {"byIdPath", jsonText(details.byIdPath)},
-                       {"description", QString::fromStdString(describeDetails(details))}};
-}
-
-void writeJson(const QJsonObject& document, std::ostream& out) {
-    out << QJsonDocument(document).toJson(QJsonDocument::Indented).toStdString();
+                       {"productId", jsonId(details.productId)}};
+    insertText(object, "kernelName", details.kernelName);
+    insertText(object, "driver", details.driver);
+    insertText(object, "manufacturer", details.manufacturer);
+    insertText(object, "product", details.product);
+    insertText(object, "serialNumber", details.serialNumber);
+    insertText(object, "byIdPath", details.byIdPath);
+    insertText(object, "description", adapterWords(details, WordsLanguage::English).c_str());
+    return object;
 }
 
 // COM1 to COM30 always; a higher name only when something maps it.
@@ -151,22 +113,20 @@ int runList(bool json, std::ostream& out, std::ostream& err) {
     QJsonArray entries;
     for (const InfoPointer& info : ports) {
         if (json) {
-            entries.append(QJsonObject{{"port", QString::fromUtf8(info->portName)},
-                                       {"number", info->portNumber},
-                                       {"device", QString::fromUtf8(info->devicePath)},
-                                       {"rule", ruleKey(info->rule)},
-                                       {"mapFile", jsonText(info->mapFile)},
-                                       {"state", stateKey(info->state)},
-                                       {"realPath", jsonText(info->realPath)},
-                                       {"details", detailsJson(info->details)}});
+            QJsonObject entry{{"port", QString::fromUtf8(info->portName)},
+                              {"number", info->portNumber},
+                              {"rule", ruleKey(info->rule)},
+                              {"state", stateKey(info->state)},
+                              {"details", detailsJson(info->details)}};
+            insertText(entry, "device", info->devicePath);
+            insertText(entry, "mapFile", info->mapFile);
+            insertText(entry, "realPath", info->realPath);
+            entries.append(entry);
             continue;
         }
         // As the window's tooltip says it, then the rule that chose the path.
-        std::string line = text(info->portName) + " \u2192 " + info->devicePath + " (";
-        if (info->state == VELLPORT_STATE_PRESENT && info->details.isUsb != 0) {
-            line += describeDetails(info->details) + ", ";
-        }
-        line += std::string(stateWords(info->state)) + ") [" + ruleKey(info->rule);
+        std::string line =
+            portLeadsWords(text(info->portName), *info, WordsLanguage::English) + " [" + ruleKey(info->rule);
         if (info->mapFile != nullptr) {
             line += std::string(" ") + info->mapFile;
         }
@@ -195,12 +155,12 @@ int runDevices(bool json, std::ostream& out, std::ostream& err) {
             for (const std::string& name : names) {
                 ports.append(QString::fromStdString(name));
             }
-            devices.append(QJsonObject{{"path", QString::fromUtf8(found.path)},
-                                       {"details", detailsJson(found.details)},
-                                       {"ports", ports}});
+            QJsonObject entry{{"details", detailsJson(found.details)}, {"ports", ports}};
+            insertText(entry, "path", found.path);
+            devices.append(entry);
             continue;
         }
-        const std::string description = describeDetails(found.details);
+        const std::string description = adapterWords(found.details, WordsLanguage::English);
         out << found.path << (description.empty() ? "" : " (" + description + ")") << "\n";
         if (found.details.byIdPath != nullptr) {
             out << "  stable name: " << found.details.byIdPath << "\n";
@@ -242,4 +202,27 @@ std::optional<std::string> stableNameSuggestion(const std::string& devicePath) {
         }
     }
     return std::nullopt;
+}
+
+std::optional<PortDestination> describeDestination(const std::string& portName) {
+    VellPortInfo* raw = nullptr;
+    const int result = VellPortDescribe(portName.c_str(), &raw);
+    const InfoPointer info(raw);
+    if (result != VELLPORT_OK) {
+        return std::nullopt;
+    }
+    return PortDestination{text(info->devicePath), info->state};
+}
+
+std::vector<std::pair<std::string, std::string>> networkPorts() {
+    std::vector<std::pair<std::string, std::string>> ports;
+    for (int number = 1; number <= kLastPort; ++number) {
+        const std::string name = "COM" + std::to_string(number);
+        if (const std::optional<PortDestination> destination = describeDestination(name);
+            destination && (destination->state == VELLPORT_STATE_NETWORK ||
+                            vellport::parseEndpoint(destination->target).has_value())) {
+            ports.emplace_back(name, destination->target);
+        }
+    }
+    return ports;
 }

@@ -1,182 +1,65 @@
-// The vellport commands: argument checks, the map file edits, and sending the saver command as the window
-// does.
+// The vellport commands: help, version, the map file edits, and the dispatch to the other commands.
 #include "vellport/VellPort.h"
 
-#include "VellPortDll.h"
-#include "link/SaverCommand.h"
 #include "portlink/PortName.h"
-#include "settings/CommSettings.h"
 #include "settings/ProfileFile.h"
+#include "vellport/CommandLine.h"
+#include "vellport/ExitStatus.h"
 #include "vellport/PortMapEdit.h"
 #include "vellport/PortReport.h"
-#include "version/Title.h"
+#include "vellport/Probe.h"
+#include "vellport/Send.h"
+#include "version/VersionRecord.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <charconv>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <limits>
 #include <optional>
 #include <ostream>
-#include <string_view>
 #include <sys/stat.h>
 
 namespace {
 
 constexpr const char* kSystemMapPath = "/etc/VellPortDll/ports.conf";
-constexpr char kParity = 'N';
-constexpr int kDataBits = 8;
-constexpr int kStopBits = 1;
-constexpr int kNoFlowControl = 0;
 
 constexpr const char* kUsage =
     "Usage: vellport COMMAND [OPTIONS]\n"
-    "Reach a serial display through the VellPortDll port link library.\n"
+    "Reach serial displays, local or on the network, through the VellPortDll port link library.\n"
     "\n"
     "Commands:\n"
-    "  list [--json]               COM1 to COM30 (and higher mapped names): device, rule, state\n"
+    "  list [--json]               COM1 to COM30 (and higher mapped names): device or URL, rule, state\n"
     "  devices [--json]            the serial devices present and the COM names that lead to them\n"
-    "  map COM<n> DEVICE [--system]    make COM<n> lead to DEVICE in the user's map file\n"
+    "  map COM<n> TARGET [--system]    make COM<n> lead to TARGET in the user's map file: an absolute\n"
+    "                              device path, rfc2217://HOST:PORT or tcp://HOST:PORT (nothing connected)\n"
     "  unmap COM<n> [--system]     remove the map file's lines for COM<n>\n"
-    "  send on|off [--port COM<n>] [--baud RATE] [--settings FILE]\n"
+    "  send on|off [--port COM<n>]... [--to TARGET]... [--targets FILE] [--baud RATE]\n"
+    "              [--settings FILE] [--parallel N] [--json]\n"
     "                              switch the screen saver as the window's Open and Close buttons do;\n"
-    "                              port and rate default to those VellSetting saved\n"
+    "                              with no target, the port VellSetting saved; one --port prints nothing\n"
+    "                              on success; several targets are sent to in parallel, a line each as it\n"
+    "                              ends, then a summary\n"
+    "  probe [COM<n>|URL]... [--baud RATE] [--parallel N] [--json]\n"
+    "                              connect and negotiate without sending data: reachable (and the rate the\n"
+    "                              server confirmed), refused, no answer, not RFC 2217; with no target,\n"
+    "                              every COM name that leads to a network endpoint\n"
     "\n"
     "Options:\n"
-    "  --json          one JSON document instead of text\n"
-    "  --system        edit /etc/VellPortDll/ports.conf instead of the user's map file\n"
-    "  --port COM<n>   the port to send to\n"
-    "  --baud RATE     the rate in bits per second\n"
-    "  --settings FILE the Option.ini to read port and rate from\n"
-    "  --help          this text\n"
-    "  --version       the program's version\n"
+    "  --json           one JSON document instead of text (ASCII; a text whose bytes are not UTF-8\n"
+    "                   also comes as hex in a sibling field named with \"Hex\" added, e.g. deviceHex)\n"
+    "  --system         edit /etc/VellPortDll/ports.conf instead of the user's map file\n"
+    "  --port COM<n>    a COM name to send to; may be repeated\n"
+    "  --to TARGET      an endpoint URL or absolute device path to send to; may be repeated\n"
+    "  --targets FILE   one COM name or TARGET a line; blank lines and lines starting with '#' skipped\n"
+    "  --baud RATE      the rate in bits per second (default: the rate VellSetting saved)\n"
+    "  --settings FILE  the Option.ini to read the saved port and rate from\n"
+    "  --parallel N     at most N calls at once (default 32, at most 1024)\n"
+    "  --help           this text\n"
+    "  --version        the program's version\n"
     "\n"
     "Map files: ${XDG_CONFIG_HOME:-~/.config}/VellPortDll/ports.conf, then /etc/VellPortDll/ports.conf;\n"
     "they are read again at every send, so no restart is needed.\n"
-    "Exit status: 0 success, 1 the operation failed, 2 wrong usage or unusable input.\n";
-
-struct Options {
-    std::string command;
-    std::vector<std::string> positional;
-    bool json = false;
-    bool system = false;
-    std::optional<std::string> port;
-    std::optional<std::string> baud;
-    std::optional<std::string> settings;
-};
-
-// What each command takes: its number of plain arguments and its options.
-struct CommandShape {
-    const char* name;
-    std::size_t positionalCount;
-    std::vector<std::string> options;
-};
-
-const std::vector<CommandShape>& commandShapes() {
-    static const std::vector<CommandShape> shapes{
-        {"list", 0, {"--json"}},
-        {"devices", 0, {"--json"}},
-        {"map", 2, {"--system"}},
-        {"unmap", 1, {"--system"}},
-        {"send", 1, {"--port", "--baud", "--settings"}},
-    };
-    return shapes;
-}
-
-class UsageError {
-public:
-    explicit UsageError(std::string message) : m_message(std::move(message)) {}
-    const std::string& message() const { return m_message; }
-
-private:
-    std::string m_message;
-};
-
-Options parseArguments(const std::vector<std::string>& arguments) {
-    Options options;
-    options.command = arguments.front();
-    const CommandShape* shape = nullptr;
-    for (const CommandShape& candidate : commandShapes()) {
-        if (options.command == candidate.name) {
-            shape = &candidate;
-        }
-    }
-    if (shape == nullptr) {
-        throw UsageError("unknown command '" + options.command + "'");
-    }
-    for (std::size_t i = 1; i < arguments.size(); ++i) {
-        std::string argument = arguments[i];
-        if (!argument.starts_with("--")) {
-            options.positional.push_back(argument);
-            continue;
-        }
-        std::optional<std::string> value;
-        if (const std::size_t equals = argument.find('='); equals != std::string::npos) {
-            value = argument.substr(equals + 1);
-            argument.resize(equals);
-        }
-        if (std::find(shape->options.begin(), shape->options.end(), argument) == shape->options.end()) {
-            throw UsageError("'" + options.command + "' takes no option " + argument);
-        }
-        if (argument == "--json" || argument == "--system") {
-            if (value) {
-                throw UsageError(argument + " takes no value");
-            }
-            (argument == "--json" ? options.json : options.system) = true;
-            continue;
-        }
-        if (!value) {
-            if (i + 1 == arguments.size()) {
-                throw UsageError(argument + " needs a value");
-            }
-            value = arguments[++i];
-        }
-        (argument == "--port"   ? options.port
-         : argument == "--baud" ? options.baud
-                                : options.settings) = value;
-    }
-    if (options.positional.size() != shape->positionalCount) {
-        throw UsageError("'" + options.command + "' takes " + std::to_string(shape->positionalCount) +
-                         " argument(s), got " + std::to_string(options.positional.size()));
-    }
-    return options;
-}
-
-// $XDG_CONFIG_HOME when it is absolute, else ~/.config, as the library and the launcher take it.
-std::optional<std::string> configHome() {
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg == '/') {
-        return std::string(xdg);
-    }
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-        return std::string(home) + "/.config";
-    }
-    return std::nullopt;
-}
-
-int requirePortName(const std::string& name) {
-    const std::optional<int> number = vellport::parsePortName(name);
-    if (!number) {
-        throw UsageError("'" + name + "' is not a port name (COM1 to COM255)");
-    }
-    return *number;
-}
-
-// A positive decimal number that fits an int.
-int requireRate(const std::string& text) {
-    int rate = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9' || rate > (std::numeric_limits<int>::max() - (c - '0')) / 10) {
-            throw UsageError("'" + text + "' is not a rate (a positive number of bits per second)");
-        }
-        rate = rate * 10 + (c - '0');
-    }
-    if (rate <= 0) {
-        throw UsageError("'" + text + "' is not a rate (a positive number of bits per second)");
-    }
-    return rate;
-}
+    "Exit status: 0 success (every target); 1 the operation, a target or writing the output failed;\n"
+    "2 wrong usage or unusable input (nothing was sent).\n";
 
 std::string mapFilePath(bool system) {
     if (system) {
@@ -184,7 +67,8 @@ std::string mapFilePath(bool system) {
     }
     const std::optional<std::string> home = configHome();
     if (!home) {
-        throw UsageError("neither XDG_CONFIG_HOME nor HOME is set: no user map file");
+        throw UsageError("neither XDG_CONFIG_HOME nor HOME is set: no user map file",
+                         "vellport map COM3 /dev/ttyUSB0 --system");
     }
     return *home + "/VellPortDll/ports.conf";
 }
@@ -193,7 +77,10 @@ std::string mapFilePath(bool system) {
 // URL is checked for its form only, nothing is connected.
 void checkMapTarget(const std::string& device, std::ostream& err) {
     if (const std::string problem = vellport::mapTargetProblem(device); !problem.empty()) {
-        throw UsageError("refused '" + device + "': " + problem);
+        throw UsageError("refused '" + device + "': " + problem,
+                         device.find("://") != std::string::npos
+                             ? "vellport map COM5 rfc2217://counter-pi:2001"
+                             : "vellport map COM3 /dev/serial/by-id/usb-...-port0");
     }
     if (!device.starts_with('/')) {
         return;
@@ -201,7 +88,8 @@ void checkMapTarget(const std::string& device, std::ostream& err) {
     struct stat status {};
     if (::stat(device.c_str(), &status) == 0) {
         if (!S_ISCHR(status.st_mode)) {
-            throw UsageError("refused '" + device + "': not a character device");
+            throw UsageError("refused '" + device + "': not a character device",
+                             "vellport map COM3 /dev/serial/by-id/usb-...-port0");
         }
         return;
     }
@@ -257,107 +145,18 @@ int runUnmap(const Options& options, std::ostream& out, std::ostream& err) {
     return kExitOk;
 }
 
-// Port and rate as the window would show them on opening with this settings file.
-void fillFromSettings(const std::string& settingsPath, std::string& port, std::optional<int>& rate,
-                      bool needPort) {
-    const CommSettings stored = loadCommSettings(settingsPath);
-    const std::vector<std::string> ports = BuildPortList();
-    const CommSelection selection = selectStored(ports, stored);
-    if (needPort) {
-        port = ports[static_cast<std::size_t>(selection.portIndex)];
-    }
-    if (!rate) {
-        if (selection.baudIndex < 0) {
-            throw UsageError("the stored Baud " + std::to_string(stored.baudIndex) + " in " + settingsPath +
-                             " selects no rate (0 to " + std::to_string(kBaudList.size() - 1) +
-                             " expected); give --baud");
-        }
-        // The entry read as a decimal number, as the window reads the text it shows.
-        const std::string_view entry = kBaudList[static_cast<std::size_t>(selection.baudIndex)];
-        int value = 0;
-        std::from_chars(entry.data(), entry.data() + entry.size(), value);
-        rate = value;
-    }
-}
-
-int runSend(const Options& options, std::ostream& err) {
-    const std::string& state = options.positional[0];
-    if (state != "on" && state != "off") {
-        throw UsageError("send takes on or off, not '" + state + "'");
-    }
-    std::string port;
-    if (options.port) {
-        requirePortName(*options.port);
-        port = *options.port;
-    }
-    std::optional<int> rate;
-    if (options.baud) {
-        rate = requireRate(*options.baud);
-    }
-    if (!options.port || !rate) {
-        std::string settingsPath;
-        if (options.settings) {
-            settingsPath = *options.settings;
-        } else if (const std::optional<std::string> home = configHome()) {
-            settingsPath = *home + "/VellSetting/Option.ini";
-        } else {
-            throw UsageError("neither XDG_CONFIG_HOME nor HOME is set: give --port and --baud");
-        }
-        fillFromSettings(settingsPath, port, rate, !options.port);
-    }
-    // The calls and constants of the window's choice of a port, then of its Open and Close buttons.
-    if (const int result = SetComParam(port.c_str(), *rate, kDataBits, kParity, kStopBits, kNoFlowControl);
-        result != VELLPORT_OK) {
-        err << "vellport: SetComParam " << port << " " << *rate << ": " << resultName(result) << "\n";
-        return kExitFailed;
-    }
-    const SaverCommand command = makeSaverCommand(state == "on");
-    if (const int result = SendData(port.c_str(), command.data(), static_cast<int>(command.size()));
-        result != VELLPORT_OK) {
-        err << "vellport: SendData " << port << ": " << resultName(result) << "\n";
-        return kExitFailed;
-    }
-    return kExitOk;
-}
-
 } // namespace
 
-std::string resultName(int result) {
-    switch (result) {
-    case VELLPORT_OK:
-        return "VELLPORT_OK";
-    case VELLPORT_ERR_ARG:
-        return "VELLPORT_ERR_ARG";
-    case VELLPORT_ERR_NAME:
-        return "VELLPORT_ERR_NAME";
-    case VELLPORT_ERR_NO_DEVICE:
-        return "VELLPORT_ERR_NO_DEVICE";
-    case VELLPORT_ERR_PERMISSION:
-        return "VELLPORT_ERR_PERMISSION";
-    case VELLPORT_ERR_BUSY:
-        return "VELLPORT_ERR_BUSY";
-    case VELLPORT_ERR_IO:
-        return "VELLPORT_ERR_IO";
-    case VELLPORT_ERR_TIMEOUT:
-        return "VELLPORT_ERR_TIMEOUT";
-    default:
-        return std::to_string(result);
-    }
-}
-
 int runVellPort(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
-    if (arguments.empty()) {
-        err << kUsage;
-        return kExitUsage;
-    }
     for (const std::string& argument : arguments) {
         if (argument == "--help" || argument == "-h") {
             out << kUsage;
             return kExitOk;
         }
     }
-    if (arguments.front() == "--version") {
-        out << "vellport " << GetProductVersionString("/proc/self/exe") << "\n";
+    if (!arguments.empty() && arguments.front() == "--version") {
+        // The record of the running image, as the window's title reads it: no file is opened.
+        out << "vellport " << productVersionString(loadedVersionRecord()) << "\n";
         return kExitOk;
     }
     try {
@@ -374,9 +173,12 @@ int runVellPort(const std::vector<std::string>& arguments, std::ostream& out, st
         if (options.command == "unmap") {
             return runUnmap(options, out, err);
         }
-        return runSend(options, err);
+        if (options.command == "probe") {
+            return runProbe(options, out, err);
+        }
+        return runSend(options, out, err);
     } catch (const UsageError& error) {
-        err << "vellport: " << error.message() << " (see vellport --help)\n";
+        err << error.line();
         return kExitUsage;
     }
 }

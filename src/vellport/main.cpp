@@ -1,11 +1,34 @@
 // vellport: the port link library from the command line.
+#include "vellport/DescriptorOutput.h"
+#include "vellport/ExitStatus.h"
 #include "vellport/VellPort.h"
 
-#include <iostream>
+#include <clocale>
+#include <cstring>
+#include <langinfo.h>
+#include <ostream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 int main(int argc, char** argv) {
+    // The locale the user chose decides the charset of the text written (JSON stays ASCII in any).
+    std::setlocale(LC_ALL, "");
+    const std::string codeset = ::nl_langinfo(CODESET);
+    DescriptorOutput outputBuffer(STDOUT_FILENO, codeset);
+    DescriptorOutput errorBuffer(STDERR_FILENO, codeset, true);
+    std::ostream out(&outputBuffer);
+    std::ostream err(&errorBuffer);
+
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    return runVellPort(arguments, std::cout, std::cerr);
+    int status = runVellPort(arguments, out, err);
+    // Output lost is a failure, whichever command wrote it: a script must not take "nothing" for an answer.
+    out.flush();
+    if (outputBuffer.error() != 0) {
+        err << "vellport: cannot write standard output: " << std::strerror(outputBuffer.error()) << "\n";
+        if (status == kExitOk) {
+            status = kExitFailed;
+        }
+    }
+    return status;
 }

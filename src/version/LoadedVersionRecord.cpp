@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <elf.h>
 #include <link.h>
 
 namespace {
@@ -18,26 +17,6 @@ std::size_t padded(std::size_t size, std::size_t alignment) {
     return (size + alignment - 1) / alignment * alignment;
 }
 
-// The record in one mapped note segment; notes are padded to the segment's alignment (4, or 8 for some).
-std::optional<VersionRecord> recordInSegment(const unsigned char* notes, std::size_t size,
-                                             std::size_t alignment) {
-    std::size_t offset = 0;
-    while (size - offset >= sizeof(ElfW(Nhdr))) {
-        ElfW(Nhdr) header;
-        std::memcpy(&header, notes + offset, sizeof header);
-        const std::size_t nameOffset = offset + sizeof header;
-        const std::size_t descOffset = nameOffset + padded(header.n_namesz, alignment);
-        if (descOffset > size || size - descOffset < header.n_descsz)
-            break;
-        if (header.n_type == VersionRecord::kNoteType && header.n_namesz == sizeof VersionRecord::kNoteName &&
-            header.n_descsz >= VersionRecord::kSize &&
-            std::memcmp(notes + nameOffset, VersionRecord::kNoteName, sizeof VersionRecord::kNoteName) == 0)
-            return VersionRecord::fromBytes(notes + descOffset);
-        offset = descOffset + padded(header.n_descsz, alignment);
-    }
-    return std::nullopt;
-}
-
 int findInProgram(dl_phdr_info* info, std::size_t, void* found) {
     auto& record = *static_cast<std::optional<VersionRecord>*>(found);
     for (ElfW(Half) i = 0; i < info->dlpi_phnum && !record; ++i) {
@@ -47,12 +26,46 @@ int findInProgram(dl_phdr_info* info, std::size_t, void* found) {
         // The loader reports where it mapped the segment only as an address number.
         const auto* notes = reinterpret_cast<const unsigned char*>( // NOLINT(performance-no-int-to-ptr)
             info->dlpi_addr + segment.p_vaddr);
-        record = recordInSegment(notes, segment.p_memsz, segment.p_align == 8 ? 8 : 4);
+        record = findRecordInNotes(notes, segment.p_memsz, segment.p_align == 8 ? 8 : 4,
+                                   __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__);
     }
     return 1; // the program itself comes first; the libraries carry no record of ours
 }
 
+std::uint32_t word32(const unsigned char* bytes, bool bigEndian) {
+    return bigEndian
+               ? (static_cast<std::uint32_t>(bytes[0]) << 24) | (static_cast<std::uint32_t>(bytes[1]) << 16) |
+                     (static_cast<std::uint32_t>(bytes[2]) << 8) | static_cast<std::uint32_t>(bytes[3])
+               : littleEndian32(bytes);
+}
+
 } // namespace
+
+std::optional<VersionRecord> findRecordInNotes(const unsigned char* notes, std::size_t size,
+                                               std::size_t alignment, bool bigEndian) {
+    constexpr std::size_t kHeaderSize = 12;
+    std::size_t offset = 0;
+    while (size - offset >= kHeaderSize) {
+        const std::uint32_t nameSize = word32(notes + offset, bigEndian);
+        const std::uint32_t descriptorSize = word32(notes + offset + 4, bigEndian);
+        const std::uint32_t type = word32(notes + offset + 8, bigEndian);
+        const std::size_t nameOffset = offset + kHeaderSize;
+        if (size - nameOffset < nameSize)
+            break;
+        const std::size_t descriptorOffset = nameOffset + padded(nameSize, alignment);
+        if (descriptorOffset > size || size - descriptorOffset < descriptorSize)
+            break;
+        if (type == VersionRecord::kNoteType && nameSize == sizeof VersionRecord::kNoteName &&
+            descriptorSize >= VersionRecord::kSize &&
+            std::memcmp(notes + nameOffset, VersionRecord::kNoteName, sizeof VersionRecord::kNoteName) == 0)
+            return VersionRecord::fromBytes(notes + descriptorOffset);
+        const std::size_t next = descriptorOffset + padded(descriptorSize, alignment);
+        if (next > size)
+            break;
+        offset = next;
+    }
+    return std::nullopt;
+}
 
 VersionRecord VersionRecord::fromBytes(const unsigned char* bytes) {
     VersionRecord record;

@@ -1,38 +1,33 @@
-// Reads the fixed version record back out of an ELF program file with libelf, trusting nothing in the file.
+// Reads the fixed version record back out of an ELF program file by hand, trusting nothing in the file: every
+// offset and size is checked against the file's size before a byte is read.
 #include "version/VersionRecord.h"
 
 #include "settings/UniqueFd.h"
 #include "version/Title.h"
 
+#include <array>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <gelf.h>
-#include <libelf.h>
+#include <limits>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
-class ElfHandle {
-public:
-    explicit ElfHandle(Elf* elf) : m_elf(elf) {}
-    ~ElfHandle() {
-        if (m_elf)
-            elf_end(m_elf);
-    }
-    ElfHandle(const ElfHandle&) = delete;
-    ElfHandle& operator=(const ElfHandle&) = delete;
-    Elf* get() const { return m_elf; }
-
-private:
-    Elf* m_elf;
-};
-
-bool libelfReady() {
-    static const bool ready = elf_version(EV_CURRENT) != EV_NONE;
-    return ready;
-}
+// ELF constants (the same values for both classes and both byte orders).
+constexpr unsigned char kClass32 = 1;
+constexpr unsigned char kClass64 = 2;
+constexpr unsigned char kLittleEndian = 1;
+constexpr unsigned char kBigEndian = 2;
+constexpr std::uint32_t kSectionNotes = 7;       // SHT_NOTE
+constexpr std::uint32_t kSegmentNotes = 4;       // PT_NOTE
+constexpr std::uint32_t kExtendedIndex = 0xFFFF; // SHN_XINDEX
+constexpr std::string_view kSectionName(".note.version\0", 14);
+// A note section of ours is a few dozen bytes; anything far larger is not one worth reading.
+constexpr std::uint64_t kLargestNotes = 1U << 20;
 
 // Opens path for reading only if it is a regular file: a FIFO or device must never block us or see an open.
 UniqueFd openRegularFile(const std::string& path) {
@@ -51,67 +46,220 @@ UniqueFd openRegularFile(const std::string& path) {
     return file;
 }
 
-// The record inside one note section's data, checking every size against the data actually read.
-std::optional<VersionRecord> recordInNotes(Elf_Data* data) {
-    const std::string_view wantedName(VersionRecord::kNoteName, sizeof VersionRecord::kNoteName);
-    const auto* bytes = static_cast<const unsigned char*>(data->d_buf);
-    std::size_t offset = 0;
-    while (offset < data->d_size) {
-        GElf_Nhdr header{};
-        std::size_t nameOffset = 0;
-        std::size_t descOffset = 0;
-        const std::size_t next = gelf_getnote(data, offset, &header, &nameOffset, &descOffset);
-        if (next == 0 || next <= offset)
-            break;
-        offset = next;
-        if (header.n_type != VersionRecord::kNoteType || header.n_descsz < VersionRecord::kSize ||
-            header.n_namesz != wantedName.size())
-            continue;
-        if (nameOffset > data->d_size || data->d_size - nameOffset < header.n_namesz ||
-            descOffset > data->d_size || data->d_size - descOffset < VersionRecord::kSize)
-            continue;
-        if (std::memcmp(bytes + nameOffset, wantedName.data(), wantedName.size()) != 0)
-            continue;
-        return VersionRecord::fromBytes(bytes + descOffset);
+struct SectionHeader {
+    std::uint32_t name = 0;
+    std::uint32_t type = 0;
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+    std::uint32_t link = 0;
+    std::uint64_t alignment = 0;
+};
+
+struct SegmentHeader {
+    std::uint32_t type = 0;
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+    std::uint64_t alignment = 0;
+};
+
+// One ELF file read through its descriptor with pread: no mapping, so a file cut short underneath us cannot
+// fault, and every read outside the size seen at the start fails.
+class ElfFile {
+public:
+    ElfFile(int descriptor, std::uint64_t size) : m_descriptor(descriptor), m_size(size) {}
+
+    // Reads the identification and the header; false when this is no ELF file we can read.
+    bool readHeader() {
+        std::array<unsigned char, 64> header{};
+        if (!read(0, 16, header.data()) || std::memcmp(header.data(),
+                                                       "\x7F"
+                                                       "ELF",
+                                                       4) != 0)
+            return false;
+        m_is64 = header[4] == kClass64;
+        m_bigEndian = header[5] == kBigEndian;
+        if ((header[4] != kClass32 && !m_is64) || (header[5] != kLittleEndian && !m_bigEndian))
+            return false;
+        if (!read(0, m_is64 ? 64 : 52, header.data()))
+            return false;
+        const unsigned char* fields = header.data();
+        if (m_is64) {
+            m_segmentsAt = word64(fields + 32);
+            m_sectionsAt = word64(fields + 40);
+            fields += 54;
+        } else {
+            m_segmentsAt = word32(fields + 28);
+            m_sectionsAt = word32(fields + 32);
+            fields += 42;
+        }
+        m_segmentEntrySize = word16(fields);
+        m_segmentCount = word16(fields + 2);
+        m_sectionEntrySize = word16(fields + 4);
+        m_sectionCount = word16(fields + 6);
+        m_namesIndex = word16(fields + 8);
+        return true;
     }
-    return std::nullopt;
-}
+
+    // The record in .note.version when the file has section headers, else in a note segment.
+    std::optional<VersionRecord> findRecord() {
+        if (m_sectionsAt != 0)
+            return recordInSections();
+        return recordInSegments();
+    }
+
+private:
+    bool read(std::uint64_t offset, std::uint64_t count, void* into) const {
+        if (offset > m_size || count > m_size - offset)
+            return false;
+        auto* bytes = static_cast<unsigned char*>(into);
+        for (std::uint64_t done = 0; done < count;) {
+            const ssize_t result =
+                ::pread(m_descriptor, bytes + done, count - done, static_cast<off_t>(offset + done));
+            if (result < 0 && errno == EINTR)
+                continue;
+            if (result <= 0)
+                return false;
+            done += static_cast<std::uint64_t>(result);
+        }
+        return true;
+    }
+
+    std::uint64_t word(const unsigned char* bytes, int count) const {
+        std::uint64_t value = 0;
+        for (int i = 0; i < count; ++i) {
+            const unsigned char byte = bytes[m_bigEndian ? i : count - 1 - i];
+            value = (value << 8) | byte;
+        }
+        return value;
+    }
+    std::uint16_t word16(const unsigned char* bytes) const {
+        return static_cast<std::uint16_t>(word(bytes, 2));
+    }
+    std::uint32_t word32(const unsigned char* bytes) const {
+        return static_cast<std::uint32_t>(word(bytes, 4));
+    }
+    std::uint64_t word64(const unsigned char* bytes) const { return word(bytes, 8); }
+    std::uint64_t address(const unsigned char* bytes) const { return m_is64 ? word64(bytes) : word32(bytes); }
+
+    std::optional<SectionHeader> section(std::uint64_t index) const {
+        const std::uint64_t entrySize = m_is64 ? 64 : 40;
+        if (m_sectionEntrySize < entrySize ||
+            index > (std::numeric_limits<std::uint64_t>::max() - m_sectionsAt) / m_sectionEntrySize)
+            return std::nullopt;
+        std::array<unsigned char, 64> bytes{};
+        if (!read(m_sectionsAt + index * m_sectionEntrySize, entrySize, bytes.data()))
+            return std::nullopt;
+        SectionHeader header;
+        header.name = word32(bytes.data());
+        header.type = word32(bytes.data() + 4);
+        const unsigned char* rest = bytes.data() + (m_is64 ? 24 : 16);
+        const std::size_t width = m_is64 ? 8 : 4;
+        header.offset = address(rest);
+        header.size = address(rest + width);
+        header.link = word32(rest + 2 * width);
+        header.alignment = address(rest + 2 * width + 8);
+        return header;
+    }
+
+    // Whether the section is named .note.version in the section name table.
+    bool isVersionSection(const SectionHeader& header, const SectionHeader& names) const {
+        if (header.name >= names.size || names.size - header.name < kSectionName.size())
+            return false;
+        std::array<char, kSectionName.size()> name{};
+        return read(names.offset + header.name, name.size(), name.data()) &&
+               std::string_view(name.data(), name.size()) == kSectionName;
+    }
+
+    std::optional<VersionRecord> recordInSections() const {
+        // A file with very many sections keeps their count and the name table's index in the first header.
+        std::uint64_t count = m_sectionCount;
+        std::uint64_t namesIndex = m_namesIndex;
+        if (count == 0 || namesIndex == kExtendedIndex) {
+            const std::optional<SectionHeader> first = section(0);
+            if (!first)
+                return std::nullopt;
+            count = count == 0 ? first->size : count;
+            namesIndex = namesIndex == kExtendedIndex ? first->link : namesIndex;
+        }
+        const std::optional<SectionHeader> names = section(namesIndex);
+        if (namesIndex >= count || !names)
+            return std::nullopt;
+        for (std::uint64_t index = 1; index < count; ++index) {
+            const std::optional<SectionHeader> header = section(index);
+            if (!header)
+                return std::nullopt;
+            if (header->type != kSectionNotes || !isVersionSection(*header, *names))
+                continue;
+            if (auto record = recordInFileNotes(header->offset, header->size, header->alignment))
+                return record;
+        }
+        return std::nullopt;
+    }
+
+    std::optional<VersionRecord> recordInSegments() const {
+        const std::uint64_t entrySize = m_is64 ? 56 : 32;
+        if (m_segmentsAt == 0 || m_segmentEntrySize < entrySize)
+            return std::nullopt;
+        for (std::uint64_t index = 0; index < m_segmentCount; ++index) {
+            std::array<unsigned char, 56> bytes{};
+            if (!read(m_segmentsAt + index * m_segmentEntrySize, entrySize, bytes.data()))
+                return std::nullopt;
+            SegmentHeader header;
+            header.type = word32(bytes.data());
+            if (m_is64) {
+                header.offset = word64(bytes.data() + 8);
+                header.size = word64(bytes.data() + 32);
+                header.alignment = word64(bytes.data() + 48);
+            } else {
+                header.offset = word32(bytes.data() + 4);
+                header.size = word32(bytes.data() + 16);
+                header.alignment = word32(bytes.data() + 28);
+            }
+            if (header.type != kSegmentNotes)
+                continue;
+            if (auto record = recordInFileNotes(header.offset, header.size, header.alignment))
+                return record;
+        }
+        return std::nullopt;
+    }
+
+    std::optional<VersionRecord> recordInFileNotes(std::uint64_t offset, std::uint64_t size,
+                                                   std::uint64_t alignment) const {
+        if (size > kLargestNotes)
+            return std::nullopt;
+        std::vector<unsigned char> notes(static_cast<std::size_t>(size));
+        if (!read(offset, size, notes.data()))
+            return std::nullopt;
+        return findRecordInNotes(notes.data(), notes.size(), alignment == 8 ? 8 : 4, m_bigEndian);
+    }
+
+    int m_descriptor;
+    std::uint64_t m_size;
+    bool m_is64 = false;
+    bool m_bigEndian = false;
+    std::uint64_t m_segmentsAt = 0;
+    std::uint64_t m_sectionsAt = 0;
+    std::uint16_t m_segmentEntrySize = 0;
+    std::uint16_t m_segmentCount = 0;
+    std::uint16_t m_sectionEntrySize = 0;
+    std::uint16_t m_sectionCount = 0;
+    std::uint16_t m_namesIndex = 0;
+};
 
 } // namespace
 
 std::optional<VersionRecord> readVersionRecord(const std::string& path) {
-    if (!libelfReady())
-        return std::nullopt;
     const UniqueFd file = openRegularFile(path);
-    if (!file.valid())
+    struct stat status {};
+    if (!file.valid() || ::fstat(file.get(), &status) != 0 || status.st_size < 0)
         return std::nullopt;
-    // ELF_C_READ reads through the descriptor and checks each section against the file's size; no mapping, so
-    // a file cut short underneath us cannot fault.
-    const ElfHandle elf(elf_begin(file.get(), ELF_C_READ, nullptr));
-    if (!elf.get() || elf_kind(elf.get()) != ELF_K_ELF)
+    ElfFile elf(file.get(), static_cast<std::uint64_t>(status.st_size));
+    if (!elf.readHeader())
         return std::nullopt;
-    std::size_t namesIndex = 0;
-    if (elf_getshdrstrndx(elf.get(), &namesIndex) != 0)
-        return std::nullopt;
-    Elf_Scn* section = nullptr;
-    while ((section = elf_nextscn(elf.get(), section)) != nullptr) {
-        GElf_Shdr header{};
-        if (!gelf_getshdr(section, &header) || header.sh_type != SHT_NOTE)
-            continue;
-        const char* name = elf_strptr(elf.get(), namesIndex, header.sh_name);
-        if (!name || std::strcmp(name, ".note.version") != 0)
-            continue;
-        Elf_Data* data = elf_getdata(section, nullptr);
-        if (!data || !data->d_buf)
-            continue;
-        if (auto record = recordInNotes(data))
-            return record;
-    }
-    return std::nullopt;
+    return elf.findRecord();
 }
 
-// Here beside the file reader rather than with the title: the program reads its own record from memory and so
-// links no libelf.
+// Here beside the file reader rather than with the title: the program reads its own record from memory.
 std::string GetProductVersionString(const std::string& path) {
     return productVersionString(readVersionRecord(path));
 }

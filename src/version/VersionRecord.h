@@ -1,4 +1,4 @@
-// The fixed version record a program file carries, and reading it back from a file on disk.
+// The fixed version record a program file carries, and reading it back from a file on disk or from memory.
 #pragma once
 
 #include <cstddef>
@@ -36,6 +36,11 @@ struct VersionRecord {
 // The record from the .note.version section of the ELF file at path. Nothing when the file is not a regular,
 // readable ELF file, has no such note, the note is cut short, or the section lies outside the file.
 std::optional<VersionRecord> readVersionRecord(const std::string& path);
+
+// The record among ELF notes (each a header of three 32-bit words in the file's byte order, then the name and
+// the descriptor, each padded to alignment); nothing when no note holds one or a note runs past size.
+std::optional<VersionRecord> findRecordInNotes(const unsigned char* notes, std::size_t size,
+                                               std::size_t alignment, bool bigEndian);
 
 // The running program's own record, from the note segments the loader mapped; nothing when it carries none.
 std::optional<VersionRecord> loadedVersionRecord();

@@ -3,7 +3,21 @@
 
 #include "VellPortDll.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+
+namespace {
+
+std::mutex g_describing;
+std::condition_variable g_released;
+bool g_held = false;
+int g_waiting = 0;
+int g_sendResult = VELLPORT_OK;
+std::string g_sendReason;
+
+} // namespace
 
 std::vector<PortCall>& RecordedPortCalls() {
     static std::vector<PortCall> calls;
@@ -18,7 +32,16 @@ int SetComParam(const char* port, int baudRate, int dataBits, char parity, int s
 
 int SendData(const char* port, const unsigned char* data, int count) {
     RecordedPortCalls().push_back({"SendData", port, 0, 0, 0, 0, 0, {data, data + count}});
-    return VELLPORT_OK;
+    return g_sendResult;
+}
+
+void FailSends(int result, const std::string& reason) {
+    g_sendResult = result;
+    g_sendReason = reason;
+}
+
+const char* VellPortLastError(void) {
+    return g_sendReason.c_str();
 }
 
 int GetUSBPort(void) {
@@ -34,6 +57,17 @@ std::map<std::string, StandInPort>& StandInPorts() {
 std::vector<std::string>& RecordedDescribes() {
     static std::vector<std::string> names;
     return names;
+}
+
+void HoldDescribes(bool held) {
+    const std::lock_guard lock(g_describing);
+    g_held = held;
+    g_released.notify_all();
+}
+
+int DescribesHeld() {
+    const std::lock_guard lock(g_describing);
+    return g_waiting;
 }
 
 namespace {
@@ -57,11 +91,16 @@ const char* TextOrNull(const std::string& text) {
 } // namespace
 
 int LiveDescriptions() {
+    const std::lock_guard lock(g_describing);
     return static_cast<int>(Descriptions().size());
 }
 
 int VellPortDescribe(const char* port, VellPortInfo** info) {
+    std::unique_lock lock(g_describing);
     RecordedDescribes().push_back(port);
+    ++g_waiting;
+    g_released.wait_for(lock, std::chrono::seconds(5), [] { return !g_held; });
+    --g_waiting;
     std::string name(port);
     if (name.rfind("\\\\.\\", 0) == 0)
         name.erase(0, 4);
@@ -92,5 +131,6 @@ int VellPortDescribe(const char* port, VellPortInfo** info) {
 }
 
 void VellPortFreeInfo(VellPortInfo* info) {
+    const std::lock_guard lock(g_describing);
     Descriptions().erase(info);
 }

@@ -32,7 +32,13 @@ struct StandInPort {
 };
 
 std::map<std::string, StandInPort>& StandInPorts();
-// The names VellPortDescribe was asked for, in order, kept apart from the calls the window must make.
+// The names VellPortDescribe was asked for, in order, kept apart from the calls the window must make (asked
+// on the window's describing thread: read them once its answers are in).
 std::vector<std::string>& RecordedDescribes();
+// While held, VellPortDescribe waits inside the call (at most 5 s) as a kernel read of a USB string can.
+void HoldDescribes(bool held);
+int DescribesHeld();
+// SendData fails with result, VellPortLastError saying reason, until called with VELLPORT_OK and "".
+void FailSends(int result, const std::string& reason);
 // Descriptions handed out and not yet freed.
 int LiveDescriptions();

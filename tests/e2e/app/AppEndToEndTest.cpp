@@ -27,6 +27,7 @@
 #include <signal.h>
 #include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -520,6 +521,7 @@ struct SkinRow {
     const char* name;
     std::optional<std::string> skin; // nothing: no skin file
     bool applied;
+    bool fifo = false; // the skin's name is a FIFO no one writes to
 };
 
 class SkinRun : public AppRun, public ::testing::WithParamInterface<SkinRow> {};
@@ -533,6 +535,9 @@ TEST_P(SkinRun, WindowShowsWithOrWithoutTheSkin) {
     if (row.skin) {
         WriteBytes((m_work + QStringLiteral("/XPCorona.ssk")).toStdString(), *row.skin);
     }
+    if (row.fifo) {
+        ASSERT_EQ(::mkfifo((m_work + QStringLiteral("/XPCorona.ssk")).toLocal8Bit().constData(), 0644), 0);
+    }
     Start();
     // A corner of the dialog's own background, outside every control.
     const QString background = PixelColour(2, 2);
@@ -545,12 +550,12 @@ TEST_P(SkinRun, WindowShowsWithOrWithoutTheSkin) {
 
 INSTANTIATE_TEST_SUITE_P(
     App, SkinRun,
-    ::testing::Values(SkinRow{"ShippedSkinIsApplied", ShippedSkin(), true},
-                      SkinRow{"NoSkinFile", std::nullopt, false},
-                      SkinRow{"NotUtf8IsIgnored",
-                              std::string("QDialog { background: #ece9d8; } ") + "\xff\xfe\x80", false},
-                      SkinRow{"GarbageTextStillShowsTheWindow", "}}}{{ not a style sheet ;;; @@@", false},
-                      SkinRow{"EmptyFile", "", false}),
+    ::testing::Values(
+        SkinRow{"ShippedSkinIsApplied", ShippedSkin(), true}, SkinRow{"NoSkinFile", std::nullopt, false},
+        SkinRow{"NotUtf8IsIgnored", std::string("QDialog { background: #ece9d8; } ") + "\xff\xfe\x80", false},
+        SkinRow{"GarbageTextStillShowsTheWindow", "}}}{{ not a style sheet ;;; @@@", false},
+        SkinRow{"EmptyFile", "", false}, SkinRow{"FifoNoOneWritesToIsNotWaitedOn", std::nullopt, false, true},
+        SkinRow{"OverTheSizeBoundIsIgnored", ShippedSkin() + std::string(1 << 20, ' '), false}),
     [](const ::testing::TestParamInfo<SkinRow>& info) { return std::string(info.param.name); });
 
 // ---- F1 opens the help page at the window's topic, in the window's language: from the installed data folder
@@ -562,6 +567,8 @@ struct HelpRow {
     bool installed;       // run from a copied tree prefix/bin with its pages in prefix/share/vellsetting
     bool chinesePage;     // the tree holds the Chinese page as well as the English one
     const char* expected; // the page opened, relative to the program's folder
+    // The Chinese page's name is a FIFO no one writes to.
+    bool chineseFifo = false;
 };
 
 class HelpRun : public AppRun, public ::testing::WithParamInterface<HelpRow> {};
@@ -588,6 +595,9 @@ TEST_P(HelpRun, F1OpensTheHelpPageAtTheWindowsAnchor) {
         }
         for (const QString& page : pages) {
             ASSERT_TRUE(QFile::copy(QStringLiteral(VELL_RES_DIR "/") + page, data + QLatin1Char('/') + page));
+        }
+        if (row.chineseFifo) {
+            ASSERT_EQ(::mkfifo(QFile::encodeName(data + QStringLiteral("/VellSetting.zh_CN.html")), 0644), 0);
         }
     }
     m_environment = Environment();
@@ -623,7 +633,9 @@ INSTANTIATE_TEST_SUITE_P(
         HelpRow{"InstalledTreeChinese", "zh_CN.UTF-8", true, true,
                 "../share/vellsetting/VellSetting.zh_CN.html"},
         HelpRow{"InstalledTreeWithoutChinesePageOpensEnglish", "zh_CN.GB18030", true, false,
-                "../share/vellsetting/VellSetting.html"}),
+                "../share/vellsetting/VellSetting.html"},
+        HelpRow{"ChinesePageThatIsAFifoIsPassedOver", "zh_CN.UTF-8", true, false,
+                "../share/vellsetting/VellSetting.html", true}),
     [](const ::testing::TestParamInfo<HelpRow>& info) { return std::string(info.param.name); });
 
 // ---- No command line: Qt's own options leave the window exactly as it is without them.

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the three Debian packages of the build with cpack and checks what a user gets: which package holds what and
-# depends on what, the library's symbols file, an upgrade from the single package of earlier releases, and, in the
+# depends on what, the library's symbols file, upgrades from the single and the split packages of before, and, in the
 # tree the three unpack into, the layout, the library's SONAME links, no loader path into the build tree, valid
 # desktop entry and metainfo, and the program, vellport and the launcher really run.
 set -uo pipefail
@@ -14,6 +14,8 @@ readonly kSigtermMask=$((1 << (15 - 1)))
 readonly kProgramPackage=vellsetting kLibraryPackage=libvellportdll1 kDevPackage=libvellportdll-dev
 # The last release whose single "vellsetting" package held the library and the header.
 readonly kSinglePackageVersion=1.0.0.1
+# The release that split it in three, numbered above the product version without an epoch.
+readonly kSplitVersion=1.0.1
 readonly kSkip=77
 vellport=""
 
@@ -77,9 +79,11 @@ if ! cpack -G DEB --config "$build/CPackConfig.cmake" -B "$debs" >"$scratch/cpac
     exit 1
 fi
 arch=$(dpkg --print-architecture)
-program_deb="$debs/${kProgramPackage}_${version}_$arch.deb"
-library_deb="$debs/${kLibraryPackage}_${version}_$arch.deb"
-dev_deb="$debs/${kDevPackage}_${version}_$arch.deb"
+# File names leave the epoch out, as Debian's archive does.
+file_version=${version#*:}
+program_deb="$debs/${kProgramPackage}_${file_version}_$arch.deb"
+library_deb="$debs/${kLibraryPackage}_${file_version}_$arch.deb"
+dev_deb="$debs/${kDevPackage}_${file_version}_$arch.deb"
 built=$(find "$debs" -maxdepth 1 -name '*.deb' | sort | tr '\n' ' ')
 expected_debs=$(printf '%s\n' "$program_deb" "$library_deb" "$dev_deb" | sort | tr '\n' ' ')
 if [ "$built" = "$expected_debs" ]; then
@@ -94,10 +98,10 @@ relations=(
     "$program_deb|Depends|$kLibraryPackage (= $version)"
     "$program_deb|Recommends|qt6-wayland"
     "$dev_deb|Depends|$kLibraryPackage (= $version)"
-    "$library_deb|Breaks|$kProgramPackage (<< $version)"
-    "$library_deb|Replaces|$kProgramPackage (<< $version)"
-    "$dev_deb|Breaks|$kProgramPackage (<< $version)"
-    "$dev_deb|Replaces|$kProgramPackage (<< $version)"
+    "$library_deb|Breaks|$kProgramPackage (<< $kSplitVersion)"
+    "$library_deb|Replaces|$kProgramPackage (<< $kSplitVersion)"
+    "$dev_deb|Breaks|$kProgramPackage (<< $kSplitVersion)"
+    "$dev_deb|Replaces|$kProgramPackage (<< $kSplitVersion)"
 )
 for row in "${relations[@]}"; do
     IFS='|' read -r deb field want <<<"$row"
@@ -114,14 +118,16 @@ contents=(
     "$program_deb|$bindir/VellSetting"
     "$program_deb|$libexecdir/vellsetting/vellsetting-launch"
     "$program_deb|$datadir/applications/$kAppId.desktop"
+    "$program_deb|$datadir/bash-completion/completions/vellport"
     "$library_deb|$libdir/$library"
     "$library_deb|$libdir/$soname"
     "$dev_deb|$libdir/$linkname"
     "$dev_deb|$includedir/VellPortDll.h"
+    "$dev_deb|$mandir/man3/VellPortDll.3.gz"
 )
 for package in "$kProgramPackage" "$kLibraryPackage" "$kDevPackage"; do
-    deb="$debs/${package}_${version}_$arch.deb"
-    contents+=("$deb|$datadir/doc/$package/copyright" "$deb|$datadir/doc/$package/changelog.gz")
+    deb="$debs/${package}_${file_version}_$arch.deb"
+    contents+=("$deb|$datadir/doc/$package/copyright" "$deb|$datadir/doc/$package/changelog.Debian.gz")
 done
 if [ -n "$vellport" ]; then
     contents+=("$program_deb|$bindir/$vellport" "$program_deb|$mandir/man1/$vellport.1.gz")
@@ -211,6 +217,25 @@ else
     fail "upgrade from the single package failed: $(grep -i 'error\|overwrite\|break' "$scratch/dpkg.log" | head -n 5)"
 fi
 
+# The split packages of 1.0.1 sort above the product version the three carry now: only the epoch makes this an upgrade
+# (dpkg -i would downgrade with a warning; apt would hold them back).
+dpkg_root="$scratch/dpkg-split"
+mkdir -p "$dpkg_root/var/lib/dpkg/info" "$dpkg_root/var/lib/dpkg/updates" "$dpkg_root/var/lib/dpkg/triggers"
+touch "$dpkg_root/var/lib/dpkg/status"
+for package in "$kProgramPackage" "$kLibraryPackage" "$kDevPackage"; do
+    mkdir -p "$scratch/split/$package/DEBIAN"
+    printf 'Package: %s\nVersion: %s\nArchitecture: %s\nMaintainer: test <test@example.org>\nDescription: %s\n' \
+        "$package" "$kSplitVersion" "$arch" "split package of 1.0.1" >"$scratch/split/$package/DEBIAN/control"
+    dpkg-deb --root-owner-group --build "$scratch/split/$package" "$scratch/split/$package.deb" >/dev/null
+done
+if in_root_dpkg -i "$scratch"/split/*.deb >"$scratch/dpkg-split.log" 2>&1 &&
+    in_root_dpkg -i "$library_deb" "$dev_deb" "$program_deb" >>"$scratch/dpkg-split.log" 2>&1 &&
+    ! grep -q downgrading "$scratch/dpkg-split.log"; then
+    pass "upgrade from the split packages $kSplitVersion to $version"
+else
+    fail "upgrade from the split packages $kSplitVersion: $(grep -i 'error\|downgrading' "$scratch/dpkg-split.log" | head -n 3)"
+fi
+
 # --- Layout --------------------------------------------------------------------------------------------------------
 expect_file() { # path description
     if [ -f "$1" ] && [ -s "$1" ]; then pass "$2"; else fail "$2: $1 missing or empty"; fi
@@ -266,11 +291,11 @@ expect_file "$root/$datadir/doc/vellsetting/vellsetting-udev.rules.example" "exa
 # Each package's own copyright and changelog; the changelog's newest entry is the packages' version.
 for package in "$kProgramPackage" "$kLibraryPackage" "$kDevPackage"; do
     expect_file "$root/$datadir/doc/$package/copyright" "$package copyright"
-    newest=$(zcat "$root/$datadir/doc/$package/changelog.gz" 2>/dev/null | head -n 1)
+    newest=$(zcat "$root/$datadir/doc/$package/changelog.Debian.gz" 2>/dev/null | head -n 1)
     if [[ "$newest" == "$kProgramPackage ($version) "* ]]; then
         pass "$package changelog starts with $version"
     else
-        fail "$package changelog.gz's newest entry is '$newest', want $kProgramPackage ($version)"
+        fail "$package changelog.Debian.gz's newest entry is '$newest', want $kProgramPackage ($version)"
     fi
 done
 
@@ -355,7 +380,7 @@ stop_program() { # pid
     stop_status=$?
 }
 # Runs a command line in the background in folder $1 with the staged library; checks it starts, works in the
-# expected folder, closes on SIGTERM with status 0 and saved its settings there.
+# expected folder (or one matching it), closes on SIGTERM with status 0 and saved its settings there.
 run_and_close() { # label expected-working-folder command...
     local label=$1 folder=$2 cwd
     shift 2
@@ -369,8 +394,10 @@ run_and_close() { # label expected-working-folder command...
         return
     fi
     cwd=$(readlink "/proc/$running_pid/cwd")
-    if [ "$cwd" = "$(readlink -f "$folder")" ]; then
+    # shellcheck disable=SC2053 # the folder may be a pattern
+    if [[ "$cwd" == $(readlink -f "$folder") ]]; then
         pass "$label: works in $folder"
+        folder=$cwd
     else
         fail "$label: works in $cwd, want $folder"
     fi
@@ -504,6 +531,31 @@ mkdir -p "$config_blocked"
 : >"$config_blocked/VellPortDll"
 run_and_close "launcher, map folder blocked" "$config_blocked/VellSetting" \
     env -C "$scratch" XDG_CONFIG_HOME="$config_blocked" "$launcher"
+
+# A vellport that hangs (as on a device stuck in reset, or a map file that is a FIFO) holds the first map only for
+# its bound: the launcher, copied beside it into a tree of its own, still starts the program.
+hung="$scratch/hung$prefix"
+install -D "$launcher" "$hung/$libexecdir/vellsetting/vellsetting-launch"
+install -D /dev/stdin "$hung/$bindir/vellport" <<<$'#!/bin/sh\nexec sleep 120' # gone on its own after a failed run
+ln -s "$root/$bindir/VellSetting" "$hung/$bindir/VellSetting"
+run_and_close "launcher, vellport hangs" "$scratch/config-hung/VellSetting" \
+    env -C "$scratch" XDG_CONFIG_HOME="$scratch/config-hung" "$hung/$libexecdir/vellsetting/vellsetting-launch"
+
+# No settings folder to be had: the program runs in a private one, and the log says why and where.
+: >"$scratch/home-file"
+mkdir -p "$scratch/private-tmp"
+run_and_close "launcher, HOME is a file" "$scratch/VellSetting" \
+    env -C "$scratch" -u XDG_CONFIG_HOME HOME="$scratch/home-file" XDG_RUNTIME_DIR="$scratch" "$launcher"
+run_and_close "launcher, HOME unset" "$scratch/private-tmp/VellSetting.*" \
+    env -C "$scratch" -u XDG_CONFIG_HOME -u HOME -u XDG_RUNTIME_DIR TMPDIR="$scratch/private-tmp" "$launcher"
+launcher_log="$XDG_STATE_HOME/VellSetting/VellSetting.log"
+if grep -q "^vellsetting-launch: cannot use $scratch/home-file/.*Not a directory); .* in $scratch/VellSetting$" \
+    "$launcher_log" && grep -q "^vellsetting-launch: cannot use the settings folder (HOME is not set); .* in \
+$scratch/private-tmp/VellSetting\.[A-Za-z0-9]*$" "$launcher_log"; then
+    pass "the log says why the settings folder could not be used and which folder was"
+else
+    fail "the log does not say why and where: $(cat "$launcher_log" 2>&1)"
+fi
 
 # --- The launcher's error output -----------------------------------------------------------------------------------
 # QT_DEBUG_PLUGINS makes the program write to its standard error, so there is something to find.

@@ -7,11 +7,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <cctype>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -60,8 +62,12 @@ protected:
         m_started = true;
     }
 
-    Outcome run(const std::vector<std::string>& arguments) {
+    // outputFile: where standard output goes instead of to the test.
+    Outcome run(const std::vector<std::string>& arguments, const char* outputFile = nullptr) {
         QProcess process;
+        if (outputFile != nullptr) {
+            process.setStandardOutputFile(QString::fromUtf8(outputFile));
+        }
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const auto& [name, value] : m_environment) {
             environment.insert(QString::fromStdString(name), QString::fromStdString(value));
@@ -211,9 +217,18 @@ TEST_P(SendRefused, SendsNothingAndSaysWhy) {
     if (row.optionIni) {
         writeFile(m_config + "/VellSetting/Option.ini", *row.optionIni);
     }
-    const Outcome outcome = run(row.arguments);
+    // A FIFO without a writer: opening it to read would wait for ever.
+    ASSERT_EQ(::mkfifo((m_dir + "/fifo").c_str(), 0600), 0);
+    std::vector<std::string> arguments = row.arguments;
+    for (std::string& argument : arguments) {
+        if (argument.starts_with("@DIR")) {
+            argument.replace(0, 4, m_dir);
+        }
+    }
+    const Outcome outcome = run(arguments);
     EXPECT_EQ(outcome.status, row.status);
     EXPECT_NE(outcome.err.find(row.errorPart), std::string::npos) << outcome.err;
+    EXPECT_EQ(outcome.err.find("Usage:"), std::string::npos) << "a usage error is one line, not the help";
     EXPECT_EQ(outcome.out, "");
 }
 
@@ -234,10 +249,29 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"ZeroRate", {"send", "on", "--baud", "0"}, std::nullopt, 2, "not a rate"},
         RefusalCase{"NegativeRate", {"send", "on", "--baud", "-9600"}, std::nullopt, 2, "not a rate"},
         RefusalCase{"NeitherOnNorOff", {"send", "dim"}, std::nullopt, 2, "on or off"},
-        RefusalCase{
-            "OptionOfAnotherCommand", {"send", "on", "--json"}, std::nullopt, 2, "takes no option --json"},
+        RefusalCase{"OptionOfAnotherCommand",
+                    {"send", "on", "--system"},
+                    std::nullopt,
+                    2,
+                    "takes no option --system"},
         RefusalCase{"UnknownCommand", {"blink"}, std::nullopt, 2, "unknown command"},
-        RefusalCase{"NoCommand", {}, std::nullopt, 2, "Usage:"}),
+        RefusalCase{"TargetsFileIsAFifo",
+                    {"send", "on", "--port", "COM1", "--targets", "@DIR/fifo", "--baud", "9600"},
+                    std::nullopt,
+                    2,
+                    "not a regular file"},
+        RefusalCase{"ToARelativePath",
+                    {"send", "on", "--to", "ttyUSB0", "--baud", "9600"},
+                    std::nullopt,
+                    2,
+                    "--to: 'ttyUSB0' is neither a COM name nor a target"},
+        // Short, with one line that works, never the whole help.
+        RefusalCase{"NoCommand", {}, std::nullopt, 2, "vellport: no command given, e.g.: vellport list\n"},
+        RefusalCase{"SendWithoutState",
+                    {"send"},
+                    std::nullopt,
+                    2,
+                    "vellport: send needs on or off, e.g.: vellport send on --port COM3\n"}),
     [](const testing::TestParamInfo<RefusalCase>& info) { return std::string{info.param.name}; });
 
 struct MapCase {
@@ -337,7 +371,25 @@ INSTANTIATE_TEST_SUITE_P(
                 "line break"},
         MapCase{
             "RefusesANonComName", kMine, {"map", "LPT1", "/dev/null"}, 2, std::nullopt, "not a port name"},
-        MapCase{"RefusesAMissingDevice", std::nullopt, {"map", "COM3"}, 2, std::nullopt, "takes 2 argument"},
+        MapCase{"RefusesAMissingDevice",
+                std::nullopt,
+                {"map", "COM3"},
+                2,
+                std::nullopt,
+                "e.g.: vellport map COM3 /dev/"},
+        // An endpoint is checked for its form only: nothing is connected.
+        MapCase{"AnEndpointUrl",
+                kMine,
+                {"map", "COM5", "rfc2217://counter-pi:2001"},
+                0,
+                kMine + "\nCOM5=rfc2217://counter-pi:2001\n",
+                ""},
+        MapCase{"RefusesAnEndpointWithoutPort",
+                kMine,
+                {"map", "COM5", "rfc2217://counter-pi"},
+                2,
+                std::nullopt,
+                "PORT 1 to 65535), e.g.: vellport map COM5 rfc2217://counter-pi:2001\n"},
         MapCase{"RefusesAFolderWithoutCreatingTheFile",
                 std::nullopt,
                 {"map", "COM3", "/tmp"},
@@ -412,10 +464,108 @@ TEST_F(VellPort, ListAndDevicesAgreeWithTheMapping) {
     EXPECT_EQ(runJson({"devices", "--json"})["devices"][0]["ports"], QJsonArray({"COM5"}));
 }
 
+// Every command that writes to standard output, run with it on a full disk.
+class OutputLost : public VellPort, public testing::WithParamInterface<std::vector<std::string>> {};
+
+TEST_P(OutputLost, IsAFailureWithTheReason) {
+    const Outcome outcome = run(GetParam(), "/dev/full");
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_TRUE(outcome.err.ends_with("vellport: cannot write standard output: No space left on device\n"))
+        << outcome.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, OutputLost,
+    testing::Values(std::vector<std::string>{"list"}, std::vector<std::string>{"list", "--json"},
+                    std::vector<std::string>{"devices"}, std::vector<std::string>{"devices", "--json"},
+                    std::vector<std::string>{"map", "COM3", "/dev/null"},
+                    std::vector<std::string>{"unmap", "COM3"}, std::vector<std::string>{"probe"},
+                    std::vector<std::string>{"--help"}, std::vector<std::string>{"--version"}),
+    [](const testing::TestParamInfo<std::vector<std::string>>& info) {
+        std::string name;
+        for (const std::string& argument : info.param) {
+            for (const char c : argument) {
+                name += std::isalnum(static_cast<unsigned char>(c)) != 0 ? c : '_';
+            }
+        }
+        return name;
+    });
+
+TEST_F(VellPort, PathBytesSurviveJsonAndTextFollowsTheLocale) {
+    const std::string strange = m_dir + "/tty\xff\xfe" + "A";
+    writeFile(m_mapFile, "COM7=" + strange + "\n");
+    const QJsonArray ports = runJson({"list", "--json"})["ports"].toArray();
+    const QJsonObject com7 = ports[6].toObject();
+    ASSERT_EQ(com7["port"], "COM7");
+    EXPECT_EQ(QByteArray::fromHex(com7["deviceHex"].toString().toLatin1()).toStdString(), strange);
+    EXPECT_TRUE(com7["device"].toString().contains(QChar(0xFFFD)));
+    EXPECT_FALSE(ports[0].toObject().contains("deviceHex")) << "UTF-8 paths carry no hex";
+
+    m_environment["LC_ALL"] = "C";
+    const Outcome text = run({"list"});
+    EXPECT_NE(text.out.find("COM1 -> /dev/ttyS0 ("), std::string::npos) << text.out;
+    EXPECT_EQ(text.out.find("\u2192"), std::string::npos) << text.out;
+}
+
+TEST_F(VellPort, SendToManyReportsEachTargetThenTheSummary) {
+    startSimulator();
+    Simulator second;
+    Simulator third;
+    const std::string secondLink = m_dir + "/ttyVELL2";
+    const std::string thirdLink = m_dir + "/ttyVELL3";
+    ASSERT_TRUE(second.start({"--json", "--link", secondLink}));
+    ASSERT_TRUE(third.start({"--json", "--link", thirdLink}));
+    m_environment["VELLPORT_COM3"] = m_link;
+    m_environment["VELLPORT_COM9"] = m_dir + "/unplugged";
+    writeFile(m_dir + "/displays.txt", "# the shop\r\n\n  " + thirdLink + "  \r\n#COM4\nCOM9\n");
+    const std::vector<std::string> arguments{
+        "--port", "COM3", "--to", secondLink, "--targets", m_dir + "/displays.txt", "--baud", "19200"};
+
+    std::vector<std::string> on{"send", "on"};
+    on.insert(on.end(), arguments.begin(), arguments.end());
+    const Outcome text = run(on);
+    EXPECT_EQ(text.status, 1) << text.err;
+    for (const std::string& line : std::vector<std::string>{
+             "COM3 ok ", secondLink + " ok ", thirdLink + " ok ", "COM9 failed VELLPORT_ERR_NO_DEVICE: "}) {
+        EXPECT_NE(("\n" + text.out).find("\n" + line), std::string::npos) << line << " in\n" << text.out;
+    }
+    EXPECT_TRUE(text.out.ends_with(" ms\n4 targets: 3 ok, 1 VELLPORT_ERR_NO_DEVICE\n")) << text.out;
+    for (Simulator* simulator : {&m_simulator, &second, &third}) {
+        EXPECT_EQ(simulator->readLine(), event("on", "1B 27 0A 01", 19200));
+    }
+
+    std::vector<std::string> off{"send", "off", "--json"};
+    off.insert(off.end(), arguments.begin(), arguments.end());
+    const Outcome json = run(off);
+    EXPECT_EQ(json.status, 1) << json.err;
+    const QJsonObject document = QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).object();
+    EXPECT_EQ(document["summary"].toObject(),
+              QJsonObject({{"targets", 4}, {"ok", 3}, {"VELLPORT_ERR_NO_DEVICE", 1}}));
+    EXPECT_EQ(document["targets"][3]["target"], "COM9");
+    EXPECT_EQ(document["targets"][3]["result"], "VELLPORT_ERR_NO_DEVICE");
+    for (Simulator* simulator : {&m_simulator, &second, &third}) {
+        EXPECT_EQ(simulator->readLine(), event("off", "1B 27 0A 00", 19200));
+    }
+    EXPECT_EQ(second.stop(), std::vector<std::string>{});
+    EXPECT_EQ(third.stop(), std::vector<std::string>{});
+}
+
+TEST_F(VellPort, ProbeTakesTheNetworkNamesOfTheMap) {
+    writeFile(m_mapFile, "COM5=rfc2217://nothing.invalid:2001\nCOM6=/dev/null\n");
+    const Outcome all = run({"probe", "--baud", "9600"});
+    EXPECT_EQ(all.status, 1);
+    EXPECT_TRUE(all.out.starts_with("COM5 rfc2217://nothing.invalid:2001 ")) << all.out;
+    EXPECT_TRUE(all.out.find("\n1 target: 0 ok, 1 VELLPORT_ERR_") != std::string::npos) << all.out;
+    const Outcome device = run({"probe", "COM6", "--baud", "9600"});
+    EXPECT_EQ(device.status, 1);
+    EXPECT_TRUE(device.out.starts_with("COM6 /dev/null not a network endpoint ")) << device.out;
+    EXPECT_EQ(run({"probe", "/dev/null"}).status, 2);
+}
+
 TEST_F(VellPort, HelpAndVersion) {
     const Outcome help = run({"send", "--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("map COM<n> DEVICE [--system]"), std::string::npos) << help.out;
+    EXPECT_NE(help.out.find("map COM<n> TARGET [--system]"), std::string::npos) << help.out;
     const Outcome version = run({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "vellport " VELL_PRODUCT_VERSION "\n");

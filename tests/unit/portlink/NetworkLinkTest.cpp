@@ -1,5 +1,6 @@
 // Network targets against tiny in-test servers: each fault ends within the bound with its code and reason,
 // and the bytes that do go out arrive as the protocol wants them.
+#include "FileHandle.h"
 #include "PortMap.h"
 #include "StderrCapture.h"
 #include "VellPortDll.h"
@@ -15,6 +16,7 @@
 
 namespace {
 
+using vellport::FileHandle;
 using Clock = std::chrono::steady_clock;
 
 const std::string kData("\x1B\xFF\x0A\x01", 4);
@@ -27,7 +29,7 @@ constexpr std::chrono::milliseconds kTwiceBound{2 * 2010};
 // client sent.
 class Responder {
 public:
-    enum class Part { Closed, Silent, CloseAfterRequest, OtherRate, Rfc2217, Raw };
+    enum class Part { Closed, Full, Silent, CloseAfterRequest, OtherRate, Rfc2217, Raw };
 
     explicit Responder(Part part) : m_part(part) {
         m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -35,14 +37,23 @@ public:
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t size = sizeof address;
-        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), size);
+        EXPECT_EQ(::bind(m_listener, reinterpret_cast<sockaddr*>(&address), size), 0);
         ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size);
         m_port = ntohs(address.sin_port);
         if (part == Part::Closed) {
             ::close(std::exchange(m_listener, -1)); // nothing listens there now
             return;
         }
-        ::listen(m_listener, 1);
+        ::listen(m_listener, part == Part::Full ? 0 : 1);
+        if (part == Part::Full) {
+            // A full accept queue drops further connection attempts, as a host that drops packets does.
+            for (FileHandle& filler : m_fillers) {
+                filler = FileHandle(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+                [[maybe_unused]] const int started =
+                    ::connect(filler.get(), reinterpret_cast<sockaddr*>(&address), size);
+            }
+            return;
+        }
         m_thread = std::thread([this] { serve(); });
     }
     ~Responder() { received(); }
@@ -120,6 +131,7 @@ private:
     int m_port = 0;
     std::thread m_thread;
     std::string m_received;
+    std::array<FileHandle, 3> m_fillers;
 };
 
 enum class Call { SendTo, SendDataMapped, Probe };
@@ -136,6 +148,7 @@ struct NetworkCase {
     int confirmedRate;
 };
 
+// NOLINTNEXTLINE(readability-identifier-naming): the name gtest looks for
 void PrintTo(const NetworkCase& row, std::ostream* out) {
     *out << row.label;
 }
@@ -207,6 +220,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         NetworkCase{"refused", Part::Closed, "rfc2217://127.0.0.1:%d", Call::SendTo, VELLPORT_ERR_REFUSED,
                     "refused", Received::Anything, 0},
+        NetworkCase{"connection_attempt_dropped", Part::Full, "rfc2217://127.0.0.1:%d", Call::SendTo,
+                    VELLPORT_ERR_TIMEOUT, "no answer from", Received::Anything, 0},
         NetworkCase{"accepts_and_never_speaks", Part::Silent, "rfc2217://127.0.0.1:%d", Call::SendTo,
                     VELLPORT_ERR_PROTOCOL, "no RFC 2217 negotiation", Received::Nothing, 0},
         NetworkCase{"closes_mid_negotiation", Part::CloseAfterRequest, "rfc2217://127.0.0.1:%d", Call::SendTo,

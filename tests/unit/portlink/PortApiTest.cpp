@@ -1,4 +1,5 @@
 // The C interface's argument checks and refusals: each returns its code and writes exactly one stderr line.
+#include "Child.h"
 #include "FakeSerialSystem.h"
 #include "Files.h"
 #include "PortMap.h"
@@ -7,10 +8,13 @@
 #include "VellPortDll.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <optional>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -281,6 +285,149 @@ INSTANTIATE_TEST_SUITE_P(
                                  Target::RegularFile, VELLPORT_RULE_ENVIRONMENT, VELLPORT_STATE_NOT_DEVICE},
                     DescribeCase{"fixed_rule", "COM255", nullptr, Target::None, VELLPORT_RULE_DEFAULT,
                                  VELLPORT_STATE_MISSING}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+enum class MapFile { Regular, Missing, Fifo, TerminalLink, Directory, Unreadable, Huge, NotUtf8 };
+
+// What the user's map file is for one row, and what a send and a description of COM250 make of it.
+struct MapFileCase {
+    const char* label;
+    MapFile map;
+    bool asNobody;
+    const char* deviceGroup; // the mapped terminal's group and mode; null leaves them as they are
+    mode_t deviceMode;
+    int result;           // SendData's
+    int state;            // VellPortDescribe's
+    const char* linePart; // in the map file's warning, or in the failure line of a device row
+};
+
+void PrintTo(const MapFileCase& row, std::ostream* out) {
+    *out << row.label;
+}
+
+class MapFileState : public testing::TestWithParam<MapFileCase> {};
+
+TEST_P(MapFileState, EndsInTheDocumentedResultWithinTheBound) {
+    const MapFileCase& row = GetParam();
+    if (row.asNobody && !CanBecomeNobody()) {
+        GTEST_SKIP() << "needs root to drop to the user nobody";
+    }
+    FakeSerialSystem system;
+    std::filesystem::permissions(system.root(),
+                                 std::filesystem::perms::all ^ std::filesystem::perms::others_write);
+    ScopedEnvironment environment;
+    environment.set("VELLPORT_SYSFS_ROOT", system.sysfs());
+    environment.set("VELLPORT_DEV_ROOT", system.dev());
+    environment.set("XDG_CONFIG_HOME", system.root() + "/config");
+    const std::string mapFile = system.root() + "/config/VellPortDll/ports.conf";
+    std::filesystem::create_directories(system.root() + "/config/VellPortDll");
+    const std::string terminal = system.openTerminal();
+    if (row.deviceGroup != nullptr) {
+        const group* deviceGroup = ::getgrnam(row.deviceGroup);
+        ASSERT_NE(deviceGroup, nullptr) << "no group " << row.deviceGroup;
+        ASSERT_EQ(::chown(terminal.c_str(), 0, deviceGroup->gr_gid), 0);
+        ASSERT_EQ(::chmod(terminal.c_str(), row.deviceMode), 0);
+    }
+    const bool mapped = row.map == MapFile::Regular || row.map == MapFile::NotUtf8;
+    std::string target = terminal;
+    switch (row.map) {
+    case MapFile::Regular:
+    case MapFile::Unreadable:
+        WriteBytes(mapFile, "COM250=" + terminal + "\n");
+        ::chmod(mapFile.c_str(), row.map == MapFile::Unreadable ? 0600 : 0644);
+        break;
+    case MapFile::Missing:
+        break;
+    case MapFile::Fifo:
+        ASSERT_EQ(::mkfifo(mapFile.c_str(), 0644), 0);
+        break;
+    case MapFile::TerminalLink:
+        std::filesystem::create_symlink(terminal, mapFile);
+        break;
+    case MapFile::Directory:
+        std::filesystem::create_directory(mapFile);
+        break;
+    case MapFile::Huge:
+        WriteBytes(mapFile, "COM250=" + terminal + "\n#" + std::string(std::size_t{1024} * 1024, ' ') + "\n");
+        break;
+    case MapFile::NotUtf8:
+        target = system.root() + "/caf\xE9-\xFF";
+        std::filesystem::create_symlink(terminal, target);
+        WriteBytes(mapFile, "# caf\xE9\nCOM250=" + target + "\n");
+        break;
+    }
+    const std::string devicePath = mapped ? target : "/dev/ttyS249";
+    const int rule = mapped ? VELLPORT_RULE_USER_MAP : VELLPORT_RULE_DEFAULT;
+    // Twice the documented bound of a 4-byte send at 9600 8N1: a guard against a hang, not a measurement.
+    const auto bound =
+        std::chrono::milliseconds(500) + 2 * std::chrono::microseconds(4 * 10 * 1000000 / 9600);
+
+    StderrCapture capture;
+    const ChildResult run = RunInChild(
+        [&] {
+            if (row.asNobody && !BecomeNobody()) {
+                return 100;
+            }
+            const int result = SendData("COM250", kOnCommand, 4);
+            VellPortInfo* info = nullptr;
+            const bool described = VellPortDescribe("COM250", &info) == VELLPORT_OK &&
+                                   textOrEmpty(info->devicePath) == devicePath && info->rule == rule &&
+                                   info->state == row.state;
+            VellPortFreeInfo(info);
+            return described ? -result : 101;
+        },
+        std::chrono::ceil<std::chrono::milliseconds>(2 * bound));
+    const std::vector<std::string> lines = StderrCapture::lines(capture.finish());
+    ASSERT_FALSE(run.timedOut) << "still busy after twice the documented bound";
+    ASSERT_TRUE(run.exitCode.has_value());
+    EXPECT_NE(*run.exitCode, 101) << "VellPortDescribe gave another path, rule or state";
+    EXPECT_EQ(-*run.exitCode, row.result);
+    const bool warned = !mapped && row.map != MapFile::Missing;
+    ASSERT_EQ(lines.size(), (warned ? 1u : 0u) + (row.result != VELLPORT_OK ? 1u : 0u));
+    if (warned) {
+        EXPECT_NE(lines.front().find(mapFile + ": skipped, " + row.linePart), std::string::npos)
+            << lines.front();
+    }
+    if (row.result != VELLPORT_OK) {
+        EXPECT_NE(lines.back().find("SendData(\"COM250\"): " + devicePath + ": "), std::string::npos)
+            << lines.back();
+        EXPECT_NE(lines.back().find(warned || row.linePart == nullptr ? "" : row.linePart), std::string::npos)
+            << lines.back();
+    }
+    if (row.deviceGroup != nullptr) {
+        char facts[64];
+        std::snprintf(facts, sizeof facts, "(device root:%s %04o; user nobody in group ", row.deviceGroup,
+                      static_cast<unsigned>(row.deviceMode));
+        EXPECT_NE(lines.back().find(facts), std::string::npos) << lines.back();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, MapFileState,
+    testing::Values(
+        MapFileCase{"regular_file_maps_the_port", MapFile::Regular, false, nullptr, 0, VELLPORT_OK,
+                    VELLPORT_STATE_PRESENT, nullptr},
+        MapFileCase{"missing_file_leaves_the_fixed_rule_silently", MapFile::Missing, false, nullptr, 0,
+                    VELLPORT_ERR_NO_DEVICE, VELLPORT_STATE_MISSING, nullptr},
+        MapFileCase{"fifo_is_skipped_without_blocking", MapFile::Fifo, false, nullptr, 0,
+                    VELLPORT_ERR_NO_DEVICE, VELLPORT_STATE_MISSING, "a FIFO, not a regular file"},
+        MapFileCase{"link_to_a_terminal_is_skipped_unopened", MapFile::TerminalLink, false, nullptr, 0,
+                    VELLPORT_ERR_NO_DEVICE, VELLPORT_STATE_MISSING, "a character device, not a regular file"},
+        MapFileCase{"directory_is_skipped", MapFile::Directory, false, nullptr, 0, VELLPORT_ERR_NO_DEVICE,
+                    VELLPORT_STATE_MISSING, "a directory, not a regular file"},
+        MapFileCase{"unreadable_file_is_skipped", MapFile::Unreadable, true, nullptr, 0,
+                    VELLPORT_ERR_NO_DEVICE, VELLPORT_STATE_MISSING, "cannot be read: Permission denied"},
+        MapFileCase{"file_over_a_mebibyte_is_skipped", MapFile::Huge, false, nullptr, 0,
+                    VELLPORT_ERR_NO_DEVICE, VELLPORT_STATE_MISSING, "larger than 1048576 bytes"},
+        MapFileCase{"path_not_utf8_is_used_byte_for_byte", MapFile::NotUtf8, false, nullptr, 0, VELLPORT_OK,
+                    VELLPORT_STATE_PRESENT, nullptr},
+        MapFileCase{"device_root_0600_needs_a_udev_rule", MapFile::Regular, true, "root", 0600,
+                    VELLPORT_ERR_PERMISSION, VELLPORT_STATE_NO_PERMISSION,
+                    "the device needs a udev rule giving it group dialout and mode 0660, as in "
+                    "/usr/share/doc/vellsetting/vellsetting-udev.rules.example"},
+        MapFileCase{"device_of_a_group_names_the_group", MapFile::Regular, true, "dialout", 0660,
+                    VELLPORT_ERR_PERMISSION, VELLPORT_STATE_NO_PERMISSION,
+                    "join group dialout (sudo usermod -aG dialout nobody) and log in again"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST(Describe, NullResultPointerIsABadArgument) {

@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -173,6 +175,7 @@ struct PathCase {
     bool isUsb;
     bool hasByIdName;
     const char* driver;
+    const char* fifoAttribute = nullptr; // a USB attribute of the fake adapter that is a FIFO instead
 };
 
 void PrintTo(const PathCase& row, std::ostream* out) {
@@ -186,6 +189,12 @@ TEST_P(PathDescription, ReadsTheStateAndDetailsWithoutOpening) {
     WriteBytes(system.root() + "/Option.ini", "[COMM]\n");
     const vellport::SystemRoots roots{system.sysfs(), system.dev()};
     const PathCase& row = GetParam();
+    if (row.fifoAttribute != nullptr) {
+        const std::string attribute =
+            system.sysfs() + "/devices/pci0000:00/0000:00:14.0/usb1/1-2/" + row.fifoAttribute;
+        ASSERT_EQ(::unlink(attribute.c_str()), 0);
+        ASSERT_EQ(::mkfifo(attribute.c_str(), 0644), 0);
+    }
     const vellport::PathDescription description =
         vellport::describePath(system.root() + "/" + row.path, roots);
     EXPECT_EQ(description.state, row.state);
@@ -197,7 +206,7 @@ TEST_P(PathDescription, ReadsTheStateAndDetailsWithoutOpening) {
         EXPECT_EQ(description.details.vendorId, 0x0403);
         EXPECT_EQ(description.details.productId, 0x6001);
         EXPECT_EQ(description.details.manufacturer, "FTDI");
-        EXPECT_EQ(description.details.product, "FT232R USB UART");
+        EXPECT_EQ(description.details.product, row.fifoAttribute ? "" : "FT232R USB UART");
         EXPECT_EQ(description.details.serialNumber, "A12345");
         EXPECT_EQ(description.realPath, system.realPath(system.node("ttyUSB0")));
     } else {
@@ -221,7 +230,9 @@ INSTANTIATE_TEST_SUITE_P(
         PathCase{"missing_node", "dev/ttyUSB7", DeviceState::Missing, "", false, false, ""},
         PathCase{"by_id_name_of_unplugged_adapter", "dev/serial/by-id/usb-unplugged-if00-port0",
                  DeviceState::Missing, "", false, false, ""},
-        PathCase{"regular_file", "Option.ini", DeviceState::NotDevice, "", false, false, ""}),
+        PathCase{"regular_file", "Option.ini", DeviceState::NotDevice, "", false, false, ""},
+        PathCase{"usb_attribute_that_is_a_fifo_reads_as_unknown", "dev/ttyUSB0", DeviceState::Present,
+                 "ttyUSB0", true, true, "ftdi_sio", "product"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST(DeviceList, OneEntryPerDeviceWithEveryNameThatLeadsThere) {

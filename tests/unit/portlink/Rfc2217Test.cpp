@@ -38,6 +38,7 @@ struct StreamCase {
     std::string mismatch;
 };
 
+// NOLINTNEXTLINE(readability-identifier-naming): the name gtest looks for
 void PrintTo(const StreamCase& row, std::ostream* out) {
     *out << row.label;
 }

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,6 +31,8 @@ struct PathCase {
     bool asOtherUser;
     // What must hold afterwards, beyond the save's outcome; inode is the settings path's before the save.
     std::function<void(const TempDir&, ino_t inode)> check;
+    // Non-zero: as root, the read and save run as nobody with this group besides its own.
+    gid_t memberOf = 0;
 };
 
 struct stat StatOf(const std::string& path) {
@@ -40,6 +43,25 @@ struct stat StatOf(const std::string& path) {
 
 bool IsLink(const std::string& path) {
     return S_ISLNK(StatOf(path).st_mode);
+}
+
+// A group nobody is not in until a row makes it a member.
+constexpr gid_t kSharedGroup = 4242;
+
+// Hands the folder and the file in it to owner:kSharedGroup, writable by the group, as a shared folder is.
+std::string ShareWithGroup(const TempDir& dir, uid_t owner) {
+    WriteBytes(dir.file("Option.ini"), kStored);
+    for (const auto& [path, mode] : {std::pair{dir.path(), 0775}, std::pair{dir.file("Option.ini"), 0664}}) {
+        EXPECT_EQ(::chown(path.c_str(), owner, kSharedGroup) | ::chmod(path.c_str(), mode), 0) << path;
+    }
+    return dir.file("Option.ini");
+}
+
+void ExpectShared(const TempDir& dir, uid_t owner) {
+    const struct stat after = StatOf(dir.file("Option.ini"));
+    EXPECT_EQ(after.st_uid, owner);
+    EXPECT_EQ(after.st_gid, kSharedGroup);
+    EXPECT_EQ(after.st_mode & 07777, 0664u);
 }
 
 // Hands the folder and everything in it to nobody.
@@ -138,6 +160,11 @@ std::vector<PathCase> PathCases() {
              EXPECT_EQ(ReadBytes(dir.file("locked/Option.ini")), "<absent>");
              EXPECT_TRUE(TempFilesIn(dir.file("locked")).empty());
          }},
+        // Edited by a member of the file's group: the group may still write it afterwards.
+        {"GroupFileOfAnotherOwner", [](const TempDir& dir) { return ShareWithGroup(dir, 0); }, true, true,
+         false, [](const TempDir& dir, ino_t) { ExpectShared(dir, 0); }, kSharedGroup},
+        {"GroupFileOfTheEditor", [](const TempDir& dir) { return ShareWithGroup(dir, NobodyUid()); }, true,
+         true, false, [](const TempDir& dir, ino_t) { ExpectShared(dir, NobodyUid()); }, kSharedGroup},
         {"MissingDirectory", [](const TempDir& dir) { return dir.file("gone/Option.ini"); }, false, false,
          false, [](const TempDir& dir, ino_t) { EXPECT_FALSE(std::filesystem::exists(dir.file("gone"))); }},
     };
@@ -147,6 +174,9 @@ class PathFault : public testing::TestWithParam<PathCase> {};
 
 TEST_P(PathFault, ReadsWithoutBlockingAndSavesWhollyOrNotAtAll) {
     const PathCase& path = GetParam();
+    if (path.memberOf != 0 && !CanBecomeNobody()) {
+        GTEST_SKIP() << "only root can hand a file to a group and make a member of it";
+    }
     const TempDir dir;
     g_strIniPath = path.setUp(dir);
     const ino_t inode = StatOf(g_strIniPath).st_ino;
@@ -162,6 +192,10 @@ TEST_P(PathFault, ReadsWithoutBlockingAndSavesWhollyOrNotAtAll) {
     const ChildResult run = RunInChild(
         [&] {
             if (otherUser && !BecomeNobody()) {
+                return 3;
+            }
+            if (path.memberOf != 0 && (::setgroups(1, &path.memberOf) != 0 || ::setgid(NobodyGid()) != 0 ||
+                                       ::setuid(NobodyUid()) != 0)) {
                 return 3;
             }
             if (loadCommSettings().port != (path.readsStored ? "COM7" : "COM1")) {

@@ -67,6 +67,18 @@ TEST(VersionRecordFields, DecodesLittleEndianFieldsInOrder) {
     EXPECT_EQ(record.fileDateLs, 0x33323130u);
 }
 
+// A big-endian file keeps its note headers in its own byte order; the record itself is little-endian always.
+TEST(VersionRecordFields, BigEndianNoteHeadersAreRead) {
+    std::string notes("\0\0\0\x05\0\0\0\x34\0\0\0\x01Vell\0\0\0\0", 20);
+    std::string record(VersionRecord::kSize, '\0');
+    record.replace(0, 4, "\xBD\x04\xEF\xFE");
+    record.replace(16, 8, std::string("\x02\0\x01\0\x04\0\x03\0", 8));
+    notes += record;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(notes.data());
+    EXPECT_EQ(productVersionString(findRecordInNotes(bytes, notes.size(), 4, true)), "1.2.3.4");
+    EXPECT_FALSE(findRecordInNotes(bytes, notes.size(), 4, false).has_value());
+}
+
 // Files that are not ELF programs, or are no files at all.
 struct OddFile {
     const char* name;
@@ -162,6 +174,20 @@ TEST(VersionOfCopiedFile, CopyOfProgramKeepsItsRecord) {
     const std::string copy = dir.file("copy");
     WriteBytes(copy, ReadBytes(VELL_PROBE_RECORD));
     EXPECT_EQ(GetProductVersionString(copy), "1.0.0.1");
+}
+
+TEST(VersionOfCopiedFile, WithoutSectionHeadersTheNoteSegmentServes) {
+    std::string file = ReadBytes(VELL_PROBE_RECORD);
+    Elf64_Ehdr header;
+    std::memcpy(&header, file.data(), sizeof header);
+    header.e_shoff = 0;
+    header.e_shnum = 0;
+    header.e_shstrndx = 0;
+    std::memcpy(file.data(), &header, sizeof header);
+    const TempDir dir("scratch", VELL_TEST_SCRATCH);
+    const std::string path = dir.file("no-sections");
+    WriteBytes(path, file);
+    EXPECT_EQ(GetProductVersionString(path), "1.0.0.1");
 }
 
 // A program file cut short at various lengths, as an interrupted copy leaves it.

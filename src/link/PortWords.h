@@ -1,0 +1,21 @@
+// The words that say where a port name leads, written once for the window's tooltips and `vellport list`.
+#pragma once
+
+#include "VellPortDll.h"
+
+#include <string>
+#include <string_view>
+
+enum class WordsLanguage { English, Chinese };
+
+// "USB serial adapter FTDI FT232R USB UART" (its ids when it names nothing), "serial port (8250)", or "" when
+// the system says nothing of the device. UTF-8.
+std::string adapterWords(const VellPortDeviceDetails& details, WordsLanguage language);
+
+// What is at the name's target now: "present" (after the adapter when it is one), "not a device", "no
+// device", "no permission: join the dialout group and log in again" or "network". UTF-8.
+std::string stateWords(const VellPortInfo& info, WordsLanguage language);
+
+// "COM5 → rfc2217://counter-pi:2001 (network)", with the name as the caller shows it ("\\.\COM30", say);
+// Chinese text takes full-width brackets. UTF-8.
+std::string portLeadsWords(std::string_view shownName, const VellPortInfo& info, WordsLanguage language);

@@ -1,0 +1,220 @@
+// vellport's command line: the commands' shapes, their options, and the checks shared by the commands.
+#include "vellport/CommandLine.h"
+
+#include "portlink/PortName.h"
+#include "settings/CommSettings.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <limits>
+#include <string_view>
+
+namespace {
+
+constexpr std::size_t kAnyCount = std::numeric_limits<std::size_t>::max();
+
+// What each command takes: its number of plain arguments, its options, and what to say when the plain
+// arguments do not fit.
+struct CommandShape {
+    const char* name;
+    std::size_t positionalCount;
+    std::vector<std::string> options;
+    const char* wrongCount;
+    const char* example;
+};
+
+const std::vector<CommandShape>& commandShapes() {
+    static const std::vector<CommandShape> shapes{
+        {"list", 0, {"--json"}, "list takes no arguments", "vellport list --json"},
+        {"devices", 0, {"--json"}, "devices takes no arguments", "vellport devices --json"},
+        {"map",
+         2,
+         {"--system"},
+         "map needs a COM name and a device path or URL",
+         "vellport map COM3 /dev/serial/by-id/usb-...-port0"},
+        {"unmap", 1, {"--system"}, "unmap needs one COM name", "vellport unmap COM3"},
+        {"send",
+         1,
+         {"--port", "--to", "--targets", "--baud", "--settings", "--parallel", "--json"},
+         "send needs on or off",
+         "vellport send on --port COM3"},
+        {"probe",
+         kAnyCount,
+         {"--baud", "--settings", "--parallel", "--json"},
+         "",
+         "vellport probe COM5 rfc2217://counter-pi:2001"},
+    };
+    return shapes;
+}
+
+const CommandShape& shapeOf(const std::string& command) {
+    for (const CommandShape& candidate : commandShapes()) {
+        if (command == candidate.name) {
+            return candidate;
+        }
+    }
+    throw UsageError("unknown command '" + command + "'", "vellport list");
+}
+
+bool isFlag(const std::string& option) {
+    return option == "--json" || option == "--system";
+}
+
+// Where an option's value goes; the repeatable ones collect every value.
+void storeValue(Options& options, const std::string& option, std::string value) {
+    if (option == "--port") {
+        options.ports.push_back(std::move(value));
+    } else if (option == "--to") {
+        options.targets.push_back(std::move(value));
+    } else if (option == "--targets") {
+        options.targetsFile = std::move(value);
+    } else if (option == "--baud") {
+        options.baud = std::move(value);
+    } else if (option == "--settings") {
+        options.settings = std::move(value);
+    } else {
+        options.parallel = std::move(value);
+    }
+}
+
+} // namespace
+
+std::string UsageError::line() const {
+    if (m_example.empty()) {
+        return "vellport: " + m_message + " (see vellport --help)\n";
+    }
+    return "vellport: " + m_message + ", e.g.: " + m_example + "\n";
+}
+
+Options parseArguments(const std::vector<std::string>& arguments) {
+    if (arguments.empty()) {
+        throw UsageError("no command given", "vellport list");
+    }
+    Options options;
+    options.command = arguments.front();
+    const CommandShape& shape = shapeOf(options.command);
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        std::string argument = arguments[i];
+        if (!argument.starts_with("--")) {
+            options.positional.push_back(argument);
+            continue;
+        }
+        std::optional<std::string> value;
+        if (const std::size_t equals = argument.find('='); equals != std::string::npos) {
+            value = argument.substr(equals + 1);
+            argument.resize(equals);
+        }
+        if (std::find(shape.options.begin(), shape.options.end(), argument) == shape.options.end()) {
+            throw UsageError("'" + options.command + "' takes no option " + argument);
+        }
+        if (isFlag(argument)) {
+            if (value) {
+                throw UsageError(argument + " takes no value");
+            }
+            (argument == "--json" ? options.json : options.system) = true;
+            continue;
+        }
+        if (!value) {
+            if (i + 1 == arguments.size()) {
+                throw UsageError(argument + " needs a value");
+            }
+            value = arguments[++i];
+        }
+        storeValue(options, argument, std::move(*value));
+    }
+    if (shape.positionalCount != kAnyCount && options.positional.size() != shape.positionalCount) {
+        throw UsageError(shape.wrongCount, shape.example);
+    }
+    return options;
+}
+
+int requirePortName(const std::string& name) {
+    const std::optional<int> number = vellport::parsePortName(name);
+    if (!number) {
+        throw UsageError("'" + name + "' is not a port name (COM1 to COM255)");
+    }
+    return *number;
+}
+
+int requirePositive(const std::string& text, const std::string& what, const std::string& example) {
+    int value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9' || value > (std::numeric_limits<int>::max() - (c - '0')) / 10) {
+            throw UsageError("'" + text + "' is not " + what, example);
+        }
+        value = value * 10 + (c - '0');
+    }
+    if (value <= 0) {
+        throw UsageError("'" + text + "' is not " + what, example);
+    }
+    return value;
+}
+
+int requireRate(const std::string& text) {
+    return requirePositive(text, "a rate (a positive number of bits per second)",
+                           "vellport send on --port COM3 --baud 9600");
+}
+
+std::size_t parallelLimit(const Options& options) {
+    if (!options.parallel) {
+        return kDefaultParallel;
+    }
+    const std::string what = "a number of calls at once (1 to " + std::to_string(kMostParallel) + ")";
+    const std::string example = options.command == "send"
+                                    ? "vellport send on --targets displays.txt --parallel 8"
+                                    : "vellport probe --parallel 8";
+    const int count = requirePositive(*options.parallel, what, example);
+    if (static_cast<std::size_t>(count) > kMostParallel) {
+        throw UsageError("'" + *options.parallel + "' is not " + what, example);
+    }
+    return static_cast<std::size_t>(count);
+}
+
+std::optional<std::string> configHome() {
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg == '/') {
+        return std::string(xdg);
+    }
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+        return std::string(home) + "/.config";
+    }
+    return std::nullopt;
+}
+
+SavedChoice savedChoice(const Options& options, bool needPort) {
+    SavedChoice choice;
+    if (options.baud) {
+        choice.rate = requireRate(*options.baud);
+        if (!needPort) {
+            return choice;
+        }
+    }
+    std::string settingsPath;
+    if (options.settings) {
+        settingsPath = *options.settings;
+    } else if (const std::optional<std::string> home = configHome()) {
+        settingsPath = *home + "/VellSetting/Option.ini";
+    } else {
+        throw UsageError("neither XDG_CONFIG_HOME nor HOME is set: give the port and rate",
+                         "vellport send on --port COM3 --baud 9600");
+    }
+    // Port and rate as the window would show them on opening with this settings file.
+    const CommSettings stored = loadCommSettings(settingsPath);
+    const std::vector<std::string> ports = BuildPortList();
+    const CommSelection selection = selectStored(ports, stored);
+    if (needPort) {
+        choice.port = ports[static_cast<std::size_t>(selection.portIndex)];
+    }
+    if (choice.rate == 0) {
+        if (selection.baudIndex < 0) {
+            throw UsageError("the stored Baud " + std::to_string(stored.baudIndex) + " in " + settingsPath +
+                                 " selects no rate (0 to " + std::to_string(kBaudList.size() - 1) +
+                                 " expected)",
+                             "vellport send on --baud 9600");
+        }
+        // The entry read as a decimal number, as the window reads the text it shows.
+        const std::string_view entry = kBaudList[static_cast<std::size_t>(selection.baudIndex)];
+        std::from_chars(entry.data(), entry.data() + entry.size(), choice.rate);
+    }
+    return choice;
+}

@@ -1,0 +1,61 @@
+// vellport's command line: the commands' shapes, their options, and the checks shared by the commands.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct Options {
+    std::string command;
+    std::vector<std::string> positional;
+    bool json = false;
+    bool system = false;
+    std::vector<std::string> ports;   // --port, repeated
+    std::vector<std::string> targets; // --to, repeated
+    std::optional<std::string> targetsFile;
+    std::optional<std::string> baud;
+    std::optional<std::string> settings;
+    std::optional<std::string> parallel;
+};
+
+// Wrong usage: what was wrong and the one command line that would have worked; nothing was sent or written.
+class UsageError {
+public:
+    explicit UsageError(std::string message, std::string example = {})
+        : m_message(std::move(message)), m_example(std::move(example)) {}
+    // "vellport: <message>, e.g.: <example>" or "vellport: <message> (see vellport --help)".
+    std::string line() const;
+
+private:
+    std::string m_message;
+    std::string m_example;
+};
+
+// The options and plain arguments of one command line (without the program name); throws UsageError.
+Options parseArguments(const std::vector<std::string>& arguments);
+
+// The number of a COM name; throws UsageError naming what was given.
+int requirePortName(const std::string& name);
+// A positive decimal number that fits an int; what and example make the message when it is not one.
+int requirePositive(const std::string& text, const std::string& what, const std::string& example);
+// A rate in bits per second.
+int requireRate(const std::string& text);
+
+// The calls in flight when --parallel is not given, and the most it may ask for.
+inline constexpr std::size_t kDefaultParallel = 32;
+inline constexpr std::size_t kMostParallel = 1024;
+// --parallel, or the default; throws UsageError for a value outside 1 to kMostParallel.
+std::size_t parallelLimit(const Options& options);
+
+// $XDG_CONFIG_HOME when it is absolute, else ~/.config, as the library and the launcher take it.
+std::optional<std::string> configHome();
+
+// The port and rate the window would show on opening with the settings it saved (--settings, else the user's
+// Option.ini): port only when needPort, rate only when none is given. Throws UsageError for a stored rate the
+// list does not have.
+struct SavedChoice {
+    std::string port;
+    int rate = 0;
+};
+SavedChoice savedChoice(const Options& options, bool needPort);

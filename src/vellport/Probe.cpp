@@ -1,0 +1,157 @@
+// vellport probe: whether the network endpoints answer, without sending data to the displays.
+#include "vellport/Probe.h"
+
+#include "VellPortDll.h"
+#include "portlink/PortName.h"
+#include "vellport/CommandLine.h"
+#include "vellport/ExitStatus.h"
+#include "vellport/JsonOutput.h"
+#include "vellport/PortReport.h"
+#include "vellport/ResultNames.h"
+#include "vellport/TargetRun.h"
+
+#include <QJsonArray>
+#include <algorithm>
+#include <optional>
+#include <ostream>
+
+namespace {
+
+constexpr char kParity = 'N';
+constexpr int kDataBits = 8;
+constexpr int kStopBits = 1;
+constexpr int kNoFlowControl = 0;
+
+struct ProbeTarget {
+    std::string name;     // the COM name, or "" for a URL given as it is
+    std::string endpoint; // the URL probed; for a COM name, where it leads
+    bool isEndpoint = true;
+};
+
+std::string label(const ProbeTarget& target) {
+    return target.name.empty() ? target.endpoint : target.name + " " + target.endpoint;
+}
+
+// The library says so once it knows endpoints; the URL's form says so to a library that does not yet.
+bool leadsToEndpoint(const PortDestination& destination) {
+    return destination.state == VELLPORT_STATE_NETWORK ||
+           vellport::parseEndpoint(destination.target).has_value();
+}
+
+ProbeTarget requireProbeTarget(const std::string& text) {
+    if (vellport::parsePortName(text)) {
+        const std::optional<PortDestination> destination = describeDestination(text);
+        if (!destination) {
+            throw UsageError("'" + text + "' cannot be looked up", "vellport probe COM5");
+        }
+        return ProbeTarget{text, destination->target, leadsToEndpoint(*destination)};
+    }
+    if (!vellport::parseEndpoint(text)) {
+        throw UsageError("'" + text + "' is neither a COM name nor an rfc2217:// or tcp:// URL",
+                         "vellport probe rfc2217://counter-pi:2001");
+    }
+    return ProbeTarget{"", text, true};
+}
+
+TargetOutcome probe(const ProbeTarget& target, int rate) {
+    TargetOutcome outcome;
+    if (!target.isEndpoint) {
+        // The line shows the device the name leads to; nothing is connected.
+        outcome.result = VELLPORT_ERR_NAME;
+        return outcome;
+    }
+    outcome.result = VellPortProbe(target.endpoint.c_str(), rate, kDataBits, kParity, kStopBits,
+                                   kNoFlowControl, &outcome.confirmedRate);
+    if (outcome.result != VELLPORT_OK) {
+        outcome.reason = VellPortLastError();
+    }
+    return outcome;
+}
+
+// What the result means for an endpoint, in the words an operator checks for.
+std::string verdict(const TargetOutcome& outcome) {
+    switch (outcome.result) {
+    case VELLPORT_OK:
+        return outcome.confirmedRate > 0
+                   ? "reachable, rate " + std::to_string(outcome.confirmedRate) + " confirmed"
+                   : "reachable (raw TCP: the line settings are the server's)";
+    case VELLPORT_ERR_REFUSED:
+        return "refused";
+    case VELLPORT_ERR_TIMEOUT:
+        return "no answer";
+    case VELLPORT_ERR_PROTOCOL:
+        return "not RFC 2217";
+    case VELLPORT_ERR_HOST:
+        return "host not found";
+    case VELLPORT_ERR_SETTING:
+        return "setting refused";
+    case VELLPORT_ERR_NAME:
+        return "not a network endpoint";
+    default:
+        return "failed " + resultName(outcome.result);
+    }
+}
+
+std::string targetLine(const ProbeTarget& target, const TargetOutcome& outcome) {
+    std::string line = label(target) + " " + verdict(outcome);
+    if (!outcome.reason.empty()) {
+        line += ": " + outcome.reason;
+    }
+    return line + " " + std::to_string(outcome.elapsed.count()) + " ms";
+}
+
+QJsonObject targetJson(const ProbeTarget& target, const TargetOutcome& outcome) {
+    QJsonObject entry{
+        {"result", QString::fromStdString(outcome.result == VELLPORT_OK ? std::string("ok")
+                                                                        : resultName(outcome.result))},
+        {"verdict", QString::fromStdString(verdict(outcome))},
+        {"confirmedRate", outcome.confirmedRate > 0 ? QJsonValue(outcome.confirmedRate) : QJsonValue()},
+        {"milliseconds", static_cast<qint64>(outcome.elapsed.count())}};
+    insertText(entry, "port", target.name.empty() ? nullptr : target.name.c_str());
+    insertText(entry, "target", target.endpoint.c_str());
+    insertText(entry, "reason", outcome.result == VELLPORT_OK ? nullptr : outcome.reason.c_str());
+    return entry;
+}
+
+} // namespace
+
+int runProbe(const Options& options, std::ostream& out, std::ostream&) {
+    std::vector<ProbeTarget> targets;
+    for (const std::string& text : options.positional) {
+        targets.push_back(requireProbeTarget(text));
+    }
+    if (options.positional.empty()) {
+        for (auto& [name, endpoint] : networkPorts()) {
+            targets.push_back(ProbeTarget{name, endpoint, true});
+        }
+    }
+    const std::size_t parallel = parallelLimit(options);
+    const int rate = savedChoice(options, false).rate;
+    const std::vector<TargetOutcome> outcomes = runOnTargets(
+        targets.size(), parallel, [&](std::size_t index) { return probe(targets[index], rate); },
+        [&](std::size_t index, const TargetOutcome& outcome) {
+            if (!options.json) {
+                out << targetLine(targets[index], outcome) << std::endl;
+            }
+        });
+    if (options.json) {
+        QJsonArray entries;
+        for (std::size_t index = 0; index < targets.size(); ++index) {
+            entries.append(targetJson(targets[index], outcomes[index]));
+        }
+        writeJson(QJsonObject{{"command", "probe"},
+                              {"rate", rate},
+                              {"targets", entries},
+                              {"summary", summaryJson(outcomes)}},
+                  out);
+    } else {
+        if (targets.empty()) {
+            out << "no COM name leads to a network endpoint (vellport map COM5 rfc2217://HOST:PORT)\n";
+        }
+        out << summaryLine(outcomes) << "\n";
+    }
+    const bool allAnswered = std::all_of(outcomes.begin(), outcomes.end(), [](const TargetOutcome& outcome) {
+        return outcome.result == VELLPORT_OK;
+    });
+    return allAnswered ? kExitOk : kExitFailed;
+}

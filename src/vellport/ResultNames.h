@@ -1,0 +1,7 @@
+// The port link library's result codes by name, as vellport prints them.
+#pragma once
+
+#include <string>
+
+// "VELLPORT_ERR_NO_DEVICE" for -3, and so on; the number itself for an unknown result.
+std::string resultName(int result);

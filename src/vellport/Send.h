@@ -1,0 +1,11 @@
+// vellport send: the screen saver switched as the window's Open and Close buttons do, on one display or on
+// many at once.
+#pragma once
+
+#include <iosfwd>
+
+struct Options;
+
+// One --port (or none: the saved port) sends as the window does, silent on success; several targets, --to,
+// --targets or --json send in parallel with a line per target and a summary. Returns the exit status.
+int runSend(const Options& options, std::ostream& out, std::ostream& err);

@@ -1,0 +1,62 @@
+// The targets of a send or a probe: COM names, device paths and endpoint URLs, from the command line or a
+// targets file.
+#include "vellport/TargetList.h"
+
+#include "portlink/PortName.h"
+#include "settings/ProfileFile.h"
+#include "vellport/CommandLine.h"
+
+#include <optional>
+
+namespace {
+
+constexpr const char* kTargetExample = "vellport send on --to rfc2217://counter-pi:2001";
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+} // namespace
+
+Target requireTarget(const std::string& text, const std::string& where) {
+    if (vellport::parsePortName(text)) {
+        return Target{text, true};
+    }
+    if (const std::string problem = vellport::mapTargetProblem(text); !problem.empty()) {
+        throw UsageError(where + ": '" + text + "' is neither a COM name nor a target: " + problem,
+                         kTargetExample);
+    }
+    return Target{text, false};
+}
+
+std::vector<Target> parseTargetList(std::string_view text, const std::string& fileName) {
+    std::vector<Target> targets;
+    int lineNumber = 0;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        const std::string_view line = trimmed(text.substr(0, end));
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        ++lineNumber;
+        if (line.empty() || line.front() == '#') {
+            continue;
+        }
+        targets.push_back(requireTarget(std::string(line), fileName + ":" + std::to_string(lineNumber)));
+    }
+    return targets;
+}
+
+std::vector<Target> readTargetList(const std::string& path) {
+    const std::optional<std::string> bytes = readProfileFile(path);
+    if (!bytes) {
+        throw UsageError("cannot read the targets file " + path +
+                             " (missing, unreadable, or not a regular file)",
+                         "vellport send on --targets displays.txt");
+    }
+    return parseTargetList(*bytes, path);
+}

@@ -1,0 +1,30 @@
+// Work on many targets at once: a small pool of threads with a cap on the calls in flight, each target's
+// outcome handed back as it ends, and the summary of them all.
+#pragma once
+
+#include <QJsonObject>
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+// How the work on one target ended: the library's result and its reason, and the time it took.
+struct TargetOutcome {
+    int result = 0;
+    std::string reason;
+    int confirmedRate = 0;
+    std::chrono::milliseconds elapsed{0};
+};
+
+// Calls work(i) for i in [0, count) on at most parallel threads; done(i, outcome) is called for each target
+// as it ends, one call at a time, so a slow target holds back only its own report. Returns every outcome in
+// target order.
+std::vector<TargetOutcome> runOnTargets(std::size_t count, std::size_t parallel,
+                                        const std::function<TargetOutcome(std::size_t)>& work,
+                                        const std::function<void(std::size_t, const TargetOutcome&)>& done);
+
+// "3 targets: 2 ok, 1 VELLPORT_ERR_REFUSED": the failures counted by kind, in the order they first occur.
+std::string summaryLine(const std::vector<TargetOutcome>& outcomes);
+// The same counts as {"targets": 3, "ok": 2, "VELLPORT_ERR_REFUSED": 1}.
+QJsonObject summaryJson(const std::vector<TargetOutcome>& outcomes);
