@@ -39,8 +39,7 @@ bool Listening(int port) {
     return false;
 }
 
-} // namespace
-
+// A localhost TCP port free at the time of asking.
 int FreeLocalPort() {
     const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
@@ -55,6 +54,8 @@ int FreeLocalPort() {
     ::close(probe);
     return port;
 }
+
+} // namespace
 
 Ser2net::~Ser2net() {
     stop();

@@ -27,6 +27,3 @@ private:
     int m_rfc2217Port = 0;
     int m_rawPort = 0;
 };
-
-// A localhost TCP port free at the time of asking.
-int FreeLocalPort();

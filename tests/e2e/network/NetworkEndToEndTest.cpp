@@ -34,10 +34,6 @@ struct Ser2netCase {
     int arrivedRate;
 };
 
-void PrintTo(const Ser2netCase& row, std::ostream* out) {
-    *out << row.name;
-}
-
 const std::vector<unsigned char> kOn{0x1B, 0x27, 0x0A, 0x01};
 
 class ThroughSer2net : public testing::TestWithParam<Ser2netCase> {};
@@ -110,17 +106,15 @@ TEST(Fleet, EveryTargetReceivesItsBytesExactlyOnce) {
     const std::vector<int> ports = server.ports();
     ASSERT_EQ(ports.size(), std::size_t{kTargets}) << server.firstLine();
 
-    std::atomic<int> next{0};
+    std::atomic<std::size_t> next{0};
     std::atomic<int> failed{0};
     std::vector<std::thread> senders;
     for (int i = 0; i < kThreads; ++i) {
         senders.emplace_back([&] {
-            for (int target = next++; target < kTargets; target = next++) {
-                const std::string url =
-                    "rfc2217://127.0.0.1:" + std::to_string(ports[static_cast<std::size_t>(target)]);
-                if (VellPortSendTo(url.c_str(), 38400, 8, 'N', 1, 0, kOn.data(), 4) != VELLPORT_OK) {
-                    ++failed;
-                }
+            for (std::size_t target = next++; target < ports.size(); target = next++) {
+                const std::string url = "rfc2217://127.0.0.1:" + std::to_string(ports[target]);
+                failed +=
+                    VellPortSendTo(url.c_str(), 38400, 8, 'N', 1, 0, kOn.data(), 4) != VELLPORT_OK ? 1 : 0;
             }
         });
     }
