@@ -5,6 +5,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -83,4 +84,13 @@ std::vector<std::string> Simulator::stop(int* exitStatus) {
         m_output = -1;
     }
     return rest;
+}
+
+std::vector<int> Simulator::ports() const {
+    std::istringstream line(m_firstLine);
+    std::vector<int> ports;
+    for (int port = 0; line >> port;) {
+        ports.push_back(port);
+    }
+    return ports;
 }

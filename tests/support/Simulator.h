@@ -1,4 +1,5 @@
-// Runs devsim as a child process and reads its output lines with a bound.
+// Runs devsim (a pseudo-terminal, or a server with --rfc2217-server) as a child process and reads its output
+// lines with a bound.
 #pragma once
 
 #include <chrono>
@@ -22,6 +23,8 @@ public:
     std::vector<std::string> stop(int* exitStatus = nullptr);
 
     const std::string& firstLine() const { return m_firstLine; }
+    // The ports a server started with --rfc2217-server listens on, from its first line.
+    std::vector<int> ports() const;
 
 private:
     pid_t m_pid = -1;

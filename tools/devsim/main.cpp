@@ -1,4 +1,8 @@
-// devsim: the display device simulated on a pseudo-terminal; prints each screen-saver command it receives.
+// devsim: the display device simulated on a pseudo-terminal, or an RFC 2217 server for many; prints what it
+// receives.
+#include "ComPortServer.h"
+#include "Output.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -16,6 +20,11 @@
 
 namespace {
 
+using devsim::FileDescriptor;
+using devsim::hexBytes;
+using devsim::jsonString;
+using devsim::printLine;
+
 constexpr unsigned char kCommandPrefix[] = {0x1B, 0x27, 0x0A};
 constexpr std::size_t kCommandSize = 4;
 // A command split across reads is completed within this time, or its bytes are reported as unknown.
@@ -31,6 +40,8 @@ struct Options {
     std::string linkPath;
     bool stuck = false;
     bool json = false;
+    bool server = false;
+    devsim::ServerOptions serverOptions;
 };
 
 struct LineSettings {
@@ -38,23 +49,6 @@ struct LineSettings {
     int dataBits = 8;
     char parity = 'N';
     int stopBits = 1;
-};
-
-// Closes a descriptor when it goes out of scope.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
 };
 
 // Removes the symbolic link on every way out, but only while it still points at our terminal.
@@ -81,12 +75,31 @@ private:
 };
 
 void printUsage(std::FILE* stream) {
-    std::fputs("usage: devsim [--link PATH] [--stuck] [--json]\n"
-               "  Simulates the display device on a pseudo-terminal and prints what it receives.\n"
-               "  --link PATH  create the symbolic link PATH to the terminal (removed on exit)\n"
-               "  --stuck      never read, so writers fill the line and time out\n"
-               "  --json       print one JSON object per line\n",
-               stream);
+    std::fputs(
+        "usage: devsim [--link PATH] [--stuck] [--json]\n"
+        "       devsim --rfc2217-server PORT [--listeners N] [--confirm-rate RATE] [--silent | --raw]\n"
+        "  Simulates the display device on a pseudo-terminal and prints what it receives.\n"
+        "  --link PATH  create the symbolic link PATH to the terminal (removed on exit)\n"
+        "  --stuck      never read, so writers fill the line and time out\n"
+        "  --json       print one JSON object per line\n"
+        "  Or serves RFC 2217 on 127.0.0.1:PORT (0: any free port); prints the ports on the first line,\n"
+        "  then one JSON object per connection when it closes (id, port, line settings, bytes).\n"
+        "  --listeners N       listen on N ports (PORT..PORT+N-1, or N free ones)\n"
+        "  --confirm-rate RATE confirm RATE whatever rate is asked\n"
+        "  --silent            accept and never send anything\n"
+        "  --raw               a plain TCP port: no negotiation, every byte recorded\n",
+        stream);
+}
+
+bool parseNumber(const char* text, int low, int high, int& number) {
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || value < low || value > high) {
+        return false;
+    }
+    number = static_cast<int>(value);
+    return true;
 }
 
 bool parseOptions(int argc, char** argv, Options& options) {
@@ -98,11 +111,38 @@ bool parseOptions(int argc, char** argv, Options& options) {
             options.stuck = true;
         } else if (argument == "--json") {
             options.json = true;
+        } else if (argument == "--rfc2217-server" && i + 1 < argc) {
+            if (!parseNumber(argv[++i], 0, 65535, options.serverOptions.firstPort)) {
+                return false;
+            }
+            options.server = true;
+        } else if (argument == "--listeners" && i + 1 < argc) {
+            if (!parseNumber(argv[++i], 1, 65535, options.serverOptions.listeners)) {
+                return false;
+            }
+        } else if (argument == "--confirm-rate" && i + 1 < argc) {
+            int rate = 0;
+            if (!parseNumber(argv[++i], 1, 0x7FFFFFFF, rate)) {
+                return false;
+            }
+            options.serverOptions.confirmRate = rate;
+        } else if (argument == "--silent") {
+            options.serverOptions.silent = true;
+        } else if (argument == "--raw") {
+            options.serverOptions.raw = true;
         } else {
             return false;
         }
     }
-    return true;
+    const devsim::ServerOptions& server = options.serverOptions;
+    const bool serverSwitches =
+        server.listeners != 1 || server.confirmRate != 0 || server.silent || server.raw;
+    if (!options.server) {
+        return !serverSwitches;
+    }
+    const bool portsFit = server.firstPort == 0 || server.firstPort + server.listeners - 1 <= 65535;
+    return portsFit && options.linkPath.empty() && !options.stuck && !options.json &&
+           !(server.silent && server.raw);
 }
 
 long rateOf(speed_t speed) {
@@ -154,37 +194,6 @@ LineSettings readLineSettings(int terminal) {
     }
     settings.stopBits = (attributes.c_cflag & CSTOPB) != 0 ? 2 : 1;
     return settings;
-}
-
-std::string hexBytes(const unsigned char* bytes, std::size_t count) {
-    std::string text;
-    for (std::size_t i = 0; i < count; ++i) {
-        char byte[4];
-        std::snprintf(byte, sizeof byte, "%02X", bytes[i]);
-        if (!text.empty()) {
-            text += ' ';
-        }
-        text += byte;
-    }
-    return text;
-}
-
-// Every line is flushed at once: the tests read this output through a pipe.
-void printLine(const std::string& line) {
-    std::fputs(line.c_str(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
-
-std::string jsonString(std::string_view text) {
-    std::string quoted = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            quoted += '\\';
-        }
-        quoted += c;
-    }
-    return quoted + "\"";
 }
 
 void printEvent(const Options& options, const char* event, const unsigned char* bytes, std::size_t count,
@@ -331,5 +340,8 @@ int main(int argc, char** argv) {
     ::sigaddset(&stopSignals, SIGINT);
     ::sigaddset(&stopSignals, SIGTERM);
     ::sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
+    if (options.server) {
+        return devsim::ComPortServer(options.serverOptions).run(g_stopRequested);
+    }
     return run(options);
 }

@@ -1,0 +1,145 @@
+// Network targets end to end: COM names mapped to the real ser2net in front of devsim's pseudo-terminal, and
+// a thousand targets on devsim's RFC 2217 server at once.
+#include "PortMap.h"
+#include "Ser2net.h"
+#include "Simulator.h"
+#include "TempDir.h"
+#include "VellPortDll.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <map>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kPortNumber = 7;
+// The library's bound for a network call (VellPortDll.h); failures are checked against twice that.
+constexpr std::chrono::seconds kNetworkBound{2};
+
+struct Ser2netCase {
+    const char* name;
+    const char* scheme;
+    bool atRawPort; // the target points at ser2net's raw port instead of its RFC 2217 port
+    int rate;
+    std::vector<unsigned char> data;
+    std::vector<int> results; // any of these
+    const char* arrived;      // the bytes the pseudo-terminal shows, and the rate it was at
+    int arrivedRate;
+};
+
+const std::vector<unsigned char> kOn{0x1B, 0x27, 0x0A, 0x01};
+
+class ThroughSer2net : public testing::TestWithParam<Ser2netCase> {};
+
+TEST_P(ThroughSer2net, BytesAndRateArriveAsAsked) {
+    if (Ser2net::program().empty()) {
+        GTEST_SKIP() << "ser2net is not installed (scripts/install-deps test)";
+    }
+    const Ser2netCase& row = GetParam();
+    const TempDir folder;
+    Simulator display;
+    ASSERT_TRUE(display.start({"--json", "--link", folder.file("ttyDISPLAY")}));
+    Ser2net server;
+    ASSERT_TRUE(server.start(folder.file("ttyDISPLAY"), folder.path()));
+    const int port = row.atRawPort ? server.rawPort() : server.rfc2217Port();
+    const PortMap map(kPortNumber, std::string(row.scheme) + "://127.0.0.1:" + std::to_string(port));
+    const std::string name = "COM" + std::to_string(kPortNumber);
+
+    ASSERT_EQ(SetComParam(name.c_str(), row.rate, 8, 'N', 1, 0), VELLPORT_OK);
+    const auto started = Clock::now();
+    const int result = SendData(name.c_str(), row.data.data(), static_cast<int>(row.data.size()));
+    EXPECT_NE(std::find(row.results.begin(), row.results.end(), result), row.results.end())
+        << result << " " << VellPortLastError();
+    EXPECT_LT(Clock::now() - started, 2 * kNetworkBound);
+
+    // devsim may see the bytes in more than one read: gather them until they are all there or none come.
+    std::string seen;
+    const std::regex event(R"re(\{"event":"[a-z]+","bytes":"([0-9A-F ]*)","rate":(\d+),.*)re");
+    while (seen.size() < std::string(row.arrived).size()) {
+        const std::optional<std::string> line = display.readLine(std::chrono::milliseconds(1500));
+        if (!line) {
+            break;
+        }
+        std::smatch fields;
+        ASSERT_TRUE(std::regex_match(*line, fields, event)) << *line;
+        EXPECT_EQ(std::stoi(fields[2]), row.arrivedRate) << *line;
+        seen += (seen.empty() ? "" : " ") + fields[1].str();
+    }
+    EXPECT_EQ(seen, row.arrived);
+    server.stop();
+    EXPECT_EQ(display.stop(), std::vector<std::string>{}) << "the display saw more than was sent";
+}
+
+const std::vector<unsigned char> kWithIac{0x41, 0xFF, 0x42};
+const std::vector<int> kOk{VELLPORT_OK};
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ThroughSer2net,
+    testing::Values(
+        Ser2netCase{"rfc2217 sets 2400", "rfc2217", false, 2400, kOn, kOk, "1B 27 0A 01", 2400},
+        Ser2netCase{"rfc2217 sets 9600", "rfc2217", false, 9600, kOn, kOk, "1B 27 0A 01", 9600},
+        Ser2netCase{"rfc2217 sets 115200", "rfc2217", false, 115200, kOn, kOk, "1B 27 0A 01", 115200},
+        Ser2netCase{"rfc2217 byte 0xFF arrives once", "rfc2217", false, 19200, kWithIac, kOk, "41 FF 42", 19200},
+        Ser2netCase{"tcp sends bytes as they are at the server's rate", "tcp", true, 115200, kWithIac, kOk,
+                    "41 FF 42", 9600},
+        Ser2netCase{"rfc2217 at a raw port writes nothing and fails", "rfc2217", true, 9600, kOn,
+                    {VELLPORT_ERR_PROTOCOL, VELLPORT_ERR_TIMEOUT}, "", 0}),
+    // clang-format on
+    [](const testing::TestParamInfo<Ser2netCase>& info) {
+        return std::regex_replace(info.param.name, std::regex("[^A-Za-z0-9]"), "_");
+    });
+
+// A thousand targets, each on its own port of one devsim server, sent to from many threads at once.
+TEST(Fleet, EveryTargetReceivesItsBytesExactlyOnce) {
+    constexpr int kTargets = 1000;
+    constexpr int kThreads = 64;
+    Simulator server;
+    ASSERT_TRUE(server.start({"--rfc2217-server", "0", "--listeners", std::to_string(kTargets)}));
+    const std::vector<int> ports = server.ports();
+    ASSERT_EQ(ports.size(), std::size_t{kTargets}) << server.firstLine();
+
+    std::atomic<std::size_t> next{0};
+    std::atomic<int> failed{0};
+    std::vector<std::thread> senders;
+    for (int i = 0; i < kThreads; ++i) {
+        senders.emplace_back([&] {
+            for (std::size_t target = next++; target < ports.size(); target = next++) {
+                const std::string url = "rfc2217://127.0.0.1:" + std::to_string(ports[target]);
+                failed +=
+                    VellPortSendTo(url.c_str(), 38400, 8, 'N', 1, 0, kOn.data(), 4) != VELLPORT_OK ? 1 : 0;
+            }
+        });
+    }
+    // Read while they send: a thousand records do not fit in the pipe, and a blocked server would stall them.
+    std::map<int, std::vector<std::string>> received;
+    const std::regex record(
+        R"re(\{"id":\d+,"port":(\d+),"rate":(\d+),"dataBits":8,"parity":"N","stopBits":1,"bytes":"([0-9A-F ]*)"\})re");
+    for (int count = 0; count < kTargets; ++count) {
+        const std::optional<std::string> line = server.readLine(std::chrono::seconds(20));
+        if (!line) {
+            break;
+        }
+        std::smatch fields;
+        ASSERT_TRUE(std::regex_match(*line, fields, record)) << *line;
+        EXPECT_EQ(fields[2], "38400");
+        received[std::stoi(fields[1])].push_back(fields[3]);
+    }
+    for (std::thread& sender : senders) {
+        sender.join();
+    }
+    EXPECT_EQ(failed, 0);
+    for (const int port : ports) {
+        EXPECT_EQ(received[port], std::vector<std::string>{"1B 27 0A 01"}) << "port " << port;
+    }
+    EXPECT_EQ(server.stop(), std::vector<std::string>{}) << "connections that never ended";
+}
+
+} // namespace

@@ -1,0 +1,129 @@
+// ser2net started for a test on free localhost ports, and ended with it.
+#include "Ser2net.h"
+
+#include "Files.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <fstream>
+#include <netinet/in.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::chrono::seconds kStartBound{5};
+constexpr std::chrono::seconds kStopBound{3};
+constexpr int kStartAttempts = 3;
+
+// Whether something listens on 127.0.0.1:port, read from the kernel's table so that no connection is made.
+bool Listening(int port) {
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    char wanted[32];
+    std::snprintf(wanted, sizeof wanted, "0100007F:%04X", port);
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state;
+        fields >> slot >> local >> remote >> state;
+        if (local == wanted && state == "0A") {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A localhost TCP port free at the time of asking.
+int FreeLocalPort() {
+    const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = 0;
+    if (::bind(probe, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+        ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    ::close(probe);
+    return port;
+}
+
+} // namespace
+
+Ser2net::~Ser2net() {
+    stop();
+}
+
+std::string Ser2net::program() {
+    for (const char* path : {"/usr/sbin/ser2net", "/usr/bin/ser2net", "/usr/local/sbin/ser2net"}) {
+        if (::access(path, X_OK) == 0) {
+            return path;
+        }
+    }
+    return {};
+}
+
+bool Ser2net::start(const std::string& device, const std::string& folder) {
+    const std::string executable = program();
+    // Another program may take a port between asking and ser2net's bind: then try again with new ones.
+    for (int attempt = 0; attempt < kStartAttempts && !executable.empty(); ++attempt) {
+        m_rfc2217Port = FreeLocalPort();
+        m_rawPort = FreeLocalPort();
+        const std::string config = folder + "/ser2net.yaml";
+        const std::string connector = "    connector: serialdev," + device + ",9600n81,local\n";
+        WriteBytes(config, "connection: &rfc2217\n    accepter: telnet(rfc2217),tcp,127.0.0.1," +
+                               std::to_string(m_rfc2217Port) + "\n" + connector +
+                               "    options:\n        mdns: false\n"
+                               "connection: &raw\n    accepter: tcp,127.0.0.1," +
+                               std::to_string(m_rawPort) + "\n" + connector +
+                               "    options:\n        mdns: false\n");
+        const std::string pidFile = folder + "/ser2net.pid";
+        const std::string log = folder + "/ser2net.log";
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            const int output = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+            ::dup2(output, STDOUT_FILENO);
+            ::dup2(output, STDERR_FILENO);
+            ::execl(executable.c_str(), executable.c_str(), "-n", "-d", "-u", "-c", config.c_str(), "-P",
+                    pidFile.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        const auto deadline = std::chrono::steady_clock::now() + kStartBound;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+                m_pid = -1; // it gave up, probably on a port taken meanwhile
+                break;
+            }
+            if (Listening(m_rfc2217Port) && Listening(m_rawPort)) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        stop();
+    }
+    return false;
+}
+
+void Ser2net::stop() {
+    if (m_pid <= 0) {
+        return;
+    }
+    ::kill(m_pid, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + kStopBound;
+    while (::waitpid(m_pid, nullptr, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    m_pid = -1;
+}

@@ -1,0 +1,29 @@
+// The real ser2net as a child process of a test: an RFC 2217 port and a raw TCP port on localhost in front of
+// one device.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+class Ser2net {
+public:
+    Ser2net() = default;
+    Ser2net(const Ser2net&) = delete;
+    Ser2net& operator=(const Ser2net&) = delete;
+    ~Ser2net();
+
+    // Where ser2net is installed; empty when it is not.
+    static std::string program();
+    // Writes folder/ser2net.yaml for device (at 9600 8N1) on two free ports, starts ser2net and waits for
+    // both to listen; false when it does not come up.
+    bool start(const std::string& device, const std::string& folder);
+    void stop();
+
+    int rfc2217Port() const { return m_rfc2217Port; }
+    int rawPort() const { return m_rawPort; }
+
+private:
+    pid_t m_pid = -1;
+    int m_rfc2217Port = 0;
+    int m_rawPort = 0;
+};
