@@ -3,7 +3,6 @@
 
 #include "VellPortDll.h"
 #include "link/PortWords.h"
-#include "portlink/PortName.h"
 #include "vellport/ExitStatus.h"
 #include "vellport/JsonOutput.h"
 #include "vellport/ResultNames.h"
@@ -219,8 +218,7 @@ std::vector<std::pair<std::string, std::string>> networkPorts() {
     for (int number = 1; number <= kLastPort; ++number) {
         const std::string name = "COM" + std::to_string(number);
         if (const std::optional<PortDestination> destination = describeDestination(name);
-            destination && (destination->state == VELLPORT_STATE_NETWORK ||
-                            vellport::parseEndpoint(destination->target).has_value())) {
+            destination && destination->state == VELLPORT_STATE_NETWORK) {
             ports.emplace_back(name, destination->target);
         }
     }

@@ -32,19 +32,13 @@ std::string label(const ProbeTarget& target) {
     return target.name.empty() ? target.endpoint : target.name + " " + target.endpoint;
 }
 
-// The library says so once it knows endpoints; the URL's form says so to a library that does not yet.
-bool leadsToEndpoint(const PortDestination& destination) {
-    return destination.state == VELLPORT_STATE_NETWORK ||
-           vellport::parseEndpoint(destination.target).has_value();
-}
-
 ProbeTarget requireProbeTarget(const std::string& text) {
     if (vellport::parsePortName(text)) {
         const std::optional<PortDestination> destination = describeDestination(text);
         if (!destination) {
             throw UsageError("'" + text + "' cannot be looked up", "vellport probe COM5");
         }
-        return ProbeTarget{text, destination->target, leadsToEndpoint(*destination)};
+        return ProbeTarget{text, destination->target, destination->state == VELLPORT_STATE_NETWORK};
     }
     if (!vellport::parseEndpoint(text)) {
         throw UsageError("'" + text + "' is neither a COM name nor an rfc2217:// or tcp:// URL",
@@ -101,15 +95,12 @@ std::string targetLine(const ProbeTarget& target, const TargetOutcome& outcome) 
 }
 
 QJsonObject targetJson(const ProbeTarget& target, const TargetOutcome& outcome) {
-    QJsonObject entry{
-        {"result", QString::fromStdString(outcome.result == VELLPORT_OK ? std::string("ok")
-                                                                        : resultName(outcome.result))},
-        {"verdict", QString::fromStdString(verdict(outcome))},
-        {"confirmedRate", outcome.confirmedRate > 0 ? QJsonValue(outcome.confirmedRate) : QJsonValue()},
-        {"milliseconds", static_cast<qint64>(outcome.elapsed.count())}};
+    QJsonObject entry = outcomeJson(outcome);
+    entry.insert("verdict", QString::fromStdString(verdict(outcome)));
+    entry.insert("confirmedRate",
+                 outcome.confirmedRate > 0 ? QJsonValue(outcome.confirmedRate) : QJsonValue());
     insertText(entry, "port", target.name.empty() ? nullptr : target.name.c_str());
     insertText(entry, "target", target.endpoint.c_str());
-    insertText(entry, "reason", outcome.result == VELLPORT_OK ? nullptr : outcome.reason.c_str());
     return entry;
 }
 

@@ -75,12 +75,8 @@ std::string targetLine(const Target& target, const TargetOutcome& outcome) {
 }
 
 QJsonObject targetJson(const Target& target, const TargetOutcome& outcome) {
-    QJsonObject entry{
-        {"result", QString::fromStdString(outcome.result == VELLPORT_OK ? std::string("ok")
-                                                                        : resultName(outcome.result))},
-        {"milliseconds", static_cast<qint64>(outcome.elapsed.count())}};
+    QJsonObject entry = outcomeJson(outcome);
     insertText(entry, "target", target.text.c_str());
-    insertText(entry, "reason", outcome.result == VELLPORT_OK ? nullptr : outcome.reason.c_str());
     return entry;
 }
 

@@ -3,6 +3,7 @@
 #include "vellport/TargetRun.h"
 
 #include "VellPortDll.h"
+#include "vellport/JsonOutput.h"
 #include "vellport/ResultNames.h"
 
 #include <algorithm>
@@ -17,7 +18,7 @@ namespace {
 std::vector<std::pair<std::string, int>> countByKind(const std::vector<TargetOutcome>& outcomes) {
     std::vector<std::pair<std::string, int>> counts{{"ok", 0}};
     for (const TargetOutcome& outcome : outcomes) {
-        const std::string kind = outcome.result == VELLPORT_OK ? "ok" : resultName(outcome.result);
+        const std::string kind = outcomeKind(outcome);
         const auto found = std::find_if(counts.begin(), counts.end(),
                                         [&](const auto& entry) { return entry.first == kind; });
         if (found == counts.end()) {
@@ -78,4 +79,15 @@ QJsonObject summaryJson(const std::vector<TargetOutcome>& outcomes) {
         summary.insert(QString::fromStdString(kind), number);
     }
     return summary;
+}
+
+std::string outcomeKind(const TargetOutcome& outcome) {
+    return outcome.result == VELLPORT_OK ? std::string("ok") : resultName(outcome.result);
+}
+
+QJsonObject outcomeJson(const TargetOutcome& outcome) {
+    QJsonObject entry{{"result", QString::fromStdString(outcomeKind(outcome))},
+                      {"milliseconds", static_cast<qint64>(outcome.elapsed.count())}};
+    insertText(entry, "reason", outcome.result == VELLPORT_OK ? nullptr : outcome.reason.c_str());
+    return entry;
 }

@@ -24,6 +24,11 @@ std::vector<TargetOutcome> runOnTargets(std::size_t count, std::size_t parallel,
                                         const std::function<TargetOutcome(std::size_t)>& work,
                                         const std::function<void(std::size_t, const TargetOutcome&)>& done);
 
+// "ok", or the result's name ("VELLPORT_ERR_REFUSED").
+std::string outcomeKind(const TargetOutcome& outcome);
+// What every target's JSON entry holds: {"result", "milliseconds", and "reason" when it failed}.
+QJsonObject outcomeJson(const TargetOutcome& outcome);
+
 // "3 targets: 2 ok, 1 VELLPORT_ERR_REFUSED": the failures counted by kind, in the order they first occur.
 std::string summaryLine(const std::vector<TargetOutcome>& outcomes);
 // The same counts as {"targets": 3, "ok": 2, "VELLPORT_ERR_REFUSED": 1}.
