@@ -14,7 +14,9 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -39,20 +41,26 @@ bool Listening(int port) {
     return false;
 }
 
-// A localhost TCP port free at the time of asking.
-int FreeLocalPort() {
-    const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (::bind(probe, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-        ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
+// Two different localhost TCP ports, free at the time of asking: both stay bound until both are known, or the
+// kernel may hand out the same one twice and ser2net's second accepter fails while the first answers for it.
+std::pair<int, int> FreeLocalPorts() {
+    int ports[2] = {0, 0};
+    int sockets[2] = {-1, -1};
+    for (int i = 0; i < 2; ++i) {
+        sockets[i] = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(sockets[i], reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+            ::getsockname(sockets[i], reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+            ports[i] = ntohs(address.sin_port);
+        }
     }
-    ::close(probe);
-    return port;
+    for (const int socket : sockets) {
+        ::close(socket);
+    }
+    return {ports[0], ports[1]};
 }
 
 } // namespace
@@ -74,8 +82,7 @@ bool Ser2net::start(const std::string& device, const std::string& folder) {
     const std::string executable = program();
     // Another program may take a port between asking and ser2net's bind: then try again with new ones.
     for (int attempt = 0; attempt < kStartAttempts && !executable.empty(); ++attempt) {
-        m_rfc2217Port = FreeLocalPort();
-        m_rawPort = FreeLocalPort();
+        std::tie(m_rfc2217Port, m_rawPort) = FreeLocalPorts();
         const std::string config = folder + "/ser2net.yaml";
         const std::string connector = "    connector: serialdev," + device + ",9600n81,local\n";
         WriteBytes(config, "connection: &rfc2217\n    accepter: telnet(rfc2217),tcp,127.0.0.1," +
