@@ -32,7 +32,7 @@ public:
     int negotiate(std::string& reason);
     // The bytes as data: 0xFF doubled on a telnet connection.
     int write(const unsigned char* data, int count, std::string& reason);
-    // Gives the bytes their wire time (settle), half-closes and waits for the server to close, so ser2net
+    // Gives the bytes their time to pass the server (settle), half-closes and waits for the server to close, so ser2net
     // has passed on what it holds.
     int finish(std::chrono::microseconds settle, std::string& reason);
 
