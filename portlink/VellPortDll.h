@@ -54,10 +54,10 @@ extern "C" {
  *    sent. Data bytes 0xFF are doubled, as telnet requires.
  *  - tcp:// is a raw TCP port: only the data is sent, and the line settings are whatever the server's port
  *    is configured with; the parameters given to the library only set the time bound.
- * After the data the library waits the bytes' wire time at the given rate (at least 20 ms, the time ser2net
- * may take to hand them to its device), half-closes the connection and waits for the server to close its
- * end: ser2net flushes its device when a client's connection ends, and would drop bytes it had not passed
- * on yet. A server that keeps the connection open ends the call at the
+ * After the data the library waits the bytes' wire time at the given rate (on a raw port at least 20 ms,
+ * as ser2net opens its device only when the connection comes), half-closes the connection and waits for
+ * the server to close its end: ser2net flushes its device when a client's connection ends, and would drop
+ * bytes it had not passed on yet. A server that keeps the connection open ends the call at the
  * bound, successfully when its TCP stack has acknowledged every byte. ser2net itself takes about 10 ms to
  * release its device after a connection, so back-to-back calls to one ser2net port wait for that too.
  *
