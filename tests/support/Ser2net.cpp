@@ -84,7 +84,8 @@ bool Ser2net::start(const std::string& device, const std::string& folder) {
     for (int attempt = 0; attempt < kStartAttempts && !executable.empty(); ++attempt) {
         std::tie(m_rfc2217Port, m_rawPort) = FreeLocalPorts();
         const std::string config = folder + "/ser2net.yaml";
-        const std::string connector = "    connector: serialdev," + device + ",9600n81,local\n";
+        const std::string connector =
+            "    connector: serialdev," + device + "," + std::to_string(kDefaultRate) + "n81,local\n";
         WriteBytes(config, "connection: &rfc2217\n    accepter: telnet(rfc2217),tcp,127.0.0.1," +
                                std::to_string(m_rfc2217Port) + "\n" + connector +
                                "    options:\n        mdns: false\n"

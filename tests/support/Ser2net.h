@@ -12,10 +12,13 @@ public:
     Ser2net& operator=(const Ser2net&) = delete;
     ~Ser2net();
 
+    // The device's rate in the configuration, which ser2net also puts back when a connection ends.
+    static constexpr int kDefaultRate = 9600;
+
     // Where ser2net is installed; empty when it is not.
     static std::string program();
-    // Writes folder/ser2net.yaml for device (at 9600 8N1) on two free ports, starts ser2net and waits for
-    // both to listen; false when it does not come up.
+    // Writes folder/ser2net.yaml for device (at kDefaultRate 8N1) on two free ports, starts ser2net and waits
+    // for both to listen; false when it does not come up.
     bool start(const std::string& device, const std::string& folder);
     void stop();
 

@@ -53,26 +53,43 @@ TEST_P(ThroughSer2net, BytesAndRateArriveAsAsked) {
     const std::string name = "COM" + std::to_string(kPortNumber);
 
     ASSERT_EQ(SetComParam(name.c_str(), row.rate, 8, 'N', 1, 0), VELLPORT_OK);
-    const auto started = Clock::now();
-    const int result = SendData(name.c_str(), row.data.data(), static_cast<int>(row.data.size()));
-    EXPECT_NE(std::find(row.results.begin(), row.results.end(), result), row.results.end())
-        << result << " " << VellPortLastError();
-    EXPECT_LT(Clock::now() - started, 2 * kNetworkBound);
-
-    // devsim may see the bytes in more than one read: gather them until they are all there or none come.
+    // devsim reads the line settings when it reads the bytes, and ser2net puts its own back as the connection
+    // ends: a reader that ran late under load sees those. Only then is the row sent once more; a library that
+    // never sets the rate fails both times.
     std::string seen;
-    const std::regex event(R"re(\{"event":"[a-z]+","bytes":"([0-9A-F ]*)","rate":(\d+),.*)re");
-    while (seen.size() < std::string(row.arrived).size()) {
-        const std::optional<std::string> line = display.readLine(std::chrono::milliseconds(1500));
-        if (!line) {
+    std::vector<int> rates;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const auto started = Clock::now();
+        const int result = SendData(name.c_str(), row.data.data(), static_cast<int>(row.data.size()));
+        EXPECT_NE(std::find(row.results.begin(), row.results.end(), result), row.results.end())
+            << result << " " << VellPortLastError();
+        EXPECT_LT(Clock::now() - started, 2 * kNetworkBound);
+
+        // devsim may see the bytes in more than one read: gather them until they are all there or none come.
+        seen.clear();
+        rates.clear();
+        const std::regex event(R"re(\{"event":"[a-z]+","bytes":"([0-9A-F ]*)","rate":(\d+),.*)re");
+        while (seen.size() < std::string(row.arrived).size()) {
+            const std::optional<std::string> line = display.readLine(std::chrono::milliseconds(1500));
+            if (!line) {
+                break;
+            }
+            std::smatch fields;
+            ASSERT_TRUE(std::regex_match(*line, fields, event)) << *line;
+            rates.push_back(std::stoi(fields[2]));
+            seen += (seen.empty() ? "" : " ") + fields[1].str();
+        }
+        const bool lateReader = std::any_of(rates.begin(), rates.end(), [&](int rate) {
+            return rate != row.arrivedRate && rate == Ser2net::kDefaultRate;
+        });
+        if (!lateReader) {
             break;
         }
-        std::smatch fields;
-        ASSERT_TRUE(std::regex_match(*line, fields, event)) << *line;
-        EXPECT_EQ(std::stoi(fields[2]), row.arrivedRate) << *line;
-        seen += (seen.empty() ? "" : " ") + fields[1].str();
     }
     EXPECT_EQ(seen, row.arrived);
+    for (const int rate : rates) {
+        EXPECT_EQ(rate, row.arrivedRate);
+    }
     server.stop();
     EXPECT_EQ(display.stop(), std::vector<std::string>{}) << "the display saw more than was sent";
 }
