@@ -60,6 +60,22 @@ std::string serverWords(const std::string& text) {
     return words;
 }
 
+// A server that closes before it was asked to has refused the client: ser2net says why in a line of text
+// ("Port already in use" while another client holds its device). Only that text tells busy from the rest.
+int closedEarly(std::string what, const std::string& serverText, std::string& reason) {
+    const std::string said = serverWords(serverText);
+    if (!said.empty()) {
+        what += " (it said \"" + said + "\")";
+    }
+    reason = std::move(what);
+    return said.find("in use") != std::string::npos ? VELLPORT_ERR_BUSY : VELLPORT_ERR_PROTOCOL;
+}
+
+// Keeps the first words a server sends, for the reason should it close early.
+void keepText(std::string& kept, const std::uint8_t* bytes, std::size_t count) {
+    kept.append(bytes, bytes + std::min(count, kLongestServerText - kept.size()));
+}
+
 struct AddressList {
     addrinfo* head = nullptr;
     AddressList() = default;
@@ -346,22 +362,17 @@ int NetworkLink::negotiate(std::string& reason) {
             return VELLPORT_ERR_TIMEOUT;
         }
         if (read == 0) {
-            reason =
+            return closedEarly(
                 m_negotiation.comPortAgreed()
                     ? "the server at " + address() + " closed the connection during the RFC 2217 negotiation"
-                    : "the server at " + address() + " closed the connection without RFC 2217 negotiation";
-            if (const std::string said = serverWords(serverText); !said.empty()) {
-                reason += " (it said \"" + said + "\")";
-            }
-            return VELLPORT_ERR_PROTOCOL;
+                    : "the server at " + address() + " closed the connection without RFC 2217 negotiation",
+                serverText, reason);
         }
         m_negotiation.feed(buffer.data(), got);
         // Before the settings are in, text from the server is its reason for closing ("Port already in
         // use"), not a display's reply.
         const rfc2217::Bytes text = m_negotiation.takeData();
-        const std::size_t room = kLongestServerText - serverText.size();
-        serverText.append(text.begin(),
-                          text.begin() + static_cast<std::ptrdiff_t>(std::min(text.size(), room)));
+        keepText(serverText, text.data(), text.size());
         const rfc2217::Bytes answer = m_negotiation.takeOutgoing();
         if (const int code = writeAll(answer.data(), answer.size(), reason); code != VELLPORT_OK) {
             return code;
@@ -388,6 +399,7 @@ int NetworkLink::write(const unsigned char* data, int count, std::string& reason
 
 int NetworkLink::finish(std::chrono::microseconds settle, std::string& reason) {
     std::array<std::uint8_t, kReadChunk> buffer{};
+    std::string serverText;
     // ser2net flushes its device when the client's end closes (TCIOFLUSH after an empty TIOCOUTQ): bytes it
     // handed on but not yet through would be lost, so they get their wire time before the half-close.
     const Clock::time_point settled = std::min(Clock::now() + settle, m_deadline);
@@ -398,9 +410,20 @@ int NetworkLink::finish(std::chrono::microseconds settle, std::string& reason) {
         pollfd waiting{m_socket.get(), POLLIN, 0};
         if (::ppoll(&waiting, 1, &timeout, nullptr) == 1) {
             std::size_t got = 0;
-            if (readSome(buffer.data(), buffer.size(), got, reason) != 1) {
+            const int read = readSome(buffer.data(), buffer.size(), got, reason);
+            if (read == 0) {
+                // Before our half-close: the server turned the connection away, and the bytes went nowhere.
+                return closedEarly("the server at " + address() +
+                                       " closed the connection before the data was through",
+                                   serverText, reason);
+            }
+            if (read == -2) {
+                return VELLPORT_ERR_IO;
+            }
+            if (read == -1) {
                 break;
             }
+            keepText(serverText, buffer.data(), got);
         }
     }
     ::shutdown(m_socket.get(), SHUT_WR);
@@ -437,8 +460,13 @@ int talkToEndpoint(const Endpoint& endpoint, const PortParams& params, NetworkLi
         code = link.negotiate(reason);
         confirmedRate = link.confirmedRate();
     }
-    if (code != VELLPORT_OK || probe) {
+    if (code != VELLPORT_OK) {
         return code;
+    }
+    if (probe) {
+        // A raw port says nothing when it takes a client, only when it turns one away: give it the hand-over
+        // time to do so, with no data.
+        return endpoint.kind == Endpoint::Kind::RawTcp ? link.finish(kRawHandOver, reason) : code;
     }
     code = link.write(data, count, reason);
     if (code == VELLPORT_OK) {

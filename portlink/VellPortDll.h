@@ -71,7 +71,10 @@ extern "C" {
  * the host cannot be reached; VELLPORT_ERR_TIMEOUT no answer within the bound (lookup, connect, confirmations
  * or acknowledgement of the data); VELLPORT_ERR_PROTOCOL an rfc2217:// server that never asked for the option
  * within the bound ("a raw TCP port?", and nothing was written), withdrew it, or closed the connection
- * early; VELLPORT_ERR_SETTING another line setting confirmed than asked (the error line names both values).
+ * early; VELLPORT_ERR_BUSY a server that closed early saying its port is in use (ser2net: "Port already in
+ * use", another client holds the device); VELLPORT_ERR_SETTING another line setting confirmed than asked
+ * (the error line names both values). A raw port that closes before the library's half-close has turned the
+ * connection away, and the bytes went nowhere: never a success.
  *
  * Threads: each call uses its own socket and poll(), never select(), and starts no thread of its own (the C
  * library's resolver keeps a small pool of its own for host names); hundreds of calls for different names
@@ -104,7 +107,8 @@ enum VellPortResult {
     VELLPORT_ERR_NO_DEVICE = -3, /**< The device path does not exist or is not a character device. */
     VELLPORT_ERR_PERMISSION =
         -4,                    /**< The user may not open the device (its error line says why and the fix). */
-    VELLPORT_ERR_BUSY = -5,    /**< Another process holds the port (its lock file or exclusive open). */
+    VELLPORT_ERR_BUSY = -5,    /**< Another process holds the port (its lock file or exclusive open); for
+                                    a network target, another client holds the server's port. */
     VELLPORT_ERR_IO = -6,      /**< The device failed while configuring or writing, or went away. */
     VELLPORT_ERR_TIMEOUT = -7, /**< The bytes did not leave within the bound; what was queued is discarded.
                                     For a network target: no answer within the bound. */
@@ -338,8 +342,9 @@ VELLPORT_API int VellPortSendTo(const char* target, int baudRate, int dataBits, 
 
 /**
  * Check that a network endpoint answers: connect and, for rfc2217://, negotiate the line parameters; no data
- * is sent, and the connection is closed at once after. A tcp:// probe only shows that something accepts
- * connections there.
+ * is sent, and the connection is closed at once after. A tcp:// probe shows that something accepts
+ * connections there and does not turn this one away within 20 ms (ser2net's "Port already in use" is
+ * VELLPORT_ERR_BUSY).
  *
  * @param target        "rfc2217://HOST:PORT" or "tcp://HOST:PORT".
  * @param baudRate, dataBits, parity, stopBits, flowControl  As for SetComParam.

@@ -75,6 +75,8 @@ std::string verdict(const TargetOutcome& outcome) {
         return "no answer";
     case VELLPORT_ERR_PROTOCOL:
         return "not RFC 2217";
+    case VELLPORT_ERR_BUSY:
+        return "busy";
     case VELLPORT_ERR_HOST:
         return "host not found";
     case VELLPORT_ERR_SETTING:

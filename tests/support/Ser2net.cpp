@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
 #include <fstream>
@@ -119,7 +120,20 @@ bool Ser2net::start(const std::string& device, const std::string& folder) {
     return false;
 }
 
+bool Ser2net::hold(int port) {
+    m_holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    return ::connect(m_holder, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+}
+
 void Ser2net::stop() {
+    if (m_holder >= 0) {
+        ::close(m_holder);
+        m_holder = -1;
+    }
     if (m_pid <= 0) {
         return;
     }

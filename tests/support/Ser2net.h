@@ -21,6 +21,8 @@ public:
     // for both to listen; false when it does not come up.
     bool start(const std::string& device, const std::string& folder);
     void stop();
+    // Connects a client of the test's own to port and keeps it until stop(), so the device is taken.
+    bool hold(int port);
 
     int rfc2217Port() const { return m_rfc2217Port; }
     int rawPort() const { return m_rawPort; }
@@ -29,4 +31,5 @@ private:
     pid_t m_pid = -1;
     int m_rfc2217Port = 0;
     int m_rawPort = 0;
+    int m_holder = -1;
 };

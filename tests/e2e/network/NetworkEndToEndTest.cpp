@@ -27,6 +27,7 @@ struct Ser2netCase {
     const char* name;
     const char* scheme;
     bool atRawPort; // the target points at ser2net's raw port instead of its RFC 2217 port
+    bool held;      // another client holds the target's port first
     int rate;
     std::vector<unsigned char> data;
     std::vector<int> results; // any of these
@@ -50,6 +51,7 @@ TEST_P(ThroughSer2net, BytesAndRateArriveAsAsked) {
     ASSERT_TRUE(server.start(folder.file("ttyDISPLAY"), folder.path()));
     const int port = row.atRawPort ? server.rawPort() : server.rfc2217Port();
     const PortMap map(kPortNumber, std::string(row.scheme) + "://127.0.0.1:" + std::to_string(port));
+    ASSERT_TRUE(!row.held || server.hold(port));
     const std::string name = "COM" + std::to_string(kPortNumber);
 
     ASSERT_EQ(SetComParam(name.c_str(), row.rate, 8, 'N', 1, 0), VELLPORT_OK);
@@ -101,14 +103,18 @@ const std::vector<int> kOk{VELLPORT_OK};
 INSTANTIATE_TEST_SUITE_P(
     Rows, ThroughSer2net,
     testing::Values(
-        Ser2netCase{"rfc2217 sets 2400", "rfc2217", false, 2400, kOn, kOk, "1B 27 0A 01", 2400},
-        Ser2netCase{"rfc2217 sets 9600", "rfc2217", false, 9600, kOn, kOk, "1B 27 0A 01", 9600},
-        Ser2netCase{"rfc2217 sets 115200", "rfc2217", false, 115200, kOn, kOk, "1B 27 0A 01", 115200},
-        Ser2netCase{"rfc2217 byte 0xFF arrives once", "rfc2217", false, 19200, kWithIac, kOk, "41 FF 42", 19200},
-        Ser2netCase{"tcp sends bytes as they are at the server's rate", "tcp", true, 115200, kWithIac, kOk,
+        Ser2netCase{"rfc2217 sets 2400", "rfc2217", false, false, 2400, kOn, kOk, "1B 27 0A 01", 2400},
+        Ser2netCase{"rfc2217 sets 9600", "rfc2217", false, false, 9600, kOn, kOk, "1B 27 0A 01", 9600},
+        Ser2netCase{"rfc2217 sets 115200", "rfc2217", false, false, 115200, kOn, kOk, "1B 27 0A 01", 115200},
+        Ser2netCase{"rfc2217 byte 0xFF arrives once", "rfc2217", false, false, 19200, kWithIac, kOk, "41 FF 42", 19200},
+        Ser2netCase{"tcp sends bytes as they are at the server's rate", "tcp", true, false, 115200, kWithIac, kOk,
                     "41 FF 42", 9600},
-        Ser2netCase{"rfc2217 at a raw port writes nothing and fails", "rfc2217", true, 9600, kOn,
-                    {VELLPORT_ERR_PROTOCOL, VELLPORT_ERR_TIMEOUT}, "", 0}),
+        Ser2netCase{"rfc2217 at a raw port writes nothing and fails", "rfc2217", true, false, 9600, kOn,
+                    {VELLPORT_ERR_PROTOCOL, VELLPORT_ERR_TIMEOUT}, "", 0},
+        Ser2netCase{"tcp to a port another client holds fails busy", "tcp", true, true, 9600, kOn,
+                    {VELLPORT_ERR_BUSY}, "", 0},
+        Ser2netCase{"rfc2217 to a port another client holds fails busy", "rfc2217", false, true, 9600, kOn,
+                    {VELLPORT_ERR_BUSY}, "", 0}),
     // clang-format on
     [](const testing::TestParamInfo<Ser2netCase>& info) {
         return std::regex_replace(info.param.name, std::regex("[^A-Za-z0-9]"), "_");
