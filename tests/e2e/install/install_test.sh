@@ -330,6 +330,13 @@ if [ "$exec_line" = "$prefix/$libexecdir/vellsetting/vellsetting-launch" ]; then
 else
     fail "desktop entry Exec=$exec_line, want the launcher $prefix/$libexecdir/vellsetting/vellsetting-launch"
 fi
+# Software centres show the newest release: it is the version the title and the packages carry.
+newest_release=$(sed -n 's/.*<release version="\([^"]*\)".*/\1/p' "$metainfo" | head -n 1)
+if [ "$newest_release" = "$file_version" ] || [[ "$file_version" == "$newest_release"-* ]]; then
+    pass "metainfo's newest release is $newest_release"
+else
+    fail "metainfo's newest release is '$newest_release', the packages carry $version"
+fi
 if grep -qx "Icon=$kAppId" "$desktop"; then pass "desktop entry icon"; else fail "desktop entry Icon is not $kAppId"; fi
 if grep -q "<launchable type=\"desktop-id\">$kAppId.desktop</launchable>" "$metainfo" &&
     grep -q "<id>$kAppId</id>" "$metainfo"; then
