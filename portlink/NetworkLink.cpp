@@ -423,7 +423,14 @@ int NetworkLink::finish(std::chrono::microseconds settle, std::string& reason) {
             if (read == -1) {
                 break;
             }
-            keepText(serverText, buffer.data(), got);
+            if (m_endpoint.kind == Endpoint::Kind::RawTcp) {
+                keepText(serverText, buffer.data(), got);
+            } else {
+                // Only the data of a telnet stream is text; its commands would read as stray letters.
+                m_negotiation.feed(buffer.data(), got);
+                const rfc2217::Bytes text = m_negotiation.takeData();
+                keepText(serverText, text.data(), text.size());
+            }
         }
     }
     ::shutdown(m_socket.get(), SHUT_WR);
