@@ -438,6 +438,7 @@ int NetworkLink::finish(std::chrono::microseconds settle, std::string& reason) {
         std::size_t got = 0;
         const int read = readSome(buffer.data(), buffer.size(), got, reason);
         if (read == 0) {
+            m_serverClosed = true;
             return VELLPORT_OK;
         }
         if (read == -2) {
@@ -459,13 +460,13 @@ int NetworkLink::finish(std::chrono::microseconds settle, std::string& reason) {
 
 int talkToEndpoint(const Endpoint& endpoint, const PortParams& params, NetworkLink::Clock::time_point start,
                    const unsigned char* data, int count, bool probe, std::string& reason,
-                   int& confirmedRate) {
-    confirmedRate = 0;
+                   EndpointOutcome& outcome) {
+    outcome = {};
     NetworkLink link(endpoint, params, start, networkBound(params, probe ? 0 : count));
     int code = link.connect(reason);
     if (code == VELLPORT_OK && endpoint.kind == Endpoint::Kind::Rfc2217) {
         code = link.negotiate(reason);
-        confirmedRate = link.confirmedRate();
+        outcome.confirmedRate = link.confirmedRate();
     }
     if (code != VELLPORT_OK) {
         return code;
@@ -483,6 +484,7 @@ int talkToEndpoint(const Endpoint& endpoint, const PortParams& params, NetworkLi
                                : settle,
                            reason);
     }
+    outcome.serverClosed = link.serverClosed();
     return code;
 }
 

@@ -35,6 +35,8 @@ public:
     // Gives the bytes their time to pass the server (settle), half-closes and waits for the server to close, so ser2net
     // has passed on what it holds.
     int finish(std::chrono::microseconds settle, std::string& reason);
+    // After a successful finish: the server closed its end (rather than only acknowledging the bytes).
+    bool serverClosed() const { return m_serverClosed; }
 
     // The rate the server confirmed, 0 before that or on a raw port.
     int confirmedRate() const;
@@ -55,13 +57,20 @@ private:
     std::chrono::milliseconds m_bound;
     rfc2217::Negotiation m_negotiation;
     FileHandle m_socket;
+    bool m_serverClosed = false;
+};
+
+// What a successful call learnt beyond its result.
+struct EndpointOutcome {
+    int confirmedRate = 0;     // the rate the RFC 2217 server confirmed; 0 on a raw port
+    bool serverClosed = false; // the server closed its end after ours: it passed the bytes on
 };
 
 // One whole call to an endpoint within networkBound from start: connect, negotiate (RFC 2217), then either
 // send the bytes and close without losing them, or, for a probe, close at once without data. Returns a
-// VellPortResult code; reason says why on failure; confirmedRate is the rate the server confirmed (0 on a
-// raw port).
+// VellPortResult code; reason says why on failure.
 int talkToEndpoint(const Endpoint& endpoint, const PortParams& params, NetworkLink::Clock::time_point start,
-                   const unsigned char* data, int count, bool probe, std::string& reason, int& confirmedRate);
+                   const unsigned char* data, int count, bool probe, std::string& reason,
+                   EndpointOutcome& outcome);
 
 } // namespace vellport

@@ -10,6 +10,7 @@
 #include "SerialLink.h"
 
 #include <QSerialPortInfo>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,14 +27,22 @@ constexpr std::size_t kLongestShownName = 64;
 
 // What the thread's last failed call said, for callers that show the reason somewhere else than stderr.
 thread_local std::string t_lastError;
+// How far the thread's last send is known to have gone.
+thread_local int t_lastDelivery = VELLPORT_DELIVERY_NONE;
+// Callers that report failures themselves switch the stderr lines off.
+std::atomic<bool> g_errorLines{true};
 
 // Every int-returning entry point starts with a clean reason, so a success reads as "".
 void clearLastError() {
     t_lastError.clear();
+    t_lastDelivery = VELLPORT_DELIVERY_NONE;
 }
 
 // One write() per line, so lines from several threads never interleave.
 void writeErrorLine(const std::string& text) {
+    if (!g_errorLines.load(std::memory_order_relaxed)) {
+        return;
+    }
     const std::string line = "VellPortDll: " + text + "\n";
     [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
 }
@@ -94,6 +103,7 @@ int sendToPath(const char* call, const char* port, const std::string& devicePath
     if (code != VELLPORT_OK) {
         return fail(call, port, devicePath, code, reason);
     }
+    t_lastDelivery = VELLPORT_DELIVERY_CONFIRMED;
     return VELLPORT_OK;
 }
 
@@ -102,12 +112,19 @@ int talkToUrl(const char* call, const char* port, const std::string& url, const 
               const PortParams& params, vellport::NetworkLink::Clock::time_point start,
               const unsigned char* data, int count, bool probe, int* confirmedRate) {
     std::string reason;
-    int rate = 0;
-    const int code = vellport::talkToEndpoint(endpoint, params, start, data, count, probe, reason, rate);
+    vellport::EndpointOutcome outcome;
+    const int code = vellport::talkToEndpoint(endpoint, params, start, data, count, probe, reason, outcome);
     if (confirmedRate != nullptr) {
-        *confirmedRate = rate;
+        *confirmedRate = outcome.confirmedRate;
     }
-    return code == VELLPORT_OK ? VELLPORT_OK : fail(call, port, url, code, reason);
+    if (code != VELLPORT_OK) {
+        return fail(call, port, url, code, reason);
+    }
+    if (!probe) {
+        t_lastDelivery =
+            outcome.serverClosed ? VELLPORT_DELIVERY_CONFIRMED : VELLPORT_DELIVERY_ACKNOWLEDGED;
+    }
+    return VELLPORT_OK;
 }
 
 int sendToDevice(const char* port, int portNumber, const unsigned char* data, int count) {
@@ -402,6 +419,14 @@ int VellPortListDevices(VellPortDevice*** list) {
 
 const char* VellPortLastError(void) {
     return t_lastError.c_str();
+}
+
+int VellPortLastDelivery(void) {
+    return t_lastDelivery;
+}
+
+void VellPortSetErrorLines(int enabled) {
+    g_errorLines.store(enabled != 0, std::memory_order_relaxed);
 }
 
 int VellPortSendTo(const char* target, int baudRate, int dataBits, char parity, int stopBits, int flowControl,

@@ -323,6 +323,38 @@ VELLPORT_API void VellPortFreeDeviceList(struct VellPortDevice** list);
  */
 VELLPORT_API const char* VellPortLastError(void);
 
+/** How far the calling thread's last successful send is known to have gone. */
+enum VellPortDelivery {
+    VELLPORT_DELIVERY_NONE = 0,      /**< No send has succeeded on this thread since its last call of this
+                                          library: the call failed, sent no bytes, or was no send. */
+    VELLPORT_DELIVERY_CONFIRMED = 1, /**< The bytes reached the end of the line: a serial device drained
+                                          them, or a network server took them and closed its end as ser2net
+                                          does once it has passed them on to its device. */
+    VELLPORT_DELIVERY_ACKNOWLEDGED = 2 /**< Only the server's TCP stack acknowledged the bytes: it kept the
+                                            connection open until the bound, so nothing tells whether they
+                                            left its kernel (a listener that never reads, a stopped ser2net,
+                                            or a device server that never closes). Still VELLPORT_OK. */
+};
+
+/**
+ * How far the calling thread's last call of SendData or VellPortSendTo delivered its bytes, as an enum
+ * VellPortDelivery. Every call of this library on the thread sets it anew (NONE for any call that is not a
+ * successful send with bytes), so read it right after the send, before another call.
+ *
+ * Blocking: none.
+ */
+VELLPORT_API int VellPortLastDelivery(void);
+
+/**
+ * Switch the failure lines on standard error (see "Errors") on (non-zero, the default) or off (0), for the
+ * whole process, for a caller that reports failures itself (through VellPortLastError). Results and
+ * VellPortLastError are the same either way.
+ *
+ * Blocking: none. May be called from any thread at any time; calls in flight on other threads see the
+ * change at their next line.
+ */
+VELLPORT_API void VellPortSetErrorLines(int enabled);
+
 /**
  * Send bytes to one target with explicit line parameters, without a COM name: the target is an absolute
  * device path, or a network endpoint "rfc2217://HOST:PORT" or "tcp://HOST:PORT".
