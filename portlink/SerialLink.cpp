@@ -381,6 +381,10 @@ int SerialLink::write(const unsigned char* data, int count, Clock::time_point de
             reason = "waiting to write: " + systemReason(errno);
             return VELLPORT_ERR_IO;
         }
+        // One poll waits at most INT_MAX ms; a deadline further off takes several.
+        if (ready == 0 && Clock::now() < deadline) {
+            continue;
+        }
         if (ready == 0) {
             reason = "timed out after writing " + std::to_string(written) + " of " + std::to_string(count) +
                      " bytes, the rest discarded";

@@ -152,8 +152,9 @@ VELLPORT_API int SetComParam(const char* port, int baudRate, int dataBits, char 
  * below passed first.
  *
  * Blocking: at most 500 ms plus twice the wire time of the bytes at the stored rate (start, data, parity and
- * stop bits per byte), including reading the map files and the opening, also when the device never reads,
- * hardware flow control holds the line or a map file is a FIFO or a terminal. On timeout the unsent bytes
+ * stop bits per byte; a bound beyond 100 years stops there), including reading the map files and the
+ * opening, also when the device never reads, hardware flow control holds the line or a map file is a FIFO
+ * or a terminal. On timeout the unsent bytes
  * are discarded before the device is closed. Calls for the same port wait for each other, so under
  * contention a caller may also wait for the calls ahead of it. The one wait outside the bound is the kernel's
  * own: a regular map file on a network file system that stops answering holds its read as long as the
