@@ -32,7 +32,8 @@ thread_local int t_lastDelivery = VELLPORT_DELIVERY_NONE;
 // Callers that report failures themselves switch the stderr lines off.
 std::atomic<bool> g_errorLines{true};
 
-// Every int-returning entry point starts with a clean reason, so a success reads as "".
+// Every int-returning entry point starts with a clean reason, so a success reads as ""; the release
+// functions keep it, so a caller may release a result before reading why the call failed.
 void clearLastError() {
     t_lastError.clear();
     t_lastDelivery = VELLPORT_DELIVERY_NONE;
@@ -339,6 +340,7 @@ int SendData(const char* port, const unsigned char* data, int count) {
 }
 
 int GetUSBPort(void) {
+    clearLastError();
     try {
         int adapters = 0;
         for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
@@ -348,7 +350,8 @@ int GetUSBPort(void) {
         }
         return adapters;
     } catch (...) {
-        writeErrorLine("GetUSBPort(): no device path: internal error while listing ports");
+        t_lastError = "GetUSBPort(): no device path: internal error while listing ports";
+        writeErrorLine(t_lastError);
         return 0;
     }
 }

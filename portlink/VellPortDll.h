@@ -315,10 +315,12 @@ VELLPORT_API void VellPortFreeDeviceList(struct VellPortDevice** list);
 
 /**
  * The reason the calling thread's last failed call of this library gave: its error line without the
- * "VellPortDll: " prefix and the line end. A call that succeeds makes it "".
+ * "VellPortDll: " prefix and the line end. Every other call with an int result (GetUSBPort included) sets
+ * it anew, "" when it succeeds; VellPortLastError, VellPortLastDelivery, VellPortSetErrorLines and the
+ * release functions leave it as it is, so a result may be released before the reason is read.
  *
- * @return Zero-terminated text owned by the library, valid until the calling thread's next call of this
- * library; never NULL.
+ * @return Zero-terminated text owned by the library, valid until the calling thread's next call that sets
+ * it; never NULL.
  *
  * Blocking: none.
  */
@@ -339,8 +341,8 @@ enum VellPortDelivery {
 
 /**
  * How far the calling thread's last call of SendData or VellPortSendTo delivered its bytes, as an enum
- * VellPortDelivery. Every call of this library on the thread sets it anew (NONE for any call that is not a
- * successful send with bytes), so read it right after the send, before another call.
+ * VellPortDelivery. Every other call with an int result on the thread sets it anew (NONE for any call that
+ * is not a successful send with bytes), as for VellPortLastError; so read it right after the send.
  *
  * Blocking: none.
  */

@@ -157,10 +157,14 @@ int UsbSerialPortsInSysfs() {
     return count;
 }
 
-TEST(GetUSBPort, CountsTheUsbAdaptersTheKernelLists) {
+TEST(GetUSBPort, CountsTheUsbAdaptersTheKernelListsAndClearsTheLastFailure) {
+    VellPortSetErrorLines(0);
+    EXPECT_EQ(SendData("COM0", kOnCommand, 4), VELLPORT_ERR_NAME);
+    VellPortSetErrorLines(1);
     StderrCapture capture;
     EXPECT_EQ(GetUSBPort(), UsbSerialPortsInSysfs());
     EXPECT_EQ(capture.finish(), "");
+    EXPECT_STREQ(VellPortLastError(), "");
 }
 
 // Sets environment variables for one test and puts back what was there.
