@@ -21,14 +21,20 @@ namespace {
 const unsigned char kOnCommand[] = {0x1B, 0x27, 0x0A, 0x01};
 
 // Runs a call, returning its result and checking it wrote exactly one stderr line holding every expected
-// part.
+// part, and that with the lines switched off it writes none and gives the same result and reason.
 template <typename Call>
 int expectOneErrorLine(Call call, std::initializer_list<std::string> parts) {
     StderrCapture capture;
     const int result = call();
+    const std::string reason = VellPortLastError();
+    VellPortSetErrorLines(0);
+    EXPECT_EQ(call(), result);
+    EXPECT_EQ(VellPortLastError(), reason);
+    VellPortSetErrorLines(1);
     const std::vector<std::string> lines = StderrCapture::lines(capture.finish());
     EXPECT_EQ(lines.size(), 1u);
     if (!lines.empty()) {
+        EXPECT_EQ(lines.front(), "VellPortDll: " + reason);
         for (const std::string& part : parts) {
             EXPECT_NE(lines.front().find(part), std::string::npos)
                 << "missing \"" << part << "\" in " << lines.front();
@@ -373,11 +379,17 @@ TEST_P(MapFileState, EndsInTheDocumentedResultWithinTheBound) {
                 return 100;
             }
             const int result = SendData("COM250", kOnCommand, 4);
+            const int delivery = VellPortLastDelivery();
             VellPortInfo* info = nullptr;
             const bool described = VellPortDescribe("COM250", &info) == VELLPORT_OK &&
                                    textOrEmpty(info->devicePath) == devicePath && info->rule == rule &&
                                    info->state == row.state;
             VellPortFreeInfo(info);
+            // A drained device confirms the bytes; a failure, and a call that is no send, tell nothing.
+            if (delivery != (result == VELLPORT_OK ? VELLPORT_DELIVERY_CONFIRMED : VELLPORT_DELIVERY_NONE) ||
+                VellPortLastDelivery() != VELLPORT_DELIVERY_NONE) {
+                return 102;
+            }
             return described ? -result : 101;
         },
         std::chrono::ceil<std::chrono::milliseconds>(2 * bound));
@@ -385,6 +397,7 @@ TEST_P(MapFileState, EndsInTheDocumentedResultWithinTheBound) {
     ASSERT_FALSE(run.timedOut) << "still busy after twice the documented bound";
     ASSERT_TRUE(run.exitCode.has_value());
     EXPECT_NE(*run.exitCode, 101) << "VellPortDescribe gave another path, rule or state";
+    EXPECT_NE(*run.exitCode, 102) << "VellPortLastDelivery is not what the send and the describe tell";
     EXPECT_EQ(-*run.exitCode, row.result);
     const bool warned = !mapped && row.map != MapFile::Missing;
     ASSERT_EQ(lines.size(), (warned ? 1u : 0u) + (row.result != VELLPORT_OK ? 1u : 0u));
