@@ -132,8 +132,13 @@ int sendToDevice(const char* port, int portNumber, const unsigned char* data, in
     const std::lock_guard portLock(PortTable::instance().portLock(portNumber));
     const auto start = vellport::SerialLink::Clock::now();
     const PortParams params = PortTable::instance().params(portNumber);
-    const std::string devicePath =
-        vellport::resolveDevicePath(portNumber, vellport::currentMapSources(portNumber), writeErrorLine);
+    const vellport::Resolution resolution =
+        vellport::resolvePort(portNumber, vellport::currentMapSources(portNumber), writeErrorLine);
+    if (resolution.invalid) {
+        return fail("SendData", port, resolution.invalid->place, VELLPORT_ERR_NAME,
+                    resolution.invalid->reason);
+    }
+    const std::string& devicePath = resolution.devicePath;
     if (const std::optional<vellport::Endpoint> endpoint = vellport::parseEndpoint(devicePath)) {
         return talkToUrl("SendData", port, devicePath, *endpoint, params, start, data, count, false, nullptr);
     }
@@ -226,13 +231,12 @@ vellport::Resolution resolveDeviceOnly(int portNumber) {
     return resolution;
 }
 
-VellPortInfo* newPortInfo(int portNumber) {
+VellPortInfo* newPortInfo(int portNumber, const vellport::Resolution& resolution) {
     auto* info = static_cast<VellPortInfo*>(std::calloc(1, sizeof(VellPortInfo)));
     if (info == nullptr) {
         throw std::bad_alloc();
     }
     try {
-        const vellport::Resolution resolution = resolveSilently(portNumber);
         // A network target is told as such, never connected to: a description must stay fast.
         const bool network = vellport::parseEndpoint(resolution.devicePath).has_value();
         const vellport::PathDescription description =
@@ -303,9 +307,11 @@ int SetComParam(const char* port, int baudRate, int dataBits, char parity, int s
         const PortParams params{baudRate, dataBits, parity, stopBits, flowControl};
         if (const std::string problem = vellport::checkParams(params); !problem.empty()) {
             // The path is named for the reader's sake only; map warnings were already given when sending.
-            const std::string devicePath = vellport::resolveDevicePath(
-                *portNumber, vellport::currentMapSources(*portNumber), [](const std::string&) {});
-            return fail("SetComParam", port, devicePath + " (not opened)", VELLPORT_ERR_ARG, problem);
+            const vellport::Resolution resolution = resolveSilently(*portNumber);
+            return fail("SetComParam", port,
+                        resolution.invalid ? resolution.invalid->place + " (leads nowhere)"
+                                           : resolution.devicePath + " (not opened)",
+                        VELLPORT_ERR_ARG, problem);
         }
         PortTable::instance().store(*portNumber, vellport::normalisedParams(params));
         return VELLPORT_OK;
@@ -369,7 +375,12 @@ int VellPortDescribe(const char* port, VellPortInfo** info) {
         if (info == nullptr) {
             return fail("VellPortDescribe", port, {}, VELLPORT_ERR_ARG, "null result pointer");
         }
-        *info = newPortInfo(*portNumber);
+        const vellport::Resolution resolution = resolveSilently(*portNumber);
+        if (resolution.invalid) {
+            return fail("VellPortDescribe", port, resolution.invalid->place, VELLPORT_ERR_NAME,
+                        resolution.invalid->reason);
+        }
+        *info = newPortInfo(*portNumber, resolution);
         return VELLPORT_OK;
     } catch (const std::bad_alloc&) {
         return fail("VellPortDescribe", port, {}, VELLPORT_ERR_IO, "out of memory");

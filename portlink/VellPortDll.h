@@ -30,10 +30,18 @@ extern "C" {
  *     (~/.config/VellPortDll/ports.conf when XDG_CONFIG_HOME is unset or empty);
  *  3. the same in /etc/VellPortDll/ports.conf;
  *  4. /dev/ttyS<n-1>.
- * In the map files, blank lines and lines starting with '#' are skipped; any other line that is not
- * "COM<n>=<absolute path>" is ignored with one line on standard error. Whatever the name resolves to, the
- * library writes only to a character device: a regular file, directory or FIFO is refused with
- * VELLPORT_ERR_NO_DEVICE.
+ * In the map files, blank lines and lines starting with '#' are skipped. The first source that has a line for
+ * the port decides: the environment variable, else the first line naming COM<n> in the user map, else in the
+ * system map (a line names COM<n> when the text before '=', or before the first blank when there is no '=',
+ * is COM<n>, also with leading zeros or the "\\.\" prefix). When that line (or the variable's value) is not a
+ * valid "COM<n>=<absolute device path or endpoint URL>", the name leads nowhere: SendData and
+ * VellPortDescribe fail with VELLPORT_ERR_NAME naming the file and line (or the variable) and what is wrong
+ * ("COM12=rfc2217://counter-pi": no :PORT after the host; "COM16=tcp://box:2002 # lobby": text after the
+ * URL), VellPortListDevices shows no device for the name, and a SetComParam error line names that line
+ * instead of a path. The next rule is never tried, since it could lead to another device. Any other line that
+ * is not valid belongs to no name or to another one; SendData reports it with one line on standard error and
+ * reads past it. Whatever the name resolves to, the library writes only to a character device: a regular
+ * file, directory or FIFO is refused with VELLPORT_ERR_NO_DEVICE.
  *
  * A map file is read only when it is a regular file (a symbolic link to one is fine) of at most 1 MiB
  * (1048576 bytes). Anything else in its place (a FIFO, a terminal or another device, a directory, a file the
@@ -103,7 +111,8 @@ extern "C" {
 enum VellPortResult {
     VELLPORT_OK = 0,             /**< Success. */
     VELLPORT_ERR_ARG = -1,       /**< An argument is out of range or a required pointer is null. */
-    VELLPORT_ERR_NAME = -2,      /**< The port name is not a COM name (see "Port names"). */
+    VELLPORT_ERR_NAME = -2,      /**< The port name is not a COM name, or its own map line is not valid
+                                      (see "Port names"). */
     VELLPORT_ERR_NO_DEVICE = -3, /**< The device path does not exist or is not a character device. */
     VELLPORT_ERR_PERMISSION =
         -4,                    /**< The user may not open the device (its error line says why and the fix). */
@@ -147,7 +156,8 @@ VELLPORT_API int SetComParam(const char* port, int baudRate, int dataBits, char 
  * @param count Number of bytes, 0 or more. With 0 the call succeeds without opening the device.
  *
  * @return VELLPORT_OK when every byte was written and drained; VELLPORT_ERR_ARG for a null data pointer with
- * a non-zero count or a negative count; VELLPORT_ERR_NAME, VELLPORT_ERR_NO_DEVICE, VELLPORT_ERR_PERMISSION,
+ * a non-zero count or a negative count; VELLPORT_ERR_NAME (also for a name whose own map line is not valid,
+ * see "Port names"), VELLPORT_ERR_NO_DEVICE, VELLPORT_ERR_PERMISSION,
  * VELLPORT_ERR_BUSY or VELLPORT_ERR_IO when the device cannot be used; VELLPORT_ERR_TIMEOUT when the bound
  * below passed first.
  *
@@ -183,8 +193,8 @@ VELLPORT_API int GetUSBPort(void);
  * endpoint, so they cannot disturb a transfer in progress, and they need no permission on the device.
  *
  * What they report is read afresh at every call: a device plugged in or out, or a map file edited, shows at
- * the next call. Malformed map lines and map files that are not read (see "Port names") are skipped silently
- * here (SendData reports them).
+ * the next call. A name whose own map line is not valid is refused (see "Port names"); other malformed map
+ * lines and map files that are not read are skipped silently here (SendData reports them).
  *
  * Sysfs attributes are read the way map files are (regular files of at most 4096 bytes, never opened
  * otherwise); one that cannot be read counts as not known. The kernel answers a USB adapter's string
@@ -277,7 +287,8 @@ struct VellPortDevice {
  * @param info Receives a new description on success, NULL on failure. Release it with VellPortFreeInfo.
  *
  * @return VELLPORT_OK, also when nothing is at the path (see state); VELLPORT_ERR_ARG for a null info;
- * VELLPORT_ERR_NAME for a port name that is not a COM name; VELLPORT_ERR_IO when memory ran out.
+ * VELLPORT_ERR_NAME for a port name that is not a COM name, or one whose own map line is not valid
+ * (VellPortLastError names the file, the line and the problem); VELLPORT_ERR_IO when memory ran out.
  *
  * Blocking: reads the map files, a few sysfs files and the by-id folder; never opens the device; typically
  * well under a millisecond, but as long as the kernel holds a sysfs read (see above).
@@ -291,8 +302,8 @@ VELLPORT_API void VellPortFreeInfo(struct VellPortInfo* info);
  * List the serial devices present: the serial ports sysfs reports with a device behind them (not the empty
  * /dev/ttyS<k> nodes of VELLPORT_STATE_NO_HARDWARE), the targets of /dev/serial/by-id, and any character
  * device that the environment or a map file names for COM1 to COM255, whether or not the calling user may
- * open them. Paths are compared after resolving symbolic links, so a by-id entry, a udev link and the node
- * they point at are one device.
+ * open them. A name whose own map line is not valid leads to no device here. Paths are compared after
+ * resolving symbolic links, so a by-id entry, a udev link and the node they point at are one device.
  *
  * @param list Receives a new NULL-terminated array of devices on success, sorted by path; NULL on failure.
  *             Release it with VellPortFreeDeviceList.

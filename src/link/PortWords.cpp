@@ -79,3 +79,12 @@ std::string portLeadsWords(std::string_view shownName, const VellPortInfo& info,
     return chinese(language) ? line + "（" + stateWords(info, language) + "）"
                              : line + " (" + stateWords(info, language) + ")";
 }
+
+std::string portRefusedWords(std::string_view shownName, std::string_view lastError) {
+    // The reason follows the call and the quoted name: VellPortDescribe("COM12"): ...
+    constexpr std::string_view kAfterName = "\"): ";
+    const std::size_t start = lastError.find(kAfterName);
+    const std::string_view reason =
+        start == std::string_view::npos ? lastError : lastError.substr(start + kAfterName.size());
+    return std::string(shownName) + " \u2192 " + std::string(reason);
+}

@@ -19,3 +19,8 @@ std::string stateWords(const VellPortInfo& info, WordsLanguage language);
 // "COM5 → rfc2217://counter-pi:2001 (network)", with the name as the caller shows it ("\\.\COM30", say);
 // Chinese text takes full-width brackets. UTF-8.
 std::string portLeadsWords(std::string_view shownName, const VellPortInfo& info, WordsLanguage language);
+
+// "COM12 → <why>" for a name VellPortDescribe refused (its own map line is not valid, say), from
+// VellPortLastError's text right after the refusal: the library's reason, without the call and name it
+// starts with, in the library's words (English).
+std::string portRefusedWords(std::string_view shownName, std::string_view lastError);

@@ -297,7 +297,7 @@ INSTANTIATE_TEST_SUITE_P(
                                  VELLPORT_STATE_MISSING}),
     [](const auto& info) { return std::string(info.param.label); });
 
-enum class MapFile { Regular, Missing, Fifo, TerminalLink, Directory, Unreadable, Huge, NotUtf8 };
+enum class MapFile { Regular, Missing, Fifo, TerminalLink, Directory, Unreadable, Huge, NotUtf8, OwnLineBad };
 
 // What the user's map file is for one row, and what a send and a description of COM250 make of it.
 struct MapFileCase {
@@ -307,7 +307,7 @@ struct MapFileCase {
     const char* deviceGroup; // the mapped terminal's group and mode; null leaves them as they are
     mode_t deviceMode;
     int result;           // SendData's
-    int state;            // VellPortDescribe's
+    int state;            // VellPortDescribe's; 0: it refuses the name, as SendData does
     const char* linePart; // in the map file's warning, or in the failure line of a device row
 };
 
@@ -360,13 +360,17 @@ TEST_P(MapFileState, EndsInTheDocumentedResultWithinTheBound) {
     case MapFile::Huge:
         WriteBytes(mapFile, "COM250=" + terminal + "\n#" + std::string(std::size_t{1024} * 1024, ' ') + "\n");
         break;
+    case MapFile::OwnLineBad:
+        WriteBytes(mapFile, "COM250=tcp://box:2002 # lobby\n");
+        break;
     case MapFile::NotUtf8:
         target = system.root() + "/caf\xE9-\xFF";
         std::filesystem::create_symlink(terminal, target);
         WriteBytes(mapFile, "# caf\xE9\nCOM250=" + target + "\n");
         break;
     }
-    const std::string devicePath = mapped ? target : "/dev/ttyS249";
+    const bool ownLineBad = row.map == MapFile::OwnLineBad;
+    const std::string devicePath = mapped ? target : ownLineBad ? mapFile + ":1" : "/dev/ttyS249";
     const int rule = mapped ? VELLPORT_RULE_USER_MAP : VELLPORT_RULE_DEFAULT;
     // Twice the documented bound of a 4-byte send at 9600 8N1: a guard against a hang, not a measurement.
     const auto bound =
@@ -381,9 +385,13 @@ TEST_P(MapFileState, EndsInTheDocumentedResultWithinTheBound) {
             const int result = SendData("COM250", kOnCommand, 4);
             const int delivery = VellPortLastDelivery();
             VellPortInfo* info = nullptr;
-            const bool described = VellPortDescribe("COM250", &info) == VELLPORT_OK &&
-                                   textOrEmpty(info->devicePath) == devicePath && info->rule == rule &&
-                                   info->state == row.state;
+            const int describeResult = VellPortDescribe("COM250", &info);
+            const bool described =
+                row.state == 0
+                    ? describeResult == VELLPORT_ERR_NAME && info == nullptr &&
+                          std::string(VellPortLastError()).find(devicePath) != std::string::npos
+                    : describeResult == VELLPORT_OK && textOrEmpty(info->devicePath) == devicePath &&
+                          info->rule == rule && info->state == row.state;
             VellPortFreeInfo(info);
             // A drained device confirms the bytes; a failure, and a call that is no send, tell nothing.
             if (delivery != (result == VELLPORT_OK ? VELLPORT_DELIVERY_CONFIRMED : VELLPORT_DELIVERY_NONE) ||
@@ -399,17 +407,18 @@ TEST_P(MapFileState, EndsInTheDocumentedResultWithinTheBound) {
     EXPECT_NE(*run.exitCode, 101) << "VellPortDescribe gave another path, rule or state";
     EXPECT_NE(*run.exitCode, 102) << "VellPortLastDelivery is not what the send and the describe tell";
     EXPECT_EQ(-*run.exitCode, row.result);
-    const bool warned = !mapped && row.map != MapFile::Missing;
-    ASSERT_EQ(lines.size(), (warned ? 1u : 0u) + (row.result != VELLPORT_OK ? 1u : 0u));
+    const bool warned = !mapped && row.map != MapFile::Missing && !ownLineBad;
+    ASSERT_EQ(lines.size(),
+              (warned ? 1u : 0u) + (row.result != VELLPORT_OK ? 1u : 0u) + (ownLineBad ? 1u : 0u));
     if (warned) {
         EXPECT_NE(lines.front().find(mapFile + ": skipped, " + row.linePart), std::string::npos)
             << lines.front();
     }
     if (row.result != VELLPORT_OK) {
-        EXPECT_NE(lines.back().find("SendData(\"COM250\"): " + devicePath + ": "), std::string::npos)
-            << lines.back();
-        EXPECT_NE(lines.back().find(warned || row.linePart == nullptr ? "" : row.linePart), std::string::npos)
-            << lines.back();
+        const std::string& sendLine = lines[warned ? 1 : 0];
+        EXPECT_NE(sendLine.find("SendData(\"COM250\"): " + devicePath + ": "), std::string::npos) << sendLine;
+        EXPECT_NE(sendLine.find(warned || row.linePart == nullptr ? "" : row.linePart), std::string::npos)
+            << sendLine;
     }
     if (row.deviceGroup != nullptr) {
         char facts[64];
@@ -436,6 +445,9 @@ INSTANTIATE_TEST_SUITE_P(
                     VELLPORT_ERR_NO_DEVICE, VELLPORT_STATE_MISSING, "cannot be read: Permission denied"},
         MapFileCase{"file_over_a_mebibyte_is_skipped", MapFile::Huge, false, nullptr, 0,
                     VELLPORT_ERR_NO_DEVICE, VELLPORT_STATE_MISSING, "larger than 1048576 bytes"},
+        MapFileCase{"own_line_not_valid_leads_nowhere", MapFile::OwnLineBad, false, nullptr, 0,
+                    VELLPORT_ERR_NAME, 0,
+                    "not a valid map line, so the name leads nowhere (text after the URL"},
         MapFileCase{"path_not_utf8_is_used_byte_for_byte", MapFile::NotUtf8, false, nullptr, 0, VELLPORT_OK,
                     VELLPORT_STATE_PRESENT, nullptr},
         MapFileCase{"device_root_0600_needs_a_udev_rule", MapFile::Regular, true, "root", 0600,
