@@ -90,12 +90,14 @@ bool holds(const std::vector<gid_t>& groups, gid_t gid) {
 
 } // namespace
 
-std::string permissionReason(const std::string& devicePath) {
+PermissionAdvice permissionAdvice(const std::string& devicePath) {
     const uid_t uid = ::geteuid();
     const std::string user = userName(uid);
     struct stat info {};
     if (::stat(devicePath.c_str(), &info) != 0) {
-        return "permission denied: user " + user + " may not search a folder on the way to it";
+        return {PermissionFix::SystemRefuses,
+                {},
+                "permission denied: user " + user + " may not search a folder on the way to it"};
     }
     const std::vector<gid_t> session = sessionGroups();
     std::string groups;
@@ -112,17 +114,23 @@ std::string permissionReason(const std::string& devicePath) {
     // or root's is not one to join.
     const bool groupGrants = info.st_gid != 0 && (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
     if (groupGrants && holds(session, info.st_gid)) {
-        return facts + "the system refuses all the same (an access control list or a security module)";
+        return {PermissionFix::SystemRefuses,
+                {},
+                facts + "the system refuses all the same (an access control list or a security module)"};
     }
     if (groupGrants && holds(listedGroups(uid), info.st_gid)) {
-        return facts + user + " joined group " + group + " after this session began: log in again";
+        return {PermissionFix::LogInAgain, group,
+                facts + user + " joined group " + group + " after this session began: log in again"};
     }
     if (groupGrants) {
-        return facts + "join group " + group + " (sudo usermod -aG " + group + " " + user +
-               ") and log in again";
+        return {PermissionFix::JoinGroup, group,
+                facts + "join group " + group + " (sudo usermod -aG " + group + " " + user +
+                    ") and log in again"};
     }
-    return facts + "the device needs a udev rule giving it group dialout and mode 0660, as in " +
-           kUdevExample;
+    return {PermissionFix::UdevRule,
+            {},
+            facts + "the device needs a udev rule giving it group dialout and mode 0660, as in " +
+                kUdevExample};
 }
 
 } // namespace vellport

@@ -150,7 +150,7 @@ int SerialLink::open(const std::string& devicePath, const PortParams& params, st
     if (::stat(devicePath.c_str(), &info) != 0) {
         const int error = errno;
         if (error == EACCES) {
-            reason = permissionReason(devicePath);
+            reason = permissionAdvice(devicePath).reason;
             return VELLPORT_ERR_PERMISSION;
         }
         reason = error == ENOENT ? "no such device" : systemReason(error);
@@ -218,7 +218,7 @@ int SerialLink::openFailure(const std::string& devicePath, std::string& reason) 
     case QSerialPort::PermissionError:
         // Qt reports a held lock file and a refused open() alike; only the latter is about the user's rights.
         if (::access(devicePath.c_str(), W_OK) != 0 && errno == EACCES) {
-            reason = permissionReason(devicePath);
+            reason = permissionAdvice(devicePath).reason;
             return VELLPORT_ERR_PERMISSION;
         }
         reason = "port busy, held by another program (its lock file or exclusive open)";

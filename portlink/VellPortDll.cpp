@@ -4,6 +4,7 @@
 
 #include "DeviceScan.h"
 #include "NetworkLink.h"
+#include "PermissionAdvice.h"
 #include "PortName.h"
 #include "PortParams.h"
 #include "PortTable.h"
@@ -11,10 +12,12 @@
 
 #include <QSerialPortInfo>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <fcntl.h>
 #include <new>
 #include <unistd.h>
 
@@ -29,6 +32,8 @@ constexpr std::size_t kLongestShownName = 64;
 thread_local std::string t_lastError;
 // How far the thread's last send is known to have gone.
 thread_local int t_lastDelivery = VELLPORT_DELIVERY_NONE;
+// The group VellPortExplainPermission names, kept for the caller until the thread's next such call.
+thread_local std::string t_permissionGroup;
 // Callers that report failures themselves switch the stderr lines off.
 std::atomic<bool> g_errorLines{true};
 
@@ -503,6 +508,39 @@ int VellPortProbe(const char* target, int baudRate, int dataBits, char parity, i
                     std::string("internal error: ") + error.what());
     } catch (...) {
         return fail("VellPortProbe", target, {}, VELLPORT_ERR_IO, "internal error");
+    }
+}
+
+int VellPortExplainPermission(const char* path, const char** group) {
+    clearLastError();
+    if (group != nullptr) {
+        *group = nullptr;
+    }
+    try {
+        // The same access check a describe makes: only a refused device has a fix.
+        if (path == nullptr || ::faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0 ||
+            (errno != EACCES && errno != EPERM)) {
+            return VELLPORT_FIX_NONE;
+        }
+        vellport::PermissionAdvice advice = vellport::permissionAdvice(path);
+        if (group != nullptr && !advice.group.empty()) {
+            t_permissionGroup = std::move(advice.group);
+            *group = t_permissionGroup.c_str();
+        }
+        switch (advice.fix) {
+        case vellport::PermissionFix::JoinGroup:
+            return VELLPORT_FIX_JOIN_GROUP;
+        case vellport::PermissionFix::LogInAgain:
+            return VELLPORT_FIX_LOG_IN_AGAIN;
+        case vellport::PermissionFix::UdevRule:
+            return VELLPORT_FIX_UDEV_RULE;
+        case vellport::PermissionFix::SystemRefuses:
+            break;
+        }
+        return VELLPORT_FIX_SYSTEM;
+    } catch (...) {
+        // Out of memory while naming the groups: the fix is unknown, which NONE stands for.
+        return VELLPORT_FIX_NONE;
     }
 }
 

@@ -99,7 +99,7 @@ extern "C" {
  * reason; nothing is written on success. No C++ exception leaves the library. For VELLPORT_ERR_PERMISSION
  * the reason names the device's owner, group and mode, the user's groups, and the fix that applies: join the
  * device's group (with the command), log in again after joining it, or a udev rule giving the device group
- * dialout and mode 0660.
+ * dialout and mode 0660 (VellPortExplainPermission tells the same fix without a send).
  *
  * Threads
  * -------
@@ -318,6 +318,42 @@ VELLPORT_API int VellPortListDevices(struct VellPortDevice*** list);
 
 /** Release a list from VellPortListDevices, its devices included. NULL is allowed. Blocking: none. */
 VELLPORT_API void VellPortFreeDeviceList(struct VellPortDevice** list);
+
+/** What lets the calling user open a device it may not open now (see VellPortExplainPermission). */
+enum VellPortPermissionFix {
+    VELLPORT_FIX_NONE = 0,         /**< Nothing to fix: the user may open it for writing, or nothing is
+                                        there. */
+    VELLPORT_FIX_JOIN_GROUP = 1,   /**< Join the device's group (sudo usermod -aG GROUP USER), then log in
+                                        again. */
+    VELLPORT_FIX_LOG_IN_AGAIN = 2, /**< The user joined the device's group after this session began: log in
+                                        again. */
+    VELLPORT_FIX_UDEV_RULE = 3,    /**< The device has no group to join (root's, as for root:root 0600, or
+                                        one that does not grant reading and writing): a udev rule must give
+                                        it group dialout and mode 0660, as the package's
+                                        vellsetting-udev.rules.example does. */
+    VELLPORT_FIX_SYSTEM = 4        /**< The user holds the device's group and the system refuses all the
+                                        same (an access control list or a security module), or the user may
+                                        not search a folder on the way. */
+};
+
+/**
+ * Which fix lets the calling user open the device at path for writing: the one SendData's
+ * VELLPORT_ERR_PERMISSION line names, for a caller that shows it elsewhere (the tooltip of a
+ * VELLPORT_STATE_NO_PERMISSION port, say). Looks at the device's owner, group and mode and at the user's
+ * groups now and at the next login; never opens the device.
+ *
+ * @param path  A device path, such as VellPortInfo's realPath.
+ * @param group Receives the name of the device's group for VELLPORT_FIX_JOIN_GROUP and
+ *              VELLPORT_FIX_LOG_IN_AGAIN, else NULL: text owned by the library, valid until the calling
+ *              thread's next call of this function. May be NULL.
+ *
+ * @return An enum VellPortPermissionFix; VELLPORT_FIX_NONE also for a NULL path. Sets VellPortLastError to
+ * "" like every call with an int result; it has no failure.
+ *
+ * Blocking: a stat() and look-ups in the user and group databases, which a directory service may answer
+ * slowly; call it where a describe may be called.
+ */
+VELLPORT_API int VellPortExplainPermission(const char* path, const char** group);
 
 /*
  * Reasons, targets and probes

@@ -309,6 +309,7 @@ struct MapFileCase {
     int result;           // SendData's
     int state;            // VellPortDescribe's; 0: it refuses the name, as SendData does
     const char* linePart; // in the map file's warning, or in the failure line of a device row
+    int fix = VELLPORT_FIX_NONE; // VellPortExplainPermission's for the device of a device row
 };
 
 void PrintTo(const MapFileCase& row, std::ostream* out) {
@@ -393,6 +394,12 @@ TEST_P(MapFileState, EndsInTheDocumentedResultWithinTheBound) {
                     : describeResult == VELLPORT_OK && textOrEmpty(info->devicePath) == devicePath &&
                           info->rule == rule && info->state == row.state;
             VellPortFreeInfo(info);
+            const char* group = nullptr;
+            if (row.deviceGroup != nullptr &&
+                (VellPortExplainPermission(terminal.c_str(), &group) != row.fix ||
+                 textOrEmpty(group) != (row.fix == VELLPORT_FIX_JOIN_GROUP ? row.deviceGroup : ""))) {
+                return 103;
+            }
             // A drained device confirms the bytes; a failure, and a call that is no send, tell nothing.
             if (delivery != (result == VELLPORT_OK ? VELLPORT_DELIVERY_CONFIRMED : VELLPORT_DELIVERY_NONE) ||
                 VellPortLastDelivery() != VELLPORT_DELIVERY_NONE) {
@@ -406,6 +413,7 @@ TEST_P(MapFileState, EndsInTheDocumentedResultWithinTheBound) {
     ASSERT_TRUE(run.exitCode.has_value());
     EXPECT_NE(*run.exitCode, 101) << "VellPortDescribe gave another path, rule or state";
     EXPECT_NE(*run.exitCode, 102) << "VellPortLastDelivery is not what the send and the describe tell";
+    EXPECT_NE(*run.exitCode, 103) << "VellPortExplainPermission names another fix than the send";
     EXPECT_EQ(-*run.exitCode, row.result);
     const bool warned = !mapped && row.map != MapFile::Missing && !ownLineBad;
     ASSERT_EQ(lines.size(),
@@ -453,10 +461,12 @@ INSTANTIATE_TEST_SUITE_P(
         MapFileCase{"device_root_0600_needs_a_udev_rule", MapFile::Regular, true, "root", 0600,
                     VELLPORT_ERR_PERMISSION, VELLPORT_STATE_NO_PERMISSION,
                     "the device needs a udev rule giving it group dialout and mode 0660, as in "
-                    "/usr/share/doc/vellsetting/vellsetting-udev.rules.example"},
+                    "/usr/share/doc/vellsetting/vellsetting-udev.rules.example",
+                    VELLPORT_FIX_UDEV_RULE},
         MapFileCase{"device_of_a_group_names_the_group", MapFile::Regular, true, "dialout", 0660,
                     VELLPORT_ERR_PERMISSION, VELLPORT_STATE_NO_PERMISSION,
-                    "join group dialout (sudo usermod -aG dialout nobody) and log in again"}),
+                    "join group dialout (sudo usermod -aG dialout nobody) and log in again",
+                    VELLPORT_FIX_JOIN_GROUP}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST(Describe, NullResultPointerIsABadArgument) {
