@@ -30,10 +30,11 @@ std::string_view withoutLineEnd(std::string_view line) {
     return line.ends_with('\n') ? line.substr(0, line.size() - 1) : line;
 }
 
-// Active for portNumber by the library's reader, not by the code under test.
-bool libraryReadsEntryFor(std::string_view line, int portNumber) {
+// The name's line by the library's reader (an entry, or a malformed line naming it), not by the code under
+// test.
+bool libraryTakesLineFor(std::string_view line, int portNumber) {
     const vellport::MapLine parsed = vellport::parseMapLine(withoutLineEnd(line));
-    return parsed.kind == vellport::MapLine::Kind::Entry && parsed.portNumber == portNumber;
+    return parsed.kind != vellport::MapLine::Kind::Skip && parsed.portNumber == portNumber;
 }
 
 [[noreturn]] void fail(const char* what, std::string_view text) {
@@ -67,11 +68,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fail("the library resolves the mapped name elsewhere", mapped);
     }
 
-    // Map touches one line: the first active one in place, or a new last line.
+    // Map touches one line: the name's first one in place, or a new last line.
     const std::vector<std::string_view> mappedLines = splitLines(mapped);
     std::size_t firstActive = lines.size();
     for (std::size_t i = 0; i < lines.size() && firstActive == lines.size(); ++i) {
-        if (libraryReadsEntryFor(lines[i], portNumber)) {
+        if (libraryTakesLineFor(lines[i], portNumber)) {
             firstActive = i;
         }
     }
@@ -87,10 +88,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
-    // Unmap leaves exactly the lines that are not active for the name.
+    // Unmap leaves exactly the lines that are not the name's.
     std::string expected;
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (!libraryReadsEntryFor(lines[i], portNumber)) {
+        if (!libraryTakesLineFor(lines[i], portNumber)) {
             expected += lines[i];
             if (appended && i + 1 == lines.size() && !lines[i].ends_with('\n')) {
                 expected += '\n';

@@ -46,10 +46,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     mapFile.write(map);
     const vellport::MapSources sources{environment, mapFile.path(), "/nonexistent/vellport.map"};
-    const std::string path =
-        vellport::resolveDevicePath(number.value_or(1), sources, [](const std::string&) {});
-    // Whatever the sources hold, the result is an absolute path or an endpoint URL.
-    if (!path.starts_with('/') && !vellport::parseEndpoint(path)) {
+    const vellport::Resolution resolution =
+        vellport::resolvePort(number.value_or(1), sources, [](const std::string&) {});
+    const std::string& path = resolution.devicePath;
+    // Whatever the sources hold, the result is an absolute path or an endpoint URL, or no path at all for a
+    // name whose own line is not valid.
+    if (resolution.invalid ? !path.empty() || resolution.rule == vellport::PortRule::Fixed
+                           : !path.starts_with('/') && !vellport::parseEndpoint(path)) {
         std::fprintf(stderr, "resolved to [%s]\n", path.c_str());
         std::abort();
     }

@@ -120,15 +120,23 @@ bool isBlank(char c) {
 // A map file holds a few lines; anything bigger is not one.
 constexpr std::size_t kLargestMapFile = std::size_t{1024} * 1024;
 
-void readMapFile(const std::string& path, int portNumber, std::string& found,
-                 const std::function<void(const std::string&)>& warn) {
+// The first line of a map file that is the port's, valid or not; every other malformed line goes to warn.
+struct OwnLine {
+    int number = 0; // 0: the file has no line for the port
+    MapLine parsed;
+    std::string text;
+};
+
+OwnLine readMapFile(const std::string& path, int portNumber,
+                    const std::function<void(const std::string&)>& warn) {
+    OwnLine own;
     const FileBytes file = readRegularFile(path, kLargestMapFile);
     if (file.outcome == FileBytes::Outcome::Missing) {
-        return; // a missing map file is the normal case
+        return own; // a missing map file is the normal case
     }
     if (file.outcome == FileBytes::Outcome::Skipped) {
         warn(path + ": skipped, " + file.problem);
-        return;
+        return own;
     }
     int lineNumber = 0;
     for (std::string_view rest = file.bytes; !rest.empty();) {
@@ -136,15 +144,31 @@ void readMapFile(const std::string& path, int portNumber, std::string& found,
         const std::string_view line = rest.substr(0, end);
         rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
         ++lineNumber;
-        const MapLine parsed = parseMapLine(line);
-        if (parsed.kind == MapLine::Kind::Malformed) {
-            warn(path + ":" + std::to_string(lineNumber) +
-                 ": ignored, not COM<n>=<absolute device path or rfc2217:// or tcp:// URL>: \"" +
+        MapLine parsed = parseMapLine(line);
+        if (own.number == 0 && parsed.kind != MapLine::Kind::Skip && parsed.portNumber == portNumber) {
+            own = {lineNumber, std::move(parsed), std::string(line)};
+        } else if (parsed.kind == MapLine::Kind::Malformed) {
+            warn(path + ":" + std::to_string(lineNumber) + ": ignored, " + parsed.problem + ": \"" +
                  std::string(line) + "\"");
-        } else if (parsed.kind == MapLine::Kind::Entry && parsed.portNumber == portNumber && found.empty()) {
-            found = parsed.devicePath;
         }
     }
+    return own;
+}
+
+// The port a malformed name part means: "COM<n>" with leading zeros or the device-namespace prefix; 0 if
+// none.
+int meantPortNumber(std::string_view name) {
+    if (name.substr(0, kDeviceNamespacePrefix.size()) == kDeviceNamespacePrefix) {
+        name.remove_prefix(kDeviceNamespacePrefix.size());
+    }
+    if (!startsWithNoCase(name, "COM")) {
+        return 0;
+    }
+    std::string_view digits = name.substr(3);
+    while (digits.size() > 1 && digits.front() == '0') {
+        digits.remove_prefix(1);
+    }
+    return parseNumber(digits, kLastPort).value_or(0);
 }
 
 } // namespace
@@ -206,11 +230,23 @@ std::string mapTargetProblem(std::string_view target) {
     if (!target.empty() && target.front() == '/') {
         return {};
     }
-    if (target.find("://") != std::string_view::npos) {
-        return parseEndpoint(target)
-                   ? std::string()
-                   : std::string("not rfc2217://HOST:PORT or tcp://HOST:PORT (HOST a name, an "
-                                 "IPv4 address or a bracketed IPv6 address; PORT 1 to 65535)");
+    if (const std::size_t scheme = target.find("://"); scheme != std::string_view::npos) {
+        if (parseEndpoint(target)) {
+            return {};
+        }
+        // The two slips a hand-written line makes most: a comment after the URL, and the port left out.
+        if (const std::size_t blank = target.find_first_of(" \t");
+            blank != std::string_view::npos && parseEndpoint(target.substr(0, blank))) {
+            return "text after the URL (a '#' comment takes a line of its own)";
+        }
+        const std::string_view rest = target.substr(scheme + 3);
+        const std::size_t hostEnd = rest.starts_with('[') ? rest.find(']') : 0;
+        if ((startsWithNoCase(target, "rfc2217://") || startsWithNoCase(target, "tcp://")) &&
+            hostEnd != std::string_view::npos && rest.find(':', hostEnd) == std::string_view::npos) {
+            return "no :PORT after the host";
+        }
+        return "not rfc2217://HOST:PORT or tcp://HOST:PORT (HOST a name, an IPv4 address or a bracketed IPv6 "
+               "address; PORT 1 to 65535)";
     }
     return "not an absolute device path, rfc2217://HOST:PORT or tcp://HOST:PORT";
 }
@@ -223,16 +259,27 @@ MapLine parseMapLine(std::string_view line) {
     MapLine result;
     result.kind = MapLine::Kind::Malformed;
     const std::size_t equals = content.find('=');
+    const std::string_view name =
+        trim(content.substr(0, equals != std::string_view::npos ? equals : content.find_first_of(" \t")));
+    const std::optional<int> number = parseComNumber(name);
+    result.portNumber = number ? *number : meantPortNumber(name);
+    const std::string_view path =
+        equals != std::string_view::npos ? trim(content.substr(equals + 1)) : std::string_view();
     if (equals == std::string_view::npos) {
-        return result;
+        result.problem = "no '=' between the name and the target";
+    } else if (!number) {
+        result.problem = result.portNumber != 0
+                             ? "the name is written COM" + std::to_string(result.portNumber) + " here"
+                             : "not COM<n> before '=' (n from 1 to 255)";
+    } else if (path.empty()) {
+        result.problem = "no target after '='";
+    } else {
+        result.problem = mapTargetProblem(path);
     }
-    const std::optional<int> number = parseComNumber(trim(content.substr(0, equals)));
-    const std::string_view path = trim(content.substr(equals + 1));
-    if (!number || path.empty() || !mapTargetProblem(path).empty()) {
+    if (!result.problem.empty()) {
         return result;
     }
     result.kind = MapLine::Kind::Entry;
-    result.portNumber = *number;
     result.devicePath = std::string(path);
     return result;
 }
@@ -263,25 +310,36 @@ MapSources currentMapSources(int portNumber) {
 Resolution resolvePort(int portNumber, const MapSources& sources,
                        const std::function<void(const std::string&)>& warn) {
     if (!sources.environmentValue.empty()) {
-        if (const std::string problem = mapTargetProblem(sources.environmentValue); problem.empty()) {
-            return {sources.environmentValue, PortRule::Environment, {}};
+        if (const std::string problem = mapTargetProblem(sources.environmentValue); !problem.empty()) {
+            return {{},
+                    PortRule::Environment,
+                    {},
+                    InvalidLine{"VELLPORT_COM" + std::to_string(portNumber),
+                                "not a valid target, so the name leads nowhere (" + problem + "): \"" +
+                                    sources.environmentValue + "\""}};
         }
-        warn("VELLPORT_COM" + std::to_string(portNumber) +
-             " ignored, not an absolute device path or an rfc2217:// or tcp:// URL: \"" +
-             sources.environmentValue + "\"");
+        return {sources.environmentValue, PortRule::Environment, {}, std::nullopt};
     }
     for (const auto& [path, rule] : {std::pair{&sources.userMapPath, PortRule::UserMap},
                                      std::pair{&sources.systemMapPath, PortRule::SystemMap}}) {
         if (path->empty()) {
             continue;
         }
-        std::string found;
-        readMapFile(*path, portNumber, found, warn);
-        if (!found.empty()) {
-            return {found, rule, *path};
+        OwnLine own = readMapFile(*path, portNumber, warn);
+        if (own.number == 0) {
+            continue;
         }
+        if (own.parsed.kind == MapLine::Kind::Entry) {
+            return {std::move(own.parsed.devicePath), rule, *path, std::nullopt};
+        }
+        return {{},
+                rule,
+                *path,
+                InvalidLine{*path + ":" + std::to_string(own.number),
+                            "not a valid map line, so the name leads nowhere (" + own.parsed.problem +
+                                "): \"" + own.text + "\""}};
     }
-    return {fixedDevicePath(portNumber), PortRule::Fixed, {}};
+    return {fixedDevicePath(portNumber), PortRule::Fixed, {}, std::nullopt};
 }
 
 std::string resolveDevicePath(int portNumber, const MapSources& sources,

@@ -2,27 +2,23 @@
 #include "SerialLink.h"
 
 #include "FileHandle.h"
+#include "PermissionAdvice.h"
 #include "RegularFile.h"
 #include "VellPortDll.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <grp.h>
-#include <iterator>
 #include <memory>
 #include <poll.h>
-#include <pwd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
-#include <vector>
 
 namespace vellport {
 namespace {
@@ -32,116 +28,6 @@ constexpr std::chrono::microseconds kLongestDrainStep{2000};
 
 std::string systemReason(int error) {
     return std::strerror(error);
-}
-
-constexpr const char* kUdevExample = "/usr/share/doc/vellsetting/vellsetting-udev.rules.example";
-
-// Runs a *_r lookup of the passwd or group database with a buffer that grows until the entry fits.
-template <typename Entry, typename Lookup>
-bool lookUp(Lookup lookup, Entry& entry, std::vector<char>& buffer) {
-    constexpr std::size_t kLargestBuffer = std::size_t{1024} * 1024;
-    for (buffer.resize(4096); buffer.size() <= kLargestBuffer; buffer.resize(buffer.size() * 2)) {
-        Entry* found = nullptr;
-        const int error = lookup(&entry, buffer.data(), buffer.size(), &found);
-        if (error != ERANGE) {
-            return error == 0 && found != nullptr;
-        }
-    }
-    return false;
-}
-
-std::string groupName(gid_t gid) {
-    group entry{};
-    std::vector<char> buffer;
-    const auto lookup = [gid](group* out, char* text, std::size_t size, group** found) {
-        return ::getgrgid_r(gid, out, text, size, found);
-    };
-    return lookUp(lookup, entry, buffer) ? std::string(entry.gr_name) : std::to_string(gid);
-}
-
-std::string userName(uid_t uid) {
-    passwd entry{};
-    std::vector<char> buffer;
-    const auto lookup = [uid](passwd* out, char* text, std::size_t size, passwd** found) {
-        return ::getpwuid_r(uid, out, text, size, found);
-    };
-    return lookUp(lookup, entry, buffer) ? std::string(entry.pw_name) : std::to_string(uid);
-}
-
-// The groups this process holds, the effective one first.
-std::vector<gid_t> sessionGroups() {
-    std::vector<gid_t> groups{::getegid()};
-    const int count = ::getgroups(0, nullptr);
-    std::vector<gid_t> supplementary(static_cast<std::size_t>(std::max(count, 0)));
-    if (count > 0 && ::getgroups(count, supplementary.data()) == count) {
-        std::copy_if(supplementary.begin(), supplementary.end(), std::back_inserter(groups),
-                     [&](gid_t gid) { return gid != groups.front(); });
-    }
-    return groups;
-}
-
-// The groups the group database gives the user at the next login.
-std::vector<gid_t> listedGroups(uid_t uid) {
-    passwd entry{};
-    std::vector<char> buffer;
-    const auto lookup = [uid](passwd* out, char* text, std::size_t size, passwd** found) {
-        return ::getpwuid_r(uid, out, text, size, found);
-    };
-    std::vector<gid_t> groups(64);
-    int count = static_cast<int>(groups.size());
-    if (!lookUp(lookup, entry, buffer)) {
-        return {};
-    }
-    if (::getgrouplist(entry.pw_name, entry.pw_gid, groups.data(), &count) < 0) {
-        // count now says how many there are.
-        groups.resize(static_cast<std::size_t>(std::max(count, 0)));
-        if (::getgrouplist(entry.pw_name, entry.pw_gid, groups.data(), &count) < 0) {
-            return {};
-        }
-    }
-    groups.resize(static_cast<std::size_t>(count));
-    return groups;
-}
-
-bool holds(const std::vector<gid_t>& groups, gid_t gid) {
-    return std::find(groups.begin(), groups.end(), gid) != groups.end();
-}
-
-// Why the user may not open the device and the one fix that applies, from the device's owner, group and
-// mode and the user's groups, in one line.
-std::string permissionReason(const std::string& devicePath) {
-    const uid_t uid = ::geteuid();
-    const std::string user = userName(uid);
-    struct stat info {};
-    if (::stat(devicePath.c_str(), &info) != 0) {
-        return "permission denied: user " + user + " may not search a folder on the way to it";
-    }
-    const std::vector<gid_t> session = sessionGroups();
-    std::string groups;
-    for (const gid_t gid : session) {
-        groups += (groups.empty() ? "" : ", ") + groupName(gid);
-    }
-    char mode[8];
-    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
-    const std::string group = groupName(info.st_gid);
-    const std::string facts = "permission denied (device " + userName(info.st_uid) + ":" + group + " " +
-                              mode + "; user " + user + " in " +
-                              (session.size() == 1 ? "group " : "groups ") + groups + "): ";
-    // A group meant for the device's users grants both; one that grants writing alone (tty's, for messages)
-    // or root's is not one to join.
-    const bool groupGrants = info.st_gid != 0 && (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
-    if (groupGrants && holds(session, info.st_gid)) {
-        return facts + "the system refuses all the same (an access control list or a security module)";
-    }
-    if (groupGrants && holds(listedGroups(uid), info.st_gid)) {
-        return facts + user + " joined group " + group + " after this session began: log in again";
-    }
-    if (groupGrants) {
-        return facts + "join group " + group + " (sudo usermod -aG " + group + " " + user +
-               ") and log in again";
-    }
-    return facts + "the device needs a udev rule giving it group dialout and mode 0660, as in " +
-           kUdevExample;
 }
 
 int remainingMilliseconds(SerialLink::Clock::time_point deadline) {
@@ -264,7 +150,7 @@ int SerialLink::open(const std::string& devicePath, const PortParams& params, st
     if (::stat(devicePath.c_str(), &info) != 0) {
         const int error = errno;
         if (error == EACCES) {
-            reason = permissionReason(devicePath);
+            reason = permissionAdvice(devicePath).reason;
             return VELLPORT_ERR_PERMISSION;
         }
         reason = error == ENOENT ? "no such device" : systemReason(error);
@@ -332,7 +218,7 @@ int SerialLink::openFailure(const std::string& devicePath, std::string& reason) 
     case QSerialPort::PermissionError:
         // Qt reports a held lock file and a refused open() alike; only the latter is about the user's rights.
         if (::access(devicePath.c_str(), W_OK) != 0 && errno == EACCES) {
-            reason = permissionReason(devicePath);
+            reason = permissionAdvice(devicePath).reason;
             return VELLPORT_ERR_PERMISSION;
         }
         reason = "port busy, held by another program (its lock file or exclusive open)";
@@ -380,6 +266,10 @@ int SerialLink::write(const unsigned char* data, int count, Clock::time_point de
         if (ready < 0) {
             reason = "waiting to write: " + systemReason(errno);
             return VELLPORT_ERR_IO;
+        }
+        // One poll waits at most INT_MAX ms; a deadline further off takes several.
+        if (ready == 0 && Clock::now() < deadline) {
+            continue;
         }
         if (ready == 0) {
             reason = "timed out after writing " + std::to_string(written) + " of " + std::to_string(count) +

@@ -4,6 +4,7 @@
 
 #include "DeviceScan.h"
 #include "NetworkLink.h"
+#include "PermissionAdvice.h"
 #include "PortName.h"
 #include "PortParams.h"
 #include "PortTable.h"
@@ -11,10 +12,12 @@
 
 #include <QSerialPortInfo>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <fcntl.h>
 #include <new>
 #include <unistd.h>
 
@@ -29,10 +32,13 @@ constexpr std::size_t kLongestShownName = 64;
 thread_local std::string t_lastError;
 // How far the thread's last send is known to have gone.
 thread_local int t_lastDelivery = VELLPORT_DELIVERY_NONE;
+// The group VellPortExplainPermission names, kept for the caller until the thread's next such call.
+thread_local std::string t_permissionGroup;
 // Callers that report failures themselves switch the stderr lines off.
 std::atomic<bool> g_errorLines{true};
 
-// Every int-returning entry point starts with a clean reason, so a success reads as "".
+// Every int-returning entry point starts with a clean reason, so a success reads as ""; the release
+// functions keep it, so a caller may release a result before reading why the call failed.
 void clearLastError() {
     t_lastError.clear();
     t_lastDelivery = VELLPORT_DELIVERY_NONE;
@@ -131,8 +137,13 @@ int sendToDevice(const char* port, int portNumber, const unsigned char* data, in
     const std::lock_guard portLock(PortTable::instance().portLock(portNumber));
     const auto start = vellport::SerialLink::Clock::now();
     const PortParams params = PortTable::instance().params(portNumber);
-    const std::string devicePath =
-        vellport::resolveDevicePath(portNumber, vellport::currentMapSources(portNumber), writeErrorLine);
+    const vellport::Resolution resolution =
+        vellport::resolvePort(portNumber, vellport::currentMapSources(portNumber), writeErrorLine);
+    if (resolution.invalid) {
+        return fail("SendData", port, resolution.invalid->place, VELLPORT_ERR_NAME,
+                    resolution.invalid->reason);
+    }
+    const std::string& devicePath = resolution.devicePath;
     if (const std::optional<vellport::Endpoint> endpoint = vellport::parseEndpoint(devicePath)) {
         return talkToUrl("SendData", port, devicePath, *endpoint, params, start, data, count, false, nullptr);
     }
@@ -225,13 +236,12 @@ vellport::Resolution resolveDeviceOnly(int portNumber) {
     return resolution;
 }
 
-VellPortInfo* newPortInfo(int portNumber) {
+VellPortInfo* newPortInfo(int portNumber, const vellport::Resolution& resolution) {
     auto* info = static_cast<VellPortInfo*>(std::calloc(1, sizeof(VellPortInfo)));
     if (info == nullptr) {
         throw std::bad_alloc();
     }
     try {
-        const vellport::Resolution resolution = resolveSilently(portNumber);
         // A network target is told as such, never connected to: a description must stay fast.
         const bool network = vellport::parseEndpoint(resolution.devicePath).has_value();
         const vellport::PathDescription description =
@@ -302,9 +312,11 @@ int SetComParam(const char* port, int baudRate, int dataBits, char parity, int s
         const PortParams params{baudRate, dataBits, parity, stopBits, flowControl};
         if (const std::string problem = vellport::checkParams(params); !problem.empty()) {
             // The path is named for the reader's sake only; map warnings were already given when sending.
-            const std::string devicePath = vellport::resolveDevicePath(
-                *portNumber, vellport::currentMapSources(*portNumber), [](const std::string&) {});
-            return fail("SetComParam", port, devicePath + " (not opened)", VELLPORT_ERR_ARG, problem);
+            const vellport::Resolution resolution = resolveSilently(*portNumber);
+            return fail("SetComParam", port,
+                        resolution.invalid ? resolution.invalid->place + " (leads nowhere)"
+                                           : resolution.devicePath + " (not opened)",
+                        VELLPORT_ERR_ARG, problem);
         }
         PortTable::instance().store(*portNumber, vellport::normalisedParams(params));
         return VELLPORT_OK;
@@ -339,6 +351,7 @@ int SendData(const char* port, const unsigned char* data, int count) {
 }
 
 int GetUSBPort(void) {
+    clearLastError();
     try {
         int adapters = 0;
         for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
@@ -348,7 +361,8 @@ int GetUSBPort(void) {
         }
         return adapters;
     } catch (...) {
-        writeErrorLine("GetUSBPort(): no device path: internal error while listing ports");
+        t_lastError = "GetUSBPort(): no device path: internal error while listing ports";
+        writeErrorLine(t_lastError);
         return 0;
     }
 }
@@ -366,7 +380,12 @@ int VellPortDescribe(const char* port, VellPortInfo** info) {
         if (info == nullptr) {
             return fail("VellPortDescribe", port, {}, VELLPORT_ERR_ARG, "null result pointer");
         }
-        *info = newPortInfo(*portNumber);
+        const vellport::Resolution resolution = resolveSilently(*portNumber);
+        if (resolution.invalid) {
+            return fail("VellPortDescribe", port, resolution.invalid->place, VELLPORT_ERR_NAME,
+                        resolution.invalid->reason);
+        }
+        *info = newPortInfo(*portNumber, resolution);
         return VELLPORT_OK;
     } catch (const std::bad_alloc&) {
         return fail("VellPortDescribe", port, {}, VELLPORT_ERR_IO, "out of memory");
@@ -489,6 +508,39 @@ int VellPortProbe(const char* target, int baudRate, int dataBits, char parity, i
                     std::string("internal error: ") + error.what());
     } catch (...) {
         return fail("VellPortProbe", target, {}, VELLPORT_ERR_IO, "internal error");
+    }
+}
+
+int VellPortExplainPermission(const char* path, const char** group) {
+    clearLastError();
+    if (group != nullptr) {
+        *group = nullptr;
+    }
+    try {
+        // The same access check a describe makes: only a refused device has a fix.
+        if (path == nullptr || ::faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0 ||
+            (errno != EACCES && errno != EPERM)) {
+            return VELLPORT_FIX_NONE;
+        }
+        vellport::PermissionAdvice advice = vellport::permissionAdvice(path);
+        if (group != nullptr && !advice.group.empty()) {
+            t_permissionGroup = std::move(advice.group);
+            *group = t_permissionGroup.c_str();
+        }
+        switch (advice.fix) {
+        case vellport::PermissionFix::JoinGroup:
+            return VELLPORT_FIX_JOIN_GROUP;
+        case vellport::PermissionFix::LogInAgain:
+            return VELLPORT_FIX_LOG_IN_AGAIN;
+        case vellport::PermissionFix::UdevRule:
+            return VELLPORT_FIX_UDEV_RULE;
+        case vellport::PermissionFix::SystemRefuses:
+            break;
+        }
+        return VELLPORT_FIX_SYSTEM;
+    } catch (...) {
+        // Out of memory while naming the groups: the fix is unknown, which NONE stands for.
+        return VELLPORT_FIX_NONE;
     }
 }
 

@@ -30,10 +30,18 @@ extern "C" {
  *     (~/.config/VellPortDll/ports.conf when XDG_CONFIG_HOME is unset or empty);
  *  3. the same in /etc/VellPortDll/ports.conf;
  *  4. /dev/ttyS<n-1>.
- * In the map files, blank lines and lines starting with '#' are skipped; any other line that is not
- * "COM<n>=<absolute path>" is ignored with one line on standard error. Whatever the name resolves to, the
- * library writes only to a character device: a regular file, directory or FIFO is refused with
- * VELLPORT_ERR_NO_DEVICE.
+ * In the map files, blank lines and lines starting with '#' are skipped. The first source that has a line for
+ * the port decides: the environment variable, else the first line naming COM<n> in the user map, else in the
+ * system map (a line names COM<n> when the text before '=', or before the first blank when there is no '=',
+ * is COM<n>, also with leading zeros or the "\\.\" prefix). When that line (or the variable's value) is not a
+ * valid "COM<n>=<absolute device path or endpoint URL>", the name leads nowhere: SendData and
+ * VellPortDescribe fail with VELLPORT_ERR_NAME naming the file and line (or the variable) and what is wrong
+ * ("COM12=rfc2217://counter-pi": no :PORT after the host; "COM16=tcp://box:2002 # lobby": text after the
+ * URL), VellPortListDevices shows no device for the name, and a SetComParam error line names that line
+ * instead of a path. The next rule is never tried, since it could lead to another device. Any other line that
+ * is not valid belongs to no name or to another one; SendData reports it with one line on standard error and
+ * reads past it. Whatever the name resolves to, the library writes only to a character device: a regular
+ * file, directory or FIFO is refused with VELLPORT_ERR_NO_DEVICE.
  *
  * A map file is read only when it is a regular file (a symbolic link to one is fine) of at most 1 MiB
  * (1048576 bytes). Anything else in its place (a FIFO, a terminal or another device, a directory, a file the
@@ -91,7 +99,7 @@ extern "C" {
  * reason; nothing is written on success. No C++ exception leaves the library. For VELLPORT_ERR_PERMISSION
  * the reason names the device's owner, group and mode, the user's groups, and the fix that applies: join the
  * device's group (with the command), log in again after joining it, or a udev rule giving the device group
- * dialout and mode 0660.
+ * dialout and mode 0660 (VellPortExplainPermission tells the same fix without a send).
  *
  * Threads
  * -------
@@ -103,7 +111,8 @@ extern "C" {
 enum VellPortResult {
     VELLPORT_OK = 0,             /**< Success. */
     VELLPORT_ERR_ARG = -1,       /**< An argument is out of range or a required pointer is null. */
-    VELLPORT_ERR_NAME = -2,      /**< The port name is not a COM name (see "Port names"). */
+    VELLPORT_ERR_NAME = -2,      /**< The port name is not a COM name, or its own map line is not valid
+                                      (see "Port names"). */
     VELLPORT_ERR_NO_DEVICE = -3, /**< The device path does not exist or is not a character device. */
     VELLPORT_ERR_PERMISSION =
         -4,                    /**< The user may not open the device (its error line says why and the fix). */
@@ -147,13 +156,15 @@ VELLPORT_API int SetComParam(const char* port, int baudRate, int dataBits, char 
  * @param count Number of bytes, 0 or more. With 0 the call succeeds without opening the device.
  *
  * @return VELLPORT_OK when every byte was written and drained; VELLPORT_ERR_ARG for a null data pointer with
- * a non-zero count or a negative count; VELLPORT_ERR_NAME, VELLPORT_ERR_NO_DEVICE, VELLPORT_ERR_PERMISSION,
+ * a non-zero count or a negative count; VELLPORT_ERR_NAME (also for a name whose own map line is not valid,
+ * see "Port names"), VELLPORT_ERR_NO_DEVICE, VELLPORT_ERR_PERMISSION,
  * VELLPORT_ERR_BUSY or VELLPORT_ERR_IO when the device cannot be used; VELLPORT_ERR_TIMEOUT when the bound
  * below passed first.
  *
  * Blocking: at most 500 ms plus twice the wire time of the bytes at the stored rate (start, data, parity and
- * stop bits per byte), including reading the map files and the opening, also when the device never reads,
- * hardware flow control holds the line or a map file is a FIFO or a terminal. On timeout the unsent bytes
+ * stop bits per byte; a bound beyond 100 years stops there), including reading the map files and the
+ * opening, also when the device never reads, hardware flow control holds the line or a map file is a FIFO
+ * or a terminal. On timeout the unsent bytes
  * are discarded before the device is closed. Calls for the same port wait for each other, so under
  * contention a caller may also wait for the calls ahead of it. The one wait outside the bound is the kernel's
  * own: a regular map file on a network file system that stops answering holds its read as long as the
@@ -182,8 +193,8 @@ VELLPORT_API int GetUSBPort(void);
  * endpoint, so they cannot disturb a transfer in progress, and they need no permission on the device.
  *
  * What they report is read afresh at every call: a device plugged in or out, or a map file edited, shows at
- * the next call. Malformed map lines and map files that are not read (see "Port names") are skipped silently
- * here (SendData reports them).
+ * the next call. A name whose own map line is not valid is refused (see "Port names"); other malformed map
+ * lines and map files that are not read are skipped silently here (SendData reports them).
  *
  * Sysfs attributes are read the way map files are (regular files of at most 4096 bytes, never opened
  * otherwise); one that cannot be read counts as not known. The kernel answers a USB adapter's string
@@ -276,7 +287,8 @@ struct VellPortDevice {
  * @param info Receives a new description on success, NULL on failure. Release it with VellPortFreeInfo.
  *
  * @return VELLPORT_OK, also when nothing is at the path (see state); VELLPORT_ERR_ARG for a null info;
- * VELLPORT_ERR_NAME for a port name that is not a COM name; VELLPORT_ERR_IO when memory ran out.
+ * VELLPORT_ERR_NAME for a port name that is not a COM name, or one whose own map line is not valid
+ * (VellPortLastError names the file, the line and the problem); VELLPORT_ERR_IO when memory ran out.
  *
  * Blocking: reads the map files, a few sysfs files and the by-id folder; never opens the device; typically
  * well under a millisecond, but as long as the kernel holds a sysfs read (see above).
@@ -290,8 +302,8 @@ VELLPORT_API void VellPortFreeInfo(struct VellPortInfo* info);
  * List the serial devices present: the serial ports sysfs reports with a device behind them (not the empty
  * /dev/ttyS<k> nodes of VELLPORT_STATE_NO_HARDWARE), the targets of /dev/serial/by-id, and any character
  * device that the environment or a map file names for COM1 to COM255, whether or not the calling user may
- * open them. Paths are compared after resolving symbolic links, so a by-id entry, a udev link and the node
- * they point at are one device.
+ * open them. A name whose own map line is not valid leads to no device here. Paths are compared after
+ * resolving symbolic links, so a by-id entry, a udev link and the node they point at are one device.
  *
  * @param list Receives a new NULL-terminated array of devices on success, sorted by path; NULL on failure.
  *             Release it with VellPortFreeDeviceList.
@@ -307,6 +319,42 @@ VELLPORT_API int VellPortListDevices(struct VellPortDevice*** list);
 /** Release a list from VellPortListDevices, its devices included. NULL is allowed. Blocking: none. */
 VELLPORT_API void VellPortFreeDeviceList(struct VellPortDevice** list);
 
+/** What lets the calling user open a device it may not open now (see VellPortExplainPermission). */
+enum VellPortPermissionFix {
+    VELLPORT_FIX_NONE = 0,         /**< Nothing to fix: the user may open it for writing, or nothing is
+                                        there. */
+    VELLPORT_FIX_JOIN_GROUP = 1,   /**< Join the device's group (sudo usermod -aG GROUP USER), then log in
+                                        again. */
+    VELLPORT_FIX_LOG_IN_AGAIN = 2, /**< The user joined the device's group after this session began: log in
+                                        again. */
+    VELLPORT_FIX_UDEV_RULE = 3,    /**< The device has no group to join (root's, as for root:root 0600, or
+                                        one that does not grant reading and writing): a udev rule must give
+                                        it group dialout and mode 0660, as the package's
+                                        vellsetting-udev.rules.example does. */
+    VELLPORT_FIX_SYSTEM = 4        /**< The user holds the device's group and the system refuses all the
+                                        same (an access control list or a security module), or the user may
+                                        not search a folder on the way. */
+};
+
+/**
+ * Which fix lets the calling user open the device at path for writing: the one SendData's
+ * VELLPORT_ERR_PERMISSION line names, for a caller that shows it elsewhere (the tooltip of a
+ * VELLPORT_STATE_NO_PERMISSION port, say). Looks at the device's owner, group and mode and at the user's
+ * groups now and at the next login; never opens the device.
+ *
+ * @param path  A device path, such as VellPortInfo's realPath.
+ * @param group Receives the name of the device's group for VELLPORT_FIX_JOIN_GROUP and
+ *              VELLPORT_FIX_LOG_IN_AGAIN, else NULL: text owned by the library, valid until the calling
+ *              thread's next call of this function. May be NULL.
+ *
+ * @return An enum VellPortPermissionFix; VELLPORT_FIX_NONE also for a NULL path. Sets VellPortLastError to
+ * "" like every call with an int result; it has no failure.
+ *
+ * Blocking: a stat() and look-ups in the user and group databases, which a directory service may answer
+ * slowly; call it where a describe may be called.
+ */
+VELLPORT_API int VellPortExplainPermission(const char* path, const char** group);
+
 /*
  * Reasons, targets and probes
  * ---------------------------
@@ -314,10 +362,12 @@ VELLPORT_API void VellPortFreeDeviceList(struct VellPortDevice** list);
 
 /**
  * The reason the calling thread's last failed call of this library gave: its error line without the
- * "VellPortDll: " prefix and the line end. A call that succeeds makes it "".
+ * "VellPortDll: " prefix and the line end. Every other call with an int result (GetUSBPort included) sets
+ * it anew, "" when it succeeds; VellPortLastError, VellPortLastDelivery, VellPortSetErrorLines and the
+ * release functions leave it as it is, so a result may be released before the reason is read.
  *
- * @return Zero-terminated text owned by the library, valid until the calling thread's next call of this
- * library; never NULL.
+ * @return Zero-terminated text owned by the library, valid until the calling thread's next call that sets
+ * it; never NULL.
  *
  * Blocking: none.
  */
@@ -338,8 +388,8 @@ enum VellPortDelivery {
 
 /**
  * How far the calling thread's last call of SendData or VellPortSendTo delivered its bytes, as an enum
- * VellPortDelivery. Every call of this library on the thread sets it anew (NONE for any call that is not a
- * successful send with bytes), so read it right after the send, before another call.
+ * VellPortDelivery. Every other call with an int result on the thread sets it anew (NONE for any call that
+ * is not a successful send with bytes), as for VellPortLastError; so read it right after the send.
  *
  * Blocking: none.
  */

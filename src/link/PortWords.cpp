@@ -31,6 +31,31 @@ std::string adapterName(const VellPortDeviceDetails& details) {
     return name;
 }
 
+// The fix the library names for a device the user may not open, as short as a tooltip wants it.
+std::string permissionWords(const VellPortInfo& info, WordsLanguage language) {
+    const char* group = nullptr;
+    const int fix = VellPortExplainPermission(named(info.realPath) ? info.realPath : info.devicePath, &group);
+    const std::string name = named(group) ? group : "dialout";
+    switch (fix) {
+    case VELLPORT_FIX_JOIN_GROUP:
+        return chinese(language) ? "无权限：请加入 " + name + " 组后重新登录"
+                                 : "no permission: join group " + name + " and log in again";
+    case VELLPORT_FIX_LOG_IN_AGAIN:
+        return chinese(language) ? "无权限：已加入 " + name + " 组，请重新登录"
+                                 : "no permission: log in again to use group " + name;
+    case VELLPORT_FIX_UDEV_RULE:
+        return chinese(language) ? "无权限：设备需要 udev 规则（dialout 组，权限 0660）"
+                                 : "no permission: the device needs a udev rule giving it group dialout and "
+                                   "mode 0660";
+    case VELLPORT_FIX_SYSTEM:
+        return chinese(language) ? "无权限：系统拒绝访问（访问控制列表或安全模块）"
+                                 : "no permission: the system refuses it (an access control list or a "
+                                   "security module)";
+    default:
+        return chinese(language) ? "无权限" : "no permission";
+    }
+}
+
 } // namespace
 
 std::string adapterWords(const VellPortDeviceDetails& details, WordsLanguage language) {
@@ -53,8 +78,7 @@ std::string stateWords(const VellPortInfo& info, WordsLanguage language) {
         words = chinese(language) ? "已连接" : "present";
         break;
     case VELLPORT_STATE_NO_PERMISSION:
-        words = chinese(language) ? "无权限：请加入 dialout 组后重新登录"
-                                  : "no permission: join the dialout group and log in again";
+        words = permissionWords(info, language);
         break;
     case VELLPORT_STATE_NETWORK:
         return chinese(language) ? "网络" : "network";
@@ -78,4 +102,13 @@ std::string portLeadsWords(std::string_view shownName, const VellPortInfo& info,
     // Full-width brackets carry their own spacing.
     return chinese(language) ? line + "（" + stateWords(info, language) + "）"
                              : line + " (" + stateWords(info, language) + ")";
+}
+
+std::string portRefusedWords(std::string_view shownName, std::string_view lastError) {
+    // The reason follows the call and the quoted name: VellPortDescribe("COM12"): ...
+    constexpr std::string_view kAfterName = "\"): ";
+    const std::size_t start = lastError.find(kAfterName);
+    const std::string_view reason =
+        start == std::string_view::npos ? lastError : lastError.substr(start + kAfterName.size());
+    return std::string(shownName) + " \u2192 " + std::string(reason);
 }

@@ -13,9 +13,16 @@ enum class WordsLanguage { English, Chinese };
 std::string adapterWords(const VellPortDeviceDetails& details, WordsLanguage language);
 
 // What is at the name's target now: "present" (after the adapter when it is one), "not a device", "no
-// device", "no permission: join the dialout group and log in again" or "network". UTF-8.
+// device", "network", or "no permission: " and the fix the library names for the device ("join group
+// dialout and log in again", "the device needs a udev rule ..."), which asks the library (user and group
+// look-ups). UTF-8.
 std::string stateWords(const VellPortInfo& info, WordsLanguage language);
 
 // "COM5 → rfc2217://counter-pi:2001 (network)", with the name as the caller shows it ("\\.\COM30", say);
 // Chinese text takes full-width brackets. UTF-8.
 std::string portLeadsWords(std::string_view shownName, const VellPortInfo& info, WordsLanguage language);
+
+// "COM12 → <why>" for a name VellPortDescribe refused (its own map line is not valid, say), from
+// VellPortLastError's text right after the refusal: the library's reason, without the call and name it
+// starts with, in the library's words (English).
+std::string portRefusedWords(std::string_view shownName, std::string_view lastError);

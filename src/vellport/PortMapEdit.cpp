@@ -32,9 +32,11 @@ void forEachLine(std::string_view text, Visit visit) {
     }
 }
 
-bool isActiveFor(std::string_view line, int portNumber) {
-    const std::optional<MapEntry> entry = parseLine(line);
-    return entry && entry->portNumber == portNumber;
+// The library's line for portNumber: an entry, or a malformed line naming it, which the library takes as
+// the name's own and refuses rather than read past it.
+bool isLineOf(std::string_view line, int portNumber) {
+    const vellport::MapLine parsed = vellport::parseMapLine(line);
+    return parsed.kind != vellport::MapLine::Kind::Skip && parsed.portNumber == portNumber;
 }
 
 std::string entryLine(int portNumber, std::string_view devicePath) {
@@ -67,7 +69,7 @@ std::string mapPort(std::string_view text, int portNumber, std::string_view devi
     result.reserve(text.size() + devicePath.size() + 16);
     bool replaced = false;
     forEachLine(text, [&](std::string_view line, std::string_view lineEnd) {
-        if (!replaced && isActiveFor(line, portNumber)) {
+        if (!replaced && isLineOf(line, portNumber)) {
             result += entryLine(portNumber, devicePath);
             // A CRLF file keeps its CR on the line it gets back.
             if (line.ends_with('\r')) {
@@ -94,7 +96,7 @@ std::string unmapPort(std::string_view text, int portNumber) {
     std::string result;
     result.reserve(text.size());
     forEachLine(text, [&](std::string_view line, std::string_view lineEnd) {
-        if (!isActiveFor(line, portNumber)) {
+        if (!isLineOf(line, portNumber)) {
             result += line;
             result += lineEnd;
         }

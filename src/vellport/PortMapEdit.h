@@ -26,9 +26,11 @@ std::vector<MapEntry> readMapEntries(std::string_view text);
 // The path the first active line for portNumber names, as the library takes it.
 std::optional<std::string> mappedPath(std::string_view text, int portNumber);
 
-// text with its first active line for portNumber replaced in place by COM<n>=<devicePath> (keeping that
-// line's end), or with such a line appended. devicePath must pass vellport::mapTargetProblem.
+// text with its first line for portNumber (an active line, or a malformed one naming the port) replaced in
+// place by COM<n>=<devicePath> (keeping that line's end), or with such a line appended. devicePath must pass
+// vellport::mapTargetProblem.
 std::string mapPort(std::string_view text, int portNumber, std::string_view devicePath);
 
-// text without any of its active lines for portNumber; every other line stays byte for byte.
+// text without any of its lines for portNumber, malformed ones included; every other line stays byte for
+// byte.
 std::string unmapPort(std::string_view text, int portNumber);

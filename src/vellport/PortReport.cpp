@@ -82,20 +82,32 @@ QJsonObject detailsJson(const VellPortDeviceDetails& details) {
     return object;
 }
 
-// COM1 to COM30 always; a higher name only when something maps it.
-std::vector<InfoPointer> describePorts(std::ostream& err, int& status) {
-    std::vector<InfoPointer> ports;
+// One name as the library describes it, or its refusal (a map line of the name's that is not valid).
+struct DescribedPort {
+    int number = 0;
+    InfoPointer info;
+    std::string refusal; // VellPortLastError's words when info is null
+};
+
+// COM1 to COM30 always; a higher name only when something maps it, or its own line is not valid.
+std::vector<DescribedPort> describePorts(std::ostream& err, int& status) {
+    std::vector<DescribedPort> ports;
     for (int number = 1; number <= kLastPort; ++number) {
         VellPortInfo* raw = nullptr;
         const int result = VellPortDescribe(("COM" + std::to_string(number)).c_str(), &raw);
         InfoPointer info(raw);
+        if (result == VELLPORT_ERR_NAME) {
+            ports.push_back({number, nullptr, VellPortLastError()});
+            status = kExitFailed;
+            continue;
+        }
         if (result != VELLPORT_OK) {
             err << "vellport: VellPortDescribe COM" << number << ": " << resultName(result) << "\n";
             status = kExitFailed;
             return {};
         }
         if (number <= kListedPorts || info->rule != VELLPORT_RULE_DEFAULT) {
-            ports.push_back(std::move(info));
+            ports.push_back({number, std::move(info), {}});
         }
     }
     return ports;
@@ -105,12 +117,24 @@ std::vector<InfoPointer> describePorts(std::ostream& err, int& status) {
 
 int runList(bool json, std::ostream& out, std::ostream& err) {
     int status = kExitOk;
-    const std::vector<InfoPointer> ports = describePorts(err, status);
-    if (status != kExitOk) {
+    const std::vector<DescribedPort> ports = describePorts(err, status);
+    if (ports.empty()) {
         return status;
     }
     QJsonArray entries;
-    for (const InfoPointer& info : ports) {
+    for (const DescribedPort& port : ports) {
+        const InfoPointer& info = port.info;
+        if (!info) {
+            const std::string name = "COM" + std::to_string(port.number);
+            if (json) {
+                QJsonObject entry{{"port", QString::fromStdString(name)}, {"number", port.number}};
+                insertText(entry, "error", port.refusal.c_str());
+                entries.append(entry);
+            } else {
+                out << portRefusedWords(name, port.refusal) << "\n";
+            }
+            continue;
+        }
         if (json) {
             QJsonObject entry{{"port", QString::fromUtf8(info->portName)},
                               {"number", info->portNumber},
@@ -134,7 +158,7 @@ int runList(bool json, std::ostream& out, std::ostream& err) {
     if (json) {
         writeJson(QJsonObject{{"ports", entries}}, out);
     }
-    return kExitOk;
+    return status;
 }
 
 int runDevices(bool json, std::ostream& out, std::ostream& err) {

@@ -44,6 +44,12 @@ const char* VellPortLastError(void) {
     return g_sendReason.c_str();
 }
 
+int VellPortExplainPermission(const char*, const char** group) {
+    if (group != nullptr)
+        *group = "dialout";
+    return VELLPORT_FIX_JOIN_GROUP;
+}
+
 int GetUSBPort(void) {
     RecordedPortCalls().push_back({"GetUSBPort", "", 0, 0, 0, 0, 0, {}});
     return VELLPORT_OK;

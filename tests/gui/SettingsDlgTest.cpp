@@ -448,7 +448,7 @@ private slots:
         const int noPermission = VELLPORT_STATE_NO_PERMISSION;
         QTest::newRow("no permission")
             << false << "COM7" << noPermission << "/dev/ttyUSB1" << -1 << ""
-            << "COM7 → /dev/ttyUSB1 (no permission: join the dialout group and log in again)";
+            << "COM7 → /dev/ttyUSB1 (no permission: join group dialout and log in again)";
         QTest::newRow("Chinese no permission")
             << true << "COM7" << noPermission << "/dev/ttyUSB1" << -1 << ""
             << "COM7 → /dev/ttyUSB1（无权限：请加入 dialout 组后重新登录）";

@@ -162,7 +162,7 @@ TEST_F(EndToEnd, MapFileEntryIsUsedAndAMalformedLineWarnsOnce) {
     const std::string config = m_dir + "/config";
     std::filesystem::create_directories(config + "/VellPortDll");
     WriteBytes(config + "/VellPortDll/ports.conf",
-               "# test map\nCOM36 " + m_link + "\nCOM36=" + m_link + "\n");
+               "# test map\nCOM37 " + m_link + "\nCOM36=" + m_link + "\n");
     const char* savedConfig = std::getenv("XDG_CONFIG_HOME");
     const std::string saved = savedConfig ? savedConfig : "";
     ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);

@@ -389,7 +389,7 @@ INSTANTIATE_TEST_SUITE_P(
                 {"map", "COM5", "rfc2217://counter-pi"},
                 2,
                 std::nullopt,
-                "PORT 1 to 65535), e.g.: vellport map COM5 rfc2217://counter-pi:2001\n"},
+                "no :PORT after the host, e.g.: vellport map COM5 rfc2217://counter-pi:2001\n"},
         MapCase{"RefusesAFolderWithoutCreatingTheFile",
                 std::nullopt,
                 {"map", "COM3", "/tmp"},
@@ -430,13 +430,18 @@ TEST_F(VellPort, ListAndDevicesAgreeWithTheMapping) {
     const std::string terminal = fs::read_symlink(m_link).string();
     ASSERT_EQ(run({"map", "COM3", m_link}).status, 0);
     ASSERT_EQ(run({"map", "COM40", m_dir + "/unplugged"}).status, 0);
+    writeFile(m_mapFile, ReadBytes(m_mapFile) + "COM41=tcp://box:2002 # lobby\n");
     m_environment["VELLPORT_COM5"] = terminal;
 
+    const Outcome listed = run({"list", "--json"});
+    EXPECT_EQ(listed.status, 1) << "a name that leads nowhere is a failure";
     std::map<std::string, QJsonObject> ports;
-    for (const QJsonValue port : runJson({"list", "--json"})["ports"].toArray()) {
+    for (const QJsonValue port :
+         QJsonDocument::fromJson(QByteArray::fromStdString(listed.out))["ports"].toArray()) {
         ports[port["port"].toString().toStdString()] = port.toObject();
     }
-    EXPECT_EQ(ports.size(), 31u) << "COM1 to COM30 and the mapped COM40";
+    EXPECT_EQ(ports.size(), 32u) << "COM1 to COM30, the mapped COM40 and COM41 whose line is not valid";
+    EXPECT_TRUE(ports["COM41"]["error"].toString().contains("not a valid map line")) << listed.out;
     EXPECT_EQ(ports["COM3"]["device"].toString().toStdString(), m_link);
     EXPECT_EQ(ports["COM3"]["rule"], "user-map");
     EXPECT_EQ(ports["COM3"]["mapFile"].toString().toStdString(), m_mapFile);
@@ -459,6 +464,7 @@ TEST_F(VellPort, ListAndDevicesAgreeWithTheMapping) {
     EXPECT_NE(text.out.find("COM3 \u2192 " + m_link + " (present) [user-map " + m_mapFile + "]\n"),
               std::string::npos)
         << text.out;
+    EXPECT_NE(text.out.find("COM41 \u2192 " + m_mapFile + ":"), std::string::npos) << text.out;
     // The map is read at every call: an unmap shows at once.
     ASSERT_EQ(run({"unmap", "COM3"}).status, 0);
     EXPECT_EQ(runJson({"devices", "--json"})["devices"][0]["ports"], QJsonArray({"COM5"}));

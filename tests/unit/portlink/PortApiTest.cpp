@@ -21,14 +21,20 @@ namespace {
 const unsigned char kOnCommand[] = {0x1B, 0x27, 0x0A, 0x01};
 
 // Runs a call, returning its result and checking it wrote exactly one stderr line holding every expected
-// part.
+// part, and that with the lines switched off it writes none and gives the same result and reason.
 template <typename Call>
 int expectOneErrorLine(Call call, std::initializer_list<std::string> parts) {
     StderrCapture capture;
     const int result = call();
+    const std::string reason = VellPortLastError();
+    VellPortSetErrorLines(0);
+    EXPECT_EQ(call(), result);
+    EXPECT_EQ(VellPortLastError(), reason);
+    VellPortSetErrorLines(1);
     const std::vector<std::string> lines = StderrCapture::lines(capture.finish());
     EXPECT_EQ(lines.size(), 1u);
     if (!lines.empty()) {
+        EXPECT_EQ(lines.front(), "VellPortDll: " + reason);
         for (const std::string& part : parts) {
             EXPECT_NE(lines.front().find(part), std::string::npos)
                 << "missing \"" << part << "\" in " << lines.front();
@@ -157,10 +163,14 @@ int UsbSerialPortsInSysfs() {
     return count;
 }
 
-TEST(GetUSBPort, CountsTheUsbAdaptersTheKernelLists) {
+TEST(GetUSBPort, CountsTheUsbAdaptersTheKernelListsAndClearsTheLastFailure) {
+    VellPortSetErrorLines(0);
+    EXPECT_EQ(SendData("COM0", kOnCommand, 4), VELLPORT_ERR_NAME);
+    VellPortSetErrorLines(1);
     StderrCapture capture;
     EXPECT_EQ(GetUSBPort(), UsbSerialPortsInSysfs());
     EXPECT_EQ(capture.finish(), "");
+    EXPECT_STREQ(VellPortLastError(), "");
 }
 
 // Sets environment variables for one test and puts back what was there.
@@ -287,7 +297,7 @@ INSTANTIATE_TEST_SUITE_P(
                                  VELLPORT_STATE_MISSING}),
     [](const auto& info) { return std::string(info.param.label); });
 
-enum class MapFile { Regular, Missing, Fifo, TerminalLink, Directory, Unreadable, Huge, NotUtf8 };
+enum class MapFile { Regular, Missing, Fifo, TerminalLink, Directory, Unreadable, Huge, NotUtf8, OwnLineBad };
 
 // What the user's map file is for one row, and what a send and a description of COM250 make of it.
 struct MapFileCase {
@@ -297,8 +307,9 @@ struct MapFileCase {
     const char* deviceGroup; // the mapped terminal's group and mode; null leaves them as they are
     mode_t deviceMode;
     int result;           // SendData's
-    int state;            // VellPortDescribe's
+    int state;            // VellPortDescribe's; 0: it refuses the name, as SendData does
     const char* linePart; // in the map file's warning, or in the failure line of a device row
+    int fix = VELLPORT_FIX_NONE; // VellPortExplainPermission's for the device of a device row
 };
 
 void PrintTo(const MapFileCase& row, std::ostream* out) {
@@ -350,13 +361,17 @@ TEST_P(MapFileState, EndsInTheDocumentedResultWithinTheBound) {
     case MapFile::Huge:
         WriteBytes(mapFile, "COM250=" + terminal + "\n#" + std::string(std::size_t{1024} * 1024, ' ') + "\n");
         break;
+    case MapFile::OwnLineBad:
+        WriteBytes(mapFile, "COM250=tcp://box:2002 # lobby\n");
+        break;
     case MapFile::NotUtf8:
         target = system.root() + "/caf\xE9-\xFF";
         std::filesystem::create_symlink(terminal, target);
         WriteBytes(mapFile, "# caf\xE9\nCOM250=" + target + "\n");
         break;
     }
-    const std::string devicePath = mapped ? target : "/dev/ttyS249";
+    const bool ownLineBad = row.map == MapFile::OwnLineBad;
+    const std::string devicePath = mapped ? target : ownLineBad ? mapFile + ":1" : "/dev/ttyS249";
     const int rule = mapped ? VELLPORT_RULE_USER_MAP : VELLPORT_RULE_DEFAULT;
     // Twice the documented bound of a 4-byte send at 9600 8N1: a guard against a hang, not a measurement.
     const auto bound =
@@ -369,11 +384,27 @@ TEST_P(MapFileState, EndsInTheDocumentedResultWithinTheBound) {
                 return 100;
             }
             const int result = SendData("COM250", kOnCommand, 4);
+            const int delivery = VellPortLastDelivery();
             VellPortInfo* info = nullptr;
-            const bool described = VellPortDescribe("COM250", &info) == VELLPORT_OK &&
-                                   textOrEmpty(info->devicePath) == devicePath && info->rule == rule &&
-                                   info->state == row.state;
+            const int describeResult = VellPortDescribe("COM250", &info);
+            const bool described =
+                row.state == 0
+                    ? describeResult == VELLPORT_ERR_NAME && info == nullptr &&
+                          std::string(VellPortLastError()).find(devicePath) != std::string::npos
+                    : describeResult == VELLPORT_OK && textOrEmpty(info->devicePath) == devicePath &&
+                          info->rule == rule && info->state == row.state;
             VellPortFreeInfo(info);
+            const char* group = nullptr;
+            if (row.deviceGroup != nullptr &&
+                (VellPortExplainPermission(terminal.c_str(), &group) != row.fix ||
+                 textOrEmpty(group) != (row.fix == VELLPORT_FIX_JOIN_GROUP ? row.deviceGroup : ""))) {
+                return 103;
+            }
+            // A drained device confirms the bytes; a failure, and a call that is no send, tell nothing.
+            if (delivery != (result == VELLPORT_OK ? VELLPORT_DELIVERY_CONFIRMED : VELLPORT_DELIVERY_NONE) ||
+                VellPortLastDelivery() != VELLPORT_DELIVERY_NONE) {
+                return 102;
+            }
             return described ? -result : 101;
         },
         std::chrono::ceil<std::chrono::milliseconds>(2 * bound));
@@ -381,18 +412,21 @@ TEST_P(MapFileState, EndsInTheDocumentedResultWithinTheBound) {
     ASSERT_FALSE(run.timedOut) << "still busy after twice the documented bound";
     ASSERT_TRUE(run.exitCode.has_value());
     EXPECT_NE(*run.exitCode, 101) << "VellPortDescribe gave another path, rule or state";
+    EXPECT_NE(*run.exitCode, 102) << "VellPortLastDelivery is not what the send and the describe tell";
+    EXPECT_NE(*run.exitCode, 103) << "VellPortExplainPermission names another fix than the send";
     EXPECT_EQ(-*run.exitCode, row.result);
-    const bool warned = !mapped && row.map != MapFile::Missing;
-    ASSERT_EQ(lines.size(), (warned ? 1u : 0u) + (row.result != VELLPORT_OK ? 1u : 0u));
+    const bool warned = !mapped && row.map != MapFile::Missing && !ownLineBad;
+    ASSERT_EQ(lines.size(),
+              (warned ? 1u : 0u) + (row.result != VELLPORT_OK ? 1u : 0u) + (ownLineBad ? 1u : 0u));
     if (warned) {
         EXPECT_NE(lines.front().find(mapFile + ": skipped, " + row.linePart), std::string::npos)
             << lines.front();
     }
     if (row.result != VELLPORT_OK) {
-        EXPECT_NE(lines.back().find("SendData(\"COM250\"): " + devicePath + ": "), std::string::npos)
-            << lines.back();
-        EXPECT_NE(lines.back().find(warned || row.linePart == nullptr ? "" : row.linePart), std::string::npos)
-            << lines.back();
+        const std::string& sendLine = lines[warned ? 1 : 0];
+        EXPECT_NE(sendLine.find("SendData(\"COM250\"): " + devicePath + ": "), std::string::npos) << sendLine;
+        EXPECT_NE(sendLine.find(warned || row.linePart == nullptr ? "" : row.linePart), std::string::npos)
+            << sendLine;
     }
     if (row.deviceGroup != nullptr) {
         char facts[64];
@@ -419,15 +453,20 @@ INSTANTIATE_TEST_SUITE_P(
                     VELLPORT_ERR_NO_DEVICE, VELLPORT_STATE_MISSING, "cannot be read: Permission denied"},
         MapFileCase{"file_over_a_mebibyte_is_skipped", MapFile::Huge, false, nullptr, 0,
                     VELLPORT_ERR_NO_DEVICE, VELLPORT_STATE_MISSING, "larger than 1048576 bytes"},
+        MapFileCase{"own_line_not_valid_leads_nowhere", MapFile::OwnLineBad, false, nullptr, 0,
+                    VELLPORT_ERR_NAME, 0,
+                    "not a valid map line, so the name leads nowhere (text after the URL"},
         MapFileCase{"path_not_utf8_is_used_byte_for_byte", MapFile::NotUtf8, false, nullptr, 0, VELLPORT_OK,
                     VELLPORT_STATE_PRESENT, nullptr},
         MapFileCase{"device_root_0600_needs_a_udev_rule", MapFile::Regular, true, "root", 0600,
                     VELLPORT_ERR_PERMISSION, VELLPORT_STATE_NO_PERMISSION,
                     "the device needs a udev rule giving it group dialout and mode 0660, as in "
-                    "/usr/share/doc/vellsetting/vellsetting-udev.rules.example"},
+                    "/usr/share/doc/vellsetting/vellsetting-udev.rules.example",
+                    VELLPORT_FIX_UDEV_RULE},
         MapFileCase{"device_of_a_group_names_the_group", MapFile::Regular, true, "dialout", 0660,
                     VELLPORT_ERR_PERMISSION, VELLPORT_STATE_NO_PERMISSION,
-                    "join group dialout (sudo usermod -aG dialout nobody) and log in again"}),
+                    "join group dialout (sudo usermod -aG dialout nobody) and log in again",
+                    VELLPORT_FIX_JOIN_GROUP}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST(Describe, NullResultPointerIsABadArgument) {

@@ -52,6 +52,7 @@ struct MapLineCase {
     MapLine::Kind kind;
     int portNumber;
     const char* devicePath;
+    const char* problem = ""; // part of a malformed line's problem
 };
 
 class MapLineParse : public testing::TestWithParam<MapLineCase> {};
@@ -61,6 +62,8 @@ TEST_P(MapLineParse, ClassifiesTheLine) {
     EXPECT_EQ(parsed.kind, GetParam().kind);
     EXPECT_EQ(parsed.portNumber, GetParam().portNumber);
     EXPECT_EQ(parsed.devicePath, GetParam().devicePath);
+    EXPECT_EQ(parsed.problem.empty(), parsed.kind != MapLine::Kind::Malformed);
+    EXPECT_NE(parsed.problem.find(GetParam().problem), std::string::npos) << parsed.problem;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -70,12 +73,18 @@ INSTANTIATE_TEST_SUITE_P(
                                 MapLine::Kind::Entry, 12, "/dev/serial/by-id/usb-x"},
                     MapLineCase{"blank", "   ", MapLine::Kind::Skip, 0, ""},
                     MapLineCase{"comment", "# COM1=/dev/ttyS9", MapLine::Kind::Skip, 0, ""},
-                    MapLineCase{"relative_path", "COM1=ttyUSB0", MapLine::Kind::Malformed, 0, ""},
-                    MapLineCase{"no_equals", "COM1 /dev/ttyUSB0", MapLine::Kind::Malformed, 0, ""},
-                    MapLineCase{"empty_path", "COM1=", MapLine::Kind::Malformed, 0, ""},
-                    MapLineCase{"bad_number", "COM0=/dev/ttyUSB0", MapLine::Kind::Malformed, 0, ""},
-                    MapLineCase{"namespace_key", "\\\\.\\COM1=/dev/ttyUSB0", MapLine::Kind::Malformed, 0,
-                                ""}),
+                    MapLineCase{"relative_path", "COM1=ttyUSB0", MapLine::Kind::Malformed, 1, "",
+                                "not an absolute device path"},
+                    MapLineCase{"no_equals", "COM1 /dev/ttyUSB0", MapLine::Kind::Malformed, 1, "", "no '='"},
+                    MapLineCase{"empty_path", "COM1=", MapLine::Kind::Malformed, 1, "", "no target"},
+                    MapLineCase{"bad_number", "COM0=/dev/ttyUSB0", MapLine::Kind::Malformed, 0, "",
+                                "not COM<n>"},
+                    MapLineCase{"namespace_key", "\\\\.\\COM1=/dev/ttyUSB0", MapLine::Kind::Malformed, 1, "",
+                                "written COM1"},
+                    MapLineCase{"url_without_port", "COM12=rfc2217://counter-pi", MapLine::Kind::Malformed,
+                                12, "", "no :PORT"},
+                    MapLineCase{"comment_after_url", "COM16=tcp://box:2002 # lobby", MapLine::Kind::Malformed,
+                                16, "", "comment takes a line of its own"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 class Resolution : public testing::Test {
@@ -129,21 +138,34 @@ TEST_F(Resolution, FirstEntryOfAFileWins) {
     EXPECT_EQ(resolve(5), "/dev/first");
 }
 
-TEST_F(Resolution, MalformedLinesAreIgnoredWithOneWarningEach) {
+TEST_F(Resolution, OwnMalformedLineLeadsNowhereOthersAreIgnoredWithOneWarningEach) {
     WriteBytes(m_sources.userMapPath,
-               "# my adapters\n\nCOM5 /dev/ttyUSB0\nCOM5=relative\nCOM5=/dev/ttyUSB1\n");
+               "# my adapters\n\nCOM 5 /dev/ttyUSB0\nCOM6=relative\nCOM5=/dev/ttyUSB1\nCOM5=tcp://x\n");
+    WriteBytes(m_sources.systemMapPath, "COM6=/dev/system6\n");
     EXPECT_EQ(resolve(5), "/dev/ttyUSB1");
-    ASSERT_EQ(m_warnings.size(), 2u);
+    ASSERT_EQ(m_warnings.size(), 3u);
     EXPECT_NE(m_warnings[0].find("user.conf:3"), std::string::npos) << m_warnings[0];
     EXPECT_NE(m_warnings[1].find("user.conf:4"), std::string::npos) << m_warnings[1];
+    EXPECT_NE(m_warnings[2].find("user.conf:6"), std::string::npos) << m_warnings[2];
+    // COM6's own line decides, and never the system map's entry behind it; its own line is no warning.
+    m_warnings.clear();
+    const vellport::Resolution six = vellport::resolvePort(
+        6, m_sources, [this](const std::string& warning) { m_warnings.push_back(warning); });
+    EXPECT_EQ(six.devicePath, "");
+    ASSERT_TRUE(six.invalid.has_value());
+    EXPECT_EQ(six.invalid->place, m_sources.userMapPath + ":4");
+    EXPECT_NE(six.invalid->reason.find("not an absolute device path"), std::string::npos);
+    EXPECT_NE(six.invalid->reason.find("\"COM6=relative\""), std::string::npos) << six.invalid->reason;
+    EXPECT_EQ(m_warnings.size(), 2u);
 }
 
-TEST_F(Resolution, RelativeEnvironmentValueIsIgnoredWithAWarning) {
+TEST_F(Resolution, RelativeEnvironmentValueLeadsNowhere) {
     m_sources.environmentValue = "ttyUSB0";
     WriteBytes(m_sources.systemMapPath, "COM7=/dev/system7\n");
-    EXPECT_EQ(resolve(7), "/dev/system7");
-    ASSERT_EQ(m_warnings.size(), 1u);
-    EXPECT_NE(m_warnings[0].find("VELLPORT_COM7"), std::string::npos);
+    const vellport::Resolution seven = vellport::resolvePort(7, m_sources, {});
+    EXPECT_EQ(seven.devicePath, "");
+    ASSERT_TRUE(seven.invalid.has_value());
+    EXPECT_EQ(seven.invalid->place, "VELLPORT_COM7");
 }
 
 TEST(MapSources, UserMapFollowsXdgConfigHomeThenHome) {

@@ -1,6 +1,7 @@
 // Checks of the line parameters and the time bound they give a send.
 #include "PortParams.h"
 
+#include <climits>
 #include <gtest/gtest.h>
 
 namespace {
@@ -44,6 +45,13 @@ TEST(WireTime, CountsStartDataParityAndStopBits) {
     // 12 bits per byte with parity and two stop bits.
     EXPECT_EQ(vellport::wireTime({2400, 8, 'e', 2, 0}, 2).count(), 10000);
     EXPECT_EQ(vellport::sendBound({2400, 8, 'E', 2, 0}, 2).count(), 520000);
+    // The largest count at 9600 bit/s (50 days) keeps its bound; 500 MB at 1 bit/s saturates, and a deadline
+    // that far off is still in the clock's range (UBSan checks the sum).
+    EXPECT_EQ(vellport::sendBound({9600, 8, 'N', 1, 0}, INT_MAX).count(), 4473924764584);
+    const std::chrono::microseconds longest = vellport::sendBound({1, 8, 'N', 1, 0}, 500'000'000);
+    EXPECT_EQ(longest, vellport::kLongestSendBound);
+    const auto now = std::chrono::steady_clock::now();
+    EXPECT_GT(now + longest, now);
 }
 
 TEST(Describe, WritesTheUsualShortForm) {
