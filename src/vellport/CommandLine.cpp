@@ -3,12 +3,16 @@
 
 #include "portlink/PortName.h"
 #include "settings/CommSettings.h"
+#include "settings/ProfileFile.h"
+#include "settings/ProfileSnapshot.h"
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cstdlib>
 #include <limits>
 #include <string_view>
+#include <sys/stat.h>
 
 namespace {
 
@@ -198,8 +202,17 @@ SavedChoice savedChoice(const Options& options, bool needPort) {
         throw UsageError("neither XDG_CONFIG_HOME nor HOME is set: give the port and rate",
                          "vellport send on --port COM3 --baud 9600");
     }
-    // Port and rate as the window would show them on opening with this settings file.
-    const CommSettings stored = loadCommSettings(settingsPath);
+    // Port and rate as the window would show them on opening with this settings file; a missing or
+    // unreadable one gives the defaults, as in the window, but a huge one is no settings file at all.
+    const std::optional<std::string> bytes = readRegularFile(settingsPath, kLargestInputFile);
+    struct stat status {};
+    if (!bytes && ::stat(settingsPath.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+        static_cast<std::uintmax_t>(status.st_size) > kLargestInputFile) {
+        throw UsageError("the settings file " + settingsPath + " is larger than " + kLargestInputWords +
+                             ": not a settings file",
+                         "vellport send on --settings ~/.config/VellSetting/Option.ini");
+    }
+    const CommSettings stored = loadCommSettings(ProfileSnapshot::fromBytes(bytes.value_or(std::string())));
     const std::vector<std::string> ports = BuildPortList();
     const CommSelection selection = selectStored(ports, stored);
     if (needPort) {

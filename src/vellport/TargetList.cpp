@@ -52,10 +52,11 @@ std::vector<Target> parseTargetList(std::string_view text, const std::string& fi
 }
 
 std::vector<Target> readTargetList(const std::string& path) {
-    const std::optional<std::string> bytes = readProfileFile(path);
+    const std::optional<std::string> bytes = readRegularFile(path, kLargestInputFile);
     if (!bytes) {
         throw UsageError("cannot read the targets file " + path +
-                             " (missing, unreadable, or not a regular file)",
+                             " (missing, unreadable, not a regular file, or larger than " +
+                             kLargestInputWords + ")",
                          "vellport send on --targets displays.txt");
     }
     return parseTargetList(*bytes, path);

@@ -219,6 +219,9 @@ TEST_P(SendRefused, SendsNothingAndSaysWhy) {
     }
     // A FIFO without a writer: opening it to read would wait for ever.
     ASSERT_EQ(::mkfifo((m_dir + "/fifo").c_str(), 0600), 0);
+    writeFile(m_dir + "/huge", "");
+    // Sparse: no disk is used, but reading it whole would take 64 GiB of memory.
+    fs::resize_file(m_dir + "/huge", std::uintmax_t{64} << 30);
     std::vector<std::string> arguments = row.arguments;
     for (std::string& argument : arguments) {
         if (argument.starts_with("@DIR")) {
@@ -260,6 +263,16 @@ INSTANTIATE_TEST_SUITE_P(
                     std::nullopt,
                     2,
                     "not a regular file"},
+        RefusalCase{"HugeTargetsFileIsNotRead",
+                    {"send", "on", "--targets", "@DIR/huge", "--baud", "9600"},
+                    std::nullopt,
+                    2,
+                    "larger than 1 MiB"},
+        RefusalCase{"HugeSettingsFileIsNotRead",
+                    {"send", "on", "--settings", "@DIR/huge"},
+                    std::nullopt,
+                    2,
+                    "is larger than 1 MiB: not a settings file"},
         RefusalCase{"ToARelativePath",
                     {"send", "on", "--to", "ttyUSB0", "--baud", "9600"},
                     std::nullopt,
