@@ -108,7 +108,7 @@ QJsonObject targetJson(const ProbeTarget& target, const TargetOutcome& outcome) 
 
 } // namespace
 
-int runProbe(const Options& options, std::ostream& out, std::ostream&) {
+int runProbe(const Options& options, std::ostream& out, std::ostream& err) {
     std::vector<ProbeTarget> targets;
     for (const std::string& text : options.positional) {
         targets.push_back(requireProbeTarget(text));
@@ -126,7 +126,8 @@ int runProbe(const Options& options, std::ostream& out, std::ostream&) {
             if (!options.json) {
                 out << targetLine(targets[index], outcome) << std::endl;
             }
-        });
+        },
+        err);
     if (options.json) {
         QJsonArray entries;
         for (std::size_t index = 0; index < targets.size(); ++index) {

@@ -81,7 +81,7 @@ QJsonObject targetJson(const Target& target, const TargetOutcome& outcome) {
 }
 
 int sendToMany(const std::vector<Target>& targets, int rate, bool on, std::size_t parallel, bool json,
-               std::ostream& out) {
+               std::ostream& out, std::ostream& err) {
     const SaverCommand command = makeSaverCommand(on);
     const std::vector<TargetOutcome> outcomes = runOnTargets(
         targets.size(), parallel,
@@ -90,7 +90,8 @@ int sendToMany(const std::vector<Target>& targets, int rate, bool on, std::size_
             if (!json) {
                 out << targetLine(targets[index], outcome) << std::endl;
             }
-        });
+        },
+        err);
     if (json) {
         QJsonArray entries;
         for (std::size_t index = 0; index < targets.size(); ++index) {
@@ -143,5 +144,5 @@ int runSend(const Options& options, std::ostream& out, std::ostream& err) {
     if (!many) {
         return sendAsTheWindowDoes(targets.front().text, choice.rate, state == "on", err);
     }
-    return sendToMany(targets, choice.rate, state == "on", parallel, options.json, out);
+    return sendToMany(targets, choice.rate, state == "on", parallel, options.json, out, err);
 }

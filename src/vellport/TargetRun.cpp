@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <ostream>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -34,14 +36,20 @@ std::vector<std::pair<std::string, int>> countByKind(const std::vector<TargetOut
 
 std::vector<TargetOutcome> runOnTargets(std::size_t count, std::size_t parallel,
                                         const std::function<TargetOutcome(std::size_t)>& work,
-                                        const std::function<void(std::size_t, const TargetOutcome&)>& done) {
+                                        const std::function<void(std::size_t, const TargetOutcome&)>& done,
+                                        std::ostream& err) {
     std::vector<TargetOutcome> outcomes(count);
     std::atomic<std::size_t> next{0};
     std::mutex reporting;
     const auto worker = [&] {
         for (std::size_t index = next++; index < count; index = next++) {
             const auto started = std::chrono::steady_clock::now();
-            TargetOutcome outcome = work(index);
+            TargetOutcome outcome;
+            try {
+                outcome = work(index);
+            } catch (const std::exception& error) {
+                outcome = TargetOutcome{VELLPORT_ERR_IO, std::string("vellport: ") + error.what()};
+            }
             outcome.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
                 std::chrono::steady_clock::now() - started);
             const std::lock_guard lock(reporting);
@@ -53,7 +61,14 @@ std::vector<TargetOutcome> runOnTargets(std::size_t count, std::size_t parallel,
     const std::size_t threadCount = std::min(std::max<std::size_t>(parallel, 1), count);
     threads.reserve(threadCount);
     for (std::size_t i = 1; i < threadCount; ++i) {
-        threads.emplace_back(worker);
+        try {
+            threads.emplace_back(worker);
+        } catch (const std::system_error& error) {
+            // A process or memory limit: the threads there are carry every target all the same.
+            err << "vellport: warning: " << threads.size() + 1 << " of " << threadCount
+                << " calls at once, the system refuses more threads (" << error.code().message() << ")\n";
+            break;
+        }
     }
     // The calling thread works too, so one target costs no thread at all.
     if (count > 0) {

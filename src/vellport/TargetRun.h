@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -17,12 +18,14 @@ struct TargetOutcome {
     std::chrono::milliseconds elapsed{0};
 };
 
-// Calls work(i) for i in [0, count) on at most parallel threads; done(i, outcome) is called for each target
-// as it ends, one call at a time, so a slow target holds back only its own report. Returns every outcome in
-// target order.
+// Calls work(i) for i in [0, count) on at most parallel threads, fewer when the system refuses more (one
+// warning on err; the calling thread always works); done(i, outcome) is called for each target as it ends,
+// one call at a time, so a slow target holds back only its own report. Work that throws (memory ran out)
+// ends as VELLPORT_ERR_IO with the reason. Returns every outcome in target order.
 std::vector<TargetOutcome> runOnTargets(std::size_t count, std::size_t parallel,
                                         const std::function<TargetOutcome(std::size_t)>& work,
-                                        const std::function<void(std::size_t, const TargetOutcome&)>& done);
+                                        const std::function<void(std::size_t, const TargetOutcome&)>& done,
+                                        std::ostream& err);
 
 // "ok", or the result's name ("VELLPORT_ERR_REFUSED").
 std::string outcomeKind(const TargetOutcome& outcome);

@@ -4,6 +4,7 @@
 #include "vellport/VellPort.h"
 
 #include <clocale>
+#include <csignal>
 #include <cstring>
 #include <langinfo.h>
 #include <ostream>
@@ -14,6 +15,9 @@
 int main(int argc, char** argv) {
     // The locale the user chose decides the charset of the text written (JSON stays ASCII in any).
     std::setlocale(LC_ALL, "");
+    // A reader that goes away (| head -1) is a failed write like a full disk, reported once every target
+    // is done, never the end of a fleet half-sent.
+    std::signal(SIGPIPE, SIG_IGN);
     const std::string codeset = ::nl_langinfo(CODESET);
     DescriptorOutput outputBuffer(STDOUT_FILENO, codeset);
     DescriptorOutput errorBuffer(STDERR_FILENO, codeset, true);

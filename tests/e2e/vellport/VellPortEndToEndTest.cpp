@@ -1,4 +1,5 @@
 // vellport as a user runs it: sends through the real library to devsim, map file edits, list and devices.
+#include "Child.h"
 #include "Files.h"
 #include "Simulator.h"
 #include "TempDir.h"
@@ -8,12 +9,17 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <cctype>
+#include <csignal>
 #include <filesystem>
+#include <functional>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <map>
 #include <optional>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -62,11 +68,16 @@ protected:
         m_started = true;
     }
 
-    // outputFile: where standard output goes instead of to the test.
-    Outcome run(const std::vector<std::string>& arguments, const char* outputFile = nullptr) {
+    // outputFile: where standard output goes instead of to the test; inChild: what the child does to itself
+    // before it runs vellport (async-signal-safe calls only).
+    Outcome run(const std::vector<std::string>& arguments, const char* outputFile = nullptr,
+                const std::function<void()>& inChild = {}) {
         QProcess process;
         if (outputFile != nullptr) {
             process.setStandardOutputFile(QString::fromUtf8(outputFile));
+        }
+        if (inChild) {
+            process.setChildProcessModifier(inChild);
         }
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const auto& [name, value] : m_environment) {
@@ -107,6 +118,17 @@ protected:
     Simulator m_simulator;
     bool m_started = false;
 };
+
+// Standard output a pipe whose reader has gone (as after | head -1), and SIGPIPE as a shell leaves it.
+void closedPipe() {
+    int ends[2];
+    if (::pipe(ends) == 0) {
+        ::close(ends[0]);
+        ::dup2(ends[1], STDOUT_FILENO);
+        ::close(ends[1]);
+    }
+    ::signal(SIGPIPE, SIG_DFL);
+}
 
 struct SendCase {
     const char* name;
@@ -559,8 +581,43 @@ TEST_F(VellPort, SendToManyReportsEachTargetThenTheSummary) {
     for (Simulator* simulator : {&m_simulator, &second, &third}) {
         EXPECT_EQ(simulator->readLine(), event("off", "1B 27 0A 00", 19200));
     }
+
+    // The reader goes away before the first line: one display after the other, every one still switches.
+    on.insert(on.end(), {"--parallel", "1"});
+    const Outcome piped = run(on, nullptr, closedPipe);
+    EXPECT_EQ(piped.status, 1) << piped.err;
+    EXPECT_TRUE(piped.err.ends_with("vellport: cannot write standard output: Broken pipe\n")) << piped.err;
+    for (Simulator* simulator : {&m_simulator, &second, &third}) {
+        EXPECT_EQ(simulator->readLine(), event("on", "1B 27 0A 01", 19200));
+    }
     EXPECT_EQ(second.stop(), std::vector<std::string>{});
     EXPECT_EQ(third.stop(), std::vector<std::string>{});
+}
+
+// Root is exempt from RLIMIT_NPROC, so as root the limit is tried on the user nobody.
+TEST_F(VellPort, AThreadLimitSendsOnFewerThreadsAndEveryTargetGetsItsLine) {
+    const bool root = ::geteuid() == 0;
+    if (root && !CanBecomeNobody()) {
+        GTEST_SKIP() << "root ignores RLIMIT_NPROC, and there is no user nobody to try the limit on";
+    }
+    const uid_t uid = root ? NobodyUid() : ::getuid();
+    const gid_t gid = root ? NobodyGid() : ::getgid();
+    std::vector<std::string> arguments{"send", "on", "--baud", "9600", "--parallel", "200"};
+    for (int host = 1; host <= 5; ++host) {
+        arguments.insert(arguments.end(), {"--to", "tcp://127.0.0." + std::to_string(host) + ":1"});
+    }
+    const Outcome outcome = run(arguments, nullptr, [root, uid, gid] {
+        if (root && (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)) {
+            ::_exit(125);
+        }
+        // The process itself is the one task its user may have: not one thread more.
+        const rlimit one{1, 1};
+        ::setrlimit(RLIMIT_NPROC, &one);
+    });
+    EXPECT_EQ(outcome.status, 1) << outcome.err;
+    EXPECT_NE(outcome.err.find("the system refuses more threads"), std::string::npos) << outcome.err;
+    EXPECT_NE(outcome.out.find("\n5 targets: 0 ok, 5 VELLPORT_ERR_REFUSED\n"), std::string::npos)
+        << outcome.out;
 }
 
 TEST_F(VellPort, ProbeTakesTheNetworkNamesOfTheMap) {
