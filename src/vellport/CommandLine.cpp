@@ -34,10 +34,10 @@ const std::vector<CommandShape>& commandShapes() {
         {"devices", 0, {"--json"}, "devices takes no arguments", "vellport devices --json"},
         {"map",
          2,
-         {"--system"},
+         {"--system", "--quiet"},
          "map needs a COM name and a device path or URL",
          "vellport map COM3 /dev/serial/by-id/usb-...-port0"},
-        {"unmap", 1, {"--system"}, "unmap needs one COM name", "vellport unmap COM3"},
+        {"unmap", 1, {"--system", "--quiet"}, "unmap needs one COM name", "vellport unmap COM3"},
         {"send",
          1,
          {"--port", "--to", "--targets", "--baud", "--settings", "--parallel", "--json"},
@@ -62,7 +62,19 @@ const CommandShape& shapeOf(const std::string& command) {
 }
 
 bool isFlag(const std::string& option) {
-    return option == "--json" || option == "--system";
+    return option == "--json" || option == "--system" || option == "--quiet" || option == "--strict";
+}
+
+void setFlag(Options& options, const std::string& flag) {
+    if (flag == "--json") {
+        options.json = true;
+    } else if (flag == "--system") {
+        options.system = true;
+    } else if (flag == "--quiet") {
+        options.quiet = true;
+    } else {
+        options.strict = true;
+    }
 }
 
 // Where an option's value goes; the repeatable ones collect every value.
@@ -100,7 +112,11 @@ Options parseArguments(const std::vector<std::string>& arguments) {
     const CommandShape& shape = shapeOf(options.command);
     for (std::size_t i = 1; i < arguments.size(); ++i) {
         std::string argument = arguments[i];
-        if (!argument.starts_with("--")) {
+        if (argument == "-q") {
+            argument = "--quiet";
+        } else if (argument.size() > 1 && argument.starts_with('-') && !argument.starts_with("--")) {
+            throw UsageError(options.command + " takes no option " + argument);
+        } else if (!argument.starts_with("--")) {
             options.positional.push_back(argument);
             continue;
         }
@@ -110,13 +126,13 @@ Options parseArguments(const std::vector<std::string>& arguments) {
             argument.resize(equals);
         }
         if (std::find(shape.options.begin(), shape.options.end(), argument) == shape.options.end()) {
-            throw UsageError("'" + options.command + "' takes no option " + argument);
+            throw UsageError(options.command + " takes no option " + argument);
         }
         if (isFlag(argument)) {
             if (value) {
                 throw UsageError(argument + " takes no value");
             }
-            (argument == "--json" ? options.json : options.system) = true;
+            setFlag(options, argument);
             continue;
         }
         if (!value) {

@@ -11,6 +11,8 @@ struct Options {
     std::vector<std::string> positional;
     bool json = false;
     bool system = false;
+    bool quiet = false;               // -q, --quiet: only failures
+    bool strict = false;              // --strict: a send only acknowledged is a failure
     std::vector<std::string> ports;   // --port, repeated
     std::vector<std::string> targets; // --to, repeated
     std::optional<std::string> targetsFile;

@@ -10,6 +10,7 @@
 
 namespace {
 
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 constexpr const char* kTargetExample = "vellport send on --to rfc2217://counter-pi:2001";
 
 std::string_view trimmed(std::string_view text) {
@@ -36,6 +37,10 @@ Target requireTarget(const std::string& text, const std::string& where) {
 }
 
 std::vector<Target> parseTargetList(std::string_view text, const std::string& fileName) {
+    // Editors on Windows save UTF-8 with a byte order mark.
+    if (text.starts_with(kUtf8ByteOrderMark)) {
+        text.remove_prefix(kUtf8ByteOrderMark.size());
+    }
     std::vector<Target> targets;
     int lineNumber = 0;
     while (!text.empty()) {

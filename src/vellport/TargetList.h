@@ -16,8 +16,9 @@ struct Target {
 // why not, where says where it came from ("--to", "targets.txt:4").
 Target requireTarget(const std::string& text, const std::string& where);
 
-// The targets of a targets file: one a line, spaces around it and a CR before the line end ignored; blank
-// lines and lines starting with '#' skipped. Throws UsageError naming the file and line of the first bad one.
+// The targets of a targets file (a UTF-8 byte order mark skipped): one a line, spaces around it and a CR
+// before the line end ignored; blank lines and lines starting with '#' skipped. Throws UsageError naming the
+// file and line of the first bad one.
 std::vector<Target> parseTargetList(std::string_view text, const std::string& fileName);
 
 // The targets file at path, read without blocking (a FIFO or device is refused, not waited on); throws

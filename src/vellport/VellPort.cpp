@@ -120,7 +120,9 @@ int runMap(const Options& options, std::ostream& out, std::ostream& err) {
         err << "vellport: cannot write " << path << ": " << std::strerror(result) << "\n";
         return kExitFailed;
     }
-    out << "COM" << number << "=" << device << " in " << path << "\n";
+    if (!options.quiet) {
+        out << "COM" << number << "=" << device << " in " << path << "\n";
+    }
     return kExitOk;
 }
 
@@ -141,7 +143,9 @@ int runUnmap(const Options& options, std::ostream& out, std::ostream& err) {
         err << "vellport: cannot write " << path << ": " << std::strerror(result) << "\n";
         return kExitFailed;
     }
-    out << "COM" << number << (found ? " removed from " : " was not mapped in ") << path << "\n";
+    if (!options.quiet) {
+        out << "COM" << number << (found ? " removed from " : " was not mapped in ") << path << "\n";
+    }
     return kExitOk;
 }
 

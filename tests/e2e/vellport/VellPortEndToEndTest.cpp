@@ -279,6 +279,8 @@ INSTANTIATE_TEST_SUITE_P(
                     std::nullopt,
                     2,
                     "takes no option --system"},
+        RefusalCase{
+            "UnknownShortOption", {"send", "on", "-x"}, std::nullopt, 2, "vellport: send takes no option -x"},
         RefusalCase{"UnknownCommand", {"blink"}, std::nullopt, 2, "unknown command"},
         RefusalCase{"TargetsFileIsAFifo",
                     {"send", "on", "--port", "COM1", "--targets", "@DIR/fifo", "--baud", "9600"},

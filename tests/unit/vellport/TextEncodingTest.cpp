@@ -72,6 +72,11 @@ INSTANTIATE_TEST_SUITE_P(
                              "# counter\r\n\r\n  COM3 \r\n\t#COM4\nrfc2217://box:2001\n/dev/ttyUSB0",
                              {{"COM3", true}, {"rfc2217://box:2001", false}, {"/dev/ttyUSB0", false}},
                              nullptr},
+                    ListCase{"ByteOrderMarkSkipped",
+                             "\xEF\xBB\xBF"
+                             "COM3\r\n",
+                             {{"COM3", true}},
+                             nullptr},
                     ListCase{"BadLineNamedWithItsNumber", "COM3\n\nttyUSB0\n", {}, "shop.txt:3: 'ttyUSB0'"},
                     ListCase{"UrlWithoutPortRefused", "tcp://box\n", {}, "shop.txt:1: 'tcp://box'"}),
     [](const testing::TestParamInfo<ListCase>& info) { return std::string{info.param.name}; });
