@@ -90,7 +90,8 @@ std::vector<InfoPointer> describePorts(std::ostream& err, int& status) {
         const int result = VellPortDescribe(("COM" + std::to_string(number)).c_str(), &raw);
         InfoPointer info(raw);
         if (result != VELLPORT_OK) {
-            err << "vellport: VellPortDescribe COM" << number << ": " << resultName(result) << "\n";
+            err << "vellport: VellPortDescribe COM" << number << ": " << resultName(result) << ": "
+                << VellPortLastError() << "\n";
             status = kExitFailed;
             return {};
         }
@@ -142,7 +143,7 @@ int runDevices(bool json, std::ostream& out, std::ostream& err) {
     const int result = VellPortListDevices(&raw);
     const DeviceListPointer list(raw);
     if (result != VELLPORT_OK) {
-        err << "vellport: VellPortListDevices: " << resultName(result) << "\n";
+        err << "vellport: VellPortListDevices: " << resultName(result) << ": " << VellPortLastError() << "\n";
         return kExitFailed;
     }
     QJsonArray devices;

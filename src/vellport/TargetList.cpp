@@ -6,6 +6,9 @@
 #include "settings/ProfileFile.h"
 #include "vellport/CommandLine.h"
 
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
 #include <optional>
 
 namespace {
@@ -52,6 +55,7 @@ std::vector<Target> parseTargetList(std::string_view text, const std::string& fi
             continue;
         }
         targets.push_back(requireTarget(std::string(line), fileName + ":" + std::to_string(lineNumber)));
+        targets.back().line = lineNumber;
     }
     return targets;
 }
@@ -65,4 +69,20 @@ std::vector<Target> readTargetList(const std::string& path) {
                          "vellport send on --targets displays.txt");
     }
     return parseTargetList(*bytes, path);
+}
+
+std::string destinationKey(std::string_view leadsTo) {
+    if (const std::optional<vellport::Endpoint> endpoint = vellport::parseEndpoint(leadsTo)) {
+        std::string host = endpoint->host;
+        std::transform(host.begin(), host.end(), host.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (host.find(':') != std::string::npos) {
+            host = "[" + host + "]";
+        }
+        return (endpoint->kind == vellport::Endpoint::Kind::Rfc2217 ? "rfc2217://" : "tcp://") + host + ":" +
+               std::to_string(endpoint->port);
+    }
+    std::error_code error;
+    const std::filesystem::path resolved = std::filesystem::weakly_canonical(std::string(leadsTo), error);
+    return error ? std::string(leadsTo) : resolved.string();
 }

@@ -1,4 +1,5 @@
 // vellport: the port link library from the command line.
+#include "VellPortDll.h"
 #include "vellport/DescriptorOutput.h"
 #include "vellport/ExitStatus.h"
 #include "vellport/VellPort.h"
@@ -18,6 +19,8 @@ int main(int argc, char** argv) {
     // A reader that goes away (| head -1) is a failed write like a full disk, reported once every target
     // is done, never the end of a fleet half-sent.
     std::signal(SIGPIPE, SIG_IGN);
+    // Every failure is one line of vellport's own, with the library's reason in it.
+    VellPortSetErrorLines(0);
     const std::string codeset = ::nl_langinfo(CODESET);
     DescriptorOutput outputBuffer(STDOUT_FILENO, codeset);
     DescriptorOutput errorBuffer(STDERR_FILENO, codeset, true);
