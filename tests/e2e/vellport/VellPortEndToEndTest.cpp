@@ -697,6 +697,8 @@ TEST_F(VellPort, HelpAndVersion) {
     const Outcome help = run({"send", "--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("map COM<n> TARGET [--system]"), std::string::npos) << help.out;
+    EXPECT_NE(help.out.find("probe [COM<n>|URL]... [--baud RATE] [--settings FILE]"), std::string::npos)
+        << help.out;
     const Outcome version = run({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "vellport " VELL_PRODUCT_VERSION "\n");
