@@ -38,6 +38,7 @@ std::string label(const ProbeTarget& target) {
 // would make one of them busy.
 std::vector<std::size_t> firstOfEachEndpoint(const std::vector<ProbeTarget>& targets) {
     std::vector<std::size_t> sameAs;
+    sameAs.reserve(targets.size());
     std::map<std::string, std::size_t> firstByKey;
     for (const ProbeTarget& target : targets) {
         sameAs.push_back(

@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <optional>
 #include <ostream>
@@ -191,5 +192,9 @@ int runVellPort(const std::vector<std::string>& arguments, std::ostream& out, st
     } catch (const UsageError& error) {
         err << error.line();
         return kExitUsage;
+    } catch (const std::exception& error) {
+        // Memory that ran out is a failure with a line, never an abort.
+        err << "vellport: " << error.what() << "\n";
+        return kExitFailed;
     }
 }
