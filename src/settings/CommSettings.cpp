@@ -71,7 +71,10 @@ std::array<int, 4> addressOctets(std::uint32_t value) {
 }
 
 CommSettings loadCommSettings(const std::string& path) {
-    const ProfileSnapshot file(path);
+    return loadCommSettings(ProfileSnapshot(path));
+}
+
+CommSettings loadCommSettings(const ProfileSnapshot& file) {
     const CommSettings defaults;
     CommSettings settings;
     settings.port = IniReadString(file, kCommSection, "Port", defaults.port);

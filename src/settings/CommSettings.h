@@ -36,8 +36,11 @@ std::string formatAddress(const std::array<int, 4>& ip);
 // IP1..IP4 from a value with IP1 in bits 24-31 down to IP4 in bits 0-7.
 std::array<int, 4> addressOctets(std::uint32_t value);
 
+class ProfileSnapshot;
+
 // All six values through IniReadString / IniReadInt on one reading of the file.
 CommSettings loadCommSettings(const std::string& path);
+CommSettings loadCommSettings(const ProfileSnapshot& file);
 // Port, Baud, IP1..IP4 in that order through IniWriteString / IniWriteInt on one update: one replacement of
 // the file, so another instance sees all six or none. False when not all could be stored.
 bool saveCommSettings(const CommSettings& settings, const std::string& path);

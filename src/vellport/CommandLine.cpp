@@ -3,12 +3,16 @@
 
 #include "portlink/PortName.h"
 #include "settings/CommSettings.h"
+#include "settings/ProfileFile.h"
+#include "settings/ProfileSnapshot.h"
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cstdlib>
 #include <limits>
 #include <string_view>
+#include <sys/stat.h>
 
 namespace {
 
@@ -30,18 +34,19 @@ const std::vector<CommandShape>& commandShapes() {
         {"devices", 0, {"--json"}, "devices takes no arguments", "vellport devices --json"},
         {"map",
          2,
-         {"--system"},
+         {"--system", "--quiet"},
          "map needs a COM name and a device path or URL",
          "vellport map COM3 /dev/serial/by-id/usb-...-port0"},
-        {"unmap", 1, {"--system"}, "unmap needs one COM name", "vellport unmap COM3"},
+        {"unmap", 1, {"--system", "--quiet"}, "unmap needs one COM name", "vellport unmap COM3"},
         {"send",
          1,
-         {"--port", "--to", "--targets", "--baud", "--settings", "--parallel", "--json"},
+         {"--port", "--to", "--targets", "--baud", "--settings", "--parallel", "--json", "--quiet",
+          "--strict"},
          "send needs on or off",
          "vellport send on --port COM3"},
         {"probe",
          kAnyCount,
-         {"--baud", "--settings", "--parallel", "--json"},
+         {"--baud", "--settings", "--parallel", "--json", "--quiet"},
          "",
          "vellport probe COM5 rfc2217://counter-pi:2001"},
     };
@@ -58,7 +63,19 @@ const CommandShape& shapeOf(const std::string& command) {
 }
 
 bool isFlag(const std::string& option) {
-    return option == "--json" || option == "--system";
+    return option == "--json" || option == "--system" || option == "--quiet" || option == "--strict";
+}
+
+void setFlag(Options& options, const std::string& flag) {
+    if (flag == "--json") {
+        options.json = true;
+    } else if (flag == "--system") {
+        options.system = true;
+    } else if (flag == "--quiet") {
+        options.quiet = true;
+    } else {
+        options.strict = true;
+    }
 }
 
 // Where an option's value goes; the repeatable ones collect every value.
@@ -96,7 +113,11 @@ Options parseArguments(const std::vector<std::string>& arguments) {
     const CommandShape& shape = shapeOf(options.command);
     for (std::size_t i = 1; i < arguments.size(); ++i) {
         std::string argument = arguments[i];
-        if (!argument.starts_with("--")) {
+        if (argument == "-q") {
+            argument = "--quiet";
+        } else if (argument.size() > 1 && argument.starts_with('-') && !argument.starts_with("--")) {
+            throw UsageError(options.command + " takes no option " + argument);
+        } else if (!argument.starts_with("--")) {
             options.positional.push_back(argument);
             continue;
         }
@@ -106,13 +127,13 @@ Options parseArguments(const std::vector<std::string>& arguments) {
             argument.resize(equals);
         }
         if (std::find(shape.options.begin(), shape.options.end(), argument) == shape.options.end()) {
-            throw UsageError("'" + options.command + "' takes no option " + argument);
+            throw UsageError(options.command + " takes no option " + argument);
         }
         if (isFlag(argument)) {
             if (value) {
                 throw UsageError(argument + " takes no value");
             }
-            (argument == "--json" ? options.json : options.system) = true;
+            setFlag(options, argument);
             continue;
         }
         if (!value) {
@@ -198,8 +219,17 @@ SavedChoice savedChoice(const Options& options, bool needPort) {
         throw UsageError("neither XDG_CONFIG_HOME nor HOME is set: give the port and rate",
                          "vellport send on --port COM3 --baud 9600");
     }
-    // Port and rate as the window would show them on opening with this settings file.
-    const CommSettings stored = loadCommSettings(settingsPath);
+    // Port and rate as the window would show them on opening with this settings file; a missing or
+    // unreadable one gives the defaults, as in the window, but a huge one is no settings file at all.
+    const std::optional<std::string> bytes = readRegularFile(settingsPath, kLargestInputFile);
+    struct stat status {};
+    if (!bytes && ::stat(settingsPath.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+        static_cast<std::uintmax_t>(status.st_size) > kLargestInputFile) {
+        throw UsageError("the settings file " + settingsPath + " is larger than " + kLargestInputWords +
+                             ": not a settings file",
+                         "vellport send on --settings ~/.config/VellSetting/Option.ini");
+    }
+    const CommSettings stored = loadCommSettings(ProfileSnapshot::fromBytes(bytes.value_or(std::string())));
     const std::vector<std::string> ports = BuildPortList();
     const CommSelection selection = selectStored(ports, stored);
     if (needPort) {

@@ -11,6 +11,8 @@ struct Options {
     std::vector<std::string> positional;
     bool json = false;
     bool system = false;
+    bool quiet = false;               // -q, --quiet: only failures
+    bool strict = false;              // --strict: a send only acknowledged is a failure
     std::vector<std::string> ports;   // --port, repeated
     std::vector<std::string> targets; // --to, repeated
     std::optional<std::string> targetsFile;
@@ -47,6 +49,11 @@ inline constexpr std::size_t kDefaultParallel = 32;
 inline constexpr std::size_t kMostParallel = 1024;
 // --parallel, or the default; throws UsageError for a value outside 1 to kMostParallel.
 std::size_t parallelLimit(const Options& options);
+
+// The largest targets or settings file read, as the library caps its map files: a file of the user's that is
+// larger is refused, never read into memory.
+inline constexpr std::size_t kLargestInputFile = std::size_t{1024} * 1024;
+inline constexpr const char* kLargestInputWords = "1 MiB";
 
 // $XDG_CONFIG_HOME when it is absolute, else ~/.config, as the library and the launcher take it.
 std::optional<std::string> configHome();

@@ -10,8 +10,14 @@
 // What a new map file starts with.
 inline constexpr std::string_view kMapFileHeader =
     "# COM name map of the VellPortDll port link library, read again at every call.\n"
-    "# One line per name: COM<n>=<absolute device path>, e.g. COM3=/dev/serial/by-id/usb-...-port0\n"
-    "# Lines starting with '#' are comments. Edit by hand or with: vellport map COM<n> DEVICE\n";
+    "# One line per name, COM<n>= and where it leads, with nothing after it on the line:\n"
+    "# a serial device by its absolute path,\n"
+    "#   COM3=/dev/serial/by-id/usb-...-port0\n"
+    "# a ser2net port with RFC 2217, where the rate chosen here is set on the far box,\n"
+    "#   COM5=rfc2217://counter-pi:2001\n"
+    "# or a raw TCP port of ser2net, which keeps the line settings of its configuration.\n"
+    "#   COM6=tcp://counter-pi:2002\n"
+    "# Lines starting with '#' are comments. Edit by hand or with: vellport map COM<n> TARGET\n";
 
 // One active line of a map file.
 struct MapEntry {

@@ -102,7 +102,8 @@ std::vector<DescribedPort> describePorts(std::ostream& err, int& status) {
             continue;
         }
         if (result != VELLPORT_OK) {
-            err << "vellport: VellPortDescribe COM" << number << ": " << resultName(result) << "\n";
+            err << "vellport: VellPortDescribe COM" << number << ": " << resultName(result) << ": "
+                << VellPortLastError() << "\n";
             status = kExitFailed;
             return {};
         }
@@ -166,7 +167,7 @@ int runDevices(bool json, std::ostream& out, std::ostream& err) {
     const int result = VellPortListDevices(&raw);
     const DeviceListPointer list(raw);
     if (result != VELLPORT_OK) {
-        err << "vellport: VellPortListDevices: " << resultName(result) << "\n";
+        err << "vellport: VellPortListDevices: " << resultName(result) << ": " << VellPortLastError() << "\n";
         return kExitFailed;
     }
     QJsonArray devices;

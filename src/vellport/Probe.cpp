@@ -8,10 +8,12 @@
 #include "vellport/JsonOutput.h"
 #include "vellport/PortReport.h"
 #include "vellport/ResultNames.h"
+#include "vellport/TargetList.h"
 #include "vellport/TargetRun.h"
 
 #include <QJsonArray>
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <ostream>
 
@@ -29,7 +31,20 @@ struct ProbeTarget {
 };
 
 std::string label(const ProbeTarget& target) {
-    return target.name.empty() ? target.endpoint : target.name + " " + target.endpoint;
+    return target.name.empty() ? target.endpoint : targetLabel(target.name, target.endpoint);
+}
+
+// The first target that leads to the same endpoint as each: two connections to one ser2net port at once
+// would make one of them busy.
+std::vector<std::size_t> firstOfEachEndpoint(const std::vector<ProbeTarget>& targets) {
+    std::vector<std::size_t> sameAs;
+    sameAs.reserve(targets.size());
+    std::map<std::string, std::size_t> firstByKey;
+    for (const ProbeTarget& target : targets) {
+        sameAs.push_back(
+            firstByKey.try_emplace(destinationKey(target.endpoint), sameAs.size()).first->second);
+    }
+    return sameAs;
 }
 
 ProbeTarget requireProbeTarget(const std::string& text) {
@@ -57,7 +72,7 @@ TargetOutcome probe(const ProbeTarget& target, int rate) {
     outcome.result = VellPortProbe(target.endpoint.c_str(), rate, kDataBits, kParity, kStopBits,
                                    kNoFlowControl, &outcome.confirmedRate);
     if (outcome.result != VELLPORT_OK) {
-        outcome.reason = VellPortLastError();
+        outcome.reason = reasonAlone(VellPortLastError(), target.endpoint);
     }
     return outcome;
 }
@@ -84,31 +99,41 @@ std::string verdict(const TargetOutcome& outcome) {
     case VELLPORT_ERR_NAME:
         return "not a network endpoint";
     default:
-        return "failed " + resultName(outcome.result);
+        return "failed (" + resultWord(outcome.result) + ")";
     }
 }
 
-std::string targetLine(const ProbeTarget& target, const TargetOutcome& outcome) {
-    std::string line = label(target) + " " + verdict(outcome);
+// "COM5 → rfc2217://box:2001  refused: nothing listens on that port  3 ms".
+std::string targetLine(const std::vector<ProbeTarget>& targets, const std::vector<std::size_t>& sameAs,
+                       std::size_t index, const TargetOutcome& outcome) {
+    std::string shown = label(targets[index]);
+    if (sameAs[index] != index) {
+        const ProbeTarget& first = targets[sameAs[index]];
+        shown += " (same endpoint as " + (first.name.empty() ? first.endpoint : first.name) + ")";
+    }
+    std::string happened = verdict(outcome);
     if (!outcome.reason.empty()) {
-        line += ": " + outcome.reason;
+        happened += ": " + outcome.reason;
     }
-    return line + " " + std::to_string(outcome.elapsed.count()) + " ms";
+    return outcomeLine(shown, happened, outcome.elapsed);
 }
 
-QJsonObject targetJson(const ProbeTarget& target, const TargetOutcome& outcome) {
+QJsonObject targetJson(const ProbeTarget& target, const TargetOutcome& outcome, std::size_t sameAs,
+                       std::size_t index) {
     QJsonObject entry = outcomeJson(outcome);
     entry.insert("verdict", QString::fromStdString(verdict(outcome)));
     entry.insert("confirmedRate",
                  outcome.confirmedRate > 0 ? QJsonValue(outcome.confirmedRate) : QJsonValue());
     insertText(entry, "port", target.name.empty() ? nullptr : target.name.c_str());
     insertText(entry, "target", target.endpoint.c_str());
+    insertText(entry, "leadsTo", target.endpoint.c_str());
+    entry.insert("sameAs", sameAs != index ? QJsonValue(static_cast<qint64>(sameAs)) : QJsonValue());
     return entry;
 }
 
 } // namespace
 
-int runProbe(const Options& options, std::ostream& out, std::ostream&) {
+int runProbe(const Options& options, std::ostream& out, std::ostream& err) {
     std::vector<ProbeTarget> targets;
     for (const std::string& text : options.positional) {
         targets.push_back(requireProbeTarget(text));
@@ -120,31 +145,37 @@ int runProbe(const Options& options, std::ostream& out, std::ostream&) {
     }
     const std::size_t parallel = parallelLimit(options);
     const int rate = savedChoice(options, false).rate;
+    const std::vector<std::size_t> sameAs = firstOfEachEndpoint(targets);
+    std::size_t distinct = 0;
+    for (std::size_t index = 0; index < sameAs.size(); ++index) {
+        distinct += sameAs[index] == index ? 1 : 0;
+    }
     const std::vector<TargetOutcome> outcomes = runOnTargets(
-        targets.size(), parallel, [&](std::size_t index) { return probe(targets[index], rate); },
+        sameAs, parallel, [&](std::size_t index) { return probe(targets[index], rate); },
         [&](std::size_t index, const TargetOutcome& outcome) {
-            if (!options.json) {
-                out << targetLine(targets[index], outcome) << std::endl;
+            if (!options.json && (!options.quiet || outcome.result != VELLPORT_OK)) {
+                out << targetLine(targets, sameAs, index, outcome) << std::endl;
             }
-        });
+        },
+        err);
+    const bool allAnswered = std::all_of(outcomes.begin(), outcomes.end(), [](const TargetOutcome& outcome) {
+        return outcome.result == VELLPORT_OK;
+    });
     if (options.json) {
         QJsonArray entries;
         for (std::size_t index = 0; index < targets.size(); ++index) {
-            entries.append(targetJson(targets[index], outcomes[index]));
+            entries.append(targetJson(targets[index], outcomes[index], sameAs[index], index));
         }
         writeJson(QJsonObject{{"command", "probe"},
                               {"rate", rate},
                               {"targets", entries},
-                              {"summary", summaryJson(outcomes)}},
+                              {"summary", summaryJson(outcomes, distinct)}},
                   out);
-    } else {
+    } else if (!options.quiet || !allAnswered) {
         if (targets.empty()) {
             out << "no COM name leads to a network endpoint (vellport map COM5 rfc2217://HOST:PORT)\n";
         }
-        out << summaryLine(outcomes) << "\n";
+        out << summaryLine(outcomes, distinct) << "\n";
     }
-    const bool allAnswered = std::all_of(outcomes.begin(), outcomes.end(), [](const TargetOutcome& outcome) {
-        return outcome.result == VELLPORT_OK;
-    });
     return allAnswered ? kExitOk : kExitFailed;
 }

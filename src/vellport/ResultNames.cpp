@@ -3,6 +3,10 @@
 
 #include "VellPortDll.h"
 
+#include <algorithm>
+#include <cctype>
+#include <string_view>
+
 std::string resultName(int result) {
     switch (result) {
     case VELLPORT_OK:
@@ -32,4 +36,17 @@ std::string resultName(int result) {
     default:
         return std::to_string(result);
     }
+}
+
+std::string resultWord(int result) {
+    std::string word = resultName(result);
+    for (const std::string_view prefix : {"VELLPORT_ERR_", "VELLPORT_"}) {
+        if (word.starts_with(prefix)) {
+            word.erase(0, prefix.size());
+            break;
+        }
+    }
+    std::transform(word.begin(), word.end(), word.begin(),
+                   [](unsigned char c) { return c == '_' ? ' ' : static_cast<char>(std::tolower(c)); });
+    return word;
 }

@@ -4,15 +4,18 @@
 
 #include "VellPortDll.h"
 #include "link/SaverCommand.h"
+#include "portlink/PortName.h"
 #include "vellport/CommandLine.h"
 #include "vellport/ExitStatus.h"
 #include "vellport/JsonOutput.h"
-#include "vellport/ResultNames.h"
+#include "vellport/PortReport.h"
 #include "vellport/TargetList.h"
 #include "vellport/TargetRun.h"
 
 #include <QJsonArray>
 #include <algorithm>
+#include <map>
+#include <optional>
 #include <ostream>
 
 namespace {
@@ -23,26 +26,43 @@ constexpr int kDataBits = 8;
 constexpr int kStopBits = 1;
 constexpr int kNoFlowControl = 0;
 
-// The calls and constants of the window's choice of a port, then of its Open and Close buttons; the library's
-// line on standard error, then which call failed.
-int sendAsTheWindowDoes(const std::string& port, int rate, bool on, std::ostream& err) {
-    if (const int result = SetComParam(port.c_str(), rate, kDataBits, kParity, kStopBits, kNoFlowControl);
-        result != VELLPORT_OK) {
-        err << "vellport: SetComParam " << port << " " << rate << ": " << resultName(result) << "\n";
-        return kExitFailed;
+// A target with the place it leads to, and the first target of the run that leads to the same place.
+struct PlannedTarget {
+    Target target;
+    std::string leadsTo; // the device path or URL; "" for a COM name the library cannot describe
+    std::size_t sameAs = 0;
+};
+
+// Where each target leads (a COM name as VellPortDescribe says, anything else to itself), and which of them
+// lead to one place, so that each place is sent to once.
+std::vector<PlannedTarget> planTargets(const std::vector<Target>& targets) {
+    std::vector<PlannedTarget> planned;
+    std::map<int, std::string> leadsByNumber;
+    std::map<std::string, std::size_t> firstByKey;
+    for (const Target& target : targets) {
+        PlannedTarget entry{target, target.text, planned.size()};
+        std::string key;
+        if (target.isComName) {
+            const int number = vellport::parsePortName(target.text).value_or(0);
+            if (!leadsByNumber.contains(number)) {
+                const std::optional<PortDestination> destination = describeDestination(target.text);
+                leadsByNumber[number] = destination ? destination->target : std::string();
+            }
+            entry.leadsTo = leadsByNumber[number];
+            key = entry.leadsTo.empty() ? "COM" + std::to_string(number) : destinationKey(entry.leadsTo);
+        } else {
+            key = destinationKey(target.text);
+        }
+        entry.sameAs = firstByKey.try_emplace(key, planned.size()).first->second;
+        planned.push_back(std::move(entry));
     }
-    const SaverCommand command = makeSaverCommand(on);
-    if (const int result = SendData(port.c_str(), command.data(), static_cast<int>(command.size()));
-        result != VELLPORT_OK) {
-        err << "vellport: SendData " << port << ": " << resultName(result) << "\n";
-        return kExitFailed;
-    }
-    return kExitOk;
+    return planned;
 }
 
-// One target of many: a COM name through the same two calls (the library follows its map, to a device or an
-// endpoint), anything else straight to VellPortSendTo. The reason is read on the thread that failed.
-TargetOutcome sendToTarget(const Target& target, int rate, const SaverCommand& command) {
+// One target: a COM name through the window's two calls (the library follows its map, to a device or an
+// endpoint), anything else straight to VellPortSendTo. Reason and delivery are read on the thread that sent.
+TargetOutcome sendToTarget(const PlannedTarget& planned, int rate, const SaverCommand& command) {
+    const Target& target = planned.target;
     TargetOutcome outcome;
     if (target.isComName) {
         outcome.result =
@@ -54,61 +74,122 @@ TargetOutcome sendToTarget(const Target& target, int rate, const SaverCommand& c
         outcome.result = VellPortSendTo(target.text.c_str(), rate, kDataBits, kParity, kStopBits,
                                         kNoFlowControl, command.data(), static_cast<int>(command.size()));
     }
+    outcome.delivery = VellPortLastDelivery();
     if (outcome.result != VELLPORT_OK) {
-        outcome.reason = VellPortLastError();
+        outcome.reason = reasonAlone(VellPortLastError(), planned.leadsTo);
     }
     return outcome;
 }
 
-// "COM3 ok 12 ms", "rfc2217://box:2001 failed VELLPORT_ERR_REFUSED: connection refused 3 ms".
-std::string targetLine(const Target& target, const TargetOutcome& outcome) {
-    std::string line = target.text;
-    if (outcome.result == VELLPORT_OK) {
-        line += " ok";
-    } else {
-        line += " failed " + resultName(outcome.result);
-        if (!outcome.reason.empty()) {
-            line += ": " + outcome.reason;
-        }
-    }
-    return line + " " + std::to_string(outcome.elapsed.count()) + " ms";
+struct SendReport {
+    bool json = false;
+    bool quiet = false;
+    bool strict = false;
+    bool rateGiven = false; // --baud, which a raw TCP port does not take
+};
+
+bool acknowledgedOnly(const TargetOutcome& outcome) {
+    return outcome.result == VELLPORT_OK && outcome.delivery == VELLPORT_DELIVERY_ACKNOWLEDGED;
 }
 
-QJsonObject targetJson(const Target& target, const TargetOutcome& outcome) {
+bool failed(const TargetOutcome& outcome, const SendReport& report) {
+    return outcome.result != VELLPORT_OK || (report.strict && acknowledgedOnly(outcome));
+}
+
+// "ok", with what the success does not promise in brackets; or "failed (refused): reason".
+std::string happened(const PlannedTarget& planned, const TargetOutcome& outcome, const SendReport& report) {
+    if (outcome.result != VELLPORT_OK) {
+        return failedWords(outcome);
+    }
+    std::string notes;
+    if (acknowledgedOnly(outcome)) {
+        notes = "acknowledged only: the server kept the connection open";
+    }
+    const std::optional<vellport::Endpoint> endpoint = vellport::parseEndpoint(planned.leadsTo);
+    if (report.rateGiven && endpoint && endpoint->kind == vellport::Endpoint::Kind::RawTcp) {
+        notes += std::string(notes.empty() ? "" : "; ") + "raw TCP: the rate was not set";
+    }
+    const std::string word = failed(outcome, report) ? "failed" : "ok";
+    return notes.empty() ? word : word + " (" + notes + ")";
+}
+
+// "rfc2217://box:2001 (same display as line 2)  ok  12 ms".
+std::string targetLine(const std::vector<PlannedTarget>& planned, std::size_t index,
+                       const TargetOutcome& outcome, const SendReport& report) {
+    const PlannedTarget& entry = planned[index];
+    std::string label = targetLabel(entry.target.text, entry.leadsTo);
+    if (entry.sameAs != index) {
+        const Target& first = planned[entry.sameAs].target;
+        label +=
+            " (same display as " + (first.line > 0 ? "line " + std::to_string(first.line) : first.text) + ")";
+    }
+    return outcomeLine(label, happened(entry, outcome, report), outcome.elapsed);
+}
+
+QJsonObject targetJson(const PlannedTarget& planned, const TargetOutcome& outcome, std::size_t index) {
     QJsonObject entry = outcomeJson(outcome);
-    insertText(entry, "target", target.text.c_str());
+    insertText(entry, "target", planned.target.text.c_str());
+    insertText(entry, "leadsTo", planned.leadsTo.empty() ? nullptr : planned.leadsTo.c_str());
+    entry.insert("delivery", outcome.delivery == VELLPORT_DELIVERY_CONFIRMED      ? QJsonValue("confirmed")
+                             : outcome.delivery == VELLPORT_DELIVERY_ACKNOWLEDGED ? QJsonValue("acknowledged")
+                                                                                  : QJsonValue());
+    entry.insert("sameAs",
+                 planned.sameAs != index ? QJsonValue(static_cast<qint64>(planned.sameAs)) : QJsonValue());
     return entry;
 }
 
-int sendToMany(const std::vector<Target>& targets, int rate, bool on, std::size_t parallel, bool json,
-               std::ostream& out) {
+// One target as the window sends it: nothing on success, a failure on standard error.
+int sendToOne(const PlannedTarget& planned, int rate, bool on, const SendReport& report, std::ostream& out,
+              std::ostream& err) {
+    const auto started = std::chrono::steady_clock::now();
+    TargetOutcome outcome = sendToTarget(planned, rate, makeSaverCommand(on));
+    outcome.elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    if (failed(outcome, report)) {
+        err << "vellport: " << targetLine({planned}, 0, outcome, report) << "\n";
+        return kExitFailed;
+    }
+    // A success that is not known to have reached the display says so.
+    if (acknowledgedOnly(outcome) && !report.quiet) {
+        out << targetLine({planned}, 0, outcome, report) << "\n";
+    }
+    return kExitOk;
+}
+
+int sendToMany(const std::vector<PlannedTarget>& planned, int rate, bool on, std::size_t parallel,
+               const SendReport& report, std::ostream& out, std::ostream& err) {
     const SaverCommand command = makeSaverCommand(on);
+    std::vector<std::size_t> sameAs;
+    std::size_t distinct = 0;
+    for (const PlannedTarget& entry : planned) {
+        distinct += entry.sameAs == sameAs.size() ? 1 : 0;
+        sameAs.push_back(entry.sameAs);
+    }
     const std::vector<TargetOutcome> outcomes = runOnTargets(
-        targets.size(), parallel,
-        [&](std::size_t index) { return sendToTarget(targets[index], rate, command); },
+        sameAs, parallel, [&](std::size_t index) { return sendToTarget(planned[index], rate, command); },
         [&](std::size_t index, const TargetOutcome& outcome) {
-            if (!json) {
-                out << targetLine(targets[index], outcome) << std::endl;
+            if (!report.json && (!report.quiet || failed(outcome, report))) {
+                out << targetLine(planned, index, outcome, report) << std::endl;
             }
-        });
-    if (json) {
+        },
+        err);
+    const bool anyFailed = std::any_of(outcomes.begin(), outcomes.end(),
+                                       [&](const TargetOutcome& outcome) { return failed(outcome, report); });
+    if (report.json) {
         QJsonArray entries;
-        for (std::size_t index = 0; index < targets.size(); ++index) {
-            entries.append(targetJson(targets[index], outcomes[index]));
+        for (std::size_t index = 0; index < planned.size(); ++index) {
+            entries.append(targetJson(planned[index], outcomes[index], index));
         }
         writeJson(QJsonObject{{"command", "send"},
                               {"state", on ? "on" : "off"},
                               {"rate", rate},
                               {"targets", entries},
-                              {"summary", summaryJson(outcomes)}},
+                              {"summary", summaryJson(outcomes, distinct)}},
                   out);
-    } else {
-        out << summaryLine(outcomes) << "\n";
+    } else if (!report.quiet || anyFailed) {
+        out << summaryLine(outcomes, distinct) << "\n";
     }
-    const bool allSent = std::all_of(outcomes.begin(), outcomes.end(), [](const TargetOutcome& outcome) {
-        return outcome.result == VELLPORT_OK;
-    });
-    return allSent ? kExitOk : kExitFailed;
+    return anyFailed ? kExitFailed : kExitOk;
 }
 
 } // namespace
@@ -140,8 +221,10 @@ int runSend(const Options& options, std::ostream& out, std::ostream& err) {
     if (targets.empty()) {
         targets.push_back(Target{choice.port, true});
     }
+    const SendReport report{options.json, options.quiet, options.strict, options.baud.has_value()};
+    const std::vector<PlannedTarget> planned = planTargets(targets);
     if (!many) {
-        return sendAsTheWindowDoes(targets.front().text, choice.rate, state == "on", err);
+        return sendToOne(planned.front(), choice.rate, state == "on", report, out, err);
     }
-    return sendToMany(targets, choice.rate, state == "on", parallel, options.json, out);
+    return sendToMany(planned, choice.rate, state == "on", parallel, report, out, err);
 }

@@ -6,10 +6,14 @@
 #include "settings/ProfileFile.h"
 #include "vellport/CommandLine.h"
 
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
 #include <optional>
 
 namespace {
 
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 constexpr const char* kTargetExample = "vellport send on --to rfc2217://counter-pi:2001";
 
 std::string_view trimmed(std::string_view text) {
@@ -36,6 +40,10 @@ Target requireTarget(const std::string& text, const std::string& where) {
 }
 
 std::vector<Target> parseTargetList(std::string_view text, const std::string& fileName) {
+    // Editors on Windows save UTF-8 with a byte order mark.
+    if (text.starts_with(kUtf8ByteOrderMark)) {
+        text.remove_prefix(kUtf8ByteOrderMark.size());
+    }
     std::vector<Target> targets;
     int lineNumber = 0;
     while (!text.empty()) {
@@ -47,16 +55,34 @@ std::vector<Target> parseTargetList(std::string_view text, const std::string& fi
             continue;
         }
         targets.push_back(requireTarget(std::string(line), fileName + ":" + std::to_string(lineNumber)));
+        targets.back().line = lineNumber;
     }
     return targets;
 }
 
 std::vector<Target> readTargetList(const std::string& path) {
-    const std::optional<std::string> bytes = readProfileFile(path);
+    const std::optional<std::string> bytes = readRegularFile(path, kLargestInputFile);
     if (!bytes) {
         throw UsageError("cannot read the targets file " + path +
-                             " (missing, unreadable, or not a regular file)",
+                             " (missing, unreadable, not a regular file, or larger than " +
+                             kLargestInputWords + ")",
                          "vellport send on --targets displays.txt");
     }
     return parseTargetList(*bytes, path);
+}
+
+std::string destinationKey(std::string_view leadsTo) {
+    if (const std::optional<vellport::Endpoint> endpoint = vellport::parseEndpoint(leadsTo)) {
+        std::string host = endpoint->host;
+        std::transform(host.begin(), host.end(), host.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (host.find(':') != std::string::npos) {
+            host = "[" + host + "]";
+        }
+        return (endpoint->kind == vellport::Endpoint::Kind::Rfc2217 ? "rfc2217://" : "tcp://") + host + ":" +
+               std::to_string(endpoint->port);
+    }
+    std::error_code error;
+    const std::filesystem::path resolved = std::filesystem::weakly_canonical(std::string(leadsTo), error);
+    return error ? std::string(leadsTo) : resolved.string();
 }

@@ -1,5 +1,5 @@
 // Work on many targets at once: a small pool of threads with a cap on the calls in flight, each target's
-// outcome handed back as it ends, and the summary of them all.
+// outcome handed back as it ends, its line, and the summary of them all.
 #include "vellport/TargetRun.h"
 
 #include "VellPortDll.h"
@@ -9,14 +9,23 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <ostream>
+#include <system_error>
 #include <thread>
 #include <utility>
 
 namespace {
 
-// Each kind of result with its count, in the order first seen ("ok" always first).
+constexpr const char* kAcknowledgedKind = "acknowledged";
+
+// Each kind of result with its count: "ok" always first, "acknowledged" beside it, the failures in the order
+// first seen.
 std::vector<std::pair<std::string, int>> countByKind(const std::vector<TargetOutcome>& outcomes) {
     std::vector<std::pair<std::string, int>> counts{{"ok", 0}};
+    if (std::any_of(outcomes.begin(), outcomes.end(),
+                    [](const TargetOutcome& outcome) { return outcomeKind(outcome) == kAcknowledgedKind; })) {
+        counts.emplace_back(kAcknowledgedKind, 0);
+    }
     for (const TargetOutcome& outcome : outcomes) {
         const std::string kind = outcomeKind(outcome);
         const auto found = std::find_if(counts.begin(), counts.end(),
@@ -32,49 +41,109 @@ std::vector<std::pair<std::string, int>> countByKind(const std::vector<TargetOut
 
 } // namespace
 
-std::vector<TargetOutcome> runOnTargets(std::size_t count, std::size_t parallel,
+std::string reasonAlone(std::string_view lastError, std::string_view leadsTo) {
+    // The error line is "Call(\"name\"): path: reason"; the path may be "path (not opened)" or missing.
+    const std::size_t call = lastError.find("\"): ");
+    if (call == std::string_view::npos) {
+        return std::string(lastError);
+    }
+    const std::string_view rest = lastError.substr(call + 4);
+    const std::string notOpened = std::string(leadsTo) + " (not opened)";
+    for (const std::string_view path :
+         {std::string_view(notOpened), leadsTo, std::string_view("no device path")}) {
+        if (!path.empty() && rest.starts_with(path) && rest.substr(path.size()).starts_with(": ")) {
+            return std::string(rest.substr(path.size() + 2));
+        }
+    }
+    return std::string(rest);
+}
+
+std::vector<TargetOutcome> runOnTargets(const std::vector<std::size_t>& sameAs, std::size_t parallel,
                                         const std::function<TargetOutcome(std::size_t)>& work,
-                                        const std::function<void(std::size_t, const TargetOutcome&)>& done) {
+                                        const std::function<void(std::size_t, const TargetOutcome&)>& done,
+                                        std::ostream& err) {
+    const std::size_t count = sameAs.size();
+    std::vector<std::size_t> firsts;
+    for (std::size_t index = 0; index < count; ++index) {
+        if (sameAs[index] == index) {
+            firsts.push_back(index);
+        }
+    }
     std::vector<TargetOutcome> outcomes(count);
     std::atomic<std::size_t> next{0};
     std::mutex reporting;
     const auto worker = [&] {
-        for (std::size_t index = next++; index < count; index = next++) {
+        for (std::size_t position = next++; position < firsts.size(); position = next++) {
+            const std::size_t first = firsts[position];
             const auto started = std::chrono::steady_clock::now();
-            TargetOutcome outcome = work(index);
+            TargetOutcome outcome;
+            try {
+                outcome = work(first);
+            } catch (const std::exception& error) {
+                outcome.result = VELLPORT_ERR_IO;
+                outcome.reason = std::string("vellport: ") + error.what();
+            }
             outcome.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
                 std::chrono::steady_clock::now() - started);
             const std::lock_guard lock(reporting);
-            outcomes[index] = outcome;
-            done(index, outcomes[index]);
+            for (std::size_t index = first; index < count; ++index) {
+                if (sameAs[index] == first) {
+                    outcomes[index] = outcome;
+                    done(index, outcomes[index]);
+                }
+            }
         }
     };
     std::vector<std::jthread> threads;
-    const std::size_t threadCount = std::min(std::max<std::size_t>(parallel, 1), count);
+    const std::size_t threadCount = std::min(std::max<std::size_t>(parallel, 1), firsts.size());
     threads.reserve(threadCount);
     for (std::size_t i = 1; i < threadCount; ++i) {
-        threads.emplace_back(worker);
+        try {
+            threads.emplace_back(worker);
+        } catch (const std::system_error& error) {
+            // A process or memory limit: the threads there are carry every target all the same.
+            err << "vellport: warning: " << threads.size() + 1 << " of " << threadCount
+                << " calls at once, the system refuses more threads (" << error.code().message() << ")\n";
+            break;
+        }
     }
     // The calling thread works too, so one target costs no thread at all.
-    if (count > 0) {
-        worker();
-    }
+    worker();
     threads.clear();
     return outcomes;
 }
 
-std::string summaryLine(const std::vector<TargetOutcome>& outcomes) {
-    std::string line = std::to_string(outcomes.size()) + (outcomes.size() == 1 ? " target:" : " targets:");
-    const char* separator = " ";
+std::string targetLabel(const std::string& given, const std::string& leadsTo) {
+    return leadsTo.empty() || leadsTo == given ? given : given + " \u2192 " + leadsTo;
+}
+
+std::string outcomeLine(const std::string& label, const std::string& happened,
+                        std::chrono::milliseconds elapsed) {
+    return label + "  " + happened + "  " + std::to_string(elapsed.count()) + " ms";
+}
+
+std::string failedWords(const TargetOutcome& outcome) {
+    std::string words = "failed (" + resultWord(outcome.result) + ")";
+    return outcome.reason.empty() ? words : words + ": " + outcome.reason;
+}
+
+std::string summaryLine(const std::vector<TargetOutcome>& outcomes, std::size_t distinct) {
+    std::string line = std::to_string(outcomes.size()) + (outcomes.size() == 1 ? " target" : " targets");
+    if (distinct != outcomes.size()) {
+        line += " (" + std::to_string(distinct) + " distinct)";
+    }
+    const char* separator = ": ";
     for (const auto& [kind, number] : countByKind(outcomes)) {
-        line += separator + std::to_string(number) + " " + kind;
+        line += separator + std::to_string(number) + " " +
+                (kind == kAcknowledgedKind ? "acknowledged only" : kind);
         separator = ", ";
     }
     return line;
 }
 
-QJsonObject summaryJson(const std::vector<TargetOutcome>& outcomes) {
-    QJsonObject summary{{"targets", static_cast<int>(outcomes.size())}};
+QJsonObject summaryJson(const std::vector<TargetOutcome>& outcomes, std::size_t distinct) {
+    QJsonObject summary{{"targets", static_cast<int>(outcomes.size())},
+                        {"distinct", static_cast<int>(distinct)}};
     for (const auto& [kind, number] : countByKind(outcomes)) {
         summary.insert(QString::fromStdString(kind), number);
     }
@@ -82,11 +151,16 @@ QJsonObject summaryJson(const std::vector<TargetOutcome>& outcomes) {
 }
 
 std::string outcomeKind(const TargetOutcome& outcome) {
-    return outcome.result == VELLPORT_OK ? std::string("ok") : resultName(outcome.result);
+    if (outcome.result != VELLPORT_OK) {
+        return resultName(outcome.result);
+    }
+    return outcome.delivery == VELLPORT_DELIVERY_ACKNOWLEDGED ? kAcknowledgedKind : "ok";
 }
 
 QJsonObject outcomeJson(const TargetOutcome& outcome) {
-    QJsonObject entry{{"result", QString::fromStdString(outcomeKind(outcome))},
+    QJsonObject entry{{"result", outcome.result == VELLPORT_OK
+                                     ? QString("ok")
+                                     : QString::fromStdString(resultName(outcome.result))},
                       {"milliseconds", static_cast<qint64>(outcome.elapsed.count())}};
     insertText(entry, "reason", outcome.result == VELLPORT_OK ? nullptr : outcome.reason.c_str());
     return entry;

@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <optional>
 #include <ostream>
@@ -29,16 +30,18 @@ constexpr const char* kUsage =
     "Commands:\n"
     "  list [--json]               COM1 to COM30 (and higher mapped names): device or URL, rule, state\n"
     "  devices [--json]            the serial devices present and the COM names that lead to them\n"
-    "  map COM<n> TARGET [--system]    make COM<n> lead to TARGET in the user's map file: an absolute\n"
+    "  map COM<n> TARGET [--system] [-q]\n"
+    "                              make COM<n> lead to TARGET in the user's map file: an absolute\n"
     "                              device path, rfc2217://HOST:PORT or tcp://HOST:PORT (nothing connected)\n"
-    "  unmap COM<n> [--system]     remove the map file's lines for COM<n>\n"
+    "  unmap COM<n> [--system] [-q]    remove the map file's lines for COM<n>\n"
     "  send on|off [--port COM<n>]... [--to TARGET]... [--targets FILE] [--baud RATE]\n"
-    "              [--settings FILE] [--parallel N] [--json]\n"
+    "              [--settings FILE] [--parallel N] [--strict] [-q] [--json]\n"
     "                              switch the screen saver as the window's Open and Close buttons do;\n"
     "                              with no target, the port VellSetting saved; one --port prints nothing\n"
-    "                              on success; several targets are sent to in parallel, a line each as it\n"
-    "                              ends, then a summary\n"
-    "  probe [COM<n>|URL]... [--baud RATE] [--parallel N] [--json]\n"
+    "                              on success (a failure is one line on standard error); several targets\n"
+    "                              are sent to in parallel, a line each as it ends, then a summary;\n"
+    "                              targets that lead to one place are sent to once\n"
+    "  probe [COM<n>|URL]... [--baud RATE] [--settings FILE] [--parallel N] [-q] [--json]\n"
     "                              connect and negotiate without sending data: reachable (and the rate the\n"
     "                              server confirmed), refused, no answer, not RFC 2217, busy; with no\n"
     "                              target, every COM name that leads to a network endpoint\n"
@@ -46,12 +49,17 @@ constexpr const char* kUsage =
     "Options:\n"
     "  --json           one JSON document instead of text (ASCII; a text whose bytes are not UTF-8\n"
     "                   also comes as hex in a sibling field named with \"Hex\" added, e.g. deviceHex)\n"
+    "  -q, --quiet      only failures, and the summary when something failed: nothing on full success\n"
+    "  --strict         a send that only the server's TCP stack acknowledged (\"ok (acknowledged only)\":\n"
+    "                   a raw TCP server kept the connection open) is a failure\n"
     "  --system         edit /etc/VellPortDll/ports.conf instead of the user's map file\n"
     "  --port COM<n>    a COM name to send to; may be repeated\n"
     "  --to TARGET      an endpoint URL or absolute device path to send to; may be repeated\n"
     "  --targets FILE   one COM name or TARGET a line; blank lines and lines starting with '#' skipped\n"
-    "  --baud RATE      the rate in bits per second (default: the rate VellSetting saved)\n"
-    "  --settings FILE  the Option.ini to read the saved port and rate from\n"
+    "                   (a regular file of at most 1 MiB)\n"
+    "  --baud RATE      the rate in bits per second (default: the rate VellSetting saved; a tcp://\n"
+    "                   target keeps the server's)\n"
+    "  --settings FILE  the Option.ini to read the saved port and rate from (at most 1 MiB)\n"
     "  --parallel N     at most N calls at once (default 32, at most 1024)\n"
     "  --help           this text\n"
     "  --version        the program's version\n"
@@ -120,7 +128,9 @@ int runMap(const Options& options, std::ostream& out, std::ostream& err) {
         err << "vellport: cannot write " << path << ": " << std::strerror(result) << "\n";
         return kExitFailed;
     }
-    out << "COM" << number << "=" << device << " in " << path << "\n";
+    if (!options.quiet) {
+        out << "COM" << number << "=" << device << " in " << path << "\n";
+    }
     return kExitOk;
 }
 
@@ -141,7 +151,9 @@ int runUnmap(const Options& options, std::ostream& out, std::ostream& err) {
         err << "vellport: cannot write " << path << ": " << std::strerror(result) << "\n";
         return kExitFailed;
     }
-    out << "COM" << number << (found ? " removed from " : " was not mapped in ") << path << "\n";
+    if (!options.quiet) {
+        out << "COM" << number << (found ? " removed from " : " was not mapped in ") << path << "\n";
+    }
     return kExitOk;
 }
 
@@ -180,5 +192,9 @@ int runVellPort(const std::vector<std::string>& arguments, std::ostream& out, st
     } catch (const UsageError& error) {
         err << error.line();
         return kExitUsage;
+    } catch (const std::exception& error) {
+        // Memory that ran out is a failure with a line, never an abort.
+        err << "vellport: " << error.what() << "\n";
+        return kExitFailed;
     }
 }

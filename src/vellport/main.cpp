@@ -1,9 +1,11 @@
 // vellport: the port link library from the command line.
+#include "VellPortDll.h"
 #include "vellport/DescriptorOutput.h"
 #include "vellport/ExitStatus.h"
 #include "vellport/VellPort.h"
 
 #include <clocale>
+#include <csignal>
 #include <cstring>
 #include <langinfo.h>
 #include <ostream>
@@ -14,6 +16,11 @@
 int main(int argc, char** argv) {
     // The locale the user chose decides the charset of the text written (JSON stays ASCII in any).
     std::setlocale(LC_ALL, "");
+    // A reader that goes away (| head -1) is a failed write like a full disk, reported once every target
+    // is done, never the end of a fleet half-sent.
+    std::signal(SIGPIPE, SIG_IGN);
+    // Every failure is one line of vellport's own, with the library's reason in it.
+    VellPortSetErrorLines(0);
     const std::string codeset = ::nl_langinfo(CODESET);
     DescriptorOutput outputBuffer(STDOUT_FILENO, codeset);
     DescriptorOutput errorBuffer(STDERR_FILENO, codeset, true);

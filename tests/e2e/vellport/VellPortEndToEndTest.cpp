@@ -1,4 +1,5 @@
 // vellport as a user runs it: sends through the real library to devsim, map file edits, list and devices.
+#include "Child.h"
 #include "Files.h"
 #include "Simulator.h"
 #include "TempDir.h"
@@ -7,13 +8,23 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <algorithm>
+#include <arpa/inet.h>
 #include <cctype>
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <map>
+#include <netinet/in.h>
 #include <optional>
 #include <string>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -62,11 +73,16 @@ protected:
         m_started = true;
     }
 
-    // outputFile: where standard output goes instead of to the test.
-    Outcome run(const std::vector<std::string>& arguments, const char* outputFile = nullptr) {
+    // outputFile: where standard output goes instead of to the test; inChild: what the child does to itself
+    // before it runs vellport (async-signal-safe calls only).
+    Outcome run(const std::vector<std::string>& arguments, const char* outputFile = nullptr,
+                const std::function<void()>& inChild = {}) {
         QProcess process;
         if (outputFile != nullptr) {
             process.setStandardOutputFile(QString::fromUtf8(outputFile));
+        }
+        if (inChild) {
+            process.setChildProcessModifier(inChild);
         }
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const auto& [name, value] : m_environment) {
@@ -107,6 +123,17 @@ protected:
     Simulator m_simulator;
     bool m_started = false;
 };
+
+// Standard output a pipe whose reader has gone (as after | head -1), and SIGPIPE as a shell leaves it.
+void closedPipe() {
+    int ends[2];
+    if (::pipe(ends) == 0) {
+        ::close(ends[0]);
+        ::dup2(ends[1], STDOUT_FILENO);
+        ::close(ends[1]);
+    }
+    ::signal(SIGPIPE, SIG_DFL);
+}
 
 struct SendCase {
     const char* name;
@@ -219,6 +246,9 @@ TEST_P(SendRefused, SendsNothingAndSaysWhy) {
     }
     // A FIFO without a writer: opening it to read would wait for ever.
     ASSERT_EQ(::mkfifo((m_dir + "/fifo").c_str(), 0600), 0);
+    writeFile(m_dir + "/huge", "");
+    // Sparse: no disk is used, but reading it whole would take 64 GiB of memory.
+    fs::resize_file(m_dir + "/huge", std::uintmax_t{64} << 30);
     std::vector<std::string> arguments = row.arguments;
     for (std::string& argument : arguments) {
         if (argument.starts_with("@DIR")) {
@@ -229,6 +259,8 @@ TEST_P(SendRefused, SendsNothingAndSaysWhy) {
     EXPECT_EQ(outcome.status, row.status);
     EXPECT_NE(outcome.err.find(row.errorPart), std::string::npos) << outcome.err;
     EXPECT_EQ(outcome.err.find("Usage:"), std::string::npos) << "a usage error is one line, not the help";
+    EXPECT_EQ(outcome.err.find("VellPortDll: "), std::string::npos)
+        << "the library's line comes once, in ours";
     EXPECT_EQ(outcome.out, "");
 }
 
@@ -239,12 +271,12 @@ INSTANTIATE_TEST_SUITE_P(
             "StoredIndexPastTheList", {"send", "on"}, "[COMM]\nPort=COM1\nBaud=7\n", 2, "selects no rate"},
         RefusalCase{
             "StoredIndexNegative", {"send", "off"}, "[COMM]\nPort=COM1\nBaud=-1\n", 2, "selects no rate"},
-        // The library's own line, then the result's name.
-        RefusalCase{"MissingDeviceGivesTheLibrarysLine",
+        // One line: where the name leads, the result and the library's reason.
+        RefusalCase{"MissingDeviceIsOneLineWithTheReason",
                     {"send", "on", "--port", "COM4", "--baud", "9600"},
                     std::nullopt,
                     1,
-                    "/unplugged: no such device\nvellport: SendData COM4: VELLPORT_ERR_NO_DEVICE\n"},
+                    "/unplugged  failed (no device): no such device  "},
         RefusalCase{"NotAComName", {"send", "on", "--port", "LPT1"}, std::nullopt, 2, "not a port name"},
         RefusalCase{"ZeroRate", {"send", "on", "--baud", "0"}, std::nullopt, 2, "not a rate"},
         RefusalCase{"NegativeRate", {"send", "on", "--baud", "-9600"}, std::nullopt, 2, "not a rate"},
@@ -254,12 +286,24 @@ INSTANTIATE_TEST_SUITE_P(
                     std::nullopt,
                     2,
                     "takes no option --system"},
+        RefusalCase{
+            "UnknownShortOption", {"send", "on", "-x"}, std::nullopt, 2, "vellport: send takes no option -x"},
         RefusalCase{"UnknownCommand", {"blink"}, std::nullopt, 2, "unknown command"},
         RefusalCase{"TargetsFileIsAFifo",
                     {"send", "on", "--port", "COM1", "--targets", "@DIR/fifo", "--baud", "9600"},
                     std::nullopt,
                     2,
                     "not a regular file"},
+        RefusalCase{"HugeTargetsFileIsNotRead",
+                    {"send", "on", "--targets", "@DIR/huge", "--baud", "9600"},
+                    std::nullopt,
+                    2,
+                    "larger than 1 MiB"},
+        RefusalCase{"HugeSettingsFileIsNotRead",
+                    {"send", "on", "--settings", "@DIR/huge"},
+                    std::nullopt,
+                    2,
+                    "is larger than 1 MiB: not a settings file"},
         RefusalCase{"ToARelativePath",
                     {"send", "on", "--to", "ttyUSB0", "--baud", "9600"},
                     std::nullopt,
@@ -523,48 +567,139 @@ TEST_F(VellPort, SendToManyReportsEachTargetThenTheSummary) {
     ASSERT_TRUE(third.start({"--json", "--link", thirdLink}));
     m_environment["VELLPORT_COM3"] = m_link;
     m_environment["VELLPORT_COM9"] = m_dir + "/unplugged";
-    writeFile(m_dir + "/displays.txt", "# the shop\r\n\n  " + thirdLink + "  \r\n#COM4\nCOM9\n");
+    // COM3 three times: as given, in its other form, and as the device it leads to.
+    writeFile(m_dir + "/displays.txt",
+              "# the shop\r\n\n  " + thirdLink + "  \r\n#COM4\nCOM9\n\\\\.\\com3\n" + m_link + "\n");
     const std::vector<std::string> arguments{
         "--port", "COM3", "--to", secondLink, "--targets", m_dir + "/displays.txt", "--baud", "19200"};
+    const auto send = [&](const char* state, std::vector<std::string> options,
+                          const std::function<void()>& inChild = {}) {
+        options.insert(options.begin(), {"send", state});
+        return run(options, nullptr, inChild);
+    };
+    const auto expectEvents = [&](const char* name, const char* bytes, std::vector<Simulator*> simulators) {
+        for (Simulator* simulator : simulators) {
+            EXPECT_EQ(simulator->readLine(), event(name, bytes, 19200));
+        }
+    };
+    const std::vector<Simulator*> all{&m_simulator, &second, &third};
 
-    std::vector<std::string> on{"send", "on"};
-    on.insert(on.end(), arguments.begin(), arguments.end());
-    const Outcome text = run(on);
+    const Outcome text = send("on", arguments);
     EXPECT_EQ(text.status, 1) << text.err;
     for (const std::string& line : std::vector<std::string>{
-             "COM3 ok ", secondLink + " ok ", thirdLink + " ok ", "COM9 failed VELLPORT_ERR_NO_DEVICE: "}) {
+             "COM3 \u2192 " + m_link + "  ok  ",
+             "\\\\.\\com3 \u2192 " + m_link + " (same display as COM3)  ok  ",
+             m_link + " (same display as COM3)  ok  ", secondLink + "  ok  ", thirdLink + "  ok  ",
+             "COM9 \u2192 " + m_dir + "/unplugged  failed (no device): no such device  "}) {
         EXPECT_NE(("\n" + text.out).find("\n" + line), std::string::npos) << line << " in\n" << text.out;
     }
-    EXPECT_TRUE(text.out.ends_with(" ms\n4 targets: 3 ok, 1 VELLPORT_ERR_NO_DEVICE\n")) << text.out;
-    for (Simulator* simulator : {&m_simulator, &second, &third}) {
-        EXPECT_EQ(simulator->readLine(), event("on", "1B 27 0A 01", 19200));
-    }
+    EXPECT_TRUE(text.out.ends_with(" ms\n6 targets (4 distinct): 5 ok, 1 VELLPORT_ERR_NO_DEVICE\n"))
+        << text.out;
+    expectEvents("on", "1B 27 0A 01", all);
 
-    std::vector<std::string> off{"send", "off", "--json"};
-    off.insert(off.end(), arguments.begin(), arguments.end());
-    const Outcome json = run(off);
-    EXPECT_EQ(json.status, 1) << json.err;
-    const QJsonObject document = QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).object();
+    std::vector<std::string> json = arguments;
+    json.push_back("--json");
+    const Outcome off = send("off", json);
+    EXPECT_EQ(off.status, 1) << off.err;
+    const QJsonObject document = QJsonDocument::fromJson(QByteArray::fromStdString(off.out)).object();
     EXPECT_EQ(document["summary"].toObject(),
-              QJsonObject({{"targets", 4}, {"ok", 3}, {"VELLPORT_ERR_NO_DEVICE", 1}}));
+              QJsonObject({{"targets", 6}, {"distinct", 4}, {"ok", 5}, {"VELLPORT_ERR_NO_DEVICE", 1}}));
+    EXPECT_EQ(document["targets"][0]["leadsTo"].toString().toStdString(), m_link);
+    EXPECT_EQ(document["targets"][0]["delivery"], "confirmed");
     EXPECT_EQ(document["targets"][3]["target"], "COM9");
     EXPECT_EQ(document["targets"][3]["result"], "VELLPORT_ERR_NO_DEVICE");
-    for (Simulator* simulator : {&m_simulator, &second, &third}) {
-        EXPECT_EQ(simulator->readLine(), event("off", "1B 27 0A 00", 19200));
-    }
+    EXPECT_EQ(document["targets"][3]["delivery"], QJsonValue(QJsonValue::Null));
+    EXPECT_EQ(document["targets"][5]["sameAs"], 0);
+    expectEvents("off", "1B 27 0A 00", all);
+
+    // Quiet: the failure and the summary; nothing at all when every display switched.
+    std::vector<std::string> quiet = arguments;
+    quiet.push_back("-q");
+    const Outcome failures = send("on", quiet);
+    EXPECT_TRUE(failures.out.starts_with("COM9 \u2192 ")) << failures.out;
+    EXPECT_EQ(std::count(failures.out.begin(), failures.out.end(), '\n'), 2) << failures.out;
+    expectEvents("on", "1B 27 0A 01", all);
+    const Outcome success =
+        send("off", {"--to", secondLink, "--to", thirdLink, "--baud", "19200", "--quiet"});
+    EXPECT_EQ(success.status, 0) << success.err;
+    EXPECT_EQ(success.out, "");
+    expectEvents("off", "1B 27 0A 00", {&second, &third});
+
+    // The reader goes away before the first line: one display after the other, every one still switches.
+    std::vector<std::string> piped = arguments;
+    piped.insert(piped.end(), {"--parallel", "1"});
+    const Outcome closed = send("on", piped, closedPipe);
+    EXPECT_EQ(closed.status, 1) << closed.err;
+    EXPECT_TRUE(closed.err.ends_with("vellport: cannot write standard output: Broken pipe\n")) << closed.err;
+    expectEvents("on", "1B 27 0A 01", all);
     EXPECT_EQ(second.stop(), std::vector<std::string>{});
     EXPECT_EQ(third.stop(), std::vector<std::string>{});
+}
+
+// A listener that never accepts: its kernel takes the bytes, and the connection stays open to the bound.
+TEST_F(VellPort, ARawServerThatKeepsTheConnectionOpenIsOnlyAcknowledged) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(0x7F000004); // 127.0.0.4, a loopback address of this test's own
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string url = "tcp://127.0.0.4:" + std::to_string(ntohs(address.sin_port));
+
+    const Outcome text = run({"send", "on", "--to", url, "--baud", "9600"});
+    EXPECT_EQ(text.status, 0) << text.err;
+    EXPECT_TRUE(text.out.starts_with(url + "  ok (acknowledged only: the server kept the connection open; "
+                                           "raw TCP: the rate was not set)  "))
+        << text.out;
+    EXPECT_TRUE(text.out.ends_with(" ms\n1 target: 0 ok, 1 acknowledged only\n")) << text.out;
+    const Outcome strict = run({"send", "on", "--to", url, "--baud", "9600", "--json", "--strict"});
+    EXPECT_EQ(strict.status, 1) << strict.err;
+    const QJsonObject document = QJsonDocument::fromJson(QByteArray::fromStdString(strict.out)).object();
+    EXPECT_EQ(document["targets"][0]["delivery"], "acknowledged");
+    EXPECT_EQ(document["summary"]["acknowledged"], 1);
+    ::close(listener);
+}
+
+// Root is exempt from RLIMIT_NPROC, so as root the limit is tried on the user nobody.
+TEST_F(VellPort, AThreadLimitSendsOnFewerThreadsAndEveryTargetGetsItsLine) {
+    const bool root = ::geteuid() == 0;
+    if (root && !CanBecomeNobody()) {
+        GTEST_SKIP() << "root ignores RLIMIT_NPROC, and there is no user nobody to try the limit on";
+    }
+    const uid_t uid = root ? NobodyUid() : ::getuid();
+    const gid_t gid = root ? NobodyGid() : ::getgid();
+    std::vector<std::string> arguments{"send", "on", "--baud", "9600", "--parallel", "200"};
+    for (int host = 1; host <= 5; ++host) {
+        arguments.insert(arguments.end(), {"--to", "tcp://127.0.0." + std::to_string(host) + ":1"});
+    }
+    // LeakSanitizer's own thread at exit (a sanitizer build) would be refused by the same limit.
+    const char* sanitizer = std::getenv("ASAN_OPTIONS");
+    m_environment["ASAN_OPTIONS"] = std::string(sanitizer != nullptr ? sanitizer : "") + ":detect_leaks=0";
+    const Outcome outcome = run(arguments, nullptr, [root, uid, gid] {
+        if (root && (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)) {
+            ::_exit(125);
+        }
+        // The process itself is the one task its user may have: not one thread more.
+        const rlimit one{1, 1};
+        ::setrlimit(RLIMIT_NPROC, &one);
+    });
+    EXPECT_EQ(outcome.status, 1) << outcome.err;
+    EXPECT_NE(outcome.err.find("the system refuses more threads"), std::string::npos) << outcome.err;
+    EXPECT_NE(outcome.out.find("\n5 targets: 0 ok, 5 VELLPORT_ERR_REFUSED\n"), std::string::npos)
+        << outcome.out;
 }
 
 TEST_F(VellPort, ProbeTakesTheNetworkNamesOfTheMap) {
     writeFile(m_mapFile, "COM5=rfc2217://nothing.invalid:2001\nCOM6=/dev/null\n");
     const Outcome all = run({"probe", "--baud", "9600"});
     EXPECT_EQ(all.status, 1);
-    EXPECT_TRUE(all.out.starts_with("COM5 rfc2217://nothing.invalid:2001 ")) << all.out;
+    EXPECT_TRUE(all.out.starts_with("COM5 \u2192 rfc2217://nothing.invalid:2001  ")) << all.out;
     EXPECT_TRUE(all.out.find("\n1 target: 0 ok, 1 VELLPORT_ERR_") != std::string::npos) << all.out;
     const Outcome device = run({"probe", "COM6", "--baud", "9600"});
     EXPECT_EQ(device.status, 1);
-    EXPECT_TRUE(device.out.starts_with("COM6 /dev/null not a network endpoint ")) << device.out;
+    EXPECT_TRUE(device.out.starts_with("COM6 \u2192 /dev/null  not a network endpoint  ")) << device.out;
     EXPECT_EQ(run({"probe", "/dev/null"}).status, 2);
 }
 
@@ -572,6 +707,8 @@ TEST_F(VellPort, HelpAndVersion) {
     const Outcome help = run({"send", "--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("map COM<n> TARGET [--system]"), std::string::npos) << help.out;
+    EXPECT_NE(help.out.find("probe [COM<n>|URL]... [--baud RATE] [--settings FILE]"), std::string::npos)
+        << help.out;
     const Outcome version = run({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "vellport " VELL_PRODUCT_VERSION "\n");

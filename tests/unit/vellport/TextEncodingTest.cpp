@@ -68,12 +68,46 @@ TEST_P(TargetsFile, TakesOneTargetALine) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, TargetsFile,
-    testing::Values(ListCase{"CommentsBlanksAndCrlfSkipped",
-                             "# counter\r\n\r\n  COM3 \r\n\t#COM4\nrfc2217://box:2001\n/dev/ttyUSB0",
-                             {{"COM3", true}, {"rfc2217://box:2001", false}, {"/dev/ttyUSB0", false}},
-                             nullptr},
-                    ListCase{"BadLineNamedWithItsNumber", "COM3\n\nttyUSB0\n", {}, "shop.txt:3: 'ttyUSB0'"},
-                    ListCase{"UrlWithoutPortRefused", "tcp://box\n", {}, "shop.txt:1: 'tcp://box'"}),
+    testing::Values(
+        ListCase{"CommentsBlanksAndCrlfSkipped",
+                 "# counter\r\n\r\n  COM3 \r\n\t#COM4\nrfc2217://box:2001\n/dev/ttyUSB0",
+                 {{"COM3", true, 3}, {"rfc2217://box:2001", false, 5}, {"/dev/ttyUSB0", false, 6}},
+                 nullptr},
+        ListCase{"ByteOrderMarkSkipped",
+                 "\xEF\xBB\xBF"
+                 "COM3\r\n",
+                 {{"COM3", true, 1}},
+                 nullptr},
+        ListCase{"BadLineNamedWithItsNumber", "COM3\n\nttyUSB0\n", {}, "shop.txt:3: 'ttyUSB0'"},
+        ListCase{"UrlWithoutPortRefused", "tcp://box\n", {}, "shop.txt:1: 'tcp://box'"}),
     [](const testing::TestParamInfo<ListCase>& info) { return std::string{info.param.name}; });
+
+struct PlaceCase {
+    const char* name;
+    const char* first;
+    const char* second;
+    bool same;
+};
+
+void PrintTo(const PlaceCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class SamePlace : public testing::TestWithParam<PlaceCase> {};
+
+TEST_P(SamePlace, OnlyWhenBothLeadThere) {
+    EXPECT_EQ(destinationKey(GetParam().first) == destinationKey(GetParam().second), GetParam().same);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SamePlace,
+    testing::Values(
+        PlaceCase{"SchemeAndHostInAnyCase", "RFC2217://Counter-Pi:2001", "rfc2217://counter-pi:2001", true},
+        PlaceCase{"IPv6InAnyCase", "tcp://[FD00::5]:2002", "tcp://[fd00::5]:2002", true},
+        PlaceCase{"AnotherPort", "tcp://box:2002", "tcp://box:2003", false},
+        PlaceCase{"AnotherScheme", "rfc2217://box:2001", "tcp://box:2001", false},
+        PlaceCase{"NameAndAddressStayApart", "tcp://localhost:2002", "tcp://127.0.0.1:2002", false},
+        PlaceCase{"DevicePathSpelledTwice", "/dev/./null", "/dev/null", true}),
+    [](const testing::TestParamInfo<PlaceCase>& info) { return std::string{info.param.name}; });
 
 } // namespace
