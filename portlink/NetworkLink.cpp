@@ -39,6 +39,21 @@ int remainingMs(Clock::time_point deadline) {
     return static_cast<int>(std::clamp<long long>(left, 0, 1'000'000));
 }
 
+// Waits for events on fd until one comes or the deadline has passed, however far off the deadline is: 1
+// ready, 0 the deadline passed, -1 failed (errno set).
+int waitFor(int fd, short events, Clock::time_point deadline) {
+    for (;;) {
+        pollfd waiting{fd, events, 0};
+        const int ready = ::poll(&waiting, 1, remainingMs(deadline));
+        if (ready > 0 || (ready < 0 && errno != EINTR)) {
+            return ready > 0 ? 1 : -1;
+        }
+        if (ready == 0 && Clock::now() >= deadline) {
+            return 0;
+        }
+    }
+}
+
 std::string errnoText(int error) {
     return std::strerror(error);
 }
@@ -252,11 +267,7 @@ int NetworkLink::connectTo(const addrinfo& candidate, Clock::time_point attemptD
             const int error = errno;
             return connectFailure(error, reason);
         }
-        pollfd waiting{socket.get(), POLLOUT, 0};
-        int ready = 0;
-        do {
-            ready = ::poll(&waiting, 1, remainingMs(attemptDeadline));
-        } while (ready < 0 && errno == EINTR);
+        const int ready = waitFor(socket.get(), POLLOUT, attemptDeadline);
         if (ready == 0) {
             reason = "no answer from " + address() + " within " + boundText();
             return VELLPORT_ERR_TIMEOUT;
@@ -291,11 +302,9 @@ int NetworkLink::connectFailure(int error, std::string& reason) const {
 int NetworkLink::readSome(std::uint8_t* buffer, std::size_t size, std::size_t& got, std::string& reason) {
     got = 0;
     for (;;) {
-        pollfd waiting{m_socket.get(), POLLIN, 0};
-        const int ready = ::poll(&waiting, 1, remainingMs(m_deadline));
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
+        // Past the deadline nothing more is read, however much keeps coming: a server that never stops
+        // talking must not stretch the call.
+        const int ready = Clock::now() < m_deadline ? waitFor(m_socket.get(), POLLIN, m_deadline) : 0;
         if (ready == 0) {
             return -1;
         }
@@ -332,8 +341,7 @@ int NetworkLink::writeAll(const std::uint8_t* bytes, std::size_t count, std::str
             reason = "writing to " + address() + " failed: " + errnoText(errno);
             return VELLPORT_ERR_IO;
         }
-        pollfd waiting{m_socket.get(), POLLOUT, 0};
-        if (::poll(&waiting, 1, remainingMs(m_deadline)) == 0) {
+        if (waitFor(m_socket.get(), POLLOUT, m_deadline) == 0) {
             reason = "the server at " + address() + " took " + std::to_string(sent) + " of " +
                      std::to_string(count) + " bytes within " + boundText();
             return VELLPORT_ERR_TIMEOUT;
@@ -345,6 +353,7 @@ int NetworkLink::writeAll(const std::uint8_t* bytes, std::size_t count, std::str
 int NetworkLink::negotiate(std::string& reason) {
     std::array<std::uint8_t, kReadChunk> buffer{};
     std::string serverText;
+    bool heard = false;
     while (!m_negotiation.confirmed()) {
         std::size_t got = 0;
         const int read = readSome(buffer.data(), buffer.size(), got, reason);
@@ -352,6 +361,13 @@ int NetworkLink::negotiate(std::string& reason) {
             return VELLPORT_ERR_IO;
         }
         if (read == -1) {
+            if (!m_negotiation.comPortAgreed() && heard) {
+                reason =
+                    "the server at " + address() + " talked for " + boundText() +
+                    " without asking for the RFC 2217 serial port option: telnet without it, or a raw TCP "
+                    "port whose device talks (then map it as tcp://)";
+                return VELLPORT_ERR_PROTOCOL;
+            }
             if (!m_negotiation.comPortAgreed()) {
                 reason =
                     "no RFC 2217 negotiation within " + boundText() + " (a raw TCP port? map it as tcp://)";
@@ -368,6 +384,7 @@ int NetworkLink::negotiate(std::string& reason) {
                     : "the server at " + address() + " closed the connection without RFC 2217 negotiation",
                 serverText, reason);
         }
+        heard = true;
         m_negotiation.feed(buffer.data(), got);
         // Before the settings are in, text from the server is its reason for closing ("Port already in
         // use"), not a display's reply.
