@@ -1,5 +1,6 @@
 // Network targets against tiny in-test servers: each fault ends within the bound with its code and reason,
 // and the bytes that do go out arrive as the protocol wants them.
+#include "Child.h"
 #include "FileHandle.h"
 #include "PortMap.h"
 #include "StderrCapture.h"
@@ -7,9 +8,11 @@
 
 #include <arpa/inet.h>
 #include <chrono>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -40,8 +43,9 @@ public:
         OtherRate,
         Rfc2217,
         Raw,
-        OptionFlood, // telnet option requests without end, never the COM-PORT-OPTION
-        DataFlood    // raw data without end, past the client's half-close too
+        OptionFlood,           // telnet option requests without end, never the COM-PORT-OPTION
+        DataFlood,             // raw data without end, past the client's half-close too
+        ConfirmThenOptionFlood // confirms the settings, then IAC DO 0 IAC DONT 0 without end
     };
 
     explicit Responder(Part part) : m_part(part) {
@@ -92,8 +96,8 @@ private:
             return;
         }
         const int client = ::accept(m_listener, nullptr, nullptr);
-        if (m_part == Part::CloseAfterRequest || m_part == Part::OtherRate || m_part == Part::Rfc2217) {
-            sendText(client, m_part == Part::Rfc2217 ? "\xFF\xFB\x01\xFF\xFD\x2C" : "\xFF\xFD\x2C");
+        if (m_part == Part::CloseAfterRequest || m_part == Part::OtherRate || confirmsAll()) {
+            sendText(client, confirmsAll() ? "\xFF\xFB\x01\xFF\xFD\x2C" : "\xFF\xFD\x2C");
         }
         const std::string flood = floodChunk();
         const auto deadline = Clock::now() + kTwiceBound;
@@ -101,8 +105,9 @@ private:
         bool reading = true;
         for (char buffer[512]; Clock::now() < deadline;) {
             // A flooding server stops only when the client's full close makes its sending fail.
-            pollfd ready{client, static_cast<short>((reading ? POLLIN : 0) | (flood.empty() ? 0 : POLLOUT)),
-                         0};
+            const bool flooding =
+                !flood.empty() && (m_part != Part::ConfirmThenOptionFlood || m_confirmed >= 4);
+            pollfd ready{client, static_cast<short>((reading ? POLLIN : 0) | (flooding ? POLLOUT : 0)), 0};
             if (::poll(&ready, 1, 10) < 1) {
                 continue;
             }
@@ -130,9 +135,11 @@ private:
 
     // What a flooding server sends again and again, a few kilobytes at a time; empty for the others.
     std::string floodChunk() const {
-        const std::string unit = m_part == Part::OptionFlood ? std::string("\xFF\xFD\x01\xFF\xFE\x01", 6)
-                                 : m_part == Part::DataFlood ? std::string("display talks ")
-                                                             : std::string();
+        std::string unit = m_part == Part::DataFlood ? "display talks " : "";
+        if (m_part == Part::OptionFlood || m_part == Part::ConfirmThenOptionFlood) {
+            unit = std::string("\xFF\xFD\x01\xFF\xFE\x01", 6);
+            unit[2] = unit[5] = m_part == Part::OptionFlood ? 1 : 0;
+        }
         std::string chunk;
         while (!unit.empty() && chunk.size() < 4096) {
             chunk += unit;
@@ -143,7 +150,7 @@ private:
     // Answers every complete SET request since offset from with its confirmation (the rate 4800 for the
     // OtherRate part); returns the offset after the last one.
     std::size_t confirm(int client, std::size_t from) {
-        if (m_part != Part::OtherRate && m_part != Part::Rfc2217) {
+        if (m_part != Part::OtherRate && !confirmsAll()) {
             return from;
         }
         const std::string start("\xFF\xFA\x2C", 3);
@@ -158,10 +165,14 @@ private:
                 value = std::string("\x00\x00\x12\xC0", 4);
             }
             sendText(client, start + static_cast<char>(m_received[at + 3] + 100) + value + "\xFF\xF0");
+            ++m_confirmed;
             from = end + 2;
         }
         return from;
     }
+
+    // Asks for the option with another request before it, and confirms every setting as asked.
+    bool confirmsAll() const { return m_part == Part::Rfc2217 || m_part == Part::ConfirmThenOptionFlood; }
 
     static void sendText(int client, const std::string& text) {
         [[maybe_unused]] const ssize_t ignored = ::write(client, text.data(), text.size());
@@ -172,6 +183,7 @@ private:
     int m_port = 0;
     std::thread m_thread;
     std::string m_received;
+    int m_confirmed = 0;
     std::array<FileHandle, 3> m_fillers;
 };
 
@@ -187,6 +199,8 @@ struct NetworkCase {
     const char* reasonPart;
     Received received;
     int confirmedRate;
+    int rate = 9600;         // for SendTo and Probe
+    bool flatMemory = false; // the call runs in a child whose peak memory grows by less than 1 MiB
 };
 
 // NOLINTNEXTLINE(readability-identifier-naming): the name gtest looks for
@@ -197,8 +211,26 @@ void PrintTo(const NetworkCase& row, std::ostream* out) {
 // The documented bound of a row's call: 2 s plus twice the wire time of its bytes (10 bits each).
 std::chrono::duration<double> boundOf(const NetworkCase& row) {
     const double bytes = row.call == Call::Probe ? 0 : 4;
-    return std::chrono::duration<double>(2.0 + 2 * bytes * 10 / 9600);
+    return std::chrono::duration<double>(2.0 + 2 * bytes * 10 / row.rate);
 }
+
+// A field of /proc/self/status in KiB ("VmHWM:", say).
+long long statusKiB(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with(field)) {
+            return std::stoll(line.substr(field.size()));
+        }
+    }
+    return -1;
+}
+
+// What a call gave, in memory a child shares with the test.
+struct Outcome {
+    int result = 0;
+    int confirmedRate = -1;
+    long long growthKiB = 0; // peak memory beyond the start, the code pages read in meanwhile left out
+};
 
 class NetworkTargets : public testing::TestWithParam<NetworkCase> {};
 
@@ -209,26 +241,46 @@ TEST_P(NetworkTargets, EndWithinTheBoundWithTheirResult) {
     std::snprintf(url, sizeof url, row.url, responder.port());
     const PortMap map(78, url);
     const auto* bytes = reinterpret_cast<const unsigned char*>(kData.data());
-    int confirmedRate = -1;
+    auto* shared = static_cast<Outcome*>(
+        ::mmap(nullptr, sizeof(Outcome), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(shared, MAP_FAILED);
+    const auto call = [&] {
+        Outcome& outcome = *new (shared) Outcome;
+        const long long resident = statusKiB("VmRSS:");
+        const long long files = statusKiB("RssFile:");
+        switch (row.call) {
+        case Call::SendTo:
+            outcome.result = VellPortSendTo(url, row.rate, 8, 'N', 1, 0, bytes, 4);
+            break;
+        case Call::SendDataMapped:
+            outcome.result = SendData("COM78", bytes, 4);
+            break;
+        case Call::Probe:
+            outcome.result = VellPortProbe(url, row.rate, 8, 'N', 1, 0, &outcome.confirmedRate);
+            break;
+        }
+        outcome.growthKiB = statusKiB("VmHWM:") - resident - (statusKiB("RssFile:") - files);
+        return 0;
+    };
 
     StderrCapture capture;
     const auto start = Clock::now();
-    int result = 0;
-    switch (row.call) {
-    case Call::SendTo:
-        result = VellPortSendTo(url, 9600, 8, 'N', 1, 0, bytes, 4);
-        break;
-    case Call::SendDataMapped:
-        result = SendData("COM78", bytes, 4);
-        break;
-    case Call::Probe:
-        result = VellPortProbe(url, 9600, 8, 'N', 1, 0, &confirmedRate);
-        break;
+    if (row.flatMemory) {
+        // In a child of its own, so the peak is the call's alone.
+        const auto limit = std::chrono::ceil<std::chrono::milliseconds>(boundOf(row) + kLateness);
+        EXPECT_EQ(RunInChild(call, limit).exitCode, 0);
+    } else {
+        call();
     }
     const auto elapsed = Clock::now() - start;
     const std::vector<std::string> lines = StderrCapture::lines(capture.finish());
+    const Outcome outcome = *shared;
+    ::munmap(shared, sizeof(Outcome));
 
-    EXPECT_EQ(result, row.result);
+    EXPECT_EQ(outcome.result, row.result);
+    if (row.flatMemory) {
+        EXPECT_LT(outcome.growthKiB, 1024);
+    }
     EXPECT_LT(elapsed, boundOf(row) + kLateness);
     if (row.result == VELLPORT_OK) {
         EXPECT_TRUE(lines.empty());
@@ -238,7 +290,7 @@ TEST_P(NetworkTargets, EndWithinTheBoundWithTheirResult) {
         EXPECT_NE(lines.front().find(row.reasonPart), std::string::npos) << lines.front();
     }
     if (row.call == Call::Probe) {
-        EXPECT_EQ(confirmedRate, row.confirmedRate);
+        EXPECT_EQ(outcome.confirmedRate, row.confirmedRate);
     }
     const std::string& received = responder.received();
     switch (row.received) {
@@ -286,7 +338,10 @@ INSTANTIATE_TEST_SUITE_P(
         NetworkCase{"option_flood_never_asking_for_the_option", Part::OptionFlood, "rfc2217://127.0.0.1:%d",
                     Call::SendTo, VELLPORT_ERR_PROTOCOL, "without asking for the", Received::Nothing, 0},
         NetworkCase{"raw_probe_of_a_server_that_never_stops_talking", Part::DataFlood, "tcp://127.0.0.1:%d",
-                    Call::Probe, VELLPORT_OK, "", Received::Nothing, 0}),
+                    Call::Probe, VELLPORT_OK, "", Received::Nothing, 0},
+        NetworkCase{"option_flood_after_the_confirmations_keeps_memory_flat", Part::ConfirmThenOptionFlood,
+                    "rfc2217://127.0.0.1:%d", Call::SendTo, VELLPORT_OK, "", Received::EscapedData, 0, 110,
+                    true}),
     [](const auto& info) { return std::string(info.param.label); });
 
 } // namespace
