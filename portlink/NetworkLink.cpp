@@ -75,15 +75,29 @@ std::string serverWords(const std::string& text) {
     return words;
 }
 
-// A server that closes before it was asked to has refused the client: ser2net says why in a line of text
-// ("Port already in use" while another client holds its device). Only that text tells busy from the rest.
-int closedEarly(std::string what, const std::string& serverText, std::string& reason) {
+// ser2net's words when it turns a client away ("Port already in use" while another client holds its
+// device) as a result with its reason; VELLPORT_OK for any other words. Only the words tell busy from the
+// rest.
+int refusal(const std::string& said, const std::string& address, std::string& reason) {
+    if (said.find("in use") != std::string::npos) {
+        reason = "another client holds the port at " + address + " (it said \"" + said + "\")";
+        return VELLPORT_ERR_BUSY;
+    }
+    return VELLPORT_OK;
+}
+
+// A server that closes before it was asked to has refused the client, in words or without.
+int closedEarly(std::string what, const std::string& serverText, const std::string& address,
+                std::string& reason) {
     const std::string said = serverWords(serverText);
+    if (const int code = refusal(said, address, reason); code != VELLPORT_OK) {
+        return code;
+    }
     if (!said.empty()) {
         what += " (it said \"" + said + "\")";
     }
     reason = std::move(what);
-    return said.find("in use") != std::string::npos ? VELLPORT_ERR_BUSY : VELLPORT_ERR_PROTOCOL;
+    return VELLPORT_ERR_PROTOCOL;
 }
 
 // Keeps the first words a server sends, for the reason should it close early.
@@ -382,7 +396,7 @@ int NetworkLink::negotiate(std::string& reason) {
                 m_negotiation.comPortAgreed()
                     ? "the server at " + address() + " closed the connection during the RFC 2217 negotiation"
                     : "the server at " + address() + " closed the connection without RFC 2217 negotiation",
-                serverText, reason);
+                serverText, address(), reason);
         }
         heard = true;
         m_negotiation.feed(buffer.data(), got);
@@ -407,11 +421,23 @@ int NetworkLink::negotiate(std::string& reason) {
 }
 
 int NetworkLink::write(const unsigned char* data, int count, std::string& reason) {
+    m_wroteData = count > 0;
     if (m_endpoint.kind == Endpoint::Kind::RawTcp) {
         return writeAll(data, static_cast<std::size_t>(count), reason);
     }
     const rfc2217::Bytes escaped = rfc2217::escapeData(data, static_cast<std::size_t>(count));
     return writeAll(escaped.data(), escaped.size(), reason);
+}
+
+void NetworkLink::keepServerText(const std::uint8_t* bytes, std::size_t count, std::string& kept) {
+    if (m_endpoint.kind == Endpoint::Kind::RawTcp) {
+        keepText(kept, bytes, count);
+        return;
+    }
+    // Only the data of a telnet stream is text; its commands would read as stray letters.
+    m_negotiation.feed(bytes, count);
+    const rfc2217::Bytes text = m_negotiation.takeData();
+    keepText(kept, text.data(), text.size());
 }
 
 int NetworkLink::finish(std::chrono::microseconds settle, std::string& reason) {
@@ -431,8 +457,9 @@ int NetworkLink::finish(std::chrono::microseconds settle, std::string& reason) {
             if (read == 0) {
                 // Before our half-close: the server turned the connection away, and the bytes went nowhere.
                 return closedEarly("the server at " + address() +
-                                       " closed the connection before the data was through",
-                                   serverText, reason);
+                                       (m_wroteData ? " closed the connection before the data was through"
+                                                    : " turned the connection away"),
+                                   serverText, address(), reason);
             }
             if (read == -2) {
                 return VELLPORT_ERR_IO;
@@ -440,30 +467,28 @@ int NetworkLink::finish(std::chrono::microseconds settle, std::string& reason) {
             if (read == -1) {
                 break;
             }
-            if (m_endpoint.kind == Endpoint::Kind::RawTcp) {
-                keepText(serverText, buffer.data(), got);
-            } else {
-                // Only the data of a telnet stream is text; its commands would read as stray letters.
-                m_negotiation.feed(buffer.data(), got);
-                const rfc2217::Bytes text = m_negotiation.takeData();
-                keepText(serverText, text.data(), text.size());
-            }
+            keepServerText(buffer.data(), got, serverText);
         }
     }
     ::shutdown(m_socket.get(), SHUT_WR);
-    for (;;) {
+    // What the server says until its close counts too: through a tunnel its refusal may come only now.
+    int read = 1;
+    while (read == 1) {
         std::size_t got = 0;
-        const int read = readSome(buffer.data(), buffer.size(), got, reason);
-        if (read == 0) {
-            m_serverClosed = true;
-            return VELLPORT_OK;
+        read = readSome(buffer.data(), buffer.size(), got, reason);
+        if (read == 1) {
+            keepServerText(buffer.data(), got, serverText);
         }
-        if (read == -2) {
-            return VELLPORT_ERR_IO;
-        }
-        if (read == -1) {
-            break;
-        }
+    }
+    if (read == -2) {
+        return VELLPORT_ERR_IO;
+    }
+    if (const int code = refusal(serverWords(serverText), address(), reason); code != VELLPORT_OK) {
+        return code;
+    }
+    if (read == 0) {
+        m_serverClosed = true;
+        return VELLPORT_OK;
     }
     // A server that keeps the connection open has still taken every byte once its stack acknowledged them.
     int unacknowledged = 0;

@@ -43,9 +43,11 @@ public:
         OtherRate,
         Rfc2217,
         Raw,
-        OptionFlood,           // telnet option requests without end, never the COM-PORT-OPTION
-        DataFlood,             // raw data without end, past the client's half-close too
-        ConfirmThenOptionFlood // confirms the settings, then IAC DO 0 IAC DONT 0 without end
+        OptionFlood,            // telnet option requests without end, never the COM-PORT-OPTION
+        DataFlood,              // raw data without end, past the client's half-close too
+        ConfirmThenOptionFlood, // confirms the settings, then IAC DO 0 IAC DONT 0 without end
+        LateRefusal,            // raw: ser2net's refusal and its close 50 ms late, as through a tunnel
+        ConfirmThenRefusal      // confirms the settings, then the same
     };
 
     explicit Responder(Part part) : m_part(part) {
@@ -100,11 +102,17 @@ private:
             sendText(client, confirmsAll() ? "\xFF\xFB\x01\xFF\xFD\x2C" : "\xFF\xFD\x2C");
         }
         const std::string flood = floodChunk();
-        const auto deadline = Clock::now() + kTwiceBound;
+        const auto accepted = Clock::now();
+        // Flooding and refusing servers go on past the client's half-close.
+        const bool refuses = m_part == Part::LateRefusal || m_part == Part::ConfirmThenRefusal;
+        const auto deadline = accepted + kTwiceBound;
         std::size_t answered = 0;
         bool reading = true;
         for (char buffer[512]; Clock::now() < deadline;) {
-            // A flooding server stops only when the client's full close makes its sending fail.
+            if (refuses && Clock::now() >= accepted + std::chrono::milliseconds(50)) {
+                sendText(client, "Port already in use\r\n");
+                break;
+            }
             const bool flooding =
                 !flood.empty() && (m_part != Part::ConfirmThenOptionFlood || m_confirmed >= 4);
             pollfd ready{client, static_cast<short>((reading ? POLLIN : 0) | (flooding ? POLLOUT : 0)), 0};
@@ -120,7 +128,7 @@ private:
                 continue;
             }
             const ssize_t got = ::read(client, buffer, sizeof buffer);
-            if (got <= 0 && flood.empty()) {
+            if (got <= 0 && flood.empty() && !refuses) {
                 break;
             }
             reading = got > 0;
@@ -172,7 +180,10 @@ private:
     }
 
     // Asks for the option with another request before it, and confirms every setting as asked.
-    bool confirmsAll() const { return m_part == Part::Rfc2217 || m_part == Part::ConfirmThenOptionFlood; }
+    bool confirmsAll() const {
+        return m_part == Part::Rfc2217 || m_part == Part::ConfirmThenOptionFlood ||
+               m_part == Part::ConfirmThenRefusal;
+    }
 
     static void sendText(int client, const std::string& text) {
         [[maybe_unused]] const ssize_t ignored = ::write(client, text.data(), text.size());
@@ -341,7 +352,14 @@ INSTANTIATE_TEST_SUITE_P(
                     Call::Probe, VELLPORT_OK, "", Received::Nothing, 0},
         NetworkCase{"option_flood_after_the_confirmations_keeps_memory_flat", Part::ConfirmThenOptionFlood,
                     "rfc2217://127.0.0.1:%d", Call::SendTo, VELLPORT_OK, "", Received::EscapedData, 0, 110,
-                    true}),
+                    true},
+        NetworkCase{"raw_refusal_after_the_half_close_is_busy", Part::LateRefusal, "tcp://127.0.0.1:%d",
+                    Call::SendTo, VELLPORT_ERR_BUSY, "Port already in use", Received::PlainData, 0},
+        NetworkCase{"rfc2217_refusal_after_the_data_is_busy", Part::ConfirmThenRefusal,
+                    "rfc2217://127.0.0.1:%d", Call::SendTo, VELLPORT_ERR_BUSY, "Port already in use",
+                    Received::EscapedData, 0},
+        NetworkCase{"busy_probe_names_no_data", Part::LateRefusal, "tcp://127.0.0.1:%d", Call::Probe,
+                    VELLPORT_ERR_BUSY, "another client holds", Received::Nothing, 0}),
     [](const auto& info) { return std::string(info.param.label); });
 
 } // namespace
