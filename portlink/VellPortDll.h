@@ -56,10 +56,15 @@ extern "C" {
  *    is configured with; the parameters given to the library only set the time bound.
  * After the data the library waits the bytes' wire time at the given rate (on a raw port at least 20 ms,
  * as ser2net opens its device only when the connection comes), half-closes the connection and waits for
- * the server to close its end: ser2net flushes its device when a client's connection ends, and would drop
- * bytes it had not passed on yet. A server that keeps the connection open ends the call at the
- * bound, successfully when its TCP stack has acknowledged every byte. ser2net itself takes about 10 ms to
- * release its device after a connection, so back-to-back calls to one ser2net port wait for that too.
+ * the server to close its end, reading what it says until then: ser2net flushes its device when a client's
+ * connection ends, and would drop bytes it had not passed on yet. A server that closes its end has passed
+ * the bytes on: VellPortLastDelivery() then tells VELLPORT_DELIVERY_CONFIRMED. A server that keeps the
+ * connection open ends the call at the bound, still with VELLPORT_OK when its TCP stack has acknowledged
+ * every byte (serial device servers exist that never close), but that acknowledgement says only that the
+ * bytes reached the far box's kernel, not the display: a listener that never reads and a stopped ser2net
+ * acknowledge too. VellPortLastDelivery() tells such a send as VELLPORT_DELIVERY_ACKNOWLEDGED, for the
+ * caller to show or count apart. ser2net itself takes about 10 ms to release its device after a connection,
+ * so back-to-back calls to one ser2net port wait for that too.
  *
  * Bound: one deadline for the whole call, name lookup included, of 2 s plus twice the wire time of the bytes
  * at the given rate. Numeric addresses are not looked up; host names go to the C library's asynchronous

@@ -47,7 +47,8 @@ public:
         DataFlood,              // raw data without end, past the client's half-close too
         ConfirmThenOptionFlood, // confirms the settings, then IAC DO 0 IAC DONT 0 without end
         LateRefusal,            // raw: ser2net's refusal and its close 50 ms late, as through a tunnel
-        ConfirmThenRefusal      // confirms the settings, then the same
+        ConfirmThenRefusal,     // confirms the settings, then the same
+        NeverReads              // raw: takes the connection and keeps it open, reading nothing
     };
 
     explicit Responder(Part part) : m_part(part) {
@@ -107,7 +108,7 @@ private:
         const bool refuses = m_part == Part::LateRefusal || m_part == Part::ConfirmThenRefusal;
         const auto deadline = accepted + kTwiceBound;
         std::size_t answered = 0;
-        bool reading = true;
+        bool reading = m_part != Part::NeverReads;
         for (char buffer[512]; Clock::now() < deadline;) {
             if (refuses && Clock::now() >= accepted + std::chrono::milliseconds(50)) {
                 sendText(client, "Port already in use\r\n");
@@ -210,6 +211,7 @@ struct NetworkCase {
     const char* reasonPart;
     Received received;
     int confirmedRate;
+    int delivery = VELLPORT_DELIVERY_NONE; // what VellPortLastDelivery tells after the call
     int rate = 9600;         // for SendTo and Probe
     bool flatMemory = false; // the call runs in a child whose peak memory grows by less than 1 MiB
 };
@@ -240,6 +242,7 @@ long long statusKiB(const std::string& field) {
 struct Outcome {
     int result = 0;
     int confirmedRate = -1;
+    int delivery = -1;
     long long growthKiB = 0; // peak memory beyond the start, the code pages read in meanwhile left out
 };
 
@@ -270,6 +273,7 @@ TEST_P(NetworkTargets, EndWithinTheBoundWithTheirResult) {
             outcome.result = VellPortProbe(url, row.rate, 8, 'N', 1, 0, &outcome.confirmedRate);
             break;
         }
+        outcome.delivery = VellPortLastDelivery();
         outcome.growthKiB = statusKiB("VmHWM:") - resident - (statusKiB("RssFile:") - files);
         return 0;
     };
@@ -289,6 +293,7 @@ TEST_P(NetworkTargets, EndWithinTheBoundWithTheirResult) {
     ::munmap(shared, sizeof(Outcome));
 
     EXPECT_EQ(outcome.result, row.result);
+    EXPECT_EQ(outcome.delivery, row.delivery);
     if (row.flatMemory) {
         EXPECT_LT(outcome.growthKiB, 1024);
     }
@@ -341,9 +346,10 @@ INSTANTIATE_TEST_SUITE_P(
         NetworkCase{"unresolvable_name", Part::Closed, "rfc2217://x.invalid:%d", Call::SendTo,
                     VELLPORT_ERR_HOST, "x.invalid", Received::Anything, 0},
         NetworkCase{"mapped_name_sends_ff_doubled", Part::Rfc2217, "rfc2217://127.0.0.1:%d",
-                    Call::SendDataMapped, VELLPORT_OK, "", Received::EscapedData, 0},
+                    Call::SendDataMapped, VELLPORT_OK, "", Received::EscapedData, 0,
+                    VELLPORT_DELIVERY_CONFIRMED},
         NetworkCase{"raw_port_gets_the_bytes_alone", Part::Raw, "tcp://127.0.0.1:%d", Call::SendTo,
-                    VELLPORT_OK, "", Received::PlainData, 0},
+                    VELLPORT_OK, "", Received::PlainData, 0, VELLPORT_DELIVERY_CONFIRMED},
         NetworkCase{"probe_tells_the_other_rate", Part::OtherRate, "rfc2217://127.0.0.1:%d", Call::Probe,
                     VELLPORT_ERR_SETTING, "4800 bits/s", Received::NoData, 4800},
         NetworkCase{"option_flood_never_asking_for_the_option", Part::OptionFlood, "rfc2217://127.0.0.1:%d",
@@ -351,15 +357,18 @@ INSTANTIATE_TEST_SUITE_P(
         NetworkCase{"raw_probe_of_a_server_that_never_stops_talking", Part::DataFlood, "tcp://127.0.0.1:%d",
                     Call::Probe, VELLPORT_OK, "", Received::Nothing, 0},
         NetworkCase{"option_flood_after_the_confirmations_keeps_memory_flat", Part::ConfirmThenOptionFlood,
-                    "rfc2217://127.0.0.1:%d", Call::SendTo, VELLPORT_OK, "", Received::EscapedData, 0, 110,
-                    true},
+                    "rfc2217://127.0.0.1:%d", Call::SendTo, VELLPORT_OK, "", Received::EscapedData, 0,
+                    VELLPORT_DELIVERY_ACKNOWLEDGED, 110, true},
         NetworkCase{"raw_refusal_after_the_half_close_is_busy", Part::LateRefusal, "tcp://127.0.0.1:%d",
                     Call::SendTo, VELLPORT_ERR_BUSY, "Port already in use", Received::PlainData, 0},
         NetworkCase{"rfc2217_refusal_after_the_data_is_busy", Part::ConfirmThenRefusal,
                     "rfc2217://127.0.0.1:%d", Call::SendTo, VELLPORT_ERR_BUSY, "Port already in use",
                     Received::EscapedData, 0},
         NetworkCase{"busy_probe_names_no_data", Part::LateRefusal, "tcp://127.0.0.1:%d", Call::Probe,
-                    VELLPORT_ERR_BUSY, "another client holds", Received::Nothing, 0}),
+                    VELLPORT_ERR_BUSY, "another client holds", Received::Nothing, 0},
+        NetworkCase{"raw_server_that_never_reads_is_acknowledged_only", Part::NeverReads,
+                    "tcp://127.0.0.1:%d", Call::SendTo, VELLPORT_OK, "", Received::Nothing, 0,
+                    VELLPORT_DELIVERY_ACKNOWLEDGED}),
     [](const auto& info) { return std::string(info.param.label); });
 
 } // namespace
