@@ -213,9 +213,10 @@ void setOption(int fd, int level, int option) {
     ::setsockopt(fd, level, option, &on, sizeof on);
 }
 
+// The host does not answer, whether the network says so at once or stays silent: the same box that is off
+// gives either from run to run.
 bool isUnreachable(int error) {
-    return error == ECONNREFUSED || error == ENETUNREACH || error == EHOSTUNREACH || error == EADDRNOTAVAIL ||
-           error == ENETDOWN || error == EHOSTDOWN || error == EAFNOSUPPORT;
+    return error == ENETUNREACH || error == EHOSTUNREACH || error == EHOSTDOWN || error == ENETDOWN;
 }
 
 } // namespace
@@ -302,15 +303,20 @@ int NetworkLink::connectTo(const addrinfo& candidate, Clock::time_point attemptD
 
 int NetworkLink::connectFailure(int error, std::string& reason) const {
     if (error == ECONNREFUSED) {
-        reason = address() + " refused the connection (nothing listens on that port)";
+        reason = address() + " refused the connection: the box answered and nothing listens on that port";
         return VELLPORT_ERR_REFUSED;
+    }
+    if (isUnreachable(error)) {
+        reason =
+            "no route to host: the box is off or unreachable (" + address() + ": " + errnoText(error) + ")";
+        return VELLPORT_ERR_TIMEOUT;
     }
     if (error == ETIMEDOUT) {
         reason = "no answer from " + address() + " within " + boundText();
         return VELLPORT_ERR_TIMEOUT;
     }
     reason = "cannot connect to " + address() + ": " + errnoText(error);
-    return isUnreachable(error) ? VELLPORT_ERR_REFUSED : VELLPORT_ERR_IO;
+    return VELLPORT_ERR_IO;
 }
 
 int NetworkLink::readSome(std::uint8_t* buffer, std::size_t size, std::size_t& got, std::string& reason) {

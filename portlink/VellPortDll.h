@@ -72,14 +72,16 @@ extern "C" {
  * address of a name is tried in turn. A refused connection, a host that drops packets, a server that accepts
  * and never speaks and a server that stops answering mid-negotiation all end within the bound.
  *
- * Results: VELLPORT_ERR_HOST the host name was not found; VELLPORT_ERR_REFUSED the connection was refused or
- * the host cannot be reached; VELLPORT_ERR_TIMEOUT no answer within the bound (lookup, connect, confirmations
- * or acknowledgement of the data); VELLPORT_ERR_PROTOCOL an rfc2217:// server that never asked for the option
- * within the bound ("a raw TCP port?", and nothing was written), withdrew it, or closed the connection
- * early; VELLPORT_ERR_BUSY a server that closed early saying its port is in use (ser2net: "Port already in
- * use", another client holds the device); VELLPORT_ERR_SETTING another line setting confirmed than asked
- * (the error line names both values). A raw port that closes before the library's half-close has turned the
- * connection away, and the bytes went nowhere: never a success.
+ * Results: VELLPORT_ERR_HOST the host name was not found; VELLPORT_ERR_REFUSED the box answered and nothing
+ * listens on the port (the connection was refused); VELLPORT_ERR_TIMEOUT the host does not answer: no answer
+ * within the bound (lookup, connect, confirmations or acknowledgement of the data), or no route to the host
+ * (EHOSTUNREACH, ENETUNREACH, EHOSTDOWN, ENETDOWN: the box is off or unreachable; a box that is off gives
+ * silence or no route from run to run, so both are this one result); VELLPORT_ERR_PROTOCOL an rfc2217://
+ * server that never asked for the option within the bound ("a raw TCP port?", and nothing was written),
+ * withdrew it, or closed the connection early; VELLPORT_ERR_BUSY a server that closed early saying its port
+ * is in use (ser2net: "Port already in use", another client holds the device); VELLPORT_ERR_SETTING another
+ * line setting confirmed than asked (the error line names both values). A raw port that closes before the
+ * library's half-close has turned the connection away, and the bytes went nowhere: never a success.
  *
  * Threads: each call uses its own socket and poll(), never select(), and starts no thread of its own (the C
  * library's resolver keeps a small pool of its own for host names); hundreds of calls for different names
@@ -116,9 +118,11 @@ enum VellPortResult {
                                     a network target, another client holds the server's port. */
     VELLPORT_ERR_IO = -6,      /**< The device failed while configuring or writing, or went away. */
     VELLPORT_ERR_TIMEOUT = -7, /**< The bytes did not leave within the bound; what was queued is discarded.
-                                    For a network target: no answer within the bound. */
+                                    For a network target: the host does not answer (no answer within the
+                                    bound, or no route to it: the box is off or unreachable). */
     VELLPORT_ERR_HOST = -8,    /**< A network target's host name was not found. */
-    VELLPORT_ERR_REFUSED = -9, /**< A network target refused the connection or cannot be reached. */
+    VELLPORT_ERR_REFUSED = -9, /**< A network target's box answered and nothing listens on the port (the
+                                    connection was refused). */
     VELLPORT_ERR_PROTOCOL = -10, /**< A network target does not speak RFC 2217 as asked (a raw port), or it
                                       closed the connection early. */
     VELLPORT_ERR_SETTING = -11   /**< An RFC 2217 server confirmed another line setting than asked (its port
