@@ -39,6 +39,11 @@ int remainingMs(Clock::time_point deadline) {
     return static_cast<int>(std::clamp<long long>(left, 0, 1'000'000));
 }
 
+// from + wait, or cap when that is later or beyond the clock's range: a bound of centuries must not wrap.
+Clock::time_point later(Clock::time_point from, std::chrono::microseconds wait, Clock::time_point cap) {
+    return wait >= std::chrono::duration_cast<std::chrono::microseconds>(cap - from) ? cap : from + wait;
+}
+
 // Waits for events on fd until one comes or the deadline has passed, however far off the deadline is: 1
 // ready, 0 the deadline passed, -1 failed (errno set).
 int waitFor(int fd, short events, Clock::time_point deadline) {
@@ -227,7 +232,7 @@ std::chrono::microseconds networkBound(const PortParams& params, long long count
 
 NetworkLink::NetworkLink(Endpoint endpoint, const PortParams& params, Clock::time_point start,
                          std::chrono::microseconds bound)
-    : m_endpoint(std::move(endpoint)), m_deadline(start + bound),
+    : m_endpoint(std::move(endpoint)), m_deadline(later(start, bound, Clock::time_point::max())),
       m_bound(std::chrono::ceil<std::chrono::milliseconds>(bound)),
       m_negotiation(rfc2217::lineRequest(params.baudRate, params.dataBits, params.parity, params.stopBits,
                                          params.flowControl)) {}
@@ -257,9 +262,11 @@ int NetworkLink::connect(std::string& reason) {
     int code = VELLPORT_ERR_REFUSED;
     reason = "no address for " + address();
     for (std::size_t i = 0; i < candidates.size(); ++i) {
-        // A silent first address leaves the later ones their share of the time.
-        const auto share = (m_deadline - Clock::now()) / static_cast<long>(candidates.size() - i);
-        code = connectTo(*candidates[i], Clock::now() + share, reason);
+        // A silent first address leaves the later ones their share of the time; one reading of the clock, so
+        // a share of a deadline at the clock's end stays within it.
+        const Clock::time_point now = Clock::now();
+        const auto share = (m_deadline - now) / static_cast<long>(candidates.size() - i);
+        code = connectTo(*candidates[i], now + share, reason);
         if (code == VELLPORT_OK || Clock::now() >= m_deadline) {
             break;
         }
@@ -451,7 +458,7 @@ int NetworkLink::finish(std::chrono::microseconds settle, std::string& reason) {
     std::string serverText;
     // ser2net flushes its device when the client's end closes (TCIOFLUSH after an empty TIOCOUTQ): bytes it
     // handed on but not yet through would be lost, so they get their wire time before the half-close.
-    const Clock::time_point settled = std::min(Clock::now() + settle, m_deadline);
+    const Clock::time_point settled = later(Clock::now(), settle, m_deadline);
     for (auto left = settled - Clock::now(); left > Clock::duration::zero(); left = settled - Clock::now()) {
         // ppoll, to the microsecond: a few bytes' wire time is shorter than poll()'s millisecond.
         const auto microseconds = std::chrono::duration_cast<std::chrono::microseconds>(left).count();

@@ -1,6 +1,7 @@
 // Checks of the line parameters and the time bound they give a send.
 #include "PortParams.h"
 
+#include <climits>
 #include <gtest/gtest.h>
 
 namespace {
@@ -44,6 +45,8 @@ TEST(WireTime, CountsStartDataParityAndStopBits) {
     // 12 bits per byte with parity and two stop bits.
     EXPECT_EQ(vellport::wireTime({2400, 8, 'e', 2, 0}, 2).count(), 10000);
     EXPECT_EQ(vellport::sendBound({2400, 8, 'E', 2, 0}, 2).count(), 520000);
+    // Saturates where the bounds, twice it plus a slack, would overflow.
+    EXPECT_EQ(vellport::wireTime({1, 8, 'E', 2, 0}, LLONG_MAX), std::chrono::microseconds::max() / 4);
 }
 
 TEST(Describe, WritesTheUsualShortForm) {
