@@ -81,12 +81,16 @@ std::string serverWords(const std::string& text) {
 }
 
 // ser2net's words when it turns a client away ("Port already in use" while another client holds its
-// device) as a result with its reason; VELLPORT_OK for any other words. Only the words tell busy from the
-// rest.
+// device, "Device open failure" when its device cannot be opened) as a result with its reason; VELLPORT_OK
+// for any other words. Only the words tell these from the rest.
 int refusal(const std::string& said, const std::string& address, std::string& reason) {
     if (said.find("in use") != std::string::npos) {
         reason = "another client holds the port at " + address + " (it said \"" + said + "\")";
         return VELLPORT_ERR_BUSY;
+    }
+    if (said.find("Device open failure") != std::string::npos) {
+        reason = "the server at " + address + " cannot open its serial device (it said \"" + said + "\")";
+        return VELLPORT_ERR_NO_DEVICE;
     }
     return VELLPORT_OK;
 }
@@ -243,7 +247,14 @@ std::string NetworkLink::address() const {
 }
 
 std::string NetworkLink::boundText() const {
-    return std::to_string(m_bound.count()) + " ms";
+    // Seconds, to the millisecond only where the bound has them: "2 s", "2.009 s".
+    std::string text = std::to_string(m_bound.count() / 1000);
+    if (const auto milliseconds = static_cast<int>(m_bound.count() % 1000); milliseconds != 0) {
+        std::string fraction = std::to_string(1000 + milliseconds).substr(1);
+        fraction.erase(fraction.find_last_not_of('0') + 1);
+        text += "." + fraction;
+    }
+    return text + " s";
 }
 
 int NetworkLink::confirmedRate() const {
@@ -396,8 +407,8 @@ int NetworkLink::negotiate(std::string& reason) {
                 return VELLPORT_ERR_PROTOCOL;
             }
             if (!m_negotiation.comPortAgreed()) {
-                reason =
-                    "no RFC 2217 negotiation within " + boundText() + " (a raw TCP port? map it as tcp://)";
+                reason = "no answer to the RFC 2217 opening within " + boundText() +
+                         ": the server is silent, or the port is raw TCP (then map it as tcp://)";
                 return VELLPORT_ERR_PROTOCOL;
             }
             reason =

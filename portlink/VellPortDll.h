@@ -70,18 +70,22 @@ extern "C" {
  * at the given rate. Numeric addresses are not looked up; host names go to the C library's asynchronous
  * resolver and are abandoned at the deadline, so a hanging name server cannot stretch the call. Every
  * address of a name is tried in turn. A refused connection, a host that drops packets, a server that accepts
- * and never speaks and a server that stops answering mid-negotiation all end within the bound.
+ * and never speaks, a server that stops answering mid-negotiation and one that never stops talking (option
+ * requests or data without end, before or after the confirmations) all end within the bound.
  *
  * Results: VELLPORT_ERR_HOST the host name was not found; VELLPORT_ERR_REFUSED the box answered and nothing
  * listens on the port (the connection was refused); VELLPORT_ERR_TIMEOUT the host does not answer: no answer
  * within the bound (lookup, connect, confirmations or acknowledgement of the data), or no route to the host
  * (EHOSTUNREACH, ENETUNREACH, EHOSTDOWN, ENETDOWN: the box is off or unreachable; a box that is off gives
  * silence or no route from run to run, so both are this one result); VELLPORT_ERR_PROTOCOL an rfc2217://
- * server that never asked for the option within the bound ("a raw TCP port?", and nothing was written),
- * withdrew it, or closed the connection early; VELLPORT_ERR_BUSY a server that closed early saying its port
- * is in use (ser2net: "Port already in use", another client holds the device); VELLPORT_ERR_SETTING another
- * line setting confirmed than asked (the error line names both values). A raw port that closes before the
- * library's half-close has turned the connection away, and the bytes went nowhere: never a success.
+ * server that never asked for the option within the bound ("no answer to the RFC 2217 opening": it is silent,
+ * or the port is raw TCP; nothing was written), withdrew it, or closed the connection early;
+ * VELLPORT_ERR_BUSY a server that says its port is in use at any moment before its close (ser2net: "Port
+ * already in use", another client holds the device); VELLPORT_ERR_NO_DEVICE a server that cannot open its
+ * serial device (ser2net: "Device open failure"); VELLPORT_ERR_SETTING another line setting confirmed than
+ * asked (the error line names both values). Error lines quote the server's own words. A raw port that closes
+ * before the library's half-close has turned the connection away, and the bytes went nowhere: never a
+ * success.
  *
  * Threads: each call uses its own socket and poll(), never select(), and starts no thread of its own (the C
  * library's resolver keeps a small pool of its own for host names); hundreds of calls for different names
@@ -111,7 +115,8 @@ enum VellPortResult {
     VELLPORT_OK = 0,             /**< Success. */
     VELLPORT_ERR_ARG = -1,       /**< An argument is out of range or a required pointer is null. */
     VELLPORT_ERR_NAME = -2,      /**< The port name is not a COM name (see "Port names"). */
-    VELLPORT_ERR_NO_DEVICE = -3, /**< The device path does not exist or is not a character device. */
+    VELLPORT_ERR_NO_DEVICE = -3, /**< The device path does not exist or is not a character device; for a
+                                      network target, the server cannot open its serial device. */
     VELLPORT_ERR_PERMISSION =
         -4,                    /**< The user may not open the device (its error line says why and the fix). */
     VELLPORT_ERR_BUSY = -5,    /**< Another process holds the port (its lock file or exclusive open); for
@@ -384,8 +389,9 @@ VELLPORT_API int VellPortSendTo(const char* target, int baudRate, int dataBits, 
 /**
  * Check that a network endpoint answers: connect and, for rfc2217://, negotiate the line parameters; no data
  * is sent, and the connection is closed at once after. A tcp:// probe shows that something accepts
- * connections there and does not turn this one away within 20 ms (ser2net's "Port already in use" is
- * VELLPORT_ERR_BUSY).
+ * connections there and does not turn this one away: it half-closes after 20 ms and reads until the server
+ * closes or the bound passes (ser2net's "Port already in use" is VELLPORT_ERR_BUSY, "Device open failure"
+ * VELLPORT_ERR_NO_DEVICE).
  *
  * @param target        "rfc2217://HOST:PORT" or "tcp://HOST:PORT".
  * @param baudRate, dataBits, parity, stopBits, flowControl  As for SetComParam.

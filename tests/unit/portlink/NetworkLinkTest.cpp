@@ -345,8 +345,12 @@ INSTANTIATE_TEST_SUITE_P(
                     Received::Anything, 0},
         NetworkCase{"connection_attempt_dropped", Part::Full, "rfc2217://127.0.0.1:%d", Call::SendTo,
                     VELLPORT_ERR_TIMEOUT, "no answer from", Received::Anything, 0},
-        NetworkCase{"accepts_and_never_speaks", Part::Silent, "rfc2217://127.0.0.1:%d", Call::SendTo,
-                    VELLPORT_ERR_PROTOCOL, "no RFC 2217 negotiation", Received::Nothing, 0},
+        NetworkCase{
+            "accepts_and_never_speaks", Part::Silent, "rfc2217://127.0.0.1:%d", Call::SendTo,
+            VELLPORT_ERR_PROTOCOL,
+            "no answer to the RFC 2217 opening within 2.009 s: the server is silent, or the port is raw "
+            "TCP (then map it as tcp://)",
+            Received::Nothing, 0},
         NetworkCase{"closes_mid_negotiation", Part::CloseAfterRequest, "rfc2217://127.0.0.1:%d", Call::SendTo,
                     VELLPORT_ERR_PROTOCOL, "closed the connection during", Received::NoData, 0},
         NetworkCase{"half_a_gigabyte_at_1_baud_keeps_its_bound", Part::CloseAfterRequest,
