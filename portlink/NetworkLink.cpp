@@ -400,10 +400,10 @@ int NetworkLink::negotiate(std::string& reason) {
         }
         if (read == -1) {
             if (!m_negotiation.comPortAgreed() && heard) {
-                reason =
-                    "the server at " + address() + " talked for " + boundText() +
-                    " without asking for the RFC 2217 serial port option: telnet without it, or a raw TCP "
-                    "port whose device talks (then map it as tcp://)";
+                const std::string what = "telnet without the option, or a raw TCP port whose device talks";
+                reason = "the server at " + address() +
+                         " did not ask for the RFC 2217 serial port option within " + boundText() +
+                         ", though it sent other bytes: " + what + " (then map it as tcp://)";
                 return VELLPORT_ERR_PROTOCOL;
             }
             if (!m_negotiation.comPortAgreed()) {
