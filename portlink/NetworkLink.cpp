@@ -321,7 +321,7 @@ int NetworkLink::connectTo(const addrinfo& candidate, Clock::time_point attemptD
 
 int NetworkLink::connectFailure(int error, std::string& reason) const {
     if (error == ECONNREFUSED) {
-        reason = address() + " refused the connection: the box answered and nothing listens on that port";
+        reason = "the box answered, and nothing listens on that port";
         return VELLPORT_ERR_REFUSED;
     }
     if (isUnreachable(error)) {

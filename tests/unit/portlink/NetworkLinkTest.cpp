@@ -276,7 +276,7 @@ INSTANTIATE_TEST_SUITE_P(
     Faults, NetworkTargets,
     testing::Values(
         NetworkCase{"refused", Part::Closed, "rfc2217://127.0.0.1:%d", Call::SendTo, VELLPORT_ERR_REFUSED,
-                    "refused", Received::Anything, 0},
+                    "the box answered, and nothing listens on that port", Received::Anything, 0},
         NetworkCase{"no_route_to_the_host_times_out", Part::Closed, "tcp://224.0.0.1:%d", Call::SendTo,
                     VELLPORT_ERR_TIMEOUT, "no route to host: the box is off", Received::Anything, 0},
         NetworkCase{"connection_attempt_dropped", Part::Full, "rfc2217://127.0.0.1:%d", Call::SendTo,
