@@ -28,6 +28,15 @@ const std::string kEscapedData("\x1B\xFF\xFF\x0A\x01", 5);
 const std::string kWillComPort("\xFF\xFB\x2C", 3);
 // Twice the documented bound for four bytes at 9600 bits/s (2 s plus twice their wire time).
 constexpr std::chrono::milliseconds kTwiceBound{2 * 2010};
+// Telnet option requests without end (DO ECHO, DON'T ECHO), 96 KiB at a time: faster than a client reads
+// them.
+const std::string kFlood = [] {
+    std::string flood("\xFF\xFD\x01\xFF\xFE\x01");
+    while (flood.size() < 65536) {
+        flood += flood;
+    }
+    return flood;
+}();
 
 // One connection on a free localhost port, served on its own thread in one of a few ways; keeps what the
 // client sent. Babble reads nothing and floods until the client's full close; the parts from Rfc2217 on
@@ -92,11 +101,6 @@ private:
             sendText(client, m_part >= Part::Rfc2217 ? "\xFF\xFB\x01\xFF\xFD\x2C" : "\xFF\xFD\x2C");
         }
         const auto accepted = Clock::now();
-        // Telnet option requests without end (DO ECHO, DON'T ECHO), faster than a client reads them.
-        std::string flood("\xFF\xFD\x01\xFF\xFE\x01");
-        while (flood.size() < 65536) {
-            flood += flood;
-        }
         std::size_t answered = 0;
         for (char buffer[512]; Clock::now() < accepted + kTwiceBound;) {
             const bool flooding = m_part == Part::Babble || (m_part == Part::Flood && m_confirmed == 4);
@@ -104,7 +108,7 @@ private:
                 sendText(client, "Port already in use\r\n");
                 break;
             }
-            if (flooding && ::send(client, flood.data(), flood.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0 &&
+            if (flooding && ::send(client, kFlood.data(), kFlood.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0 &&
                 errno != EAGAIN) {
                 break;
             }
