@@ -66,7 +66,6 @@ TEST_P(ThroughSer2net, BytesAndRateArriveAsAsked) {
         const int result = SendData(name.c_str(), row.data.data(), static_cast<int>(row.data.size()));
         EXPECT_NE(std::find(row.results.begin(), row.results.end(), result), row.results.end())
             << result << " " << VellPortLastError();
-        // ser2net closes its end once it has passed the bytes on.
         EXPECT_EQ(VellPortLastDelivery(),
                   result == VELLPORT_OK ? VELLPORT_DELIVERY_CONFIRMED : VELLPORT_DELIVERY_NONE);
         EXPECT_LT(Clock::now() - started, 2 * kNetworkBound);
