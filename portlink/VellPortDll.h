@@ -71,7 +71,8 @@ extern "C" {
  * resolver and are abandoned at the deadline, so a hanging name server cannot stretch the call. Every
  * address of a name is tried in turn. A refused connection, a host that drops packets, a server that accepts
  * and never speaks, a server that stops answering mid-negotiation and one that never stops talking (option
- * requests or data without end, before or after the confirmations) all end within the bound.
+ * requests or data without end, before or after the confirmations) all end within the bound. A bound beyond
+ * the clock's range (centuries at a very low rate) ends where the clock does: it never wraps into the past.
  *
  * Results: VELLPORT_ERR_HOST the host name was not found; VELLPORT_ERR_REFUSED the box answered and nothing
  * listens on the port (the connection was refused); VELLPORT_ERR_TIMEOUT the host does not answer: no answer
