@@ -39,6 +39,26 @@ int remainingMs(Clock::time_point deadline) {
     return static_cast<int>(std::clamp<long long>(left, 0, 1'000'000));
 }
 
+// from + wait, or cap when that is later or beyond the clock's range: a bound of centuries must not wrap.
+Clock::time_point later(Clock::time_point from, std::chrono::microseconds wait, Clock::time_point cap) {
+    return wait >= std::chrono::duration_cast<std::chrono::microseconds>(cap - from) ? cap : from + wait;
+}
+
+// Waits for events on fd until one comes or the deadline has passed, however far off the deadline is: 1
+// ready, 0 the deadline passed, -1 failed (errno set).
+int waitFor(int fd, short events, Clock::time_point deadline) {
+    for (;;) {
+        pollfd waiting{fd, events, 0};
+        const int ready = ::poll(&waiting, 1, remainingMs(deadline));
+        if (ready > 0 || (ready < 0 && errno != EINTR)) {
+            return ready > 0 ? 1 : -1;
+        }
+        if (ready == 0 && Clock::now() >= deadline) {
+            return 0;
+        }
+    }
+}
+
 std::string errnoText(int error) {
     return std::strerror(error);
 }
@@ -60,15 +80,33 @@ std::string serverWords(const std::string& text) {
     return words;
 }
 
-// A server that closes before it was asked to has refused the client: ser2net says why in a line of text
-// ("Port already in use" while another client holds its device). Only that text tells busy from the rest.
-int closedEarly(std::string what, const std::string& serverText, std::string& reason) {
+// ser2net's words when it turns a client away ("Port already in use" while another client holds its
+// device, "Device open failure" when its device cannot be opened) as a result with its reason; VELLPORT_OK
+// for any other words. Only the words tell these from the rest.
+int refusal(const std::string& said, const std::string& address, std::string& reason) {
+    if (said.find("in use") != std::string::npos) {
+        reason = "another client holds the port at " + address + " (it said \"" + said + "\")";
+        return VELLPORT_ERR_BUSY;
+    }
+    if (said.find("Device open failure") != std::string::npos) {
+        reason = "the server at " + address + " cannot open its serial device (it said \"" + said + "\")";
+        return VELLPORT_ERR_NO_DEVICE;
+    }
+    return VELLPORT_OK;
+}
+
+// A server that closes before it was asked to has refused the client, in words or without.
+int closedEarly(std::string what, const std::string& serverText, const std::string& address,
+                std::string& reason) {
     const std::string said = serverWords(serverText);
+    if (const int code = refusal(said, address, reason); code != VELLPORT_OK) {
+        return code;
+    }
     if (!said.empty()) {
         what += " (it said \"" + said + "\")";
     }
     reason = std::move(what);
-    return said.find("in use") != std::string::npos ? VELLPORT_ERR_BUSY : VELLPORT_ERR_PROTOCOL;
+    return VELLPORT_ERR_PROTOCOL;
 }
 
 // Keeps the first words a server sends, for the reason should it close early.
@@ -184,9 +222,10 @@ void setOption(int fd, int level, int option) {
     ::setsockopt(fd, level, option, &on, sizeof on);
 }
 
+// The host does not answer, whether the network says so at once or stays silent: the same box that is off
+// gives either from run to run.
 bool isUnreachable(int error) {
-    return error == ECONNREFUSED || error == ENETUNREACH || error == EHOSTUNREACH || error == EADDRNOTAVAIL ||
-           error == ENETDOWN || error == EHOSTDOWN || error == EAFNOSUPPORT;
+    return error == ENETUNREACH || error == EHOSTUNREACH || error == EHOSTDOWN || error == ENETDOWN;
 }
 
 } // namespace
@@ -197,7 +236,7 @@ std::chrono::microseconds networkBound(const PortParams& params, long long count
 
 NetworkLink::NetworkLink(Endpoint endpoint, const PortParams& params, Clock::time_point start,
                          std::chrono::microseconds bound)
-    : m_endpoint(std::move(endpoint)), m_deadline(start + bound),
+    : m_endpoint(std::move(endpoint)), m_deadline(later(start, bound, Clock::time_point::max())),
       m_bound(std::chrono::ceil<std::chrono::milliseconds>(bound)),
       m_negotiation(rfc2217::lineRequest(params.baudRate, params.dataBits, params.parity, params.stopBits,
                                          params.flowControl)) {}
@@ -208,7 +247,14 @@ std::string NetworkLink::address() const {
 }
 
 std::string NetworkLink::boundText() const {
-    return std::to_string(m_bound.count()) + " ms";
+    // Seconds, to the millisecond only where the bound has them: "2 s", "2.009 s".
+    std::string text = std::to_string(m_bound.count() / 1000);
+    if (const auto milliseconds = static_cast<int>(m_bound.count() % 1000); milliseconds != 0) {
+        std::string fraction = std::to_string(1000 + milliseconds).substr(1);
+        fraction.erase(fraction.find_last_not_of('0') + 1);
+        text += "." + fraction;
+    }
+    return text + " s";
 }
 
 int NetworkLink::confirmedRate() const {
@@ -227,9 +273,11 @@ int NetworkLink::connect(std::string& reason) {
     int code = VELLPORT_ERR_REFUSED;
     reason = "no address for " + address();
     for (std::size_t i = 0; i < candidates.size(); ++i) {
-        // A silent first address leaves the later ones their share of the time.
-        const auto share = (m_deadline - Clock::now()) / static_cast<long>(candidates.size() - i);
-        code = connectTo(*candidates[i], Clock::now() + share, reason);
+        // A silent first address leaves the later ones their share of the time; one reading of the clock, so
+        // a share of a deadline at the clock's end stays within it.
+        const Clock::time_point now = Clock::now();
+        const auto share = (m_deadline - now) / static_cast<long>(candidates.size() - i);
+        code = connectTo(*candidates[i], now + share, reason);
         if (code == VELLPORT_OK || Clock::now() >= m_deadline) {
             break;
         }
@@ -252,11 +300,7 @@ int NetworkLink::connectTo(const addrinfo& candidate, Clock::time_point attemptD
             const int error = errno;
             return connectFailure(error, reason);
         }
-        pollfd waiting{socket.get(), POLLOUT, 0};
-        int ready = 0;
-        do {
-            ready = ::poll(&waiting, 1, remainingMs(attemptDeadline));
-        } while (ready < 0 && errno == EINTR);
+        const int ready = waitFor(socket.get(), POLLOUT, attemptDeadline);
         if (ready == 0) {
             reason = "no answer from " + address() + " within " + boundText();
             return VELLPORT_ERR_TIMEOUT;
@@ -277,25 +321,28 @@ int NetworkLink::connectTo(const addrinfo& candidate, Clock::time_point attemptD
 
 int NetworkLink::connectFailure(int error, std::string& reason) const {
     if (error == ECONNREFUSED) {
-        reason = address() + " refused the connection (nothing listens on that port)";
+        reason = "the box answered, and nothing listens on that port";
         return VELLPORT_ERR_REFUSED;
+    }
+    if (isUnreachable(error)) {
+        reason =
+            "no route to host: the box is off or unreachable (" + address() + ": " + errnoText(error) + ")";
+        return VELLPORT_ERR_TIMEOUT;
     }
     if (error == ETIMEDOUT) {
         reason = "no answer from " + address() + " within " + boundText();
         return VELLPORT_ERR_TIMEOUT;
     }
     reason = "cannot connect to " + address() + ": " + errnoText(error);
-    return isUnreachable(error) ? VELLPORT_ERR_REFUSED : VELLPORT_ERR_IO;
+    return VELLPORT_ERR_IO;
 }
 
 int NetworkLink::readSome(std::uint8_t* buffer, std::size_t size, std::size_t& got, std::string& reason) {
     got = 0;
     for (;;) {
-        pollfd waiting{m_socket.get(), POLLIN, 0};
-        const int ready = ::poll(&waiting, 1, remainingMs(m_deadline));
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
+        // Past the deadline nothing more is read, however much keeps coming: a server that never stops
+        // talking must not stretch the call.
+        const int ready = Clock::now() < m_deadline ? waitFor(m_socket.get(), POLLIN, m_deadline) : 0;
         if (ready == 0) {
             return -1;
         }
@@ -332,8 +379,7 @@ int NetworkLink::writeAll(const std::uint8_t* bytes, std::size_t count, std::str
             reason = "writing to " + address() + " failed: " + errnoText(errno);
             return VELLPORT_ERR_IO;
         }
-        pollfd waiting{m_socket.get(), POLLOUT, 0};
-        if (::poll(&waiting, 1, remainingMs(m_deadline)) == 0) {
+        if (waitFor(m_socket.get(), POLLOUT, m_deadline) == 0) {
             reason = "the server at " + address() + " took " + std::to_string(sent) + " of " +
                      std::to_string(count) + " bytes within " + boundText();
             return VELLPORT_ERR_TIMEOUT;
@@ -345,6 +391,7 @@ int NetworkLink::writeAll(const std::uint8_t* bytes, std::size_t count, std::str
 int NetworkLink::negotiate(std::string& reason) {
     std::array<std::uint8_t, kReadChunk> buffer{};
     std::string serverText;
+    bool heard = false;
     while (!m_negotiation.confirmed()) {
         std::size_t got = 0;
         const int read = readSome(buffer.data(), buffer.size(), got, reason);
@@ -352,9 +399,16 @@ int NetworkLink::negotiate(std::string& reason) {
             return VELLPORT_ERR_IO;
         }
         if (read == -1) {
+            if (!m_negotiation.comPortAgreed() && heard) {
+                const std::string what = "telnet without the option, or a raw TCP port whose device talks";
+                reason = "the server at " + address() +
+                         " did not ask for the RFC 2217 serial port option within " + boundText() +
+                         ", though it sent other bytes: " + what + " (then map it as tcp://)";
+                return VELLPORT_ERR_PROTOCOL;
+            }
             if (!m_negotiation.comPortAgreed()) {
-                reason =
-                    "no RFC 2217 negotiation within " + boundText() + " (a raw TCP port? map it as tcp://)";
+                reason = "no answer to the RFC 2217 opening within " + boundText() +
+                         ": the server is silent, or the port is raw TCP (then map it as tcp://)";
                 return VELLPORT_ERR_PROTOCOL;
             }
             reason =
@@ -366,8 +420,9 @@ int NetworkLink::negotiate(std::string& reason) {
                 m_negotiation.comPortAgreed()
                     ? "the server at " + address() + " closed the connection during the RFC 2217 negotiation"
                     : "the server at " + address() + " closed the connection without RFC 2217 negotiation",
-                serverText, reason);
+                serverText, address(), reason);
         }
+        heard = true;
         m_negotiation.feed(buffer.data(), got);
         // Before the settings are in, text from the server is its reason for closing ("Port already in
         // use"), not a display's reply.
@@ -390,6 +445,7 @@ int NetworkLink::negotiate(std::string& reason) {
 }
 
 int NetworkLink::write(const unsigned char* data, int count, std::string& reason) {
+    m_wroteData = count > 0;
     if (m_endpoint.kind == Endpoint::Kind::RawTcp) {
         return writeAll(data, static_cast<std::size_t>(count), reason);
     }
@@ -397,12 +453,23 @@ int NetworkLink::write(const unsigned char* data, int count, std::string& reason
     return writeAll(escaped.data(), escaped.size(), reason);
 }
 
+void NetworkLink::keepServerText(const std::uint8_t* bytes, std::size_t count, std::string& kept) {
+    if (m_endpoint.kind == Endpoint::Kind::RawTcp) {
+        keepText(kept, bytes, count);
+        return;
+    }
+    // Only the data of a telnet stream is text; its commands would read as stray letters.
+    m_negotiation.feed(bytes, count);
+    const rfc2217::Bytes text = m_negotiation.takeData();
+    keepText(kept, text.data(), text.size());
+}
+
 int NetworkLink::finish(std::chrono::microseconds settle, std::string& reason) {
     std::array<std::uint8_t, kReadChunk> buffer{};
     std::string serverText;
     // ser2net flushes its device when the client's end closes (TCIOFLUSH after an empty TIOCOUTQ): bytes it
     // handed on but not yet through would be lost, so they get their wire time before the half-close.
-    const Clock::time_point settled = std::min(Clock::now() + settle, m_deadline);
+    const Clock::time_point settled = later(Clock::now(), settle, m_deadline);
     for (auto left = settled - Clock::now(); left > Clock::duration::zero(); left = settled - Clock::now()) {
         // ppoll, to the microsecond: a few bytes' wire time is shorter than poll()'s millisecond.
         const auto microseconds = std::chrono::duration_cast<std::chrono::microseconds>(left).count();
@@ -414,8 +481,9 @@ int NetworkLink::finish(std::chrono::microseconds settle, std::string& reason) {
             if (read == 0) {
                 // Before our half-close: the server turned the connection away, and the bytes went nowhere.
                 return closedEarly("the server at " + address() +
-                                       " closed the connection before the data was through",
-                                   serverText, reason);
+                                       (m_wroteData ? " closed the connection before the data was through"
+                                                    : " turned the connection away"),
+                                   serverText, address(), reason);
             }
             if (read == -2) {
                 return VELLPORT_ERR_IO;
@@ -423,30 +491,28 @@ int NetworkLink::finish(std::chrono::microseconds settle, std::string& reason) {
             if (read == -1) {
                 break;
             }
-            if (m_endpoint.kind == Endpoint::Kind::RawTcp) {
-                keepText(serverText, buffer.data(), got);
-            } else {
-                // Only the data of a telnet stream is text; its commands would read as stray letters.
-                m_negotiation.feed(buffer.data(), got);
-                const rfc2217::Bytes text = m_negotiation.takeData();
-                keepText(serverText, text.data(), text.size());
-            }
+            keepServerText(buffer.data(), got, serverText);
         }
     }
     ::shutdown(m_socket.get(), SHUT_WR);
-    for (;;) {
+    // What the server says until its close counts too: through a tunnel its refusal may come only now.
+    int read = 1;
+    while (read == 1) {
         std::size_t got = 0;
-        const int read = readSome(buffer.data(), buffer.size(), got, reason);
-        if (read == 0) {
-            m_serverClosed = true;
-            return VELLPORT_OK;
+        read = readSome(buffer.data(), buffer.size(), got, reason);
+        if (read == 1) {
+            keepServerText(buffer.data(), got, serverText);
         }
-        if (read == -2) {
-            return VELLPORT_ERR_IO;
-        }
-        if (read == -1) {
-            break;
-        }
+    }
+    if (read == -2) {
+        return VELLPORT_ERR_IO;
+    }
+    if (const int code = refusal(serverWords(serverText), address(), reason); code != VELLPORT_OK) {
+        return code;
+    }
+    if (read == 0) {
+        m_serverClosed = true;
+        return VELLPORT_OK;
     }
     // A server that keeps the connection open has still taken every byte once its stack acknowledged them.
     int unacknowledged = 0;

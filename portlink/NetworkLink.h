@@ -51,6 +51,8 @@ private:
     // -2 failed (reason set).
     int readSome(std::uint8_t* buffer, std::size_t size, std::size_t& got, std::string& reason);
     std::string boundText() const;
+    // Keeps the first words the server sends, for the reason should it refuse the client.
+    void keepServerText(const std::uint8_t* bytes, std::size_t count, std::string& kept);
 
     Endpoint m_endpoint;
     Clock::time_point m_deadline;
@@ -58,6 +60,7 @@ private:
     rfc2217::Negotiation m_negotiation;
     FileHandle m_socket;
     bool m_serverClosed = false;
+    bool m_wroteData = false;
 };
 
 // What a successful call learnt beyond its result.

@@ -205,43 +205,43 @@ void Negotiation::handleOption(std::uint8_t command, std::uint8_t option) {
 
 void Negotiation::answerOption(std::uint8_t command, std::uint8_t option) {
     OptionState& state = m_options.at(option);
+    // Each kind of request is answered once per option: a server that flips an option without end gets no
+    // more answers, so they cannot pile up while nobody sends them.
+    const auto kind = static_cast<std::uint8_t>(1U << static_cast<unsigned>(command - kWill));
+    if ((state.answered & kind) != 0) {
+        return;
+    }
+    const std::size_t before = m_outgoing.size();
     switch (command) {
     case kDo:
-        if (state.local) {
-            return;
+        if (!state.local) {
+            state.local = weMayPerform(option);
+            put({kIac, state.local ? kWill : kWont, option});
         }
-        if (weMayPerform(option)) {
-            state.local = true;
-            put({kIac, kWill, option});
-        } else {
-            put({kIac, kWont, option});
-        }
-        return;
+        break;
     case kDont:
         if (state.local) {
             state.local = false;
             put({kIac, kWont, option});
         }
-        return;
+        break;
     case kWill:
-        if (state.remote) {
-            return;
+        if (!state.remote) {
+            state.remote = serverMayPerform(option);
+            put({kIac, state.remote ? kDo : kDont, option});
         }
-        if (serverMayPerform(option)) {
-            state.remote = true;
-            put({kIac, kDo, option});
-        } else {
-            put({kIac, kDont, option});
-        }
-        return;
+        break;
     case kWont:
         if (state.remote) {
             state.remote = false;
             put({kIac, kDont, option});
         }
-        return;
+        break;
     default:
-        return;
+        break;
+    }
+    if (m_outgoing.size() != before) {
+        state.answered |= kind;
     }
 }
 

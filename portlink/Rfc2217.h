@@ -80,8 +80,9 @@ public:
 private:
     enum class State { Data, Iac, Option, Sub, SubIac };
     struct OptionState {
-        bool local = false;  // we agreed to perform it (WILL sent)
-        bool remote = false; // the server performs it (DO sent)
+        bool local = false;      // we agreed to perform it (WILL sent)
+        bool remote = false;     // the server performs it (DO sent)
+        std::uint8_t answered{}; // one bit per kind of request (WILL, WONT, DO, DONT) answered already
     };
 
     void handleByte(std::uint8_t byte);

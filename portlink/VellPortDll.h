@@ -64,25 +64,37 @@ extern "C" {
  *    is configured with; the parameters given to the library only set the time bound.
  * After the data the library waits the bytes' wire time at the given rate (on a raw port at least 20 ms,
  * as ser2net opens its device only when the connection comes), half-closes the connection and waits for
- * the server to close its end: ser2net flushes its device when a client's connection ends, and would drop
- * bytes it had not passed on yet. A server that keeps the connection open ends the call at the
- * bound, successfully when its TCP stack has acknowledged every byte. ser2net itself takes about 10 ms to
- * release its device after a connection, so back-to-back calls to one ser2net port wait for that too.
+ * the server to close its end, reading what it says until then: ser2net flushes its device when a client's
+ * connection ends, and would drop bytes it had not passed on yet. A server that closes its end has passed
+ * the bytes on: VellPortLastDelivery() then tells VELLPORT_DELIVERY_CONFIRMED. A server that keeps the
+ * connection open ends the call at the bound, still with VELLPORT_OK when its TCP stack has acknowledged
+ * every byte (serial device servers exist that never close), but that acknowledgement says only that the
+ * bytes reached the far box's kernel, not the display: a listener that never reads and a stopped ser2net
+ * acknowledge too. VellPortLastDelivery() tells such a send as VELLPORT_DELIVERY_ACKNOWLEDGED, for the
+ * caller to show or count apart. ser2net itself takes about 10 ms to release its device after a connection,
+ * so back-to-back calls to one ser2net port wait for that too.
  *
  * Bound: one deadline for the whole call, name lookup included, of 2 s plus twice the wire time of the bytes
  * at the given rate. Numeric addresses are not looked up; host names go to the C library's asynchronous
  * resolver and are abandoned at the deadline, so a hanging name server cannot stretch the call. Every
  * address of a name is tried in turn. A refused connection, a host that drops packets, a server that accepts
- * and never speaks and a server that stops answering mid-negotiation all end within the bound.
+ * and never speaks, a server that stops answering mid-negotiation and one that never stops talking (option
+ * requests or data without end, before or after the confirmations) all end within the bound. A bound beyond
+ * the clock's range (centuries at a very low rate) ends where the clock does: it never wraps into the past.
  *
- * Results: VELLPORT_ERR_HOST the host name was not found; VELLPORT_ERR_REFUSED the connection was refused or
- * the host cannot be reached; VELLPORT_ERR_TIMEOUT no answer within the bound (lookup, connect, confirmations
- * or acknowledgement of the data); VELLPORT_ERR_PROTOCOL an rfc2217:// server that never asked for the option
- * within the bound ("a raw TCP port?", and nothing was written), withdrew it, or closed the connection
- * early; VELLPORT_ERR_BUSY a server that closed early saying its port is in use (ser2net: "Port already in
- * use", another client holds the device); VELLPORT_ERR_SETTING another line setting confirmed than asked
- * (the error line names both values). A raw port that closes before the library's half-close has turned the
- * connection away, and the bytes went nowhere: never a success.
+ * Results: VELLPORT_ERR_HOST the host name was not found; VELLPORT_ERR_REFUSED the box answered and nothing
+ * listens on the port (the connection was refused); VELLPORT_ERR_TIMEOUT the host does not answer: no answer
+ * within the bound (lookup, connect, confirmations or acknowledgement of the data), or no route to the host
+ * (EHOSTUNREACH, ENETUNREACH, EHOSTDOWN, ENETDOWN: the box is off or unreachable; a box that is off gives
+ * silence or no route from run to run, so both are this one result); VELLPORT_ERR_PROTOCOL an rfc2217://
+ * server that never asked for the option within the bound ("no answer to the RFC 2217 opening": it is silent,
+ * or the port is raw TCP; nothing was written), withdrew it, or closed the connection early;
+ * VELLPORT_ERR_BUSY a server that says its port is in use at any moment before its close (ser2net: "Port
+ * already in use", another client holds the device); VELLPORT_ERR_NO_DEVICE a server that cannot open its
+ * serial device (ser2net: "Device open failure"); VELLPORT_ERR_SETTING another line setting confirmed than
+ * asked (the error line names both values). Error lines quote the server's own words. A raw port that closes
+ * before the library's half-close has turned the connection away, and the bytes went nowhere: never a
+ * success.
  *
  * Threads: each call uses its own socket and poll(), never select(), and starts no thread of its own (the C
  * library's resolver keeps a small pool of its own for host names); hundreds of calls for different names
@@ -113,16 +125,19 @@ enum VellPortResult {
     VELLPORT_ERR_ARG = -1,       /**< An argument is out of range or a required pointer is null. */
     VELLPORT_ERR_NAME = -2,      /**< The port name is not a COM name, or its own map line is not valid
                                       (see "Port names"). */
-    VELLPORT_ERR_NO_DEVICE = -3, /**< The device path does not exist or is not a character device. */
+    VELLPORT_ERR_NO_DEVICE = -3, /**< The device path does not exist or is not a character device; for a
+                                      network target, the server cannot open its serial device. */
     VELLPORT_ERR_PERMISSION =
         -4,                    /**< The user may not open the device (its error line says why and the fix). */
     VELLPORT_ERR_BUSY = -5,    /**< Another process holds the port (its lock file or exclusive open); for
                                     a network target, another client holds the server's port. */
     VELLPORT_ERR_IO = -6,      /**< The device failed while configuring or writing, or went away. */
     VELLPORT_ERR_TIMEOUT = -7, /**< The bytes did not leave within the bound; what was queued is discarded.
-                                    For a network target: no answer within the bound. */
+                                    For a network target: the host does not answer (no answer within the
+                                    bound, or no route to it: the box is off or unreachable). */
     VELLPORT_ERR_HOST = -8,    /**< A network target's host name was not found. */
-    VELLPORT_ERR_REFUSED = -9, /**< A network target refused the connection or cannot be reached. */
+    VELLPORT_ERR_REFUSED = -9, /**< A network target's box answered and nothing listens on the port (the
+                                    connection was refused). */
     VELLPORT_ERR_PROTOCOL = -10, /**< A network target does not speak RFC 2217 as asked (a raw port), or it
                                       closed the connection early. */
     VELLPORT_ERR_SETTING = -11   /**< An RFC 2217 server confirmed another line setting than asked (its port
@@ -425,8 +440,9 @@ VELLPORT_API int VellPortSendTo(const char* target, int baudRate, int dataBits, 
 /**
  * Check that a network endpoint answers: connect and, for rfc2217://, negotiate the line parameters; no data
  * is sent, and the connection is closed at once after. A tcp:// probe shows that something accepts
- * connections there and does not turn this one away within 20 ms (ser2net's "Port already in use" is
- * VELLPORT_ERR_BUSY).
+ * connections there and does not turn this one away: it half-closes after 20 ms and reads until the server
+ * closes or the bound passes (ser2net's "Port already in use" is VELLPORT_ERR_BUSY, "Device open failure"
+ * VELLPORT_ERR_NO_DEVICE).
  *
  * @param target        "rfc2217://HOST:PORT" or "tcp://HOST:PORT".
  * @param baudRate, dataBits, parity, stopBits, flowControl  As for SetComParam.

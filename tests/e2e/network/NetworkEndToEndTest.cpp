@@ -33,6 +33,7 @@ struct Ser2netCase {
     std::vector<int> results; // any of these
     const char* arrived;      // the bytes the pseudo-terminal shows, and the rate it was at
     int arrivedRate;
+    bool deviceMissing = false; // ser2net is pointed at a device that does not exist
 };
 
 const std::vector<unsigned char> kOn{0x1B, 0x27, 0x0A, 0x01};
@@ -48,7 +49,7 @@ TEST_P(ThroughSer2net, BytesAndRateArriveAsAsked) {
     Simulator display;
     ASSERT_TRUE(display.start({"--json", "--link", folder.file("ttyDISPLAY")}));
     Ser2net server;
-    ASSERT_TRUE(server.start(folder.file("ttyDISPLAY"), folder.path()));
+    ASSERT_TRUE(server.start(folder.file(row.deviceMissing ? "ttyMISSING" : "ttyDISPLAY"), folder.path()));
     const int port = row.atRawPort ? server.rawPort() : server.rfc2217Port();
     const PortMap map(kPortNumber, std::string(row.scheme) + "://127.0.0.1:" + std::to_string(port));
     ASSERT_TRUE(!row.held || server.hold(port));
@@ -65,6 +66,8 @@ TEST_P(ThroughSer2net, BytesAndRateArriveAsAsked) {
         const int result = SendData(name.c_str(), row.data.data(), static_cast<int>(row.data.size()));
         EXPECT_NE(std::find(row.results.begin(), row.results.end(), result), row.results.end())
             << result << " " << VellPortLastError();
+        EXPECT_EQ(VellPortLastDelivery(),
+                  result == VELLPORT_OK ? VELLPORT_DELIVERY_CONFIRMED : VELLPORT_DELIVERY_NONE);
         EXPECT_LT(Clock::now() - started, 2 * kNetworkBound);
 
         // devsim may see the bytes in more than one read: gather them until they are all there or none come.
@@ -114,7 +117,11 @@ INSTANTIATE_TEST_SUITE_P(
         Ser2netCase{"tcp to a port another client holds fails busy", "tcp", true, true, 9600, kOn,
                     {VELLPORT_ERR_BUSY}, "", 0},
         Ser2netCase{"rfc2217 to a port another client holds fails busy", "rfc2217", false, true, 9600, kOn,
-                    {VELLPORT_ERR_BUSY}, "", 0}),
+                    {VELLPORT_ERR_BUSY}, "", 0},
+        Ser2netCase{"rfc2217 to a server without its device fails no device", "rfc2217", false, false, 9600, kOn,
+                    {VELLPORT_ERR_NO_DEVICE}, "", 0, true},
+        Ser2netCase{"tcp to a server without its device fails no device", "tcp", true, false, 9600, kOn,
+                    {VELLPORT_ERR_NO_DEVICE}, "", 0, true}),
     // clang-format on
     [](const testing::TestParamInfo<Ser2netCase>& info) {
         return std::regex_replace(info.param.name, std::regex("[^A-Za-z0-9]"), "_");

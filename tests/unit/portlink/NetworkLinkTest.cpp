@@ -6,10 +6,14 @@
 #include "VellPortDll.h"
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <chrono>
+#include <cstring>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -24,12 +28,22 @@ const std::string kEscapedData("\x1B\xFF\xFF\x0A\x01", 5);
 const std::string kWillComPort("\xFF\xFB\x2C", 3);
 // Twice the documented bound for four bytes at 9600 bits/s (2 s plus twice their wire time).
 constexpr std::chrono::milliseconds kTwiceBound{2 * 2010};
+// Telnet option requests without end (DO ECHO, DON'T ECHO), sent 96 KiB at a time.
+const std::string kFlood = [] {
+    std::string flood("\xFF\xFD\x01\xFF\xFE\x01");
+    while (flood.size() < 65536) {
+        flood += flood;
+    }
+    return flood;
+}();
 
 // One connection on a free localhost port, served on its own thread in one of a few ways; keeps what the
-// client sent.
+// client sent. Babble reads nothing and floods until the client's full close; the parts from Rfc2217 on
+// confirm every setting, then Flood floods as Babble does, and Busy says ser2net's "Port already in use" and
+// closes 50 ms after the connection, as through a tunnel.
 class Responder {
 public:
-    enum class Part { Closed, Full, Silent, CloseAfterRequest, OtherRate, Rfc2217, Raw };
+    enum class Part { Closed, Full, Silent, CloseAfterRequest, OtherRate, Raw, Babble, Rfc2217, Flood, Busy };
 
     explicit Responder(Part part) : m_part(part) {
         m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -79,15 +93,30 @@ private:
             return;
         }
         const int client = ::accept(m_listener, nullptr, nullptr);
-        if (m_part == Part::CloseAfterRequest || m_part == Part::OtherRate || m_part == Part::Rfc2217) {
-            sendText(client, m_part == Part::Rfc2217 ? "\xFF\xFB\x01\xFF\xFD\x2C" : "\xFF\xFD\x2C");
+        if (m_part == Part::CloseAfterRequest) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50)); // it asks late, as through a tunnel
         }
-        const auto deadline = Clock::now() + kTwiceBound;
+        if (m_part == Part::CloseAfterRequest || m_part == Part::OtherRate || m_part >= Part::Rfc2217) {
+            sendText(client, m_part >= Part::Rfc2217 ? "\xFF\xFB\x01\xFF\xFD\x2C" : "\xFF\xFD\x2C");
+        }
+        const auto accepted = Clock::now();
         std::size_t answered = 0;
-        for (char buffer[512]; Clock::now() < deadline;) {
-            pollfd readable{client, POLLIN, 0};
-            const ssize_t got = ::poll(&readable, 1, 50) == 1 ? ::read(client, buffer, sizeof buffer) : -2;
-            if (got == 0 || got == -1) {
+        for (char buffer[512]; Clock::now() < accepted + kTwiceBound;) {
+            const bool flooding = m_part == Part::Babble || (m_part == Part::Flood && m_confirmed == 4);
+            if (m_part == Part::Busy && Clock::now() >= accepted + std::chrono::milliseconds(50)) {
+                sendText(client, "Port already in use\r\n");
+                break;
+            }
+            if (flooding && ::send(client, kFlood.data(), kFlood.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0 &&
+                errno != EAGAIN) {
+                break;
+            }
+            // Flooding and refusing servers go on past the client's half-close; Babble reads nothing.
+            const int events = (m_part == Part::Babble ? 0 : POLLIN) | (flooding ? POLLOUT : 0);
+            pollfd ready{client, static_cast<short>(events), 0};
+            ::poll(&ready, 1, 10);
+            const ssize_t got = (ready.revents & POLLIN) != 0 ? ::read(client, buffer, sizeof buffer) : -2;
+            if ((got == 0 || got == -1) && !flooding && m_part != Part::Busy) {
                 break;
             }
             m_received.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
@@ -102,7 +131,7 @@ private:
     // Answers every complete SET request since offset from with its confirmation (the rate 4800 for the
     // OtherRate part); returns the offset after the last one.
     std::size_t confirm(int client, std::size_t from) {
-        if (m_part != Part::OtherRate && m_part != Part::Rfc2217) {
+        if (m_part != Part::OtherRate && m_part < Part::Rfc2217) {
             return from;
         }
         const std::string start("\xFF\xFA\x2C", 3);
@@ -117,6 +146,7 @@ private:
                 value = std::string("\x00\x00\x12\xC0", 4);
             }
             sendText(client, start + static_cast<char>(m_received[at + 3] + 100) + value + "\xFF\xF0");
+            ++m_confirmed;
             from = end + 2;
         }
         return from;
@@ -131,6 +161,7 @@ private:
     int m_port = 0;
     std::thread m_thread;
     std::string m_received;
+    int m_confirmed = 0;
     std::array<FileHandle, 3> m_fillers;
 };
 
@@ -146,11 +177,23 @@ struct NetworkCase {
     const char* reasonPart;
     Received received;
     int confirmedRate;
+    int delivery = VELLPORT_DELIVERY_NONE; // what VellPortLastDelivery tells after the call
+    int rate = 9600;                       // for SendTo and Probe
+    int count = 4;                         // for SendTo: kData's, or as many zero bytes
 };
 
 // NOLINTNEXTLINE(readability-identifier-naming): the name gtest looks for
 void PrintTo(const NetworkCase& row, std::ostream* out) {
     *out << row.label;
+}
+
+// The process's anonymous memory in KiB, read without allocating any.
+long long anonymousKiB() {
+    char text[4096] = {};
+    const FileHandle status(::open("/proc/self/status", O_RDONLY | O_CLOEXEC));
+    [[maybe_unused]] const ssize_t got = ::read(status.get(), text, sizeof text - 1);
+    const char* field = std::strstr(text, "RssAnon:");
+    return field != nullptr ? std::strtoll(field + std::strlen("RssAnon:"), nullptr, 10) : -1;
 }
 
 class NetworkTargets : public testing::TestWithParam<NetworkCase> {};
@@ -161,15 +204,26 @@ TEST_P(NetworkTargets, EndWithinTheBoundWithTheirResult) {
     char url[128];
     std::snprintf(url, sizeof url, row.url, responder.port());
     const PortMap map(78, url);
-    const auto* bytes = reinterpret_cast<const unsigned char*>(kData.data());
+    // Zero pages the kernel shares cost no memory, whatever the count.
+    const auto size = static_cast<std::size_t>(row.count);
+    void* zeros = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    const auto* bytes = static_cast<const unsigned char*>(row.count == 4 ? kData.data() : zeros);
     int confirmedRate = -1;
+    // The memory is read every 5 ms while the call runs: no server may make it grow.
+    std::atomic<bool> running{true};
+    long long grownKiB = 0;
+    std::thread sampler([&, before = anonymousKiB()] {
+        for (; running; std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+            grownKiB = std::max(grownKiB, anonymousKiB() - before);
+        }
+    });
 
     StderrCapture capture;
     const auto start = Clock::now();
     int result = 0;
     switch (row.call) {
     case Call::SendTo:
-        result = VellPortSendTo(url, 9600, 8, 'N', 1, 0, bytes, 4);
+        result = VellPortSendTo(url, row.rate, 8, 'N', 1, 0, bytes, row.count);
         break;
     case Call::SendDataMapped:
         result = SendData("COM78", bytes, 4);
@@ -179,9 +233,15 @@ TEST_P(NetworkTargets, EndWithinTheBoundWithTheirResult) {
         break;
     }
     const auto elapsed = Clock::now() - start;
+    const int delivery = VellPortLastDelivery();
+    running = false;
+    sampler.join();
+    ::munmap(zeros, size);
     const std::vector<std::string> lines = StderrCapture::lines(capture.finish());
 
     EXPECT_EQ(result, row.result);
+    EXPECT_EQ(delivery, row.delivery);
+    EXPECT_LT(grownKiB, 1024);
     EXPECT_LT(elapsed, kTwiceBound);
     if (row.result == VELLPORT_OK) {
         EXPECT_TRUE(lines.empty());
@@ -219,23 +279,39 @@ INSTANTIATE_TEST_SUITE_P(
     Faults, NetworkTargets,
     testing::Values(
         NetworkCase{"refused", Part::Closed, "rfc2217://127.0.0.1:%d", Call::SendTo, VELLPORT_ERR_REFUSED,
-                    "refused", Received::Anything, 0},
+                    "the box answered, and nothing listens on that port", Received::Anything, 0},
+        NetworkCase{"no_route_to_the_host_times_out", Part::Closed, "tcp://224.0.0.1:%d", Call::SendTo,
+                    VELLPORT_ERR_TIMEOUT, "no route to host: the box is off", Received::Anything, 0},
         NetworkCase{"connection_attempt_dropped", Part::Full, "rfc2217://127.0.0.1:%d", Call::SendTo,
                     VELLPORT_ERR_TIMEOUT, "no answer from", Received::Anything, 0},
         NetworkCase{"accepts_and_never_speaks", Part::Silent, "rfc2217://127.0.0.1:%d", Call::SendTo,
-                    VELLPORT_ERR_PROTOCOL, "no RFC 2217 negotiation", Received::Nothing, 0},
+                    VELLPORT_ERR_PROTOCOL, "within 2.009 s: the server is silent", Received::Nothing, 0},
         NetworkCase{"closes_mid_negotiation", Part::CloseAfterRequest, "rfc2217://127.0.0.1:%d", Call::SendTo,
                     VELLPORT_ERR_PROTOCOL, "closed the connection during", Received::NoData, 0},
+        NetworkCase{"half_a_gigabyte_at_1_baud", Part::CloseAfterRequest, "rfc2217://127.0.0.1:%d",
+                    Call::SendTo, VELLPORT_ERR_PROTOCOL, "closed the connection during", Received::NoData, 0,
+                    VELLPORT_DELIVERY_NONE, 1, 500'000'000},
         NetworkCase{"confirms_another_rate", Part::OtherRate, "rfc2217://127.0.0.1:%d", Call::SendTo,
                     VELLPORT_ERR_SETTING, "4800 bits/s instead of 9600", Received::NoData, 0},
         NetworkCase{"unresolvable_name", Part::Closed, "rfc2217://x.invalid:%d", Call::SendTo,
                     VELLPORT_ERR_HOST, "x.invalid", Received::Anything, 0},
         NetworkCase{"mapped_name_sends_ff_doubled", Part::Rfc2217, "rfc2217://127.0.0.1:%d",
-                    Call::SendDataMapped, VELLPORT_OK, "", Received::EscapedData, 0},
+                    Call::SendDataMapped, VELLPORT_OK, "", Received::EscapedData, 0,
+                    VELLPORT_DELIVERY_CONFIRMED},
         NetworkCase{"raw_port_gets_the_bytes_alone", Part::Raw, "tcp://127.0.0.1:%d", Call::SendTo,
-                    VELLPORT_OK, "", Received::PlainData, 0},
+                    VELLPORT_OK, "", Received::PlainData, 0, VELLPORT_DELIVERY_CONFIRMED},
         NetworkCase{"probe_tells_the_other_rate", Part::OtherRate, "rfc2217://127.0.0.1:%d", Call::Probe,
-                    VELLPORT_ERR_SETTING, "4800 bits/s", Received::NoData, 4800}),
+                    VELLPORT_ERR_SETTING, "4800 bits/s", Received::NoData, 4800},
+        NetworkCase{"option_flood_before_the_option", Part::Babble, "rfc2217://127.0.0.1:%d", Call::SendTo,
+                    VELLPORT_ERR_PROTOCOL, "did not ask for the RFC 2217", Received::Nothing, 0},
+        NetworkCase{"raw_flood_never_reading_is_acknowledged", Part::Babble, "tcp://127.0.0.1:%d",
+                    Call::SendTo, VELLPORT_OK, "", Received::Nothing, 0, VELLPORT_DELIVERY_ACKNOWLEDGED},
+        NetworkCase{"option_flood_after_confirming", Part::Flood, "rfc2217://127.0.0.1:%d", Call::SendTo,
+                    VELLPORT_OK, "", Received::EscapedData, 0, VELLPORT_DELIVERY_ACKNOWLEDGED},
+        NetworkCase{"late_refusal_of_a_raw_probe", Part::Busy, "tcp://127.0.0.1:%d", Call::Probe,
+                    VELLPORT_ERR_BUSY, "another client holds", Received::Nothing, 0},
+        NetworkCase{"late_refusal_after_rfc2217_data", Part::Busy, "rfc2217://127.0.0.1:%d", Call::SendTo,
+                    VELLPORT_ERR_BUSY, "Port already in use", Received::EscapedData, 0}),
     [](const auto& info) { return std::string(info.param.label); });
 
 } // namespace

@@ -40,6 +40,8 @@ INSTANTIATE_TEST_SUITE_P(Values, ParamsCheck,
                          [](const auto& info) { return std::string(info.param.label); });
 
 TEST(WireTime, CountsStartDataParityAndStopBits) {
+    // Saturates where the bounds, twice it plus a slack, would overflow.
+    EXPECT_EQ(vellport::wireTime({1, 8, 'E', 2, 0}, LLONG_MAX), std::chrono::microseconds::max() / 4);
     // 4 bytes of 10 bits at 9600 bit/s: 4166.67 us.
     EXPECT_EQ(vellport::wireTime({9600, 8, 'N', 1, 0}, 4).count(), 4167);
     // 12 bits per byte with parity and two stop bits.
