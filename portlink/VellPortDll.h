@@ -62,12 +62,14 @@ extern "C" {
  * release its device after a connection, so back-to-back calls to one ser2net port wait for that too.
  *
  * Bound: one deadline for the whole call, name lookup included, of 2 s plus twice the wire time of the bytes
- * at the given rate. Numeric addresses are not looked up; host names go to the C library's asynchronous
- * resolver and are abandoned at the deadline, so a hanging name server cannot stretch the call. Every
- * address of a name is tried in turn. A refused connection, a host that drops packets, a server that accepts
+ * at the given rate. Numeric addresses are not looked up; host names go to getaddrinfo, so /etc/hosts, mDNS
+ * (.local) and every other source nsswitch.conf names answer as for any program, on a thread of the library's
+ * own that the call leaves at its deadline (see "Threads" below): a hanging name server cannot stretch the
+ * call, nor keep other names from being found. Every address of a name is tried in turn. A refused connection, a host that drops packets, a server that accepts
  * and never speaks and a server that stops answering mid-negotiation all end within the bound.
  *
- * Results: VELLPORT_ERR_HOST the host name was not found; VELLPORT_ERR_REFUSED the connection was refused or
+ * Results: VELLPORT_ERR_HOST the host name was not found; VELLPORT_ERR_IO the name lookup ran out of file
+ * descriptors or memory, or no thread could be started for it; VELLPORT_ERR_REFUSED the connection was refused or
  * the host cannot be reached; VELLPORT_ERR_TIMEOUT no answer within the bound (lookup, connect, confirmations
  * or acknowledgement of the data); VELLPORT_ERR_PROTOCOL an rfc2217:// server that never asked for the option
  * within the bound ("a raw TCP port?", and nothing was written), withdrew it, or closed the connection
@@ -76,9 +78,14 @@ extern "C" {
  * (the error line names both values). A raw port that closes before the library's half-close has turned the
  * connection away, and the bytes went nowhere: never a success.
  *
- * Threads: each call uses its own socket and poll(), never select(), and starts no thread of its own (the C
- * library's resolver keeps a small pool of its own for host names); hundreds of calls for different names
- * may be in flight from one process, limited only by its descriptors.
+ * Threads: each call uses its own socket and poll(), never select(). A host name is looked up on a thread of
+ * the library's own (detached, every signal blocked, a stack of 128 KiB), one per name in flight: calls
+ * that look up the same name at the same time share it. A name server that never answers keeps that thread
+ * after the call has ended, until getaddrinfo gives up. At most 256 lookup threads exist at once, so what
+ * abandoned lookups cost is capped at 256 threads, 32 MiB of stack address space (only the pages used are
+ * resident) and a few hundred bytes each; a lookup beyond them waits within its call's bound for one to end.
+ * A lookup still running when the process exits touches nothing that exit() frees. Hundreds of calls for
+ * different names may be in flight from one process, limited only by its descriptors.
  *
  * Security: telnet and RFC 2217 have neither authentication nor encryption; serve them on a trusted network
  * only, or through a tunnel (ssh -L) to a server bound to localhost.
@@ -96,7 +103,8 @@ extern "C" {
  * Threads
  * -------
  * All functions may be called from any thread, with or without a Qt application object. Calls for the same
- * port number are serialised; calls for different ports run in parallel.
+ * port number are serialised; calls for different ports run in parallel. The library's only threads of its
+ * own are the name lookups of network targets (see "Network targets").
  */
 
 /** Result codes. */
