@@ -1,15 +1,28 @@
-// Network targets against tiny in-test servers: each fault ends within the bound with its code and reason,
-// and the bytes that do go out arrive as the protocol wants them.
+// Network targets against tiny in-test servers and resolvers: each fault ends within the bound with its code
+// and reason, and the bytes that do go out arrive as the protocol wants them.
+#include "Child.h"
 #include "FileHandle.h"
+#include "Files.h"
 #include "PortMap.h"
+#include "Simulator.h"
 #include "StderrCapture.h"
+#include "TempDir.h"
 #include "VellPortDll.h"
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <chrono>
+#include <cxxabi.h>
+#include <functional>
 #include <gtest/gtest.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
+#include <set>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -136,6 +149,10 @@ private:
 
 enum class Call { SendTo, SendDataMapped, Probe };
 enum class Received { Anything, Nothing, NoData, EscapedData, PlainData };
+// Where names are looked up: as this machine does, or, in a child process, behind dnssim (a resolv.conf of
+// its own in a mount and network namespace of its own; every answer comes after 1.2 s, none for a name with
+// a label "hung"), or with no descriptor or no thread left to start.
+enum class Resolver { System, StandIn, NoDescriptors, NoThreads };
 
 struct NetworkCase {
     const char* label;
@@ -146,6 +163,10 @@ struct NetworkCase {
     const char* reasonPart;
     Received received;
     int confirmedRate;
+    Resolver resolver = Resolver::System;
+    int hungBefore = 0;        // lookups of names never answered, given up before the call
+    int alongside = 0;         // calls at the same time to other names answered late, ending as the row says
+    bool exitsMidCall = false; // the process exits while the calls are in flight, and must end cleanly
 };
 
 // NOLINTNEXTLINE(readability-identifier-naming): the name gtest looks for
@@ -155,29 +176,150 @@ void PrintTo(const NetworkCase& row, std::ostream* out) {
 
 class NetworkTargets : public testing::TestWithParam<NetworkCase> {};
 
+int callTarget(Call call, const std::string& url, int* confirmedRate = nullptr) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(kData.data());
+    switch (call) {
+    case Call::SendTo:
+        return VellPortSendTo(url.c_str(), 9600, 8, 'N', 1, 0, bytes, 4);
+    case Call::SendDataMapped:
+        return SendData("COM78", bytes, 4);
+    case Call::Probe:
+        return VellPortProbe(url.c_str(), 9600, 8, 'N', 1, 0, confirmedRate);
+    }
+    return VELLPORT_ERR_ARG;
+}
+
+void expectCallEnds(Call call, const std::string& url, int result, const std::string& reasonPart) {
+    const auto start = Clock::now();
+    EXPECT_EQ(callTarget(call, url), result) << url << ": " << VellPortLastError();
+    EXPECT_LT(Clock::now() - start, kTwiceBound) << url;
+    EXPECT_NE(std::string(VellPortLastError()).find(reasonPart), std::string::npos) << VellPortLastError();
+}
+
+// A process's calls on other threads as it exits, and whether exit() has run every library's finalisers.
+std::atomic<int> g_callsInFlight{0};
+std::atomic<bool> g_finalised{false};
+
+void waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    for (const auto until = Clock::now() + limit; !done() && Clock::now() < until;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+// exit() runs this after every library's finalisers (it is registered before any of them, for no library in
+// particular), and waits here for the calls still running: they find whatever exit() freed.
+void holdExit(void*) {
+    g_finalised = true;
+    waitUntil([] { return g_callsInFlight == 0; }, 2 * kTwiceBound);
+}
+[[gnu::used, gnu::section(".preinit_array")]] void (*const kHoldExit)() = [] {
+    abi::__cxa_atexit(holdExit, nullptr, nullptr);
+};
+
+// A mount and network namespace of this process's own (root only), with its loopback up and a resolv.conf
+// that names 127.0.0.1 alone.
+bool useResolverOnLoopback(const TempDir& folder) {
+    WriteBytes(folder.file("resolv.conf"), "nameserver 127.0.0.1\noptions timeout:30 attempts:1\n");
+    ifreq loopback{};
+    std::snprintf(loopback.ifr_name, sizeof loopback.ifr_name, "lo");
+    loopback.ifr_flags = IFF_UP | IFF_LOOPBACK | IFF_RUNNING;
+    const bool mounted =
+        ::unshare(CLONE_NEWNS | CLONE_NEWNET) == 0 &&
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+        ::mount(folder.file("resolv.conf").c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) == 0;
+    const FileHandle socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    return mounted && ::ioctl(socket.get(), SIOCSIFFLAGS, &loopback) == 0;
+}
+
+bool lowerLimit(int resource, rlim_t value) {
+    const rlimit limit{value, value};
+    return ::setrlimit(resource, &limit) == 0;
+}
+
+constexpr int kCannotSetUp = 77;
+
+// The row's calls in a child process prepared as row.resolver says: 0 when all ended as the row says.
+int callInChild(const NetworkCase& row, const std::string& url, int port) {
+    const TempDir folder;
+    Simulator names(Simulator::Program::Dnssim);
+    VellPortSetErrorLines(0);
+    // Descriptors run out part-way, as in a fleet: the same call has run before (and so have UBSan's type
+    // checks, which need a descriptor of their own).
+    const bool ranBefore =
+        row.resolver == Resolver::NoDescriptors && callTarget(row.call, url) != VELLPORT_OK;
+    const int firstFree = ::dup(0);
+    ::close(firstFree);
+    const bool ready = (row.resolver == Resolver::StandIn && useResolverOnLoopback(folder) &&
+                        names.start({"127.0.0.1", "1200"})) ||
+                       (ranBefore && lowerLimit(RLIMIT_NOFILE, static_cast<rlim_t>(firstFree))) ||
+                       (row.resolver == Resolver::NoThreads && (::geteuid() != 0 || BecomeNobody()) &&
+                        lowerLimit(RLIMIT_NPROC, 0));
+    if (!ready) {
+        return kCannotSetUp;
+    }
+    std::vector<std::thread> calls;
+    for (int i = 0; i < row.hungBefore; ++i) {
+        calls.emplace_back(expectCallEnds, row.call,
+                           "tcp://h" + std::to_string(i) + ".hung.test:" + std::to_string(port),
+                           VELLPORT_ERR_TIMEOUT, "no answer from the name lookup");
+    }
+    for (std::thread& call : calls) {
+        call.join();
+    }
+    calls.clear();
+    std::vector<std::string> urls{url};
+    for (int i = 0; i < row.alongside; ++i) {
+        urls.push_back("tcp://s" + std::to_string(i) + ".slow.test:" + std::to_string(port));
+    }
+    if (row.exitsMidCall) {
+        // The calls alongside are in flight as the process exits; the row's own starts once exit() has run
+        // every finaliser.
+        g_callsInFlight = static_cast<int>(urls.size());
+        for (const std::string& target : urls) {
+            std::thread([call = row.call, target, afterFinalisers = &target == &urls.front()] {
+                waitUntil([afterFinalisers] { return !afterFinalisers || g_finalised; }, kTwiceBound);
+                callTarget(call, target);
+                --g_callsInFlight;
+            }).detach();
+        }
+        std::set<std::string> asked;
+        for (std::optional<std::string> name; asked.size() + 1 < urls.size() && (name = names.readLine());) {
+            asked.insert(*name);
+        }
+        EXPECT_EQ(asked.size() + 1, urls.size()) << "dnssim did not have every query";
+        std::exit(testing::Test::HasFailure() ? 1 : 0);
+    }
+    for (std::size_t i = 1; i < urls.size(); ++i) {
+        calls.emplace_back(expectCallEnds, row.call, urls[i], row.result, row.reasonPart);
+    }
+    expectCallEnds(row.call, url, row.result, row.reasonPart);
+    for (std::thread& call : calls) {
+        call.join();
+    }
+    return testing::Test::HasFailure() ? 1 : 0;
+}
+
 TEST_P(NetworkTargets, EndWithinTheBoundWithTheirResult) {
     const NetworkCase& row = GetParam();
     Responder responder(row.part);
     char url[128];
     std::snprintf(url, sizeof url, row.url, responder.port());
+    if (row.resolver != Resolver::System) {
+        const ChildResult child =
+            RunInChild([&] { return callInChild(row, url, responder.port()); }, 3 * kTwiceBound);
+        if (child.exitCode == kCannotSetUp) {
+            GTEST_SKIP() << "needs root: a mount and network namespace of its own";
+        }
+        EXPECT_EQ(child.exitCode, 0) << "timed out " << child.timedOut << ", signal "
+                                     << child.signal.value_or(0);
+        return;
+    }
     const PortMap map(78, url);
-    const auto* bytes = reinterpret_cast<const unsigned char*>(kData.data());
     int confirmedRate = -1;
 
     StderrCapture capture;
     const auto start = Clock::now();
-    int result = 0;
-    switch (row.call) {
-    case Call::SendTo:
-        result = VellPortSendTo(url, 9600, 8, 'N', 1, 0, bytes, 4);
-        break;
-    case Call::SendDataMapped:
-        result = SendData("COM78", bytes, 4);
-        break;
-    case Call::Probe:
-        result = VellPortProbe(url, 9600, 8, 'N', 1, 0, &confirmedRate);
-        break;
-    }
+    const int result = callTarget(row.call, url, &confirmedRate);
     const auto elapsed = Clock::now() - start;
     const std::vector<std::string> lines = StderrCapture::lines(capture.finish());
 
@@ -229,7 +371,18 @@ INSTANTIATE_TEST_SUITE_P(
         NetworkCase{"confirms_another_rate", Part::OtherRate, "rfc2217://127.0.0.1:%d", Call::SendTo,
                     VELLPORT_ERR_SETTING, "4800 bits/s instead of 9600", Received::NoData, 0},
         NetworkCase{"unresolvable_name", Part::Closed, "rfc2217://x.invalid:%d", Call::SendTo,
-                    VELLPORT_ERR_HOST, "x.invalid", Received::Anything, 0},
+                    VELLPORT_ERR_HOST, "x.invalid", Received::Anything, 0, Resolver::StandIn},
+        NetworkCase{"sixty_names_on_a_slow_resolver", Part::Closed, "tcp://slow.test:%d", Call::SendTo,
+                    VELLPORT_ERR_REFUSED, "refused", Received::Anything, 0, Resolver::StandIn, 0, 59},
+        NetworkCase{"localhost_after_thirty_hung_lookups", Part::Closed, "tcp://localhost:%d", Call::SendTo,
+                    VELLPORT_ERR_REFUSED, "refused", Received::Anything, 0, Resolver::StandIn, 30},
+        NetworkCase{"lookups_in_flight_at_exit", Part::Closed, "tcp://last.hung.test:%d", Call::SendTo,
+                    VELLPORT_ERR_TIMEOUT, "", Received::Anything, 0, Resolver::StandIn, 0, 1, true},
+        NetworkCase{"lookup_out_of_descriptors", Part::Closed, "tcp://localhost:%d", Call::SendTo,
+                    VELLPORT_ERR_IO, "out of file descriptors", Received::Anything, 0,
+                    Resolver::NoDescriptors},
+        NetworkCase{"no_thread_for_the_lookup", Part::Closed, "tcp://localhost:%d", Call::SendTo,
+                    VELLPORT_ERR_IO, "cannot start a thread", Received::Anything, 0, Resolver::NoThreads},
         NetworkCase{"mapped_name_sends_ff_doubled", Part::Rfc2217, "rfc2217://127.0.0.1:%d",
                     Call::SendDataMapped, VELLPORT_OK, "", Received::EscapedData, 0},
         NetworkCase{"raw_port_gets_the_bytes_alone", Part::Raw, "tcp://127.0.0.1:%d", Call::SendTo,
