@@ -2,6 +2,7 @@
 
 #include "VellPortDll.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <csignal>
@@ -12,6 +13,7 @@
 #include <netinet/in.h>
 #include <new>
 #include <pthread.h>
+#include <resolv.h>
 #include <unordered_map>
 #include <utility>
 
@@ -21,8 +23,10 @@ namespace {
 // One name being looked up. Its thread and every caller waiting for it share it, so whichever lets go last
 // frees it, and a caller that gives up at its deadline leaves the thread nothing freed to write into.
 struct Job {
-    explicit Job(std::string name) : host(std::move(name)) {}
+    Job(std::string name, int seconds) : host(std::move(name)), tryTime(seconds) {}
     const std::string host;
+    const int
+        tryTime; // seconds each name server gets to answer: what is left of the call's bound, rounded up
     // The rest is guarded by the registry's lock.
     std::condition_variable finished;
     bool done = false;
@@ -69,6 +73,13 @@ std::vector<sockaddr_storage> streamAddresses(const addrinfo* head) {
 void* lookUp(void* handed) {
     const std::shared_ptr<Job> job = std::move(*static_cast<std::shared_ptr<Job>*>(handed));
     delete static_cast<std::shared_ptr<Job>*>(handed);
+    // DNS servers get one try of the call's bound, in place of resolv.conf's timeout and attempts (up to 30 s
+    // and 5 tries each): one that never answers keeps this thread about a second longer than its caller
+    // waits. The resolver's state is this thread's own.
+    if (::res_init() == 0) {
+        _res.retrans = job->tryTime;
+        _res.retry = 1;
+    }
     // No AI_ADDRCONFIG: a box with loopback alone would find no address for localhost's names.
     const addrinfo hints = streamHints(0);
     addrinfo* head = nullptr;
@@ -162,7 +173,8 @@ int HostLookup::find(const std::string& host, int port, Clock::time_point deadli
         if (const auto entry = shared.inFlight.find(host); entry != shared.inFlight.end()) {
             job = entry->second;
         } else if (shared.threads < kMostLookupThreads) {
-            auto started = std::make_shared<Job>(host);
+            const auto left = std::chrono::ceil<std::chrono::seconds>(deadline - Clock::now());
+            auto started = std::make_shared<Job>(host, static_cast<int>(std::max<long>(1, left.count())));
             if (const int error = startThread(started); error != 0) {
                 reason =
                     "cannot start a thread for the name lookup of \"" + host + "\": " + std::strerror(error);

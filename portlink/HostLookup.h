@@ -1,5 +1,5 @@
 // A host's addresses within a call's deadline: names go to getaddrinfo on threads of the library's own, which
-// a name server that never answers may keep, but which no caller waits for beyond its deadline.
+// a name server that never answers may keep a little past the deadline, but no caller waits for beyond it.
 #pragma once
 
 #include <chrono>

@@ -65,27 +65,30 @@ extern "C" {
  * at the given rate. Numeric addresses are not looked up; host names go to getaddrinfo, so /etc/hosts, mDNS
  * (.local) and every other source nsswitch.conf names answer as for any program, on a thread of the library's
  * own that the call leaves at its deadline (see "Threads" below): a hanging name server cannot stretch the
- * call, nor keep other names from being found. Every address of a name is tried in turn. A refused connection, a host that drops packets, a server that accepts
- * and never speaks and a server that stops answering mid-negotiation all end within the bound.
+ * call, nor keep other names from being found. Every address of a name is tried in turn. A refused
+ * connection, a host that drops packets, a server that accepts and never speaks and a server that stops
+ * answering mid-negotiation all end within the bound.
  *
  * Results: VELLPORT_ERR_HOST the host name was not found; VELLPORT_ERR_IO the name lookup ran out of file
- * descriptors or memory, or no thread could be started for it; VELLPORT_ERR_REFUSED the connection was refused or
- * the host cannot be reached; VELLPORT_ERR_TIMEOUT no answer within the bound (lookup, connect, confirmations
- * or acknowledgement of the data); VELLPORT_ERR_PROTOCOL an rfc2217:// server that never asked for the option
- * within the bound ("a raw TCP port?", and nothing was written), withdrew it, or closed the connection
- * early; VELLPORT_ERR_BUSY a server that closed early saying its port is in use (ser2net: "Port already in
- * use", another client holds the device); VELLPORT_ERR_SETTING another line setting confirmed than asked
- * (the error line names both values). A raw port that closes before the library's half-close has turned the
- * connection away, and the bytes went nowhere: never a success.
+ * descriptors or memory, or no thread could be started for it; VELLPORT_ERR_REFUSED the connection was
+ * refused or the host cannot be reached; VELLPORT_ERR_TIMEOUT no answer within the bound (lookup, connect,
+ * confirmations or acknowledgement of the data); VELLPORT_ERR_PROTOCOL an rfc2217:// server that never asked
+ * for the option within the bound ("a raw TCP port?", and nothing was written), withdrew it, or closed the
+ * connection early; VELLPORT_ERR_BUSY a server that closed early saying its port is in use (ser2net: "Port
+ * already in use", another client holds the device); VELLPORT_ERR_SETTING another line setting confirmed than
+ * asked (the error line names both values). A raw port that closes before the library's half-close has turned
+ * the connection away, and the bytes went nowhere: never a success.
  *
  * Threads: each call uses its own socket and poll(), never select(). A host name is looked up on a thread of
  * the library's own (detached, every signal blocked, a stack of 128 KiB), one per name in flight: calls
- * that look up the same name at the same time share it. A name server that never answers keeps that thread
- * after the call has ended, until getaddrinfo gives up. At most 256 lookup threads exist at once, so what
- * abandoned lookups cost is capped at 256 threads, 32 MiB of stack address space (only the pages used are
- * resident) and a few hundred bytes each; a lookup beyond them waits within its call's bound for one to end.
- * A lookup still running when the process exits touches nothing that exit() frees. Hundreds of calls for
- * different names may be in flight from one process, limited only by its descriptors.
+ * that look up the same name at the same time share it. On that thread each DNS server of resolv.conf gets
+ * one try as long as the call's bound, rounded up to whole seconds, in place of resolv.conf's timeout and
+ * attempts: one that never answers keeps the thread about a second after the call has ended; another
+ * source in nsswitch.conf that hangs keeps it until getaddrinfo returns. At most 256 lookup threads exist at
+ * once, so what abandoned lookups cost is capped at 256 threads, 32 MiB of stack address space (only the
+ * pages used are resident) and a few hundred bytes each; a lookup beyond them waits within its call's bound
+ * for one to end. A lookup still running when the process exits touches nothing that exit() frees. Hundreds
+ * of calls for different names may be in flight from one process, limited only by its descriptors.
  *
  * Security: telnet and RFC 2217 have neither authentication nor encryption; serve them on a trusted network
  * only, or through a tunnel (ssh -L) to a server bound to localhost.
