@@ -14,7 +14,7 @@ namespace vellport {
 // At most this many lookup threads at once, those a hanging name server keeps included; a lookup beyond them
 // waits within its deadline for one to end. Each thread has a stack of kLookupStack bytes.
 inline constexpr std::size_t kMostLookupThreads = 256;
-inline constexpr std::size_t kLookupStack = 128 * 1024;
+inline constexpr std::size_t kLookupStack = std::size_t{128} * 1024;
 
 class HostLookup {
 public:
