@@ -20,13 +20,16 @@
 namespace vellport {
 namespace {
 
+constexpr std::chrono::milliseconds kAnswerMargin{500};
+
 // One name being looked up. Its thread and every caller waiting for it share it, so whichever lets go last
 // frees it, and a caller that gives up at its deadline leaves the thread nothing freed to write into.
 struct Job {
     Job(std::string name, int seconds) : host(std::move(name)), tryTime(seconds) {}
     const std::string host;
-    const int
-        tryTime; // seconds each name server gets to answer: what is left of the call's bound, rounded up
+    // Seconds each name server gets to answer: what is left of the call's bound and half a second, rounded
+    // up, so the caller's deadline comes first and the call says it had no answer.
+    const int tryTime;
     // The rest is guarded by the registry's lock.
     std::condition_variable finished;
     bool done = false;
@@ -41,6 +44,9 @@ struct Registry {
     std::condition_variable threadEnded;
     std::unordered_map<std::string, std::shared_ptr<Job>> inFlight;
     std::size_t threads = 0;
+    // Taken around each thread's resolver set-up: glibc guards the table it adds the thread to with a lock of
+    // its own that thread checkers cannot see, and this one shows them the order.
+    std::mutex resolverSetUp;
 };
 
 // Made once and never destroyed: a lookup thread may end while exit() runs the destructors of static objects.
@@ -73,10 +79,10 @@ std::vector<sockaddr_storage> streamAddresses(const addrinfo* head) {
 void* lookUp(void* handed) {
     const std::shared_ptr<Job> job = std::move(*static_cast<std::shared_ptr<Job>*>(handed));
     delete static_cast<std::shared_ptr<Job>*>(handed);
-    // DNS servers get one try of the call's bound, in place of resolv.conf's timeout and attempts (up to 30 s
-    // and 5 tries each): one that never answers keeps this thread about a second longer than its caller
-    // waits. The resolver's state is this thread's own.
-    if (::res_init() == 0) {
+    // DNS servers get one try of about the call's bound, in place of resolv.conf's timeout and attempts (up
+    // to 30 s and 5 tries each): one that never answers keeps this thread at most 1.5 s longer than its
+    // caller waits. The resolver's state is this thread's own.
+    if (const std::lock_guard setUp(registry().resolverSetUp); ::res_ninit(&_res) == 0) {
         _res.retrans = job->tryTime;
         _res.retry = 1;
     }
@@ -173,7 +179,8 @@ int HostLookup::find(const std::string& host, int port, Clock::time_point deadli
         if (const auto entry = shared.inFlight.find(host); entry != shared.inFlight.end()) {
             job = entry->second;
         } else if (shared.threads < kMostLookupThreads) {
-            const auto left = std::chrono::ceil<std::chrono::seconds>(deadline - Clock::now());
+            const auto left =
+                std::chrono::ceil<std::chrono::seconds>(deadline - Clock::now() + kAnswerMargin);
             auto started = std::make_shared<Job>(host, static_cast<int>(std::max<long>(1, left.count())));
             if (const int error = startThread(started); error != 0) {
                 reason =

@@ -80,15 +80,16 @@ extern "C" {
  * the connection away, and the bytes went nowhere: never a success.
  *
  * Threads: each call uses its own socket and poll(), never select(). A host name is looked up on a thread of
- * the library's own (detached, every signal blocked, a stack of 128 KiB), one per name in flight: calls
- * that look up the same name at the same time share it. On that thread each DNS server of resolv.conf gets
- * one try as long as the call's bound, rounded up to whole seconds, in place of resolv.conf's timeout and
- * attempts: one that never answers keeps the thread about a second after the call has ended; another
- * source in nsswitch.conf that hangs keeps it until getaddrinfo returns. At most 256 lookup threads exist at
- * once, so what abandoned lookups cost is capped at 256 threads, 32 MiB of stack address space (only the
- * pages used are resident) and a few hundred bytes each; a lookup beyond them waits within its call's bound
- * for one to end. A lookup still running when the process exits touches nothing that exit() frees. Hundreds
- * of calls for different names may be in flight from one process, limited only by its descriptors.
+ * the library's own (detached, every signal blocked, a stack of 128 KiB), one per name in flight: calls that
+ * look up the same name at the same time share it. On that thread each DNS server of resolv.conf gets one try
+ * as long as the call's bound and half a second, rounded up to whole seconds, in place of resolv.conf's
+ * timeout and attempts: one that never answers keeps the thread at most 1.5 s past the call's deadline (the
+ * first server; each further one listed adds a share of that). Another source in nsswitch.conf that hangs
+ * keeps it until getaddrinfo returns. At most 256 lookup threads exist at once, so what abandoned lookups
+ * cost is capped at 256 threads, 32 MiB of stack address space (only the pages used are resident) and a few
+ * hundred bytes each; a lookup beyond them waits within its call's bound for one to end. A lookup still
+ * running when the process exits touches nothing that exit() frees. Hundreds of calls for different names may
+ * be in flight from one process, limited only by its descriptors.
  *
  * Security: telnet and RFC 2217 have neither authentication nor encryption; serve them on a trusted network
  * only, or through a tunnel (ssh -L) to a server bound to localhost.
