@@ -1,16 +1,14 @@
-// Name lookup that can be abandoned, non-blocking connect, RFC 2217 negotiation and a lossless close, all
-// against one deadline and with poll() alone, so hundreds of calls may be in flight without a thread each.
+// Non-blocking connect, RFC 2217 negotiation and a lossless close, all against one deadline (the name
+// lookup's included) and with poll() alone, so hundreds of calls may be in flight without a thread each.
 #include "NetworkLink.h"
 
+#include "HostLookup.h"
 #include "VellPortDll.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <linux/sockios.h>
-#include <memory>
-#include <mutex>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -114,109 +112,6 @@ void keepText(std::string& kept, const std::uint8_t* bytes, std::size_t count) {
     kept.append(bytes, bytes + std::min(count, kLongestServerText - kept.size()));
 }
 
-struct AddressList {
-    addrinfo* head = nullptr;
-    AddressList() = default;
-    AddressList(const AddressList&) = delete;
-    AddressList& operator=(const AddressList&) = delete;
-    ~AddressList() {
-        if (head != nullptr) {
-            ::freeaddrinfo(head);
-        }
-    }
-};
-
-// A lookup handed to glibc's resolver threads; it must live until glibc lets go of it.
-struct Lookup {
-    std::string host;
-    std::string service;
-    addrinfo hints{};
-    gaicb request{};
-};
-
-// Lookups given up that glibc could not cancel; freed by a later lookup once glibc has finished them.
-std::mutex g_abandonedLock;
-std::vector<std::unique_ptr<Lookup>> g_abandoned;
-
-void freeFinishedLookups() {
-    const std::lock_guard lock(g_abandonedLock);
-    std::erase_if(g_abandoned, [](const std::unique_ptr<Lookup>& lookup) {
-        if (::gai_error(&lookup->request) == EAI_INPROGRESS) {
-            return false;
-        }
-        if (lookup->request.ar_result != nullptr) {
-            ::freeaddrinfo(lookup->request.ar_result);
-        }
-        return true;
-    });
-}
-
-void abandon(std::unique_ptr<Lookup> lookup) {
-    if (::gai_cancel(&lookup->request) == EAI_CANCELED) {
-        return;
-    }
-    const std::lock_guard lock(g_abandonedLock);
-    g_abandoned.push_back(std::move(lookup));
-}
-
-addrinfo streamHints(int flags) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = flags;
-    return hints;
-}
-
-int lookupFailure(int error, const std::string& host, std::string& reason) {
-    if (error == EAI_NONAME || error == EAI_NODATA || error == EAI_FAIL || error == EAI_ADDRFAMILY) {
-        reason = "host name \"" + host + "\" not found";
-    } else {
-        reason = "name lookup of \"" + host + "\" failed: " + ::gai_strerror(error);
-    }
-    return VELLPORT_ERR_HOST;
-}
-
-// Numeric hosts need no lookup at all; names go to glibc's asynchronous resolver, waited on until the
-// deadline and abandoned after it, so a hanging DNS server cannot stretch the call.
-int resolve(const Endpoint& endpoint, Clock::time_point deadline, std::chrono::milliseconds bound,
-            AddressList& addresses, std::string& reason) {
-    const std::string service = std::to_string(endpoint.port);
-    const addrinfo numeric = streamHints(AI_NUMERICHOST | AI_NUMERICSERV);
-    if (::getaddrinfo(endpoint.host.c_str(), service.c_str(), &numeric, &addresses.head) == 0) {
-        return VELLPORT_OK;
-    }
-    freeFinishedLookups();
-    auto lookup = std::make_unique<Lookup>();
-    lookup->host = endpoint.host;
-    lookup->service = service;
-    // No AI_ADDRCONFIG: a box with loopback alone would find no address for localhost's names.
-    lookup->hints = streamHints(AI_NUMERICSERV);
-    lookup->request.ar_name = lookup->host.c_str();
-    lookup->request.ar_service = lookup->service.c_str();
-    lookup->request.ar_request = &lookup->hints;
-    gaicb* requests[] = {&lookup->request};
-    if (const int error = ::getaddrinfo_a(GAI_NOWAIT, requests, 1, nullptr); error != 0) {
-        return lookupFailure(error, endpoint.host, reason);
-    }
-    const gaicb* const waitList[] = {&lookup->request};
-    while (::gai_error(&lookup->request) == EAI_INPROGRESS) {
-        const int left = remainingMs(deadline);
-        if (left == 0) {
-            abandon(std::move(lookup));
-            reason = "no answer from the name lookup of \"" + endpoint.host + "\" within " +
-                     std::to_string(bound.count()) + " ms";
-            return VELLPORT_ERR_TIMEOUT;
-        }
-        const timespec timeout{left / 1000, static_cast<long>(left % 1000) * 1'000'000L};
-        ::gai_suspend(waitList, 1, &timeout);
-    }
-    if (const int error = ::gai_error(&lookup->request); error != 0) {
-        return lookupFailure(error, endpoint.host, reason);
-    }
-    addresses.head = std::exchange(lookup->request.ar_result, nullptr);
-    return VELLPORT_OK;
-}
-
 void setOption(int fd, int level, int option) {
     const int on = 1;
     ::setsockopt(fd, level, option, &on, sizeof on);
@@ -262,13 +157,14 @@ int NetworkLink::confirmedRate() const {
 }
 
 int NetworkLink::connect(std::string& reason) {
-    AddressList addresses;
-    if (const int code = resolve(m_endpoint, m_deadline, m_bound, addresses, reason); code != VELLPORT_OK) {
+    HostLookup lookup;
+    if (const int code = lookup.find(m_endpoint.host, m_endpoint.port, m_deadline, m_bound, reason);
+        code != VELLPORT_OK) {
         return code;
     }
     std::vector<const addrinfo*> candidates;
-    for (const addrinfo* entry = addresses.head; entry != nullptr; entry = entry->ai_next) {
-        candidates.push_back(entry);
+    for (const addrinfo& entry : lookup.addresses()) {
+        candidates.push_back(&entry);
     }
     int code = VELLPORT_ERR_REFUSED;
     reason = "no address for " + address();

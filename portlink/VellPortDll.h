@@ -75,17 +75,20 @@ extern "C" {
  * so back-to-back calls to one ser2net port wait for that too.
  *
  * Bound: one deadline for the whole call, name lookup included, of 2 s plus twice the wire time of the bytes
- * at the given rate. Numeric addresses are not looked up; host names go to the C library's asynchronous
- * resolver and are abandoned at the deadline, so a hanging name server cannot stretch the call. Every
- * address of a name is tried in turn. A refused connection, a host that drops packets, a server that accepts
- * and never speaks, a server that stops answering mid-negotiation and one that never stops talking (option
- * requests or data without end, before or after the confirmations) all end within the bound. A bound beyond
- * the clock's range (centuries at a very low rate) ends where the clock does: it never wraps into the past.
+ * at the given rate. Numeric addresses are not looked up; host names go to getaddrinfo, so /etc/hosts, mDNS
+ * (.local) and every other source nsswitch.conf names answer as for any program, on a thread of the library's
+ * own that the call leaves at its deadline (see "Threads" below): a hanging name server cannot stretch the
+ * call, nor keep other names from being found. Every address of a name is tried in turn. A refused
+ * connection, a host that drops packets, a server that accepts and never speaks, a server that stops
+ * answering mid-negotiation and one that never stops talking (option requests or data without end, before or
+ * after the confirmations) all end within the bound. A bound beyond the clock's range (centuries at a very
+ * low rate) ends where the clock does: it never wraps into the past.
  *
- * Results: VELLPORT_ERR_HOST the host name was not found; VELLPORT_ERR_REFUSED the box answered and nothing
- * listens on the port (the connection was refused); VELLPORT_ERR_TIMEOUT the host does not answer: no answer
- * within the bound (lookup, connect, confirmations or acknowledgement of the data), or no route to the host
- * (EHOSTUNREACH, ENETUNREACH, EHOSTDOWN, ENETDOWN: the box is off or unreachable; a box that is off gives
+ * Results: VELLPORT_ERR_HOST the host name was not found; VELLPORT_ERR_IO the name lookup ran out of file
+ * descriptors or memory, or no thread could be started for it; VELLPORT_ERR_REFUSED the box answered and
+ * nothing listens on the port (the connection was refused); VELLPORT_ERR_TIMEOUT the host does not answer: no
+ * answer within the bound (lookup, connect, confirmations or acknowledgement of the data), or no route to the
+ * host (EHOSTUNREACH, ENETUNREACH, EHOSTDOWN, ENETDOWN: the box is off or unreachable; a box that is off gives
  * silence or no route from run to run, so both are this one result); VELLPORT_ERR_PROTOCOL an rfc2217://
  * server that never asked for the option within the bound ("no answer to the RFC 2217 opening": it is silent,
  * or the port is raw TCP; nothing was written), withdrew it, or closed the connection early;
@@ -96,9 +99,17 @@ extern "C" {
  * before the library's half-close has turned the connection away, and the bytes went nowhere: never a
  * success.
  *
- * Threads: each call uses its own socket and poll(), never select(), and starts no thread of its own (the C
- * library's resolver keeps a small pool of its own for host names); hundreds of calls for different names
- * may be in flight from one process, limited only by its descriptors.
+ * Threads: each call uses its own socket and poll(), never select(). A host name is looked up on a thread of
+ * the library's own (detached, every signal blocked, a stack of 128 KiB), one per name in flight: calls that
+ * look up the same name at the same time share it. On that thread each DNS server of resolv.conf gets one try
+ * as long as the call's bound and half a second, rounded up to whole seconds, in place of resolv.conf's
+ * timeout and attempts: one that never answers keeps the thread at most 1.5 s past the call's deadline (the
+ * first server; each further one listed adds a share of that). Another source in nsswitch.conf that hangs
+ * keeps it until getaddrinfo returns. At most 256 lookup threads exist at once, so what abandoned lookups
+ * cost is capped at 256 threads, 32 MiB of stack address space (only the pages used are resident) and a few
+ * hundred bytes each; a lookup beyond them waits within its call's bound for one to end. A lookup still
+ * running when the process exits touches nothing that exit() frees. Hundreds of calls for different names may
+ * be in flight from one process, limited only by its descriptors.
  *
  * Security: telnet and RFC 2217 have neither authentication nor encryption; serve them on a trusted network
  * only, or through a tunnel (ssh -L) to a server bound to localhost.
@@ -116,7 +127,8 @@ extern "C" {
  * Threads
  * -------
  * All functions may be called from any thread, with or without a Qt application object. Calls for the same
- * port number are serialised; calls for different ports run in parallel.
+ * port number are serialised; calls for different ports run in parallel. The library's only threads of its
+ * own are the name lookups of network targets (see "Network targets").
  */
 
 /** Result codes. */

@@ -1,4 +1,4 @@
-// devsim as a child process of a test.
+// devsim or dnssim as a child process of a test.
 #include "Simulator.h"
 
 #include <cerrno>
@@ -8,6 +8,8 @@
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
+
+Simulator::Simulator(Program program) : m_program(program == Program::Devsim ? DEVSIM_PATH : DNSSIM_PATH) {}
 
 Simulator::~Simulator() {
     stop();
@@ -21,12 +23,12 @@ bool Simulator::start(const std::vector<std::string>& arguments) {
     m_pid = ::fork();
     if (m_pid == 0) {
         ::dup2(pipeEnds[1], STDOUT_FILENO);
-        std::vector<char*> argv{const_cast<char*>(DEVSIM_PATH)};
+        std::vector<char*> argv{const_cast<char*>(m_program)};
         for (const std::string& argument : arguments) {
             argv.push_back(const_cast<char*>(argument.c_str()));
         }
         argv.push_back(nullptr);
-        ::execv(DEVSIM_PATH, argv.data());
+        ::execv(m_program, argv.data());
         ::_exit(127);
     }
     ::close(pipeEnds[1]);

@@ -1,5 +1,5 @@
-// Runs devsim (a pseudo-terminal, or a server with --rfc2217-server) as a child process and reads its output
-// lines with a bound.
+// Runs devsim (a pseudo-terminal, or a server with --rfc2217-server) or dnssim (a name server) as a child
+// process and reads its output lines with a bound.
 #pragma once
 
 #include <chrono>
@@ -10,12 +10,13 @@
 
 class Simulator {
 public:
-    Simulator() = default;
+    enum class Program { Devsim, Dnssim };
+    explicit Simulator(Program program = Program::Devsim);
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
     ~Simulator();
 
-    // Starts devsim with the arguments and waits for the path line; false when it does not come.
+    // Starts the program with the arguments and waits for its first line; false when it does not come.
     bool start(const std::vector<std::string>& arguments);
     // The next output line, or nothing when none arrives within the wait.
     std::optional<std::string> readLine(std::chrono::milliseconds wait = std::chrono::milliseconds(3000));
@@ -27,6 +28,7 @@ public:
     std::vector<int> ports() const;
 
 private:
+    const char* m_program;
     pid_t m_pid = -1;
     int m_output = -1;
     std::string m_buffered;

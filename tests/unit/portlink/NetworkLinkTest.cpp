@@ -1,19 +1,29 @@
-// Network targets against tiny in-test servers: each fault ends within the bound with its code and reason,
-// and the bytes that do go out arrive as the protocol wants them.
+// Network targets against tiny in-test servers and resolvers: each fault ends within the bound with its code
+// and reason, and the bytes that do go out arrive as the protocol wants them.
+#include "Child.h"
 #include "FileHandle.h"
+#include "Files.h"
 #include "PortMap.h"
+#include "Simulator.h"
 #include "StderrCapture.h"
+#include "TempDir.h"
 #include "VellPortDll.h"
 
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <cxxabi.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -167,6 +177,9 @@ private:
 
 enum class Call { SendTo, SendDataMapped, Probe };
 enum class Received { Anything, Nothing, NoData, EscapedData, PlainData };
+// Where names are looked up: as this machine does, or in a child process: behind dnssim in namespaces of its
+// own (answers after 1.2 s, none for "hung" names), or with no descriptor or no thread left to start.
+enum class Resolver { System, StandIn, NoDescriptors, NoThreads };
 
 struct NetworkCase {
     const char* label;
@@ -180,6 +193,10 @@ struct NetworkCase {
     int delivery = VELLPORT_DELIVERY_NONE; // what VellPortLastDelivery tells after the call
     int rate = 9600;                       // for SendTo and Probe
     int count = 4;                         // for SendTo: kData's, or as many zero bytes
+    Resolver resolver = Resolver::System;
+    int hungBefore = 0;        // lookups of names never answered, given up before the call
+    int alongside = 0;         // calls at the same time to other names answered late, ending as the row says
+    bool exitsMidCall = false; // the process exits while the calls are in flight, and must end cleanly
 };
 
 // NOLINTNEXTLINE(readability-identifier-naming): the name gtest looks for
@@ -198,11 +215,138 @@ long long anonymousKiB() {
 
 class NetworkTargets : public testing::TestWithParam<NetworkCase> {};
 
+int callTarget(Call call, const std::string& url, int* confirmedRate = nullptr, int rate = 9600,
+               const unsigned char* data = nullptr, int count = 4) {
+    const auto* bytes = data != nullptr ? data : reinterpret_cast<const unsigned char*>(kData.data());
+    switch (call) {
+    case Call::SendTo:
+        return VellPortSendTo(url.c_str(), rate, 8, 'N', 1, 0, bytes, count);
+    case Call::SendDataMapped:
+        return SendData("COM78", bytes, 4);
+    case Call::Probe:
+        return VellPortProbe(url.c_str(), 9600, 8, 'N', 1, 0, confirmedRate);
+    }
+    return VELLPORT_ERR_ARG;
+}
+
+// Calls every target at once, the last on this thread; each ends within the bound with result and reasonPart.
+void expectCallsEnd(Call call, const std::vector<std::string>& urls, int result, const char* reasonPart) {
+    const auto expectEnds = [&](const std::string& url) {
+        const auto start = Clock::now();
+        EXPECT_EQ(callTarget(call, url), result) << url << ": " << VellPortLastError();
+        EXPECT_LT(Clock::now() - start, kTwiceBound) << url;
+        EXPECT_NE(std::string(VellPortLastError()).find(reasonPart), std::string::npos)
+            << VellPortLastError();
+    };
+    std::vector<std::jthread> others;
+    for (std::size_t i = 0; i + 1 < urls.size(); ++i) {
+        others.emplace_back(expectEnds, urls[i]);
+    }
+    if (!urls.empty()) {
+        expectEnds(urls.back());
+    }
+}
+
+// A process's calls on other threads as it exits, and whether exit() has run every library's finalisers.
+std::atomic<int> g_callsInFlight{0};
+std::atomic<bool> g_finalised{false};
+
+template <typename Condition>
+void waitUntil(Condition done, std::chrono::milliseconds limit) {
+    for (const auto until = Clock::now() + limit; !done() && Clock::now() < until;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+// exit() runs this after every library's finalisers (it is registered before any of them, for no library in
+// particular), and waits here for the calls still running: they find whatever exit() freed.
+void holdExit(void*) {
+    g_finalised = true;
+    waitUntil([] { return g_callsInFlight == 0; }, 2 * kTwiceBound);
+}
+[[gnu::used, gnu::section(".preinit_array")]] void (*const kHoldExit)() = [] {
+    abi::__cxa_atexit(holdExit, nullptr, nullptr);
+};
+
+// Namespaces of this process's own (root only): loopback up, and a resolv.conf that names 127.0.0.1 alone.
+bool useResolverOnLoopback(const TempDir& folder) {
+    WriteBytes(folder.file("resolv.conf"), "nameserver 127.0.0.1\noptions timeout:30 attempts:1\n");
+    ifreq loopback{};
+    std::snprintf(loopback.ifr_name, sizeof loopback.ifr_name, "lo");
+    loopback.ifr_flags = IFF_UP | IFF_LOOPBACK | IFF_RUNNING;
+    const bool mounted =
+        ::unshare(CLONE_NEWNS | CLONE_NEWNET) == 0 &&
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+        ::mount(folder.file("resolv.conf").c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) == 0;
+    const FileHandle socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    return mounted && ::ioctl(socket.get(), SIOCSIFFLAGS, &loopback) == 0;
+}
+
+constexpr int kCannotSetUp = 77;
+
+// The row's calls in a child process prepared as row.resolver says: 0 when all ended as the row says.
+int callInChild(const NetworkCase& row, const std::string& url, int port) {
+    const TempDir folder;
+    Simulator names(Simulator::Program::Dnssim);
+    VellPortSetErrorLines(0);
+    // Descriptors run out after a first call, as in a fleet (UBSan's first type checks need one).
+    const bool ranBefore =
+        row.resolver == Resolver::NoDescriptors && callTarget(row.call, url) != VELLPORT_OK;
+    const int firstFree = ::dup(0);
+    ::close(firstFree);
+    const rlimit noDescriptorLeft{static_cast<rlim_t>(firstFree), static_cast<rlim_t>(firstFree)};
+    const rlimit noThreadLeft{0, 0};
+    const bool ready = (row.resolver == Resolver::StandIn && useResolverOnLoopback(folder) &&
+                        names.start({"127.0.0.1", "1200"})) ||
+                       (ranBefore && ::setrlimit(RLIMIT_NOFILE, &noDescriptorLeft) == 0) ||
+                       (row.resolver == Resolver::NoThreads && (::geteuid() != 0 || BecomeNobody()) &&
+                        ::setrlimit(RLIMIT_NPROC, &noThreadLeft) == 0);
+    if (!ready) {
+        return kCannotSetUp;
+    }
+    // Distinct names in a domain: dnssim never answers ".hung.test", and ".slow.test" late.
+    const auto namedUrls = [port](int count, const std::string& domain) {
+        std::vector<std::string> urls;
+        for (int i = 0; i < count; ++i) {
+            urls.push_back("tcp://n" + std::to_string(i) + domain + ":" + std::to_string(port));
+        }
+        return urls;
+    };
+    expectCallsEnd(row.call, namedUrls(row.hungBefore, ".hung.test"), VELLPORT_ERR_TIMEOUT,
+                   "no answer from the name lookup");
+    std::vector<std::string> urls = namedUrls(row.alongside, ".slow.test");
+    urls.push_back(url);
+    if (row.exitsMidCall) {
+        // The call alongside is in flight at exit; the row's own starts once exit() has run every finaliser.
+        g_callsInFlight = static_cast<int>(urls.size());
+        for (const std::string& target : urls) {
+            std::thread([call = row.call, target, afterFinalisers = &target == &urls.back()] {
+                waitUntil([afterFinalisers] { return !afterFinalisers || g_finalised; }, kTwiceBound);
+                callTarget(call, target);
+                --g_callsInFlight;
+            }).detach();
+        }
+        EXPECT_TRUE(names.readLine()) << "no query reached dnssim";
+        std::exit(testing::Test::HasFailure() ? 1 : 0);
+    }
+    expectCallsEnd(row.call, urls, row.result, row.reasonPart);
+    return testing::Test::HasFailure() ? 1 : 0;
+}
+
 TEST_P(NetworkTargets, EndWithinTheBoundWithTheirResult) {
     const NetworkCase& row = GetParam();
     Responder responder(row.part);
     char url[128];
     std::snprintf(url, sizeof url, row.url, responder.port());
+    if (row.resolver != Resolver::System) {
+        const ChildResult child =
+            RunInChild([&] { return callInChild(row, url, responder.port()); }, 3 * kTwiceBound);
+        if (child.exitCode == kCannotSetUp) {
+            GTEST_SKIP() << "needs root: a mount and network namespace of its own";
+        }
+        EXPECT_EQ(child.exitCode, 0) << "signal " << child.signal.value_or(0);
+        return;
+    }
     const PortMap map(78, url);
     // Zero pages the kernel shares cost no memory, whatever the count.
     const auto size = static_cast<std::size_t>(row.count);
@@ -220,18 +364,7 @@ TEST_P(NetworkTargets, EndWithinTheBoundWithTheirResult) {
 
     StderrCapture capture;
     const auto start = Clock::now();
-    int result = 0;
-    switch (row.call) {
-    case Call::SendTo:
-        result = VellPortSendTo(url, row.rate, 8, 'N', 1, 0, bytes, row.count);
-        break;
-    case Call::SendDataMapped:
-        result = SendData("COM78", bytes, 4);
-        break;
-    case Call::Probe:
-        result = VellPortProbe(url, 9600, 8, 'N', 1, 0, &confirmedRate);
-        break;
-    }
+    const int result = callTarget(row.call, url, &confirmedRate, row.rate, bytes, row.count);
     const auto elapsed = Clock::now() - start;
     const int delivery = VellPortLastDelivery();
     running = false;
@@ -294,7 +427,23 @@ INSTANTIATE_TEST_SUITE_P(
         NetworkCase{"confirms_another_rate", Part::OtherRate, "rfc2217://127.0.0.1:%d", Call::SendTo,
                     VELLPORT_ERR_SETTING, "4800 bits/s instead of 9600", Received::NoData, 0},
         NetworkCase{"unresolvable_name", Part::Closed, "rfc2217://x.invalid:%d", Call::SendTo,
-                    VELLPORT_ERR_HOST, "x.invalid", Received::Anything, 0},
+                    VELLPORT_ERR_HOST, "x.invalid", Received::Anything, 0, VELLPORT_DELIVERY_NONE, 9600, 4,
+                    Resolver::StandIn},
+        NetworkCase{"sixty_names_on_a_slow_resolver", Part::Closed, "tcp://slow.test:%d", Call::SendTo,
+                    VELLPORT_ERR_REFUSED, "refused", Received::Anything, 0, VELLPORT_DELIVERY_NONE, 9600, 4,
+                    Resolver::StandIn, 0, 59},
+        NetworkCase{"localhost_after_300_hung_lookups", Part::Closed, "tcp://localhost:%d", Call::SendTo,
+                    VELLPORT_ERR_REFUSED, "refused", Received::Anything, 0, VELLPORT_DELIVERY_NONE, 9600, 4,
+                    Resolver::StandIn, 300},
+        NetworkCase{"lookups_in_flight_at_exit", Part::Closed, "tcp://last.hung.test:%d", Call::SendTo,
+                    VELLPORT_ERR_TIMEOUT, "", Received::Anything, 0, VELLPORT_DELIVERY_NONE, 9600, 4,
+                    Resolver::StandIn, 0, 1, true},
+        NetworkCase{"lookup_out_of_descriptors", Part::Closed, "tcp://localhost:%d", Call::SendTo,
+                    VELLPORT_ERR_IO, "out of file descriptors", Received::Anything, 0, VELLPORT_DELIVERY_NONE,
+                    9600, 4, Resolver::NoDescriptors},
+        NetworkCase{"no_thread_for_the_lookup", Part::Closed, "tcp://localhost:%d", Call::SendTo,
+                    VELLPORT_ERR_IO, "cannot start a thread", Received::Anything, 0, VELLPORT_DELIVERY_NONE,
+                    9600, 4, Resolver::NoThreads},
         NetworkCase{"mapped_name_sends_ff_doubled", Part::Rfc2217, "rfc2217://127.0.0.1:%d",
                     Call::SendDataMapped, VELLPORT_OK, "", Received::EscapedData, 0,
                     VELLPORT_DELIVERY_CONFIRMED},
