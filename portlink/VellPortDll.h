@@ -16,6 +16,12 @@ extern "C" {
 /**
  * @file VellPortDll.h
  *
+ * Compatibility
+ * -------------
+ * The interface is that of libVellPortDll.so.1. Its structs never grow and its functions never change their
+ * parameters: a new detail comes through a new function, so a program built against an earlier header keeps
+ * working with a later library of the same major version.
+ *
  * Port names
  * ----------
  * A port is named "COM<n>" or, in the device-namespace form, "\\.\COM<n>" (backslash, backslash, dot,
