@@ -159,9 +159,9 @@ root="$staging$prefix"
 exported=$(nm -D --defined-only "$root/$libdir/$library" | awk '$2 == "T" {print $3}' | sort)
 listed=$(dpkg-deb --info "$library_deb" symbols | sed -n 's/^ \([A-Za-z_][A-Za-z0-9_]*\)@Base [0-9][0-9A-Za-z.:~+-]*$/\1/p' | sort)
 if [ -n "$exported" ] && [ "$exported" = "$listed" ]; then
-    pass "symbols file lists the exported functions: $(echo $exported)"
+    pass "symbols file lists the exported functions: ${exported//$'\n'/ }"
 else
-    fail "symbols file lists '$(echo $listed)', the library exports '$(echo $exported)'"
+    fail "symbols file lists '${listed//$'\n'/ }', the library exports '${exported//$'\n'/ }'"
 fi
 if dpkg-deb --info "$library_deb" symbols | head -n 1 | grep -qx "$soname $kLibraryPackage #MINVER#"; then
     pass "symbols file names $soname of $kLibraryPackage"
