@@ -2,6 +2,7 @@
 // thread that only the library may hold up.
 #include "PortToolTip.h"
 
+#include "LibraryCalls.h"
 #include "VellPortDll.h"
 #include "link/PortWords.h"
 
@@ -16,6 +17,7 @@
 #include <algorithm>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -42,6 +44,7 @@ namespace {
 void describeWaiting(const std::shared_ptr<DescribeQueue>& queue) {
     for (;;) {
         DescribeRequest request;
+        std::optional<LibraryCall> inLibrary;
         {
             const std::lock_guard lock(queue->mutex);
             if (queue->waiting.empty() || queue->receiver == nullptr) {
@@ -50,8 +53,11 @@ void describeWaiting(const std::shared_ptr<DescribeQueue>& queue) {
             }
             request = std::move(queue->waiting.front());
             queue->waiting.pop_front();
+            // No bound: the end of the program does not wait for it, and ends without the library's statics.
+            inLibrary.emplace(LibraryCall::Clock::time_point::max());
         }
         const QString described = portToolTipText(request.portName, queue->chinese);
+        inLibrary.reset();
         const std::lock_guard lock(queue->mutex);
         if (PortToolTip* receiver = queue->receiver) {
             QMetaObject::invokeMethod(

@@ -7,6 +7,7 @@
 #include "IconPixels.h"
 #include "LeadingNumber.h"
 #include "PortToolTip.h"
+#include "PortWorker.h"
 #include "VellPortDll.h"
 #include "link/SaverCommand.h"
 #include "resource.h"
@@ -109,6 +110,10 @@ CSettingsDlg::CSettingsDlg(QWidget* parent) : QDialog(parent) {
         list->view()->installEventFilter(this);
     }
     m_portToolTip = new PortToolTip(m_cbPort, language == DlgLanguage::ChinesePrc);
+    m_portWorker = new PortWorker(this);
+    // The window stays usable while a send runs; the cursor tells that one is under way.
+    connect(m_portWorker, &PortWorker::sendingChanged, this,
+            [this](bool sending) { sending ? setCursor(Qt::BusyCursor) : unsetCursor(); });
     for (int id : {IDC_SAVER_ON, IDC_SAVER_OFF, IDC_SAVER_DEFAULT, IDCANCEL})
         builder.item(id)->installEventFilter(this);
     connect(static_cast<QPushButton*>(builder.item(IDCANCEL)), &QPushButton::clicked, this, &QDialog::reject);
@@ -121,6 +126,7 @@ CSettingsDlg::~CSettingsDlg() {
     // Destroyed without having been closed (e.g. the application quit under it): save all the same.
     if (!m_saved)
         saveSettings();
+    m_portWorker->dropWaiting();
 }
 
 // The message table. Paint and the drag icon are the desktop's; destroy is done() and the destructor.
@@ -174,11 +180,14 @@ void CSettingsDlg::OnSelchangePort() {
         m_stLinkLabel->setAccessibleName(m_cbBaud->accessibleName());
         m_ipAddress->hide();
         m_stLinkLabel->show();
-        const int rate = leadingNumber(m_cbBaud->currentText());
-        SetComParam(port.toLocal8Bit().constData(), rate, 8, 0x4E, 1, 0);
+        configurePort(port, leadingNumber(m_cbBaud->currentText()));
     } else {
-        if (port.contains(QLatin1String("USB")))
-            GetUSBPort();
+        if (port.contains(QLatin1String("USB"))) {
+            m_portWorker->post([] {
+                GetUSBPort();
+                return PortCallOutcome{};
+            });
+        }
         m_cbBaud->hide();
         m_ipAddress->hide();
         m_stLinkLabel->hide();
@@ -186,31 +195,48 @@ void CSettingsDlg::OnSelchangePort() {
 }
 
 void CSettingsDlg::OnSelchangeBaud() {
-    const QByteArray port = m_cbPort->currentText().toLocal8Bit();
-    SetComParam(port.constData(), leadingNumber(m_cbBaud->currentText()), 8, 0x4E, 1, 0);
+    configurePort(m_cbPort->currentText(), leadingNumber(m_cbBaud->currentText()));
 }
 
-void CSettingsDlg::sendSaverCommand(bool on, int buttonId) {
+void CSettingsDlg::configurePort(const QString& port, int rate) {
+    m_portWorker->post([port = port.toLocal8Bit().toStdString(), rate] {
+        return PortCallOutcome{SetComParam(port.c_str(), rate, 8, 0x4E, 1, 0), VELLPORT_DELIVERY_NONE, {}};
+    });
+}
+
+void CSettingsDlg::sendSaverCommand(bool on, int buttonId, const char* logName) {
     const SaverCommand command = makeSaverCommand(on);
     const QString portName = m_cbPort->currentText();
-    const QByteArray port = portName.toLocal8Bit();
-    const int result = SendData(port.constData(), command.data(), static_cast<int>(command.size()));
-    // No dialog for the result: the port's tooltip keeps a failure, named as the button names its action.
     const auto* button = findChild<QPushButton*>(QStringLiteral("id%1").arg(buttonId));
-    m_portToolTip->noteSend(portName, button ? button->accessibleName() : QString(), result != VELLPORT_OK,
-                            QString::fromUtf8(VellPortLastError()));
+    const QString action = button ? button->accessibleName() : QString();
+    m_portWorker->post(
+        [port = portName.toLocal8Bit().toStdString(), command] {
+            PortCallOutcome outcome;
+            outcome.result = SendData(port.c_str(), command.data(), static_cast<int>(command.size()));
+            // The library keeps both for the thread that sent: read here, before its next call.
+            outcome.reason = VellPortLastError();
+            outcome.delivery = VellPortLastDelivery();
+            return outcome;
+        },
+        // No dialog for the result: the port's tooltip keeps a failure, named as the button names its action.
+        [this, portName, action](const PortCallOutcome& outcome) {
+            m_portToolTip->noteSend(portName, action, outcome.result != VELLPORT_OK,
+                                    QString::fromUtf8(outcome.reason));
+        },
+        std::string(logName) + " to " + portName.toLocal8Bit().toStdString() +
+            " not sent: the window closed before its turn");
 }
 
 void CSettingsDlg::OnSaverOn() {
-    sendSaverCommand(true, IDC_SAVER_ON);
+    sendSaverCommand(true, IDC_SAVER_ON, "Open");
 }
 
 void CSettingsDlg::OnSaverOff() {
-    sendSaverCommand(false, IDC_SAVER_OFF);
+    sendSaverCommand(false, IDC_SAVER_OFF, "Close");
 }
 
 void CSettingsDlg::OnSaverDefault() {
-    sendSaverCommand(true, IDC_SAVER_DEFAULT);
+    sendSaverCommand(true, IDC_SAVER_DEFAULT, "Default");
 }
 
 void CSettingsDlg::saveSettings() {
@@ -227,6 +253,8 @@ void CSettingsDlg::saveSettings() {
 void CSettingsDlg::done(int result) {
     QDialog::done(result);
     saveSettings();
+    // The presses still waiting go with the window; a send under way ends within its bound on its own.
+    m_portWorker->dropWaiting();
 }
 
 void CSettingsDlg::showEvent(QShowEvent* event) {

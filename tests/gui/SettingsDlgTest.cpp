@@ -5,12 +5,14 @@
 #include "FileOpenCounter.h"
 #include "IconPixels.h"
 #include "PortRecorder.h"
+#include "StderrCapture.h"
 #include "TempDir.h"
 #include "VellPortDll.h"
 #include "resource.h"
 #include "settings/CommSettings.h"
 #include "settings/Profile.h"
 #include "ui/IPAddressCtrl.h"
+#include "ui/PortWorker.h"
 
 #include <QAbstractItemView>
 #include <QAccessible>
@@ -52,6 +54,8 @@ private:
     QComboBox* Baud() const { return item<QComboBox>(IDC_BAUD); }
     QLabel* LinkLabel() const { return item<QLabel>(IDC_LINK_LABEL); }
     CIPAddressCtrl* Address() const { return item<CIPAddressCtrl>(IDC_IPADDRESS); }
+    // Until every library call the window made has run and its outcome is back.
+    void Settle() { QTRY_COMPARE_WITH_TIMEOUT(m_dlg->findChild<PortWorker*>()->pending(), 0, 5000); }
 
     void Open() {
         RecordedPortCalls().clear();
@@ -60,6 +64,7 @@ private:
         QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
         m_dlg->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_dlg.get()));
+        Settle();
     }
     std::string Stored(const char* key) const { return IniReadString("COMM", key, "<none>"); }
     void ExpectSaved(const char* port, const char* baud, const char* ip1, const char* ip2, const char* ip3,
@@ -78,6 +83,17 @@ private:
     void Choose(QComboBox* list, int index) {
         list->setCurrentIndex(index);
         emit list->activated(index);
+        Settle();
+    }
+    // The calls recorded, as "COM1 19200" for SetComParam and "COM1 on" for SendData.
+    static QString MadeCalls() {
+        QStringList made;
+        for (const PortCall& call : RecordedPortCalls())
+            made << QString::fromStdString(call.port) + ' ' +
+                        (call.bytes.empty() ? QString::number(call.baud)
+                         : call.bytes[3]    ? "on"
+                                            : "off");
+        return made.join(", ");
     }
     // The name a screen reader announces. On Linux Qt gives a list its current text as name and its label
     // through the labelled-by relation, so a list is announced by its label's name.
@@ -112,9 +128,11 @@ private slots:
         g_strIniPath = m_dir.file("Option.ini");
         StandInPorts().clear();
         QFile::remove(QString::fromStdString(g_strIniPath));
+        AnswerSends(VELLPORT_OK, "", VELLPORT_DELIVERY_CONFIRMED);
     }
     void cleanup() {
         HoldDescribes(false);
+        HoldSends(false);
         m_dlg.reset();
         qApp->setStyleSheet(QString());
     }
@@ -217,12 +235,62 @@ private slots:
         Open();
         RecordedPortCalls().clear();
         QTest::keyClick(Port(), Qt::Key_Up);
+        Settle();
         QCOMPARE(Port()->currentIndex(), 0);
         QVERIFY(RecordedPortCalls().empty());
         QTest::keyClick(Port(), Qt::Key_Down);
+        Settle();
         QCOMPARE(Port()->currentText(), QStringLiteral("COM2"));
         QCOMPARE(RecordedPortCalls().size(), std::size_t{1});
         QCOMPARE(RecordedPortCalls()[0].port, std::string("COM2"));
+    }
+
+    // A send that waits for a silent host holds only the window's worker: the window answers, opens its list,
+    // takes keys and shows a busy cursor, and what the operator does meanwhile runs after it in order;
+    // closing saves at once, drops the presses still waiting with a line each and leaves the send under way
+    // behind.
+    void sendThatBlocksNeverHoldsTheWindow_data() {
+        QTest::addColumn<bool>("close");
+        QTest::newRow("presses and choices queue behind it in order") << false;
+        QTest::newRow("closing saves at once and drops the presses waiting") << true;
+    }
+    void sendThatBlocksNeverHoldsTheWindow() {
+        QFETCH(bool, close);
+        Open();
+        RecordedPortCalls().clear();
+        HoldSends(true);
+        QTest::mouseClick(item<QPushButton>(IDC_SAVER_ON), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(SendsHeld(), 1, 2000);
+        int heldWhenAnswered = -1;
+        QTimer::singleShot(0, this, [&] { heldWhenAnswered = SendsHeld(); });
+        QTRY_COMPARE_WITH_TIMEOUT(heldWhenAnswered, 1, 200);
+        QCOMPARE(m_dlg->cursor().shape(), Qt::BusyCursor);
+        Port()->showPopup();
+        QTRY_VERIFY_WITH_TIMEOUT(Port()->view()->isVisible(), 2000);
+        Port()->hidePopup();
+        QTest::keyClick(Baud(), Qt::Key_Down);
+        QTest::mouseClick(item<QPushButton>(IDC_SAVER_OFF), Qt::LeftButton);
+        QTest::mouseClick(item<QPushButton>(IDC_SAVER_DEFAULT), Qt::LeftButton);
+        QCOMPARE(RecordedCallCount(), std::size_t{1});
+        if (close) {
+            StderrCapture capture;
+            m_dlg->reject();
+            ExpectSaved("COM1", "3", "192", "168", "2", "10");
+            QCOMPARE(StderrCapture::lines(capture.finish()),
+                     (std::vector<std::string>{
+                         "VellSetting: Close to COM1 not sent: the window closed before its turn",
+                         "VellSetting: Default to COM1 not sent: the window closed before its turn"}));
+            m_dlg.reset();
+            QCOMPARE(SendsHeld(), 1);
+            HoldSends(false);
+            QTRY_COMPARE_WITH_TIMEOUT(SendsHeld(), 0, 2000);
+            QCOMPARE(RecordedCallCount(), std::size_t{1});
+            return;
+        }
+        HoldSends(false);
+        Settle();
+        QCOMPARE(m_dlg->cursor().shape(), Qt::ArrowCursor);
+        QCOMPARE(MadeCalls(), QStringLiteral("COM1 on, COM1 19200, COM1 off, COM1 on"));
     }
 
     void buttonsSendTheirBytes_data() {
@@ -245,6 +313,7 @@ private slots:
             RecordedPortCalls().clear();
             item<QPushButton>(id)->setFocus();
             QTest::keyClick(item<QPushButton>(id), key);
+            Settle();
             QCOMPARE(RecordedPortCalls().size(), std::size_t{1});
             QCOMPARE(RecordedPortCalls()[0].function, std::string("SendData"));
             QCOMPARE(RecordedPortCalls()[0].port, storedPort.toStdString());
@@ -308,6 +377,7 @@ private slots:
         QCOMPARE(item<QPushButton>(IDCANCEL)->text(), QStringLiteral("Exit"));
         RecordedPortCalls().clear();
         QTest::keyClick(Port(), Qt::Key_C, Qt::AltModifier);
+        Settle();
         QCOMPARE(Port()->currentIndex(), 0);
         QVERIFY(RecordedPortCalls().empty());
     }
@@ -341,7 +411,8 @@ private slots:
             RecordedPortCalls().clear();
             QTest::keyClick(from, Qt::Key(key), Qt::AltModifier);
             // An access key clicks its button the animated way: pressed now, released a moment later.
-            QTRY_COMPARE_WITH_TIMEOUT(RecordedPortCalls().size(), std::size_t{1}, 2000);
+            QTRY_COMPARE_WITH_TIMEOUT(RecordedCallCount(), std::size_t{1}, 2000);
+            Settle();
             QCOMPARE(RecordedPortCalls()[0].function, std::string("SendData"));
             QCOMPARE(RecordedPortCalls()[0].bytes, bytes);
             QCOMPARE(Port()->currentIndex(), 0); // the letter went to the button, not the list's type-ahead
@@ -402,6 +473,7 @@ private slots:
             made += QString::fromStdString(call.function);
         QCOMPARE(made, calls);
         QTest::mouseClick(item<QPushButton>(IDC_SAVER_OFF), Qt::LeftButton);
+        Settle();
         QCOMPARE(RecordedPortCalls().back().port, name.toStdString());
     }
 
@@ -582,15 +654,17 @@ private slots:
         if (chinese)
             QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
         Open();
-        FailSends(VELLPORT_ERR_PERMISSION, "permission denied on /dev/ttyS0");
+        AnswerSends(VELLPORT_ERR_PERMISSION, "permission denied on /dev/ttyS0", VELLPORT_DELIVERY_NONE);
         const QString before = QTime::currentTime().toString("HH:mm");
         QTest::mouseClick(item<QPushButton>(id), Qt::LeftButton);
         const QString after = QTime::currentTime().toString("HH:mm");
-        FailSends(VELLPORT_OK, "");
+        Settle();
+        AnswerSends(VELLPORT_OK, "", VELLPORT_DELIVERY_CONFIRMED);
         Hover();
         QTRY_VERIFY_WITH_TIMEOUT(
             Port()->toolTip() == shown.arg(before) || Port()->toolTip() == shown.arg(after), 2000);
         QTest::mouseClick(item<QPushButton>(id), Qt::LeftButton);
+        Settle();
         QCOMPARE(Port()->toolTip(), shown.section('\n', 0, 0));
     }
 
