@@ -8,6 +8,7 @@
 #include "LeadingNumber.h"
 #include "PortToolTip.h"
 #include "PortWorker.h"
+#include "SendNote.h"
 #include "VellPortDll.h"
 #include "link/SaverCommand.h"
 #include "resource.h"
@@ -26,6 +27,7 @@
 #include <QLocale>
 #include <QPixmap>
 #include <QPushButton>
+#include <QTime>
 #include <fontconfig/fontconfig.h>
 #include <memory>
 
@@ -209,6 +211,7 @@ void CSettingsDlg::sendSaverCommand(bool on, int buttonId, const char* logName) 
     const QString portName = m_cbPort->currentText();
     const auto* button = findChild<QPushButton*>(QStringLiteral("id%1").arg(buttonId));
     const QString action = button ? button->accessibleName() : QString();
+    const QTime pressed = QTime::currentTime();
     m_portWorker->post(
         [port = portName.toLocal8Bit().toStdString(), command] {
             PortCallOutcome outcome;
@@ -218,10 +221,9 @@ void CSettingsDlg::sendSaverCommand(bool on, int buttonId, const char* logName) 
             outcome.delivery = VellPortLastDelivery();
             return outcome;
         },
-        // No dialog for the result: the port's tooltip keeps a failure, named as the button names its action.
-        [this, portName, action](const PortCallOutcome& outcome) {
-            m_portToolTip->noteSend(portName, action, outcome.result != VELLPORT_OK,
-                                    QString::fromUtf8(outcome.reason));
+        // No dialog for the result: the port's tooltip tells it, named as the button names its action.
+        [this, portName, action, pressed](const PortCallOutcome& outcome) {
+            m_portToolTip->noteSend(portName, sendNote(action, pressed, outcome, m_portToolTip->chinese()));
         },
         std::string(logName) + " to " + portName.toLocal8Bit().toStdString() +
             " not sent: the window closed before its turn");
