@@ -3,6 +3,7 @@
 #include "SettingsDlg.h"
 
 #include "DialogBuilder.h"
+#include "DroppedListKeys.h"
 #include "IPAddressCtrl.h"
 #include "IconPixels.h"
 #include "LeadingNumber.h"
@@ -16,7 +17,6 @@
 #include "settings/CommSettings.h"
 #include "version/Title.h"
 
-#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QFont>
@@ -107,10 +107,8 @@ CSettingsDlg::CSettingsDlg(QWidget* parent) : QDialog(parent) {
     m_ipAddress = static_cast<CIPAddressCtrl*>(builder.item(IDC_IPADDRESS));
     m_cbPort = static_cast<QComboBox*>(builder.item(IDC_PORT));
     m_cbBaud = static_cast<QComboBox*>(builder.item(IDC_BAUD));
-    for (QComboBox* list : {m_cbPort, m_cbBaud}) {
+    for (QComboBox* list : {m_cbPort, m_cbBaud})
         list->installEventFilter(this);
-        list->view()->installEventFilter(this);
-    }
     m_portToolTip = new PortToolTip(m_cbPort, language == DlgLanguage::ChinesePrc);
     m_portWorker = new PortWorker(this);
     // The window stays usable while a send runs; the cursor tells that one is under way.
@@ -131,10 +129,11 @@ CSettingsDlg::~CSettingsDlg() {
     m_portWorker->dropWaiting();
 }
 
-// The message table. Paint and the drag icon are the desktop's; destroy is done() and the destructor.
+// The message table. Paint and the drag icon are the desktop's; destroy is done() and the destructor. A
+// selection change is each entry chosen and each key step in an open list, as the platform's list reports.
 void CSettingsDlg::connectMessageMap() {
-    connect(m_cbPort, &QComboBox::activated, this, &CSettingsDlg::OnSelchangePort);
-    connect(m_cbBaud, &QComboBox::activated, this, &CSettingsDlg::OnSelchangeBaud);
+    new DroppedListKeys(m_cbPort, [this] { OnSelchangePort(); });
+    new DroppedListKeys(m_cbBaud, [this] { OnSelchangeBaud(); });
     const auto button = [this](int id) { return findChild<QPushButton*>(QStringLiteral("id%1").arg(id)); };
     connect(button(IDC_SAVER_ON), &QPushButton::clicked, this, &CSettingsDlg::OnSaverOn);
     connect(button(IDC_SAVER_OFF), &QPushButton::clicked, this, &CSettingsDlg::OnSaverOff);
@@ -288,10 +287,6 @@ bool CSettingsDlg::eventFilter(QObject* watched, QEvent* event) {
             !key->text().isEmpty() || (key->key() >= Qt::Key_Space && key->key() <= Qt::Key_AsciiTilde);
         if ((key->modifiers() & Qt::AltModifier) && printable)
             return true; // Alt with a letter is an access key, never the list's type-ahead
-    } else if (altArrow && (watched == m_cbPort->view() || watched == m_cbBaud->view())) {
-        // Either arrow closes a dropped list again, as on Windows; Qt knows only Alt+Down.
-        (watched == m_cbPort->view() ? m_cbPort : m_cbBaud)->hidePopup();
-        return true;
     } else if (auto* button = qobject_cast<QPushButton*>(watched); button && enter) {
         button->click();
         return true;

@@ -247,6 +247,52 @@ private slots:
         QCOMPARE(RecordedPortCalls()[0].port, std::string("COM2"));
     }
 
+    // Keys in an open list, as the platform's list takes them: each step is a change of selection and
+    // configures the port; Enter, F4 and Alt+Up close it keeping the entry, Escape goes back to the one
+    // chosen before it opened.
+    void keysInAnOpenList_data() {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QString>("calls");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("port list: each arrow step configures, Enter keeps") << IDC_PORT << "Down Down Return"
+                                                                            << "COM2 9600, COM3 9600"
+                                                                            << "COM3";
+        QTest::newRow("port list: F4 keeps the entry") << IDC_PORT << "Down F4"
+                                                       << "COM2 9600"
+                                                       << "COM2";
+        QTest::newRow("baud list: Alt+Up keeps the entry") << IDC_BAUD << "Up Alt+Up"
+                                                           << "COM1 4800"
+                                                           << "4800";
+        QTest::newRow("port list: Escape goes back and configures it again")
+            << IDC_PORT << "Down Down Esc"
+            << "COM2 9600, COM3 9600, COM1 9600"
+            << "COM1";
+        QTest::newRow("baud list: Escape where it was calls nothing more") << IDC_BAUD << "Down Up Esc"
+                                                                           << "COM1 19200, COM1 9600"
+                                                                           << "9600";
+    }
+    void keysInAnOpenList() {
+        QFETCH(int, id);
+        QFETCH(QString, keys);
+        QFETCH(QString, calls);
+        QFETCH(QString, shown);
+        Open();
+        QComboBox* list = item<QComboBox>(id);
+        list->setFocus();
+        RecordedPortCalls().clear();
+        QTest::keyClick(list, Qt::Key_Down, Qt::AltModifier);
+        QTRY_VERIFY_WITH_TIMEOUT(list->view()->isVisible(), 2000);
+        for (const QString& name : keys.split(' '))
+            QTest::keyClick(list->view(), QKeySequence(name)[0].key(),
+                            QKeySequence(name)[0].keyboardModifiers());
+        QTRY_VERIFY_WITH_TIMEOUT(!list->view()->isVisible(), 2000);
+        Settle();
+        QCOMPARE(MadeCalls(), calls);
+        QCOMPARE(list->currentText(), shown);
+        QVERIFY(m_dlg->isVisible());
+    }
+
     // A send that waits for a silent host holds only the window's worker: the window answers, opens its list,
     // takes keys and shows a busy cursor, and what the operator does meanwhile runs after it in order;
     // closing saves at once, drops the presses still waiting with a line each and leaves the send under way
