@@ -1,9 +1,11 @@
 // VellSetting: the serial display settings utility.
 #include "SettingsApp.h"
+#include "ui/LibraryCalls.h"
 
 #include <QApplication>
 #include <clocale>
 #include <csignal>
+#include <cstdlib>
 
 int main(int argc, char* argv[]) {
     // The settings store's code page follows the user's locale.
@@ -20,6 +22,10 @@ int main(int argc, char* argv[]) {
     QApplication app(qtArgc, qtArgv);
     CSettingsApp settingsApp(app);
     settingsApp.InitInstance();
-    // The run's result is never examined: however the window closed, the program succeeded.
+    // The run's result is never examined: however the window closed, the program succeeded. A send still
+    // under way when the window closed is given the rest of its bound; a call still inside the library after
+    // that must not have the library's statics destroyed under it by exit().
+    if (!libraryCallsEnded())
+        std::_Exit(0);
     return 0;
 }

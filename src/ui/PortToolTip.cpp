@@ -2,6 +2,7 @@
 // thread that only the library may hold up.
 #include "PortToolTip.h"
 
+#include "LibraryCalls.h"
 #include "VellPortDll.h"
 #include "link/PortWords.h"
 
@@ -10,12 +11,13 @@
 #include <QComboBox>
 #include <QCursor>
 #include <QEvent>
-#include <QTime>
+#include <QFontMetricsF>
 #include <QToolTip>
 #include <QWidget>
 #include <algorithm>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -42,6 +44,7 @@ namespace {
 void describeWaiting(const std::shared_ptr<DescribeQueue>& queue) {
     for (;;) {
         DescribeRequest request;
+        std::optional<LibraryCall> inLibrary;
         {
             const std::lock_guard lock(queue->mutex);
             if (queue->waiting.empty() || queue->receiver == nullptr) {
@@ -50,8 +53,11 @@ void describeWaiting(const std::shared_ptr<DescribeQueue>& queue) {
             }
             request = std::move(queue->waiting.front());
             queue->waiting.pop_front();
+            // No bound: the end of the program does not wait for it, and ends without the library's statics.
+            inLibrary.emplace(LibraryCall::Clock::time_point::max());
         }
         const QString described = portToolTipText(request.portName, queue->chinese);
+        inLibrary.reset();
         const std::lock_guard lock(queue->mutex);
         if (PortToolTip* receiver = queue->receiver) {
             QMetaObject::invokeMethod(
@@ -59,6 +65,68 @@ void describeWaiting(const std::shared_ptr<DescribeQueue>& queue) {
                 Qt::QueuedConnection);
         }
     }
+}
+
+// About 66 letters of the tooltip's font: long enough for a sentence, short enough for the eye to find the
+// next line.
+constexpr int kReadableLetters = 66;
+
+// Chinese characters and full-width forms, between which a line may break without a space.
+bool isWide(QChar c) {
+    const char16_t code = c.unicode();
+    return (code >= 0x2E80 && code < 0xD800) || (code >= 0xF900 && code <= 0xFFEF);
+}
+
+// Marks that never start a line, and those that never end one.
+bool staysAfter(QChar c) {
+    return QStringView(u"，。：；、！？）」』】—").contains(c);
+}
+bool staysBefore(QChar c) {
+    return QStringView(u"（「『【").contains(c);
+}
+
+// The text with a line break wherever a line would be wider than the readable width. Lines break at spaces
+// and between Chinese characters, never inside a word, a path or a URL: one longer than the width keeps a
+// line of its own.
+QString wrappedToReadableWidth(const QString& text) {
+    const QFontMetricsF metrics(QToolTip::font());
+    const qreal width = metrics.averageCharWidth() * kReadableLetters;
+    QStringList lines;
+    for (const QString& paragraph : text.split(QLatin1Char('\n'))) {
+        // The pieces a line may break between, each knowing whether a space comes before it.
+        QStringList pieces;
+        QList<bool> spaced;
+        bool space = false;
+        for (const QChar c : paragraph) {
+            if (c == QLatin1Char(' ')) {
+                space = true;
+                continue;
+            }
+            const QChar before = pieces.isEmpty() ? QChar() : pieces.back().back();
+            const bool sameWord = !pieces.isEmpty() && !space &&
+                                  ((!isWide(c) && !isWide(before)) || staysAfter(c) || staysBefore(before));
+            if (sameWord) {
+                pieces.back() += c;
+            } else {
+                pieces << QString(c);
+                spaced << space;
+            }
+            space = false;
+        }
+        QString line;
+        for (qsizetype i = 0; i < pieces.size(); ++i) {
+            const QString longer =
+                line + (spaced[i] && !line.isEmpty() ? QStringLiteral(" ") : QString()) + pieces[i];
+            if (!line.isEmpty() && metrics.horizontalAdvance(longer) > width) {
+                lines << line;
+                line = pieces[i];
+            } else {
+                line = longer;
+            }
+        }
+        lines << line;
+    }
+    return lines.join(QLatin1Char('\n'));
 }
 
 } // namespace
@@ -168,16 +236,11 @@ void PortToolTip::answer(const DescribeRequest& request, const QString& describe
         QToolTip::showText(QCursor::pos(), tip, m_popupTicket != 0 ? m_list->view()->viewport() : m_list);
 }
 
-void PortToolTip::noteSend(const QString& portName, const QString& action, bool failed,
-                           const QString& reason) {
-    if (failed) {
-        const QString at = QTime::currentTime().toString(QStringLiteral("HH:mm"));
-        m_failedSends.insert(portName,
-                             m_chinese ? QStringLiteral("上次%1于 %2 失败：%3").arg(action, at, reason)
-                                       : QStringLiteral("last %1 at %2 failed: %3").arg(action, at, reason));
-    } else if (m_failedSends.remove(portName) == 0) {
+void PortToolTip::noteSend(const QString& portName, const QString& note) {
+    if (!note.isEmpty())
+        m_sendNotes.insert(portName, wrappedToReadableWidth(note));
+    else if (m_sendNotes.remove(portName) == 0)
         return;
-    }
     // Entries that already have a tooltip show the news at once; the others at the next look.
     for (int index = 0; index < m_list->count(); ++index) {
         if (m_list->itemText(index) == portName && !m_list->itemData(index, Qt::ToolTipRole).isNull())
@@ -188,8 +251,8 @@ void PortToolTip::noteSend(const QString& portName, const QString& action, bool 
 QString PortToolTip::composed(const QString& portName) const {
     const QString described = m_described.value(portName);
     const QString shown = described.isEmpty() ? portName : described;
-    const auto failure = m_failedSends.constFind(portName);
-    return failure == m_failedSends.constEnd() ? shown : shown + QLatin1Char('\n') + *failure;
+    const auto note = m_sendNotes.constFind(portName);
+    return note == m_sendNotes.constEnd() ? shown : shown + QLatin1Char('\n') + *note;
 }
 
 void PortToolTip::show(int index, const QString& tip) {

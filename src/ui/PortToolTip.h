@@ -24,9 +24,10 @@ public:
     // Never waits for a description in progress: the thread asking it finishes on its own.
     ~PortToolTip() override;
 
-    // How the last send to a port ended: a failure (action as its button names it, the library's reason) is
-    // told on that port's tooltip until a send to it succeeds.
-    void noteSend(const QString& portName, const QString& action, bool failed, const QString& reason);
+    // What the last send to a port came to, in the operator's words ("" for a send the far end confirmed):
+    // told on that port's tooltip, wrapped to a readable width, until the next send to it says otherwise.
+    void noteSend(const QString& portName, const QString& note);
+    bool chinese() const { return m_chinese; }
 
     // On the window's thread, what the describing thread found for a request; dropped when the operator has
     // looked elsewhere since.
@@ -39,7 +40,7 @@ private:
     void refreshEntries();
     void refreshCurrent();
     void ask(const QString& portName);
-    // The described text, or the name alone while it is not known, and the last failed send.
+    // The described text, or the name alone while it is not known, and the note of the last send.
     QString composed(const QString& portName) const;
     void show(int index, const QString& tip);
 
@@ -52,5 +53,5 @@ private:
     // The entry the last hover asked for.
     QString m_hovered;
     QHash<QString, QString> m_described;
-    QHash<QString, QString> m_failedSends;
+    QHash<QString, QString> m_sendNotes;
 };

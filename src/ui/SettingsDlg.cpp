@@ -3,10 +3,13 @@
 #include "SettingsDlg.h"
 
 #include "DialogBuilder.h"
+#include "DroppedListKeys.h"
 #include "IPAddressCtrl.h"
 #include "IconPixels.h"
 #include "LeadingNumber.h"
 #include "PortToolTip.h"
+#include "PortWorker.h"
+#include "SendNote.h"
 #include "VellPortDll.h"
 #include "link/SaverCommand.h"
 #include "resource.h"
@@ -14,7 +17,6 @@
 #include "settings/CommSettings.h"
 #include "version/Title.h"
 
-#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QFont>
@@ -25,6 +27,7 @@
 #include <QLocale>
 #include <QPixmap>
 #include <QPushButton>
+#include <QTime>
 #include <fontconfig/fontconfig.h>
 #include <memory>
 
@@ -104,11 +107,13 @@ CSettingsDlg::CSettingsDlg(QWidget* parent) : QDialog(parent) {
     m_ipAddress = static_cast<CIPAddressCtrl*>(builder.item(IDC_IPADDRESS));
     m_cbPort = static_cast<QComboBox*>(builder.item(IDC_PORT));
     m_cbBaud = static_cast<QComboBox*>(builder.item(IDC_BAUD));
-    for (QComboBox* list : {m_cbPort, m_cbBaud}) {
+    for (QComboBox* list : {m_cbPort, m_cbBaud})
         list->installEventFilter(this);
-        list->view()->installEventFilter(this);
-    }
     m_portToolTip = new PortToolTip(m_cbPort, language == DlgLanguage::ChinesePrc);
+    m_portWorker = new PortWorker(this);
+    // The window stays usable while a send runs; the cursor tells that one is under way.
+    connect(m_portWorker, &PortWorker::sendingChanged, this,
+            [this](bool sending) { sending ? setCursor(Qt::BusyCursor) : unsetCursor(); });
     for (int id : {IDC_SAVER_ON, IDC_SAVER_OFF, IDC_SAVER_DEFAULT, IDCANCEL})
         builder.item(id)->installEventFilter(this);
     connect(static_cast<QPushButton*>(builder.item(IDCANCEL)), &QPushButton::clicked, this, &QDialog::reject);
@@ -121,12 +126,14 @@ CSettingsDlg::~CSettingsDlg() {
     // Destroyed without having been closed (e.g. the application quit under it): save all the same.
     if (!m_saved)
         saveSettings();
+    m_portWorker->dropWaiting();
 }
 
-// The message table. Paint and the drag icon are the desktop's; destroy is done() and the destructor.
+// The message table. Paint and the drag icon are the desktop's; destroy is done() and the destructor. A
+// selection change is each entry chosen and each key step in an open list, as the platform's list reports.
 void CSettingsDlg::connectMessageMap() {
-    connect(m_cbPort, &QComboBox::activated, this, &CSettingsDlg::OnSelchangePort);
-    connect(m_cbBaud, &QComboBox::activated, this, &CSettingsDlg::OnSelchangeBaud);
+    new DroppedListKeys(m_cbPort, [this] { OnSelchangePort(); });
+    new DroppedListKeys(m_cbBaud, [this] { OnSelchangeBaud(); });
     const auto button = [this](int id) { return findChild<QPushButton*>(QStringLiteral("id%1").arg(id)); };
     connect(button(IDC_SAVER_ON), &QPushButton::clicked, this, &CSettingsDlg::OnSaverOn);
     connect(button(IDC_SAVER_OFF), &QPushButton::clicked, this, &CSettingsDlg::OnSaverOff);
@@ -174,11 +181,14 @@ void CSettingsDlg::OnSelchangePort() {
         m_stLinkLabel->setAccessibleName(m_cbBaud->accessibleName());
         m_ipAddress->hide();
         m_stLinkLabel->show();
-        const int rate = leadingNumber(m_cbBaud->currentText());
-        SetComParam(port.toLocal8Bit().constData(), rate, 8, 0x4E, 1, 0);
+        configurePort(port, leadingNumber(m_cbBaud->currentText()));
     } else {
-        if (port.contains(QLatin1String("USB")))
-            GetUSBPort();
+        if (port.contains(QLatin1String("USB"))) {
+            m_portWorker->post([] {
+                GetUSBPort();
+                return PortCallOutcome{};
+            });
+        }
         m_cbBaud->hide();
         m_ipAddress->hide();
         m_stLinkLabel->hide();
@@ -186,31 +196,48 @@ void CSettingsDlg::OnSelchangePort() {
 }
 
 void CSettingsDlg::OnSelchangeBaud() {
-    const QByteArray port = m_cbPort->currentText().toLocal8Bit();
-    SetComParam(port.constData(), leadingNumber(m_cbBaud->currentText()), 8, 0x4E, 1, 0);
+    configurePort(m_cbPort->currentText(), leadingNumber(m_cbBaud->currentText()));
 }
 
-void CSettingsDlg::sendSaverCommand(bool on, int buttonId) {
+void CSettingsDlg::configurePort(const QString& port, int rate) {
+    m_portWorker->post([port = port.toLocal8Bit().toStdString(), rate] {
+        return PortCallOutcome{SetComParam(port.c_str(), rate, 8, 0x4E, 1, 0), VELLPORT_DELIVERY_NONE, {}};
+    });
+}
+
+void CSettingsDlg::sendSaverCommand(bool on, int buttonId, const char* logName) {
     const SaverCommand command = makeSaverCommand(on);
     const QString portName = m_cbPort->currentText();
-    const QByteArray port = portName.toLocal8Bit();
-    const int result = SendData(port.constData(), command.data(), static_cast<int>(command.size()));
-    // No dialog for the result: the port's tooltip keeps a failure, named as the button names its action.
     const auto* button = findChild<QPushButton*>(QStringLiteral("id%1").arg(buttonId));
-    m_portToolTip->noteSend(portName, button ? button->accessibleName() : QString(), result != VELLPORT_OK,
-                            QString::fromUtf8(VellPortLastError()));
+    const QString action = button ? button->accessibleName() : QString();
+    const QTime pressed = QTime::currentTime();
+    m_portWorker->post(
+        [port = portName.toLocal8Bit().toStdString(), command] {
+            PortCallOutcome outcome;
+            outcome.result = SendData(port.c_str(), command.data(), static_cast<int>(command.size()));
+            // The library keeps both for the thread that sent: read here, before its next call.
+            outcome.reason = VellPortLastError();
+            outcome.delivery = VellPortLastDelivery();
+            return outcome;
+        },
+        // No dialog for the result: the port's tooltip tells it, named as the button names its action.
+        [this, portName, action, pressed](const PortCallOutcome& outcome) {
+            m_portToolTip->noteSend(portName, sendNote(action, pressed, outcome, m_portToolTip->chinese()));
+        },
+        std::string(logName) + " to " + portName.toLocal8Bit().toStdString() +
+            " not sent: the window closed before its turn");
 }
 
 void CSettingsDlg::OnSaverOn() {
-    sendSaverCommand(true, IDC_SAVER_ON);
+    sendSaverCommand(true, IDC_SAVER_ON, "Open");
 }
 
 void CSettingsDlg::OnSaverOff() {
-    sendSaverCommand(false, IDC_SAVER_OFF);
+    sendSaverCommand(false, IDC_SAVER_OFF, "Close");
 }
 
 void CSettingsDlg::OnSaverDefault() {
-    sendSaverCommand(true, IDC_SAVER_DEFAULT);
+    sendSaverCommand(true, IDC_SAVER_DEFAULT, "Default");
 }
 
 void CSettingsDlg::saveSettings() {
@@ -227,6 +254,8 @@ void CSettingsDlg::saveSettings() {
 void CSettingsDlg::done(int result) {
     QDialog::done(result);
     saveSettings();
+    // The presses still waiting go with the window; a send under way ends within its bound on its own.
+    m_portWorker->dropWaiting();
 }
 
 void CSettingsDlg::showEvent(QShowEvent* event) {
@@ -258,10 +287,6 @@ bool CSettingsDlg::eventFilter(QObject* watched, QEvent* event) {
             !key->text().isEmpty() || (key->key() >= Qt::Key_Space && key->key() <= Qt::Key_AsciiTilde);
         if ((key->modifiers() & Qt::AltModifier) && printable)
             return true; // Alt with a letter is an access key, never the list's type-ahead
-    } else if (altArrow && (watched == m_cbPort->view() || watched == m_cbBaud->view())) {
-        // Either arrow closes a dropped list again, as on Windows; Qt knows only Alt+Down.
-        (watched == m_cbPort->view() ? m_cbPort : m_cbBaud)->hidePopup();
-        return true;
     } else if (auto* button = qobject_cast<QPushButton*>(watched); button && enter) {
         button->click();
         return true;

@@ -10,6 +10,7 @@ class QComboBox;
 class QLabel;
 class CIPAddressCtrl;
 class PortToolTip;
+class PortWorker;
 
 class CSettingsDlg : public QDialog {
     Q_OBJECT
@@ -38,13 +39,16 @@ private:
     void OnSaverOff();
     void OnSaverDefault();
     void saveSettings();
-    void sendSaverCommand(bool on, int buttonId);
+    void configurePort(const QString& port, int rate);
+    void sendSaverCommand(bool on, int buttonId, const char* logName);
 
     QLabel* m_stLinkLabel = nullptr;
     CIPAddressCtrl* m_ipAddress = nullptr;
     QComboBox* m_cbPort = nullptr;
     QComboBox* m_cbBaud = nullptr;
     PortToolTip* m_portToolTip = nullptr;
+    // Every call into the port link library, in the operator's order, off the window's thread.
+    PortWorker* m_portWorker = nullptr;
     QIcon m_hIcon;
     bool m_saved = false;
     bool m_centred = false;

@@ -14,8 +14,21 @@ std::mutex g_describing;
 std::condition_variable g_released;
 bool g_held = false;
 int g_waiting = 0;
+std::mutex g_sending;
+std::condition_variable g_sendsReleased;
+bool g_sendsHeld = false;
+int g_sendsWaiting = 0;
 int g_sendResult = VELLPORT_OK;
 std::string g_sendReason;
+int g_sendDelivery = VELLPORT_DELIVERY_CONFIRMED;
+// As the library keeps them: per thread, so only the thread that sent reads its answer.
+thread_local std::string t_reason;
+thread_local int t_delivery = VELLPORT_DELIVERY_NONE;
+
+void Record(PortCall call) {
+    const std::lock_guard lock(g_sending);
+    RecordedPortCalls().push_back(std::move(call));
+}
 
 } // namespace
 
@@ -24,24 +37,51 @@ std::vector<PortCall>& RecordedPortCalls() {
     return calls;
 }
 
+std::size_t RecordedCallCount() {
+    const std::lock_guard lock(g_sending);
+    return RecordedPortCalls().size();
+}
+
 int SetComParam(const char* port, int baudRate, int dataBits, char parity, int stopBits, int flowControl) {
-    RecordedPortCalls().push_back(
-        {"SetComParam", port, baudRate, dataBits, parity, stopBits, flowControl, {}});
+    Record({"SetComParam", port, baudRate, dataBits, parity, stopBits, flowControl, {}});
     return VELLPORT_OK;
 }
 
 int SendData(const char* port, const unsigned char* data, int count) {
-    RecordedPortCalls().push_back({"SendData", port, 0, 0, 0, 0, 0, {data, data + count}});
+    Record({"SendData", port, 0, 0, 0, 0, 0, {data, data + count}});
+    std::unique_lock lock(g_sending);
+    ++g_sendsWaiting;
+    g_sendsReleased.wait_for(lock, std::chrono::seconds(5), [] { return !g_sendsHeld; });
+    --g_sendsWaiting;
+    t_reason = g_sendReason;
+    t_delivery = g_sendDelivery;
     return g_sendResult;
 }
 
-void FailSends(int result, const std::string& reason) {
+void AnswerSends(int result, const std::string& reason, int delivery) {
+    const std::lock_guard lock(g_sending);
     g_sendResult = result;
     g_sendReason = reason;
+    g_sendDelivery = delivery;
+}
+
+void HoldSends(bool held) {
+    const std::lock_guard lock(g_sending);
+    g_sendsHeld = held;
+    g_sendsReleased.notify_all();
+}
+
+int SendsHeld() {
+    const std::lock_guard lock(g_sending);
+    return g_sendsWaiting;
 }
 
 const char* VellPortLastError(void) {
-    return g_sendReason.c_str();
+    return t_reason.c_str();
+}
+
+int VellPortLastDelivery(void) {
+    return t_delivery;
 }
 
 int VellPortExplainPermission(const char*, const char** group) {
@@ -51,7 +91,7 @@ int VellPortExplainPermission(const char*, const char** group) {
 }
 
 int GetUSBPort(void) {
-    RecordedPortCalls().push_back({"GetUSBPort", "", 0, 0, 0, 0, 0, {}});
+    Record({"GetUSBPort", "", 0, 0, 0, 0, 0, {}});
     return VELLPORT_OK;
 }
 

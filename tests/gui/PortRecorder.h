@@ -17,7 +17,9 @@ struct PortCall {
     std::vector<unsigned char> bytes;
 };
 
-std::vector<PortCall>& RecordedPortCalls();
+std::vector<PortCall>&
+RecordedPortCalls(); // read once the window's worker has settled; the count at any time
+std::size_t RecordedCallCount();
 
 // What the stand-in's VellPortDescribe answers for a port name ("COM3"); a name not in the table is described
 // as the fixed rule's /dev/ttyS<n-1> with no device there.
@@ -38,7 +40,11 @@ std::vector<std::string>& RecordedDescribes();
 // While held, VellPortDescribe waits inside the call (at most 5 s) as a kernel read of a USB string can.
 void HoldDescribes(bool held);
 int DescribesHeld();
-// SendData fails with result, VellPortLastError saying reason, until called with VELLPORT_OK and "".
-void FailSends(int result, const std::string& reason);
+// SendData answers result, and VellPortLastError and VellPortLastDelivery on the sending thread say reason
+// and delivery, until called again (VELLPORT_OK, "", VELLPORT_DELIVERY_CONFIRMED at first).
+void AnswerSends(int result, const std::string& reason, int delivery);
+// While held, SendData waits inside the call (at most 5 s) as a send to a silent host does.
+void HoldSends(bool held);
+int SendsHeld();
 // Descriptions handed out and not yet freed.
 int LiveDescriptions();

@@ -5,12 +5,14 @@
 #include "FileOpenCounter.h"
 #include "IconPixels.h"
 #include "PortRecorder.h"
+#include "StderrCapture.h"
 #include "TempDir.h"
 #include "VellPortDll.h"
 #include "resource.h"
 #include "settings/CommSettings.h"
 #include "settings/Profile.h"
 #include "ui/IPAddressCtrl.h"
+#include "ui/PortWorker.h"
 
 #include <QAbstractItemView>
 #include <QAccessible>
@@ -25,9 +27,11 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <memory>
 
 using Bytes = std::vector<unsigned char>;
@@ -52,6 +56,8 @@ private:
     QComboBox* Baud() const { return item<QComboBox>(IDC_BAUD); }
     QLabel* LinkLabel() const { return item<QLabel>(IDC_LINK_LABEL); }
     CIPAddressCtrl* Address() const { return item<CIPAddressCtrl>(IDC_IPADDRESS); }
+    // Until every library call the window made has run and its outcome is back.
+    void Settle() { QTRY_COMPARE_WITH_TIMEOUT(m_dlg->findChild<PortWorker*>()->pending(), 0, 5000); }
 
     void Open() {
         RecordedPortCalls().clear();
@@ -60,6 +66,7 @@ private:
         QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
         m_dlg->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_dlg.get()));
+        Settle();
     }
     std::string Stored(const char* key) const { return IniReadString("COMM", key, "<none>"); }
     void ExpectSaved(const char* port, const char* baud, const char* ip1, const char* ip2, const char* ip3,
@@ -78,6 +85,17 @@ private:
     void Choose(QComboBox* list, int index) {
         list->setCurrentIndex(index);
         emit list->activated(index);
+        Settle();
+    }
+    // The calls recorded, as "COM1 19200" for SetComParam and "COM1 on" for SendData.
+    static QString MadeCalls() {
+        QStringList made;
+        for (const PortCall& call : RecordedPortCalls())
+            made << QString::fromStdString(call.port) + ' ' +
+                        (call.bytes.empty() ? QString::number(call.baud)
+                         : call.bytes[3]    ? "on"
+                                            : "off");
+        return made.join(", ");
     }
     // The name a screen reader announces. On Linux Qt gives a list its current text as name and its label
     // through the labelled-by relation, so a list is announced by its label's name.
@@ -112,9 +130,11 @@ private slots:
         g_strIniPath = m_dir.file("Option.ini");
         StandInPorts().clear();
         QFile::remove(QString::fromStdString(g_strIniPath));
+        AnswerSends(VELLPORT_OK, "", VELLPORT_DELIVERY_CONFIRMED);
     }
     void cleanup() {
         HoldDescribes(false);
+        HoldSends(false);
         m_dlg.reset();
         qApp->setStyleSheet(QString());
     }
@@ -217,12 +237,108 @@ private slots:
         Open();
         RecordedPortCalls().clear();
         QTest::keyClick(Port(), Qt::Key_Up);
+        Settle();
         QCOMPARE(Port()->currentIndex(), 0);
         QVERIFY(RecordedPortCalls().empty());
         QTest::keyClick(Port(), Qt::Key_Down);
+        Settle();
         QCOMPARE(Port()->currentText(), QStringLiteral("COM2"));
         QCOMPARE(RecordedPortCalls().size(), std::size_t{1});
         QCOMPARE(RecordedPortCalls()[0].port, std::string("COM2"));
+    }
+
+    // Keys in an open list, as the platform's list takes them: each step is a change of selection and
+    // configures the port; Enter, F4 and Alt+Up close it keeping the entry, Escape goes back to the one
+    // chosen before it opened.
+    void keysInAnOpenList_data() {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QString>("calls");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("port list: each arrow step configures, Enter keeps") << IDC_PORT << "Down Down Return"
+                                                                            << "COM2 9600, COM3 9600"
+                                                                            << "COM3";
+        QTest::newRow("port list: F4 keeps the entry") << IDC_PORT << "Down F4"
+                                                       << "COM2 9600"
+                                                       << "COM2";
+        QTest::newRow("baud list: Alt+Up keeps the entry") << IDC_BAUD << "Up Alt+Up"
+                                                           << "COM1 4800"
+                                                           << "4800";
+        QTest::newRow("port list: Escape goes back and configures it again")
+            << IDC_PORT << "Down Down Esc"
+            << "COM2 9600, COM3 9600, COM1 9600"
+            << "COM1";
+        QTest::newRow("baud list: Escape where it was calls nothing more") << IDC_BAUD << "Down Up Esc"
+                                                                           << "COM1 19200, COM1 9600"
+                                                                           << "9600";
+    }
+    void keysInAnOpenList() {
+        QFETCH(int, id);
+        QFETCH(QString, keys);
+        QFETCH(QString, calls);
+        QFETCH(QString, shown);
+        Open();
+        QComboBox* list = item<QComboBox>(id);
+        list->setFocus();
+        RecordedPortCalls().clear();
+        QTest::keyClick(list, Qt::Key_Down, Qt::AltModifier);
+        QTRY_VERIFY_WITH_TIMEOUT(list->view()->isVisible(), 2000);
+        for (const QString& name : keys.split(' '))
+            QTest::keyClick(list->view(), QKeySequence(name)[0].key(),
+                            QKeySequence(name)[0].keyboardModifiers());
+        QTRY_VERIFY_WITH_TIMEOUT(!list->view()->isVisible(), 2000);
+        Settle();
+        QCOMPARE(MadeCalls(), calls);
+        QCOMPARE(list->currentText(), shown);
+        QVERIFY(m_dlg->isVisible());
+    }
+
+    // A send that waits for a silent host holds only the window's worker: the window answers, opens its list,
+    // takes keys and shows a busy cursor, and what the operator does meanwhile runs after it in order;
+    // closing saves at once, drops the presses still waiting with a line each and leaves the send under way
+    // behind.
+    void sendThatBlocksNeverHoldsTheWindow_data() {
+        QTest::addColumn<bool>("close");
+        QTest::newRow("presses and choices queue behind it in order") << false;
+        QTest::newRow("closing saves at once and drops the presses waiting") << true;
+    }
+    void sendThatBlocksNeverHoldsTheWindow() {
+        QFETCH(bool, close);
+        Open();
+        RecordedPortCalls().clear();
+        HoldSends(true);
+        QTest::mouseClick(item<QPushButton>(IDC_SAVER_ON), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(SendsHeld(), 1, 2000);
+        int heldWhenAnswered = -1;
+        QTimer::singleShot(0, this, [&] { heldWhenAnswered = SendsHeld(); });
+        QTRY_COMPARE_WITH_TIMEOUT(heldWhenAnswered, 1, 200);
+        QCOMPARE(m_dlg->cursor().shape(), Qt::BusyCursor);
+        Port()->showPopup();
+        QTRY_VERIFY_WITH_TIMEOUT(Port()->view()->isVisible(), 2000);
+        Port()->hidePopup();
+        QTest::keyClick(Baud(), Qt::Key_Down);
+        QTest::mouseClick(item<QPushButton>(IDC_SAVER_OFF), Qt::LeftButton);
+        QTest::mouseClick(item<QPushButton>(IDC_SAVER_DEFAULT), Qt::LeftButton);
+        QCOMPARE(RecordedCallCount(), std::size_t{1});
+        if (close) {
+            StderrCapture capture;
+            m_dlg->reject();
+            ExpectSaved("COM1", "3", "192", "168", "2", "10");
+            QCOMPARE(StderrCapture::lines(capture.finish()),
+                     (std::vector<std::string>{
+                         "VellSetting: Close to COM1 not sent: the window closed before its turn",
+                         "VellSetting: Default to COM1 not sent: the window closed before its turn"}));
+            m_dlg.reset();
+            QCOMPARE(SendsHeld(), 1);
+            HoldSends(false);
+            QTRY_COMPARE_WITH_TIMEOUT(SendsHeld(), 0, 2000);
+            QCOMPARE(RecordedCallCount(), std::size_t{1});
+            return;
+        }
+        HoldSends(false);
+        Settle();
+        QCOMPARE(m_dlg->cursor().shape(), Qt::ArrowCursor);
+        QCOMPARE(MadeCalls(), QStringLiteral("COM1 on, COM1 19200, COM1 off, COM1 on"));
     }
 
     void buttonsSendTheirBytes_data() {
@@ -245,6 +361,7 @@ private slots:
             RecordedPortCalls().clear();
             item<QPushButton>(id)->setFocus();
             QTest::keyClick(item<QPushButton>(id), key);
+            Settle();
             QCOMPARE(RecordedPortCalls().size(), std::size_t{1});
             QCOMPARE(RecordedPortCalls()[0].function, std::string("SendData"));
             QCOMPARE(RecordedPortCalls()[0].port, storedPort.toStdString());
@@ -308,6 +425,7 @@ private slots:
         QCOMPARE(item<QPushButton>(IDCANCEL)->text(), QStringLiteral("Exit"));
         RecordedPortCalls().clear();
         QTest::keyClick(Port(), Qt::Key_C, Qt::AltModifier);
+        Settle();
         QCOMPARE(Port()->currentIndex(), 0);
         QVERIFY(RecordedPortCalls().empty());
     }
@@ -341,7 +459,8 @@ private slots:
             RecordedPortCalls().clear();
             QTest::keyClick(from, Qt::Key(key), Qt::AltModifier);
             // An access key clicks its button the animated way: pressed now, released a moment later.
-            QTRY_COMPARE_WITH_TIMEOUT(RecordedPortCalls().size(), std::size_t{1}, 2000);
+            QTRY_COMPARE_WITH_TIMEOUT(RecordedCallCount(), std::size_t{1}, 2000);
+            Settle();
             QCOMPARE(RecordedPortCalls()[0].function, std::string("SendData"));
             QCOMPARE(RecordedPortCalls()[0].bytes, bytes);
             QCOMPARE(Port()->currentIndex(), 0); // the letter went to the button, not the list's type-ahead
@@ -402,6 +521,7 @@ private slots:
             made += QString::fromStdString(call.function);
         QCOMPARE(made, calls);
         QTest::mouseClick(item<QPushButton>(IDC_SAVER_OFF), Qt::LeftButton);
+        Settle();
         QCOMPARE(RecordedPortCalls().back().port, name.toStdString());
     }
 
@@ -563,35 +683,71 @@ private slots:
             QCOMPARE(Port()->itemData(0, Qt::ToolTipRole).toString(), QStringLiteral("COM1"));
     }
 
-    // The buttons send as ever; a failure shows on that port's tooltip until a send to it succeeds.
-    void failedSendShowsOnItsPortsToolTip_data() {
+    // The buttons send as ever; what the send came to shows on that port's tooltip, in the operator's words
+    // and wrapped to a readable width, until a send to it reaches the display.
+    void sendOutcomeShowsOnItsPortsToolTip_data() {
         QTest::addColumn<bool>("chinese");
         QTest::addColumn<int>("id");
-        QTest::addColumn<QString>("shown"); // %1: the time of the press
-        QTest::newRow("Open")
-            << false << IDC_SAVER_ON
-            << "COM1 → /dev/ttyS0 (no device)\nlast Open at %1 failed: permission denied on /dev/ttyS0";
-        QTest::newRow("Chinese Default")
-            << true << IDC_SAVER_DEFAULT
-            << "COM1 → /dev/ttyS0（无设备）\n上次默认设置于 %1 失败：permission denied on /dev/ttyS0";
+        QTest::addColumn<int>("result");
+        QTest::addColumn<int>("delivery");
+        QTest::addColumn<QString>("line");  // VellPortLastError
+        QTest::addColumn<QString>("shown"); // below the description; %1: the time of the press
+        const int none = VELLPORT_DELIVERY_NONE;
+        const QString denied = R"(SendData("COM1"): /dev/ttyS0: permission denied on /dev/ttyS0)";
+        const QString silent =
+            R"(SendData("COM1"): rfc2217://10.0.0.7:2001: no answer from 10.0.0.7:2001 within 2009 ms)";
+        QTest::newRow("Open, no permission")
+            << false << IDC_SAVER_ON << int(VELLPORT_ERR_PERMISSION) << none << denied
+            << "Last Open (%1) failed: permission denied on /dev/ttyS0";
+        QTest::newRow("Chinese Default, no permission")
+            << true << IDC_SAVER_DEFAULT << int(VELLPORT_ERR_PERMISSION) << none << denied
+            << "上次默认设置（%1）失败：无权打开 /dev/ttyS0：permission denied on /dev/ttyS0";
+        QTest::newRow("silent host: its URL, the bound in seconds")
+            << false << IDC_SAVER_ON << int(VELLPORT_ERR_TIMEOUT) << none << silent
+            << "Last Open (%1) failed: no answer from rfc2217://10.0.0.7:2001 within 2 s";
+        QTest::newRow("Chinese silent host")
+            << true << IDC_SAVER_ON << int(VELLPORT_ERR_TIMEOUT) << none << silent
+            << "上次打开（%1）失败：rfc2217://10.0.0.7:2001 在 2 秒内无应答";
+        QTest::newRow("acknowledged only")
+            << false << IDC_SAVER_OFF << int(VELLPORT_OK) << int(VELLPORT_DELIVERY_ACKNOWLEDGED) << ""
+            << "Last Close (%1): acknowledged only — the server kept the connection open";
+        QTest::newRow("Chinese acknowledged only")
+            << true << IDC_SAVER_OFF << int(VELLPORT_OK) << int(VELLPORT_DELIVERY_ACKNOWLEDGED) << ""
+            << "上次关闭（%1）：仅获对方确认——服务器一直未关闭连接";
+        QTest::newRow("a long reason in lines of a readable width")
+            << false << IDC_SAVER_ON << int(VELLPORT_ERR_BUSY) << none
+            << R"(SendData("COM1"): tcp://counter-pi.example.org:2002: the server at counter-pi.example.org:2002 )"
+               R"(closed the connection early (it said "Port already in use by 10.0.0.9, try again later"))"
+            << "Last Open (%1) failed: the server at tcp://counter-pi.example.org:2002 closed the "
+               "connection early (it said \"Port already in use by 10.0.0.9, try again later\")";
     }
-    void failedSendShowsOnItsPortsToolTip() {
+    void sendOutcomeShowsOnItsPortsToolTip() {
         QFETCH(bool, chinese);
         QFETCH(int, id);
+        QFETCH(int, result);
+        QFETCH(int, delivery);
+        QFETCH(QString, line);
         QFETCH(QString, shown);
         if (chinese)
             QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
         Open();
-        FailSends(VELLPORT_ERR_PERMISSION, "permission denied on /dev/ttyS0");
+        AnswerSends(result, line.toStdString(), delivery);
         const QString before = QTime::currentTime().toString("HH:mm");
         QTest::mouseClick(item<QPushButton>(id), Qt::LeftButton);
         const QString after = QTime::currentTime().toString("HH:mm");
-        FailSends(VELLPORT_OK, "");
+        Settle();
+        AnswerSends(VELLPORT_OK, "", VELLPORT_DELIVERY_CONFIRMED);
         Hover();
+        // Line breaks fall where the font puts them: compared without white space, and each line measured.
+        const QRegularExpression space(QStringLiteral("\\s"));
+        const auto note = [&] { return Port()->toolTip().section('\n', 1).remove(space); };
         QTRY_VERIFY_WITH_TIMEOUT(
-            Port()->toolTip() == shown.arg(before) || Port()->toolTip() == shown.arg(after), 2000);
+            note() == shown.arg(before).remove(space) || note() == shown.arg(after).remove(space), 2000);
+        for (const QString& tipLine : Port()->toolTip().split('\n'))
+            QVERIFY2(QFontMetrics(QToolTip::font()).horizontalAdvance(tipLine) <= 420, qPrintable(tipLine));
         QTest::mouseClick(item<QPushButton>(id), Qt::LeftButton);
-        QCOMPARE(Port()->toolTip(), shown.section('\n', 0, 0));
+        Settle();
+        QVERIFY(!Port()->toolTip().isEmpty() && !Port()->toolTip().contains('\n'));
     }
 
     void addressParsesAndClamps_data() {

@@ -494,6 +494,29 @@ INSTANTIATE_TEST_SUITE_P(
                       SignalRow{"FileSizeLimitFailsTheSaveAndTheProgramGoesOn", SIGTERM, false, 0, 256}),
     [](const ::testing::TestParamInfo<SignalRow>& info) { return std::string(info.param.name); });
 
+// Closing with two presses queued behind a send to a silent host saves at once, drops them, and ends within
+// the bound of the send under way (2 s, the wire time and the library's 100 ms of overrun), not after three.
+TEST_F(AppRun, SigtermWithPressesQueuedBehindASilentHostEndsWithinOneBound) {
+    Simulator silent;
+    ASSERT_TRUE(silent.start({"--rfc2217-server", "0", "--silent"}));
+    WriteBytes(Ini(), IniText("COM3", 4));
+    m_environment = Environment();
+    m_environment->insert(QStringLiteral("VELLPORT_COM3"),
+                          QStringLiteral("rfc2217://127.0.0.1:%1").arg(silent.ports().at(0)));
+    Start();
+    Keys(QStringLiteral("Tab Down Tab space space space").split(' ')); // 57600, then "Open" three times
+    const auto signalled = std::chrono::steady_clock::now();
+    ASSERT_EQ(::kill(static_cast<pid_t>(m_program.processId()), SIGTERM), 0);
+    const bool savedWhileSending =
+        WaitFor([&] { return Baud(IniPath()) == 5 || m_program.state() == QProcess::NotRunning; },
+                kStepBound) &&
+        m_program.state() == QProcess::Running;
+    EXPECT_EQ(Finish(), 0);
+    const auto took = (std::chrono::steady_clock::now() - signalled) / 1ms;
+    EXPECT_LE(took, 2000 + 2 * 40 * 1000 / 57600 + 1 + 100 + 500) << "500 ms for the exit itself";
+    EXPECT_TRUE(savedWhileSending) << "Baud=" << Baud(IniPath());
+}
+
 // ---- The working folder.
 
 TEST_F(AppRun, WorkingFolderLongerThan260BytesHoldsTheSettingsFile) {
