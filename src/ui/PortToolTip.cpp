@@ -133,8 +133,12 @@ QString wrappedToReadableWidth(const QString& text) {
 
 QString portToolTipText(const QString& portName, bool chinese) {
     VellPortInfo* described = nullptr;
-    if (VellPortDescribe(portName.toLocal8Bit().constData(), &described) != VELLPORT_OK || !described)
-        return {};
+    if (VellPortDescribe(portName.toLocal8Bit().constData(), &described) != VELLPORT_OK || !described) {
+        // A name whose own map line is not valid leads nowhere: the tooltip says why, in the library's words.
+        const std::string_view reason = VellPortLastError();
+        return reason.empty() ? QString()
+                              : QString::fromStdString(portRefusedWords(portName.toStdString(), reason));
+    }
     const std::unique_ptr<VellPortInfo, void (*)(VellPortInfo*)> info(described, VellPortFreeInfo);
     return QString::fromStdString(portLeadsWords(portName.toStdString(), *info,
                                                  chinese ? WordsLanguage::Chinese : WordsLanguage::English));

@@ -155,6 +155,10 @@ int VellPortDescribe(const char* port, VellPortInfo** info) {
     auto description = std::make_unique<Description>();
     description->name = name;
     const auto known = StandInPorts().find(name);
+    if (known != StandInPorts().end() && known->second.state == kRefusedByItsMapLine) {
+        t_reason = "VellPortDescribe(\"" + name + "\"): " + known->second.devicePath;
+        return VELLPORT_ERR_NAME;
+    }
     if (known != StandInPorts().end()) {
         description->port = known->second;
     } else {

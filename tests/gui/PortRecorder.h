@@ -23,9 +23,12 @@ std::size_t RecordedCallCount();
 
 // What the stand-in's VellPortDescribe answers for a port name ("COM3"); a name not in the table is described
 // as the fixed rule's /dev/ttyS<n-1> with no device there.
+// A name VellPortDescribe refuses, as the library does when its own map line is not valid.
+constexpr int kRefusedByItsMapLine = -1;
+
 struct StandInPort {
     std::string devicePath;
-    int state = 0; // an enum VellPortState
+    int state = 0; // an enum VellPortState, or kRefusedByItsMapLine (devicePath is then the reason)
     bool usb = false;
     int vendorId = -1;
     int productId = -1;

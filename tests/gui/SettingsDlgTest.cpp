@@ -575,6 +575,9 @@ private slots:
         QTest::newRow("network") << false << "COM5" << int(VELLPORT_STATE_NETWORK) << "tcp://[::1]:2001" << -1
                                  << ""
                                  << "COM5 → tcp://[::1]:2001 (network)";
+        QTest::newRow("own map line not valid")
+            << false << "COM8" << kRefusedByItsMapLine << "ports.conf line 3: no :PORT after the host" << -1
+            << "" << "COM8 → ports.conf line 3: no :PORT after the host";
         QTest::newRow("Chinese network")
             << true << "COM5" << int(VELLPORT_STATE_NETWORK) << "rfc2217://pi:2001" << -1 << ""
             << "COM5 → rfc2217://pi:2001（网络）";
