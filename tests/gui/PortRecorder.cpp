@@ -136,6 +136,11 @@ const char* TextOrNull(const std::string& text) {
 
 } // namespace
 
+std::size_t DescribeCount() {
+    const std::lock_guard lock(g_describing);
+    return RecordedDescribes().size();
+}
+
 int LiveDescriptions() {
     const std::lock_guard lock(g_describing);
     return static_cast<int>(Descriptions().size());

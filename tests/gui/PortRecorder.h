@@ -49,5 +49,7 @@ void AnswerSends(int result, const std::string& reason, int delivery);
 // While held, SendData waits inside the call (at most 5 s) as a send to a silent host does.
 void HoldSends(bool held);
 int SendsHeld();
+// How many names VellPortDescribe was asked for so far, read under its lock.
+std::size_t DescribeCount();
 // Descriptions handed out and not yet freed.
 int LiveDescriptions();

@@ -641,6 +641,8 @@ private slots:
         Port()->showPopup();
         QTRY_COMPARE_WITH_TIMEOUT(Port()->itemData(0, Qt::ToolTipRole).toString(),
                                   QStringLiteral("COM1 → /dev/ttyUSB0 (no device)"), 2000);
+        // The opening's other entries are described before the hover, so the hover's is the last asked.
+        QTRY_COMPARE_WITH_TIMEOUT(DescribeCount(), 1u + 30u + 30u, 2000);
         Port()->hidePopup();
 
         Port()->setCurrentIndex(6);
