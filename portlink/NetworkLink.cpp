@@ -239,8 +239,8 @@ int NetworkLink::connect(std::string& reason) {
 
 int NetworkLink::connectTo(const addrinfo& candidate, Clock::time_point attemptDeadline,
                            std::string& reason) {
-    FileHandle socket(::socket(candidate.ai_family, candidate.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                               candidate.ai_protocol));
+    common::UniqueFd socket(::socket(
+        candidate.ai_family, candidate.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, candidate.ai_protocol));
     if (!socket.valid()) {
         reason = "cannot make a socket: " + errnoText(errno);
         return VELLPORT_ERR_IO;

@@ -2,7 +2,7 @@
 // caller, and opening a serial device (which raises its modem lines) is never a side effect of reading.
 #include "RegularFile.h"
 
-#include "FileHandle.h"
+#include "common/UniqueFd.h"
 
 #include <cerrno>
 #include <cstring>
@@ -48,7 +48,7 @@ FileBytes readRegularFile(const std::string& path, std::size_t limit) {
     if (!S_ISREG(status.st_mode)) {
         return notRegular(status.st_mode);
     }
-    const FileHandle file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    const common::UniqueFd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!file.valid()) {
         return failed(errno);
     }

@@ -1,10 +1,10 @@
 // Opens, configures and writes a serial device for SendData, never blocking past the caller's deadline.
 #include "SerialLink.h"
 
-#include "FileHandle.h"
 #include "PermissionAdvice.h"
 #include "RegularFile.h"
 #include "VellPortDll.h"
+#include "common/UniqueFd.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -138,7 +138,7 @@ public:
 
 private:
     // Held open until Qt has opened the device too.
-    FileHandle m_fd;
+    common::UniqueFd m_fd;
     bool m_known = false;
     termios m_settings{};
 };
@@ -191,7 +191,7 @@ int SerialLink::reopenKeepingSettings(const std::string& devicePath, const PortP
         reason = "cannot read the line settings: " + systemReason(errno);
         return VELLPORT_ERR_IO;
     }
-    const FileHandle keeper(::fcntl(handle, F_DUPFD_CLOEXEC, 0));
+    const common::UniqueFd keeper(::fcntl(handle, F_DUPFD_CLOEXEC, 0));
     if (!keeper.valid()) {
         reason = "cannot duplicate the handle: " + systemReason(errno);
         return VELLPORT_ERR_IO;

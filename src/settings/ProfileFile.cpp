@@ -1,9 +1,9 @@
 // Reading and safely replacing the profile file on disk; the format itself lives in IniFile.h.
 #include "settings/ProfileFile.h"
 
+#include "common/UniqueFd.h"
 #include "settings/IniFile.h"
 #include "settings/TempFile.h"
-#include "settings/UniqueFd.h"
 
 #include <cerrno>
 #include <chrono>
@@ -103,7 +103,7 @@ Replacement replaceThroughTempFile(TempFile& temp, const std::string& target, co
     if (!temp.commit(target)) {
         return Replacement::Failed;
     }
-    UniqueFd directory{::open(directoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    common::UniqueFd directory{::open(directoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
     if (directory.valid()) {
         ::fsync(
             directory.get()); // the rename is done; a failed directory flush changes nothing for the caller
@@ -113,7 +113,7 @@ Replacement replaceThroughTempFile(TempFile& temp, const std::string& target, co
 
 // For a writable file in a directory that takes no new files: rewrite it where it is.
 bool rewriteInPlace(const std::string& target, const std::string& bytes, off_t oldSize) {
-    UniqueFd file{::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
+    common::UniqueFd file{::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
     if (!file.valid()) {
         return false;
     }
@@ -132,15 +132,15 @@ bool rewriteInPlace(const std::string& target, const std::string& bytes, off_t o
 // Serialises each read-modify-write between processes, so two instances saving at once cannot undo each
 // other's values. Locks the directory: the file itself is replaced by every save. Gives up
 // waiting after a bound: a save without the lock beats a program that hangs on close.
-UniqueFd lockDirectory(const std::string& directory) {
-    UniqueFd lock{::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+common::UniqueFd lockDirectory(const std::string& directory) {
+    common::UniqueFd lock{::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
     if (!lock.valid()) {
         return lock;
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     while (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
         if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) {
-            return UniqueFd{};
+            return common::UniqueFd{};
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -155,7 +155,7 @@ std::optional<std::string> readRegularFile(const std::string& path, std::size_t 
     if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
         return std::nullopt;
     }
-    UniqueFd file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
+    common::UniqueFd file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
     if (!file.valid() || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
         static_cast<std::uintmax_t>(status.st_size) > maxBytes) {
         return std::nullopt;
@@ -252,7 +252,7 @@ int replaceFileBytes(
     if (!target) {
         return ELOOP;
     }
-    const UniqueFd lock = lockDirectory(directoryOf(*target));
+    const common::UniqueFd lock = lockDirectory(directoryOf(*target));
     struct stat status {};
     errno = 0;
     const bool exists = ::stat(target->c_str(), &status) == 0;

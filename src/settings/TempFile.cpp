@@ -55,7 +55,7 @@ TempFile::TempFile(const std::string& directory, const std::string& baseName, un
         const int created = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (created >= 0) {
             // The lock tells RemoveAbandoned the file is in use; it goes when we close or are killed.
-            UniqueFd file{created};
+            common::UniqueFd file{created};
             if (::flock(created, LOCK_EX) != 0) {
                 m_creationError = errno;
                 ::unlink(path.c_str());
@@ -109,7 +109,8 @@ void TempFile::removeAbandoned(const std::string& directory, const std::string& 
             continue;
         }
         const std::string path = directory + "/" + name;
-        const UniqueFd file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY)};
+        const common::UniqueFd file{
+            ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY)};
         struct stat status {};
         // Unlinked while we hold the lock, so an owner that locks after us sees its name gone and starts
         // over.

@@ -1,7 +1,7 @@
 // A temporary file next to the file it will replace; removed unless it was renamed into place.
 #pragma once
 
-#include "settings/UniqueFd.h"
+#include "common/UniqueFd.h"
 
 #include <string>
 
@@ -25,7 +25,7 @@ public:
     static void removeAbandoned(const std::string& directory, const std::string& baseName);
 
 private:
-    UniqueFd m_fd;
+    common::UniqueFd m_fd;
     std::string m_path;
     int m_creationError = 0;
 };

@@ -2,7 +2,7 @@
 // offset and size is checked against the file's size before a byte is read.
 #include "version/VersionRecord.h"
 
-#include "settings/UniqueFd.h"
+#include "common/UniqueFd.h"
 #include "version/Title.h"
 
 #include <array>
@@ -30,18 +30,18 @@ constexpr std::string_view kSectionName(".note.version\0", 14);
 constexpr std::uint64_t kLargestNotes = 1U << 20;
 
 // Opens path for reading only if it is a regular file: a FIFO or device must never block us or see an open.
-UniqueFd openRegularFile(const std::string& path) {
+common::UniqueFd openRegularFile(const std::string& path) {
     struct stat before {};
     if (::stat(path.c_str(), &before) != 0 || !S_ISREG(before.st_mode))
-        return UniqueFd{};
-    UniqueFd file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
+        return common::UniqueFd{};
+    common::UniqueFd file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
     if (!file.valid())
         return file;
     struct stat after {};
     // The name could have been swapped for something else between the two looks.
     if (::fstat(file.get(), &after) != 0 || !S_ISREG(after.st_mode) || after.st_dev != before.st_dev ||
         after.st_ino != before.st_ino) {
-        return UniqueFd{};
+        return common::UniqueFd{};
     }
     return file;
 }
@@ -249,7 +249,7 @@ private:
 } // namespace
 
 std::optional<VersionRecord> readVersionRecord(const std::string& path) {
-    const UniqueFd file = openRegularFile(path);
+    const common::UniqueFd file = openRegularFile(path);
     struct stat status {};
     if (!file.valid() || ::fstat(file.get(), &status) != 0 || status.st_size < 0)
         return std::nullopt;

@@ -9,8 +9,8 @@
 #include "StderrCapture.h"
 #include "TempDir.h"
 #include "VellPortDll.h"
+#include "common/UniqueFd.h"
 #include "settings/Profile.h"
-#include "settings/UniqueFd.h"
 #include "ui/SettingsDlg.h"
 
 #include <QApplication>
@@ -29,6 +29,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using common::UniqueFd;
 using std::chrono::milliseconds;
 
 constexpr int kWorkingPort = 3;

@@ -1,9 +1,9 @@
 // Network targets against tiny in-test servers: each fault ends within the bound with its code and reason,
 // and the bytes that do go out arrive as the protocol wants them.
-#include "FileHandle.h"
 #include "PortMap.h"
 #include "StderrCapture.h"
 #include "VellPortDll.h"
+#include "common/UniqueFd.h"
 
 #include <arpa/inet.h>
 #include <chrono>
@@ -16,7 +16,7 @@
 
 namespace {
 
-using vellport::FileHandle;
+using common::UniqueFd;
 using Clock = std::chrono::steady_clock;
 
 const std::string kData("\x1B\xFF\x0A\x01", 4);
@@ -47,8 +47,8 @@ public:
         ::listen(m_listener, part == Part::Full ? 0 : 1);
         if (part == Part::Full) {
             // A full accept queue drops further connection attempts, as a host that drops packets does.
-            for (FileHandle& filler : m_fillers) {
-                filler = FileHandle(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+            for (UniqueFd& filler : m_fillers) {
+                filler = UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
                 [[maybe_unused]] const int started =
                     ::connect(filler.get(), reinterpret_cast<sockaddr*>(&address), size);
             }
@@ -131,7 +131,7 @@ private:
     int m_port = 0;
     std::thread m_thread;
     std::string m_received;
-    std::array<FileHandle, 3> m_fillers;
+    std::array<UniqueFd, 3> m_fillers;
 };
 
 enum class Call { SendTo, SendDataMapped, Probe };
