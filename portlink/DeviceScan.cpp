@@ -3,6 +3,7 @@
 #include "DeviceScan.h"
 
 #include "RegularFile.h"
+#include "common/Text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -52,11 +53,8 @@ std::string readAttribute(const fs::path& file) {
     if (read.outcome != FileBytes::Outcome::Read) {
         return {};
     }
-    std::string line = read.bytes.substr(0, read.bytes.find('\n'));
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) {
-        line.pop_back();
-    }
-    return line;
+    const std::string_view text = read.bytes;
+    return std::string(common::trimEnd(text.substr(0, text.find('\n')), " \r"));
 }
 
 int readHexId(const fs::path& file) {

@@ -3,6 +3,8 @@
 #include "NetworkLink.h"
 
 #include "VellPortDll.h"
+#include "common/Deadline.h"
+#include "common/Text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -33,15 +35,8 @@ constexpr std::chrono::milliseconds kRawHandOver{20};
 constexpr std::size_t kReadChunk = 4096;
 constexpr std::size_t kLongestServerText = 80;
 
-// Milliseconds left for poll(), rounded up so a wait never ends just before its deadline.
-int remainingMs(Clock::time_point deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return static_cast<int>(std::clamp<long long>(left, 0, 1'000'000));
-}
-
-std::string errnoText(int error) {
-    return std::strerror(error);
-}
+using common::errnoText;
+using common::remainingMilliseconds;
 
 // A server's message as one line of printable ASCII, blanks folded, for an error line.
 std::string serverWords(const std::string& text) {
@@ -162,7 +157,7 @@ int resolve(const Endpoint& endpoint, Clock::time_point deadline, std::chrono::m
     }
     const gaicb* const waitList[] = {&lookup->request};
     while (::gai_error(&lookup->request) == EAI_INPROGRESS) {
-        const int left = remainingMs(deadline);
+        const int left = remainingMilliseconds(deadline);
         if (left == 0) {
             abandon(std::move(lookup));
             reason = "no answer from the name lookup of \"" + endpoint.host + "\" within " +
@@ -255,7 +250,7 @@ int NetworkLink::connectTo(const addrinfo& candidate, Clock::time_point attemptD
         pollfd waiting{socket.get(), POLLOUT, 0};
         int ready = 0;
         do {
-            ready = ::poll(&waiting, 1, remainingMs(attemptDeadline));
+            ready = ::poll(&waiting, 1, remainingMilliseconds(attemptDeadline));
         } while (ready < 0 && errno == EINTR);
         if (ready == 0) {
             reason = "no answer from " + address() + " within " + boundText();
@@ -292,7 +287,7 @@ int NetworkLink::readSome(std::uint8_t* buffer, std::size_t size, std::size_t& g
     got = 0;
     for (;;) {
         pollfd waiting{m_socket.get(), POLLIN, 0};
-        const int ready = ::poll(&waiting, 1, remainingMs(m_deadline));
+        const int ready = ::poll(&waiting, 1, remainingMilliseconds(m_deadline));
         if (ready < 0 && errno == EINTR) {
             continue;
         }
@@ -333,7 +328,7 @@ int NetworkLink::writeAll(const std::uint8_t* bytes, std::size_t count, std::str
             return VELLPORT_ERR_IO;
         }
         pollfd waiting{m_socket.get(), POLLOUT, 0};
-        if (::poll(&waiting, 1, remainingMs(m_deadline)) == 0) {
+        if (::poll(&waiting, 1, remainingMilliseconds(m_deadline)) == 0) {
             reason = "the server at " + address() + " took " + std::to_string(sent) + " of " +
                      std::to_string(count) + " bytes within " + boundText();
             return VELLPORT_ERR_TIMEOUT;

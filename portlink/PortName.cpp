@@ -2,6 +2,7 @@
 #include "PortName.h"
 
 #include "RegularFile.h"
+#include "common/Text.h"
 
 #include <arpa/inet.h>
 #include <cctype>
@@ -13,28 +14,10 @@ namespace {
 
 constexpr std::string_view kDeviceNamespacePrefix = "\\\\.\\";
 
-bool startsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (std::toupper(static_cast<unsigned char>(text[i])) !=
-            std::toupper(static_cast<unsigned char>(prefix[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
+using common::startsWithNoCase;
 
 std::string_view trim(std::string_view text) {
-    const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!text.empty() && isSpace(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && isSpace(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
+    return common::trim(text, " \t\r\n");
 }
 
 // "COM<n>" alone, without the device-namespace prefix.

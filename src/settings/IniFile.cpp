@@ -1,6 +1,8 @@
 // The profile (INI) format rules of the Windows profile functions, applied to content held in memory.
 #include "settings/IniFile.h"
 
+#include "common/Text.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -13,35 +15,10 @@ namespace {
 
 constexpr std::string_view kUtf8Mark{"\xEF\xBB\xBF"};
 constexpr std::string_view kNewLine{"\r\n"};
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '\x1A';
-}
+constexpr std::string_view kBlanks{" \t\r\v\f\x1A"};
 
 std::string_view trim(std::string_view text) {
-    while (!text.empty() && isBlank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && isBlank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
-char asciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (asciiLower(a[i]) != asciiLower(b[i])) {
-            return false;
-        }
-    }
-    return true;
+    return common::trim(text, kBlanks);
 }
 
 std::string_view stripQuotes(std::string_view text) {
@@ -116,12 +93,7 @@ Line lineAt(std::string_view content, std::size_t begin, LineEnds& ends) {
 
 // Whether the line's first character after blanks is "[": every other line is no section header.
 bool mayBeHeader(std::string_view content, const Line& line) {
-    for (std::size_t pos = line.begin; pos < line.end; ++pos) {
-        if (!isBlank(content[pos])) {
-            return content[pos] == '[';
-        }
-    }
-    return false;
+    return common::trimStart(content.substr(line.begin, line.end - line.begin), kBlanks).starts_with('[');
 }
 
 ParsedLine parseLine(std::string_view content, const Line& line) {
@@ -182,13 +154,13 @@ KeyLocation locateKey(std::string_view content, std::string_view section, std::s
             if (location.sectionFound) {
                 break; // only the first section of a name counts
             }
-            if (sameName(parsed.name, section)) {
+            if (common::equalsNoCase(parsed.name, section)) {
                 location.sectionFound = true;
                 location.lastLine = line;
             }
         } else if (parsed.kind == ParsedLine::Kind::Entry && location.sectionFound) {
             location.lastLine = line;
-            if (sameName(parsed.name, key)) {
+            if (common::equalsNoCase(parsed.name, key)) {
                 location.keyFound = true;
                 location.keyLine = line;
                 location.key = parsed;
@@ -292,10 +264,7 @@ std::optional<std::string> findProfileValue(std::string_view content, std::strin
 }
 
 std::string profileDefault(std::string_view def) {
-    while (!def.empty() && isBlank(def.back())) {
-        def.remove_suffix(1);
-    }
-    return std::string{stripQuotes(def)};
+    return std::string{stripQuotes(common::trimEnd(def, kBlanks))};
 }
 
 std::string readProfileValue(std::string_view content, std::string_view section, std::string_view key,
@@ -307,10 +276,8 @@ std::string readProfileValue(std::string_view content, std::string_view section,
 }
 
 int parseProfileInt(std::string_view text) {
+    text = common::trimStart(text, kBlanks);
     std::size_t pos = 0;
-    while (pos < text.size() && isBlank(text[pos])) {
-        ++pos;
-    }
     bool negative = false;
     if (pos < text.size() && (text[pos] == '-' || text[pos] == '+')) {
         negative = text[pos] == '-';

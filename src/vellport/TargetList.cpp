@@ -2,6 +2,7 @@
 // targets file.
 #include "vellport/TargetList.h"
 
+#include "common/Text.h"
 #include "portlink/PortName.h"
 #include "settings/ProfileFile.h"
 #include "vellport/CommandLine.h"
@@ -16,14 +17,9 @@ namespace {
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 constexpr const char* kTargetExample = "vellport send on --to rfc2217://counter-pi:2001";
 
+// Blanks around a line; a CR before its LF.
 std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
-        text.remove_suffix(1);
-    }
-    return text;
+    return common::trimEnd(common::trimStart(text, " \t"), " \t\r");
 }
 
 } // namespace
