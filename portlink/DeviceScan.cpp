@@ -2,7 +2,7 @@
 // disturb a transfer or need the device's permissions.
 #include "DeviceScan.h"
 
-#include "RegularFile.h"
+#include "common/RegularFile.h"
 #include "common/Text.h"
 
 #include <algorithm>
@@ -49,8 +49,8 @@ constexpr std::size_t kLargestAttribute = 4096;
 // The first line of an attribute; a missing one, or anything that is not a small regular file (a FIFO or a
 // device link in a fake tree), reads as empty.
 std::string readAttribute(const fs::path& file) {
-    const FileBytes read = readRegularFile(file.string(), kLargestAttribute);
-    if (read.outcome != FileBytes::Outcome::Read) {
+    const common::FileBytes read = common::readRegularFile(file.string(), kLargestAttribute);
+    if (read.outcome != common::FileBytes::Outcome::Read) {
         return {};
     }
     const std::string_view text = read.bytes;

@@ -1,7 +1,7 @@
 // Port name parsing and device path resolution for the port link library.
 #include "PortName.h"
 
-#include "RegularFile.h"
+#include "common/RegularFile.h"
 #include "common/Text.h"
 
 #include <arpa/inet.h>
@@ -113,11 +113,11 @@ struct OwnLine {
 OwnLine readMapFile(const std::string& path, int portNumber,
                     const std::function<void(const std::string&)>& warn) {
     OwnLine own;
-    const FileBytes file = readRegularFile(path, kLargestMapFile);
-    if (file.outcome == FileBytes::Outcome::Missing) {
+    const common::FileBytes file = common::readRegularFile(path, kLargestMapFile);
+    if (file.outcome == common::FileBytes::Outcome::Missing) {
         return own; // a missing map file is the normal case
     }
-    if (file.outcome == FileBytes::Outcome::Skipped) {
+    if (file.outcome == common::FileBytes::Outcome::Skipped) {
         warn(path + ": skipped, " + file.problem);
         return own;
     }

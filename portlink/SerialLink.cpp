@@ -2,9 +2,9 @@
 #include "SerialLink.h"
 
 #include "PermissionAdvice.h"
-#include "RegularFile.h"
 #include "VellPortDll.h"
 #include "common/Deadline.h"
+#include "common/RegularFile.h"
 #include "common/Text.h"
 #include "common/UniqueFd.h"
 
@@ -149,7 +149,7 @@ int SerialLink::open(const std::string& devicePath, const PortParams& params, st
         return VELLPORT_ERR_NO_DEVICE;
     }
     if (!S_ISCHR(info.st_mode)) {
-        reason = std::string("not a character device but ") + fileKind(info.st_mode) + ", refused";
+        reason = std::string("not a character device but ") + common::fileKind(info.st_mode) + ", refused";
         return VELLPORT_ERR_NO_DEVICE;
     }
     // The real path gives by-id links and their target the same lock file name that other programs use.

@@ -1,13 +1,13 @@
 // Reading and safely replacing the profile file on disk; the format itself lives in IniFile.h.
 #include "settings/ProfileFile.h"
 
+#include "common/RegularFile.h"
 #include "common/UniqueFd.h"
 #include "settings/IniFile.h"
 #include "settings/TempFile.h"
 
 #include <cerrno>
 #include <chrono>
-#include <cstdint>
 #include <fcntl.h>
 #include <limits>
 #include <sys/file.h>
@@ -149,53 +149,16 @@ common::UniqueFd lockDirectory(const std::string& directory) {
 
 } // namespace
 
-std::optional<std::string> readRegularFile(const std::string& path, std::size_t maxBytes) {
-    // Checked before opening, so a FIFO or a device is never opened at all.
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        return std::nullopt;
-    }
-    common::UniqueFd file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
-    if (!file.valid() || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
-        static_cast<std::uintmax_t>(status.st_size) > maxBytes) {
-        return std::nullopt;
-    }
-    std::string bytes;
-    bytes.reserve(static_cast<std::size_t>(status.st_size));
-    char buffer[65536];
-    for (;;) {
-        const ssize_t count = ::read(file.get(), buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count < 0) {
-            return std::nullopt;
-        }
-        if (count == 0) {
-            return bytes;
-        }
-        // A file that grows while it is read is held to the same bound.
-        if (static_cast<std::size_t>(count) > maxBytes - bytes.size()) {
-            return std::nullopt;
-        }
-        bytes.append(buffer, static_cast<std::size_t>(count));
-    }
-}
-
-std::optional<std::string> readProfileFile(const std::string& path) {
-    return readRegularFile(path, std::numeric_limits<std::size_t>::max());
-}
-
 std::string readProfileText(const std::string& path) {
-    auto bytes = readProfileFile(path);
-    if (!bytes) {
+    common::FileBytes file = common::readRegularFile(path, std::numeric_limits<std::size_t>::max());
+    if (file.outcome != common::FileBytes::Outcome::Read) {
         return {};
     }
     // 8-bit text is handed on as it is, without a copy of what may be a big file.
-    if (detectProfileEncoding(*bytes) == ProfileEncoding::Bytes) {
-        return std::move(*bytes);
+    if (detectProfileEncoding(file.bytes) == ProfileEncoding::Bytes) {
+        return std::move(file.bytes);
     }
-    return decodeProfileText(*bytes);
+    return decodeProfileText(file.bytes);
 }
 
 bool storeProfileValues(const std::string& path, const std::string& section,
@@ -267,11 +230,11 @@ int replaceFileBytes(
     }
     std::optional<std::string> oldBytes;
     if (exists) {
-        errno = 0;
-        oldBytes = readProfileFile(*target);
-        if (!oldBytes) {
-            return failure();
+        common::FileBytes old = common::readRegularFile(*target, std::numeric_limits<std::size_t>::max());
+        if (old.outcome != common::FileBytes::Outcome::Read) {
+            return old.error != 0 ? old.error : EIO;
         }
+        oldBytes = std::move(old.bytes);
     }
     const std::optional<std::string> newBytes = edit(oldBytes);
     if (!newBytes) {

@@ -8,14 +8,6 @@
 #include <utility>
 #include <vector>
 
-// The bytes of a regular file of at most maxBytes; nullopt when it is absent, unreadable, larger, or anything
-// but a regular file. A FIFO or a device is never opened, and one swapped in meanwhile is neither waited on
-// nor made the controlling terminal: every file of the user's is read this way, so none of them can hang the
-// caller.
-std::optional<std::string> readRegularFile(const std::string& path, std::size_t maxBytes);
-// The file's bytes; nullopt when it is absent, unreadable, or not a regular file (a directory, FIFO or device
-// reads as absent without blocking).
-std::optional<std::string> readProfileFile(const std::string& path);
 // The file's text in the system code page: UTF-16 files converted, others as they are; empty when absent.
 std::string readProfileText(const std::string& path);
 // One value to store under a key of a section.

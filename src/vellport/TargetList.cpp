@@ -2,9 +2,9 @@
 // targets file.
 #include "vellport/TargetList.h"
 
+#include "common/RegularFile.h"
 #include "common/Text.h"
 #include "portlink/PortName.h"
-#include "settings/ProfileFile.h"
 #include "vellport/CommandLine.h"
 
 #include <algorithm>
@@ -57,14 +57,14 @@ std::vector<Target> parseTargetList(std::string_view text, const std::string& fi
 }
 
 std::vector<Target> readTargetList(const std::string& path) {
-    const std::optional<std::string> bytes = readRegularFile(path, kLargestInputFile);
-    if (!bytes) {
+    const common::FileBytes file = common::readRegularFile(path, kLargestInputFile);
+    if (file.outcome != common::FileBytes::Outcome::Read) {
         throw UsageError("cannot read the targets file " + path +
                              " (missing, unreadable, not a regular file, or larger than " +
                              kLargestInputWords + ")",
                          "vellport send on --targets displays.txt");
     }
-    return parseTargetList(*bytes, path);
+    return parseTargetList(file.bytes, path);
 }
 
 std::string destinationKey(std::string_view leadsTo) {
