@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace common {
+
 class TempFile {
 public:
     // Creates a new, empty file in directory with the given mode (before the umask); check valid().
@@ -25,7 +27,9 @@ public:
     static void removeAbandoned(const std::string& directory, const std::string& baseName);
 
 private:
-    common::UniqueFd m_fd;
+    UniqueFd m_fd;
     std::string m_path;
     int m_creationError = 0;
 };
+
+} // namespace common
