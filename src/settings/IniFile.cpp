@@ -1,15 +1,13 @@
 // The profile (INI) format rules of the Windows profile functions, applied to content held in memory.
 #include "settings/IniFile.h"
 
+#include "common/CharsetConverter.h"
 #include "common/Text.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <iconv.h>
 #include <langinfo.h>
-#include <vector>
 
 namespace {
 
@@ -204,50 +202,6 @@ int digitValue(char c) {
     return 99;
 }
 
-// iconv with a descriptor released on every path.
-class Converter {
-public:
-    Converter(const char* to, const char* from) : m_handle(iconv_open(to, from)) {}
-    ~Converter() {
-        if (valid()) {
-            iconv_close(m_handle);
-        }
-    }
-    Converter(const Converter&) = delete;
-    Converter& operator=(const Converter&) = delete;
-    // NOLINTNEXTLINE(performance-no-int-to-ptr): iconv_open reports failure as (iconv_t)-1.
-    bool valid() const { return m_handle != reinterpret_cast<iconv_t>(-1); }
-
-    // Converts all of input; on an unconvertible character either substitutes "?" and skips skipBytes, or
-    // fails.
-    std::optional<std::string> convert(std::string_view input, std::size_t skipBytes, bool substitute) {
-        std::string output;
-        std::vector<char> buffer(4096);
-        char* in = const_cast<char*>(input.data());
-        std::size_t inLeft = input.size();
-        while (inLeft > 0) {
-            char* out = buffer.data();
-            std::size_t outLeft = buffer.size();
-            const std::size_t result = iconv(m_handle, &in, &inLeft, &out, &outLeft);
-            output.append(buffer.data(), buffer.size() - outLeft);
-            if (result != static_cast<std::size_t>(-1) || errno == E2BIG) {
-                continue;
-            }
-            if (!substitute) {
-                return std::nullopt;
-            }
-            const std::size_t skipped = std::min(skipBytes, inLeft);
-            output += '?';
-            in += skipped;
-            inLeft -= skipped;
-        }
-        return output;
-    }
-
-private:
-    iconv_t m_handle;
-};
-
 const char* utf16Name(ProfileEncoding encoding) {
     return encoding == ProfileEncoding::Utf16Le ? "UTF-16LE" : "UTF-16BE";
 }
@@ -366,24 +320,18 @@ std::string decodeProfileText(std::string_view raw) {
     if (encoding == ProfileEncoding::Bytes) {
         return std::string{raw};
     }
-    Converter converter{nl_langinfo(CODESET), utf16Name(encoding)};
-    if (!converter.valid()) {
-        return {};
-    }
+    common::CharsetConverter converter{nl_langinfo(CODESET), utf16Name(encoding)};
     // An odd last byte is half a character: drop it rather than fail the whole file.
     const std::string_view body = raw.substr(2, (raw.size() - 2) & ~std::size_t{1});
-    return converter.convert(body, 2, true).value_or(std::string{});
+    return converter.convert(body, 2).value_or(std::string{});
 }
 
 std::optional<std::string> encodeProfileText(std::string_view text, ProfileEncoding encoding) {
     if (encoding == ProfileEncoding::Bytes) {
         return std::string{text};
     }
-    Converter converter{utf16Name(encoding), nl_langinfo(CODESET)};
-    if (!converter.valid()) {
-        return std::nullopt;
-    }
-    auto body = converter.convert(text, 1, false);
+    common::CharsetConverter converter{utf16Name(encoding), nl_langinfo(CODESET)};
+    auto body = converter.convert(text);
     if (!body) {
         return std::nullopt;
     }

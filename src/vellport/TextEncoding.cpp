@@ -1,10 +1,11 @@
 // Text as vellport hands it on: UTF-8 checked, spelled in the locale's charset, bytes kept exactly for JSON.
 #include "vellport/TextEncoding.h"
 
+#include "common/CharsetConverter.h"
+
 #include <array>
 #include <cctype>
 #include <cstdio>
-#include <iconv.h>
 #include <optional>
 #include <utility>
 
@@ -33,42 +34,6 @@ std::optional<std::string_view> asciiSpelling(char32_t codePoint) {
     }
     return std::nullopt;
 }
-
-// One converter for one call; closed however the call ends.
-class Converter {
-public:
-    explicit Converter(const std::string& codeset) : m_handle(::iconv_open(codeset.c_str(), "UTF-8")) {}
-    ~Converter() {
-        if (m_handle != kInvalid) {
-            ::iconv_close(m_handle);
-        }
-    }
-    Converter(const Converter&) = delete;
-    Converter& operator=(const Converter&) = delete;
-
-    // The character in the target charset, or nothing when it has no such character.
-    std::optional<std::string> convert(std::string_view character) {
-        if (m_handle == kInvalid) {
-            return std::nullopt;
-        }
-        std::string input(character);
-        std::array<char, 16> output{};
-        char* in = input.data();
-        std::size_t inLeft = input.size();
-        char* out = output.data();
-        std::size_t outLeft = output.size();
-        ::iconv(m_handle, nullptr, nullptr, nullptr, nullptr);
-        if (::iconv(m_handle, &in, &inLeft, &out, &outLeft) == static_cast<std::size_t>(-1) || inLeft != 0) {
-            return std::nullopt;
-        }
-        return std::string(output.data(), static_cast<std::size_t>(out - output.data()));
-    }
-
-private:
-    // iconv_open's documented failure value.
-    inline static const iconv_t kInvalid = reinterpret_cast<iconv_t>(-1); // NOLINT(performance-no-int-to-ptr)
-    iconv_t m_handle;
-};
 
 } // namespace
 
@@ -141,7 +106,7 @@ std::string toCharset(std::string_view utf8, const std::string& codeset) {
     }
     std::string result;
     result.reserve(utf8.size());
-    std::optional<Converter> converter;
+    std::optional<common::CharsetConverter> converter;
     for (std::size_t at = 0; at < utf8.size();) {
         char32_t codePoint = 0;
         const std::size_t length = utf8CharacterLength(utf8, at, codePoint);
@@ -156,7 +121,7 @@ std::string toCharset(std::string_view utf8, const std::string& codeset) {
             continue;
         }
         if (!converter) {
-            converter.emplace(codeset);
+            converter.emplace(codeset, "UTF-8");
         }
         result += converter->convert(character).value_or("?");
     }
