@@ -1,5 +1,5 @@
 // Fuzzes UnescapeProfileValue in every code page against a plain reference model of its four passes.
-#include "settings/CodePage.h"
+#include "common/CodePage.h"
 #include "settings/Profile.h"
 
 #include <cstdint>
@@ -8,6 +8,8 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 namespace {
+
+using common::CodePage;
 
 bool In(unsigned char byte, unsigned low, unsigned high) {
     return byte >= low && byte <= high;

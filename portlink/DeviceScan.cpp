@@ -2,7 +2,8 @@
 // disturb a transfer or need the device's permissions.
 #include "DeviceScan.h"
 
-#include "RegularFile.h"
+#include "common/RegularFile.h"
+#include "common/Text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -48,15 +49,12 @@ constexpr std::size_t kLargestAttribute = 4096;
 // The first line of an attribute; a missing one, or anything that is not a small regular file (a FIFO or a
 // device link in a fake tree), reads as empty.
 std::string readAttribute(const fs::path& file) {
-    const FileBytes read = readRegularFile(file.string(), kLargestAttribute);
-    if (read.outcome != FileBytes::Outcome::Read) {
+    const common::FileBytes read = common::readRegularFile(file.string(), kLargestAttribute);
+    if (read.outcome != common::FileBytes::Outcome::Read) {
         return {};
     }
-    std::string line = read.bytes.substr(0, read.bytes.find('\n'));
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) {
-        line.pop_back();
-    }
-    return line;
+    const std::string_view text = read.bytes;
+    return std::string(common::trimEnd(text.substr(0, text.find('\n')), " \r"));
 }
 
 int readHexId(const fs::path& file) {

@@ -4,6 +4,8 @@
 
 #include "HostLookup.h"
 #include "VellPortDll.h"
+#include "common/Deadline.h"
+#include "common/Text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -31,11 +33,8 @@ constexpr std::chrono::milliseconds kRawHandOver{20};
 constexpr std::size_t kReadChunk = 4096;
 constexpr std::size_t kLongestServerText = 80;
 
-// Milliseconds left for poll(), rounded up so a wait never ends just before its deadline.
-int remainingMs(Clock::time_point deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return static_cast<int>(std::clamp<long long>(left, 0, 1'000'000));
-}
+using common::errnoText;
+using common::remainingMilliseconds;
 
 // from + wait, or cap when that is later or beyond the clock's range: a bound of centuries must not wrap.
 Clock::time_point later(Clock::time_point from, std::chrono::microseconds wait, Clock::time_point cap) {
@@ -47,7 +46,7 @@ Clock::time_point later(Clock::time_point from, std::chrono::microseconds wait, 
 int waitFor(int fd, short events, Clock::time_point deadline) {
     for (;;) {
         pollfd waiting{fd, events, 0};
-        const int ready = ::poll(&waiting, 1, remainingMs(deadline));
+        const int ready = ::poll(&waiting, 1, remainingMilliseconds(deadline));
         if (ready > 0 || (ready < 0 && errno != EINTR)) {
             return ready > 0 ? 1 : -1;
         }
@@ -55,10 +54,6 @@ int waitFor(int fd, short events, Clock::time_point deadline) {
             return 0;
         }
     }
-}
-
-std::string errnoText(int error) {
-    return std::strerror(error);
 }
 
 // A server's message as one line of printable ASCII, blanks folded, for an error line.
@@ -183,8 +178,8 @@ int NetworkLink::connect(std::string& reason) {
 
 int NetworkLink::connectTo(const addrinfo& candidate, Clock::time_point attemptDeadline,
                            std::string& reason) {
-    FileHandle socket(::socket(candidate.ai_family, candidate.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                               candidate.ai_protocol));
+    common::UniqueFd socket(::socket(
+        candidate.ai_family, candidate.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, candidate.ai_protocol));
     if (!socket.valid()) {
         reason = "cannot make a socket: " + errnoText(errno);
         return VELLPORT_ERR_IO;

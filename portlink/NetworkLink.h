@@ -2,10 +2,10 @@
 // lookup, connect, negotiation, data, and a close that loses nothing.
 #pragma once
 
-#include "FileHandle.h"
 #include "PortName.h"
 #include "PortParams.h"
 #include "Rfc2217.h"
+#include "common/UniqueFd.h"
 
 #include <chrono>
 #include <string>
@@ -58,7 +58,7 @@ private:
     Clock::time_point m_deadline;
     std::chrono::milliseconds m_bound;
     rfc2217::Negotiation m_negotiation;
-    FileHandle m_socket;
+    common::UniqueFd m_socket;
     bool m_serverClosed = false;
     bool m_wroteData = false;
 };

@@ -1,7 +1,8 @@
 // Port name parsing and device path resolution for the port link library.
 #include "PortName.h"
 
-#include "RegularFile.h"
+#include "common/RegularFile.h"
+#include "common/Text.h"
 
 #include <arpa/inet.h>
 #include <cctype>
@@ -13,28 +14,10 @@ namespace {
 
 constexpr std::string_view kDeviceNamespacePrefix = "\\\\.\\";
 
-bool startsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (std::toupper(static_cast<unsigned char>(text[i])) !=
-            std::toupper(static_cast<unsigned char>(prefix[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
+using common::startsWithNoCase;
 
 std::string_view trim(std::string_view text) {
-    const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!text.empty() && isSpace(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && isSpace(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
+    return common::trim(text, " \t\r\n");
 }
 
 // "COM<n>" alone, without the device-namespace prefix.
@@ -130,11 +113,11 @@ struct OwnLine {
 OwnLine readMapFile(const std::string& path, int portNumber,
                     const std::function<void(const std::string&)>& warn) {
     OwnLine own;
-    const FileBytes file = readRegularFile(path, kLargestMapFile);
-    if (file.outcome == FileBytes::Outcome::Missing) {
+    const common::FileBytes file = common::readRegularFile(path, kLargestMapFile);
+    if (file.outcome == common::FileBytes::Outcome::Missing) {
         return own; // a missing map file is the normal case
     }
-    if (file.outcome == FileBytes::Outcome::Skipped) {
+    if (file.outcome == common::FileBytes::Outcome::Skipped) {
         warn(path + ": skipped, " + file.problem);
         return own;
     }

@@ -1,14 +1,15 @@
 // Opens, configures and writes a serial device for SendData, never blocking past the caller's deadline.
 #include "SerialLink.h"
 
-#include "FileHandle.h"
 #include "PermissionAdvice.h"
-#include "RegularFile.h"
 #include "VellPortDll.h"
+#include "common/Deadline.h"
+#include "common/RegularFile.h"
+#include "common/Text.h"
+#include "common/UniqueFd.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -25,15 +26,6 @@ namespace {
 
 constexpr std::chrono::microseconds kShortestDrainStep{100};
 constexpr std::chrono::microseconds kLongestDrainStep{2000};
-
-std::string systemReason(int error) {
-    return std::strerror(error);
-}
-
-int remainingMilliseconds(SerialLink::Clock::time_point deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SerialLink::Clock::now());
-    return static_cast<int>(std::clamp<long long>(left.count(), 0, INT_MAX));
-}
 
 QSerialPort::Parity toQtParity(char parity) {
     switch (parity) {
@@ -138,7 +130,7 @@ public:
 
 private:
     // Held open until Qt has opened the device too.
-    FileHandle m_fd;
+    common::UniqueFd m_fd;
     bool m_known = false;
     termios m_settings{};
 };
@@ -153,11 +145,11 @@ int SerialLink::open(const std::string& devicePath, const PortParams& params, st
             reason = permissionAdvice(devicePath).reason;
             return VELLPORT_ERR_PERMISSION;
         }
-        reason = error == ENOENT ? "no such device" : systemReason(error);
+        reason = error == ENOENT ? "no such device" : common::errnoText(error);
         return VELLPORT_ERR_NO_DEVICE;
     }
     if (!S_ISCHR(info.st_mode)) {
-        reason = std::string("not a character device but ") + fileKind(info.st_mode) + ", refused";
+        reason = std::string("not a character device but ") + common::fileKind(info.st_mode) + ", refused";
         return VELLPORT_ERR_NO_DEVICE;
     }
     // The real path gives by-id links and their target the same lock file name that other programs use.
@@ -188,17 +180,17 @@ int SerialLink::reopenKeepingSettings(const std::string& devicePath, const PortP
     termios wanted{};
     const int handle = static_cast<int>(m_port.handle());
     if (::tcgetattr(handle, &wanted) != 0) {
-        reason = "cannot read the line settings: " + systemReason(errno);
+        reason = "cannot read the line settings: " + common::errnoText(errno);
         return VELLPORT_ERR_IO;
     }
-    const FileHandle keeper(::fcntl(handle, F_DUPFD_CLOEXEC, 0));
+    const common::UniqueFd keeper(::fcntl(handle, F_DUPFD_CLOEXEC, 0));
     if (!keeper.valid()) {
-        reason = "cannot duplicate the handle: " + systemReason(errno);
+        reason = "cannot duplicate the handle: " + common::errnoText(errno);
         return VELLPORT_ERR_IO;
     }
     m_port.close();
     if (::tcsetattr(keeper.get(), TCSANOW, &wanted) != 0) {
-        reason = "cannot set the line settings: " + systemReason(errno);
+        reason = "cannot set the line settings: " + common::errnoText(errno);
         return VELLPORT_ERR_IO;
     }
     // Qt applies the settings it holds while opening and refuses a pseudo-terminal that cannot take 7 bits or
@@ -259,15 +251,15 @@ int SerialLink::write(const unsigned char* data, int count, Clock::time_point de
     int written = 0;
     while (written < count) {
         pollfd waiting{handle, POLLOUT, 0};
-        const int ready = ::poll(&waiting, 1, remainingMilliseconds(deadline));
+        const int ready = ::poll(&waiting, 1, common::remainingMilliseconds(deadline));
         if (ready < 0 && errno == EINTR) {
             continue;
         }
         if (ready < 0) {
-            reason = "waiting to write: " + systemReason(errno);
+            reason = "waiting to write: " + common::errnoText(errno);
             return VELLPORT_ERR_IO;
         }
-        // One poll waits at most INT_MAX ms; a deadline further off takes several.
+        // One poll waits a bounded time; a deadline further off takes several.
         if (ready == 0 && Clock::now() < deadline) {
             continue;
         }
@@ -282,7 +274,7 @@ int SerialLink::write(const unsigned char* data, int count, Clock::time_point de
         }
         if (result < 0) {
             reason = "write failed after " + std::to_string(written) + " of " + std::to_string(count) +
-                     " bytes: " + systemReason(errno) + " (device closed or gone)";
+                     " bytes: " + common::errnoText(errno) + " (device closed or gone)";
             return VELLPORT_ERR_IO;
         }
         written += static_cast<int>(result);
@@ -298,7 +290,7 @@ int SerialLink::drain(const PortParams& params, Clock::time_point deadline, std:
     for (;;) {
         int queued = 0;
         if (::ioctl(handle, TIOCOUTQ, &queued) != 0) {
-            reason = "cannot read the output queue: " + systemReason(errno);
+            reason = "cannot read the output queue: " + common::errnoText(errno);
             return VELLPORT_ERR_IO;
         }
         if (queued == 0) {

@@ -31,8 +31,8 @@ SignalCloser::SignalCloser(QObject* parent) : QObject(parent) {
     if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
         return; // the signals keep their default action: the process ends without saving
     }
-    m_readFd = UniqueFd{fds[0]};
-    m_writeFd = UniqueFd{fds[1]};
+    m_readFd = common::UniqueFd{fds[0]};
+    m_writeFd = common::UniqueFd{fds[1]};
     g_closerWriteFd = m_writeFd.get();
 
     m_notifier = new QSocketNotifier(m_readFd.get(), QSocketNotifier::Read, this);

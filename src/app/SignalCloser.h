@@ -1,7 +1,7 @@
 // Turns SIGTERM, SIGINT and SIGHUP into a Qt signal on the window's thread.
 #pragma once
 
-#include "settings/UniqueFd.h"
+#include "common/UniqueFd.h"
 
 #include <QObject>
 
@@ -24,7 +24,7 @@ signals:
 private:
     void drain();
 
-    UniqueFd m_readFd;
-    UniqueFd m_writeFd;
+    common::UniqueFd m_readFd;
+    common::UniqueFd m_writeFd;
     QSocketNotifier* m_notifier = nullptr;
 };

@@ -1,7 +1,7 @@
 // Reading and applying the skin file.
 #include "Skin.h"
 
-#include "settings/ProfileFile.h"
+#include "common/RegularFile.h"
 
 #include <QApplication>
 #include <QByteArray>
@@ -14,13 +14,13 @@ constexpr std::size_t kMaxSkinBytes = 1 << 20;
 
 bool applySkin(QApplication& app, const std::string& path) {
     // Read like every file of the user's: a FIFO or a tty of that name must not keep the window from showing.
-    const std::optional<std::string> bytes = readRegularFile(path, kMaxSkinBytes);
-    if (!bytes || bytes->find('\0') != std::string::npos) {
+    const common::FileBytes file = common::readRegularFile(path, kMaxSkinBytes);
+    if (file.outcome != common::FileBytes::Outcome::Read || file.bytes.find('\0') != std::string::npos) {
         return false;
     }
     QStringDecoder decoder(QStringDecoder::Utf8);
     const QString sheet =
-        decoder.decode(QByteArrayView(bytes->data(), static_cast<qsizetype>(bytes->size())));
+        decoder.decode(QByteArrayView(file.bytes.data(), static_cast<qsizetype>(file.bytes.size())));
     if (decoder.hasError()) {
         return false;
     }

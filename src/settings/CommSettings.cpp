@@ -1,6 +1,7 @@
 // The communication settings kept in section "COMM", and the fixed port and baud lists.
 #include "settings/CommSettings.h"
 
+#include "common/Text.h"
 #include "settings/Profile.h"
 #include "settings/ProfileSnapshot.h"
 #include "settings/ProfileUpdate.h"
@@ -12,22 +13,6 @@ namespace {
 constexpr int kPortCount = 30;
 constexpr int kFirstDeviceNamespacePort = 10;
 constexpr std::array<const char*, 4> kAddressKeys{"IP1", "IP2", "IP3", "IP4"};
-
-char asciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool startsWithNoCase(const std::string& text, const std::string& prefix) {
-    if (prefix.size() > text.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (asciiLower(text[i]) != asciiLower(prefix[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 } // namespace
 
@@ -46,7 +31,7 @@ int FindPortIndex(const std::vector<std::string>& list, const std::string& store
     const int count = static_cast<int>(list.size());
     for (int step = 1; step <= count; ++step) {
         const int index = step % count;
-        if (startsWithNoCase(list[static_cast<std::size_t>(index)], stored)) {
+        if (common::startsWithNoCase(list[static_cast<std::size_t>(index)], stored)) {
             return index;
         }
     }

@@ -1,47 +1,22 @@
 // The profile (INI) format rules of the Windows profile functions, applied to content held in memory.
 #include "settings/IniFile.h"
 
+#include "common/CharsetConverter.h"
+#include "common/Text.h"
+
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <iconv.h>
 #include <langinfo.h>
-#include <vector>
 
 namespace {
 
 constexpr std::string_view kUtf8Mark{"\xEF\xBB\xBF"};
 constexpr std::string_view kNewLine{"\r\n"};
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '\x1A';
-}
+constexpr std::string_view kBlanks{" \t\r\v\f\x1A"};
 
 std::string_view trim(std::string_view text) {
-    while (!text.empty() && isBlank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && isBlank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
-char asciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (asciiLower(a[i]) != asciiLower(b[i])) {
-            return false;
-        }
-    }
-    return true;
+    return common::trim(text, kBlanks);
 }
 
 std::string_view stripQuotes(std::string_view text) {
@@ -116,12 +91,7 @@ Line lineAt(std::string_view content, std::size_t begin, LineEnds& ends) {
 
 // Whether the line's first character after blanks is "[": every other line is no section header.
 bool mayBeHeader(std::string_view content, const Line& line) {
-    for (std::size_t pos = line.begin; pos < line.end; ++pos) {
-        if (!isBlank(content[pos])) {
-            return content[pos] == '[';
-        }
-    }
-    return false;
+    return common::trimStart(content.substr(line.begin, line.end - line.begin), kBlanks).starts_with('[');
 }
 
 ParsedLine parseLine(std::string_view content, const Line& line) {
@@ -182,13 +152,13 @@ KeyLocation locateKey(std::string_view content, std::string_view section, std::s
             if (location.sectionFound) {
                 break; // only the first section of a name counts
             }
-            if (sameName(parsed.name, section)) {
+            if (common::equalsNoCase(parsed.name, section)) {
                 location.sectionFound = true;
                 location.lastLine = line;
             }
         } else if (parsed.kind == ParsedLine::Kind::Entry && location.sectionFound) {
             location.lastLine = line;
-            if (sameName(parsed.name, key)) {
+            if (common::equalsNoCase(parsed.name, key)) {
                 location.keyFound = true;
                 location.keyLine = line;
                 location.key = parsed;
@@ -232,50 +202,6 @@ int digitValue(char c) {
     return 99;
 }
 
-// iconv with a descriptor released on every path.
-class Converter {
-public:
-    Converter(const char* to, const char* from) : m_handle(iconv_open(to, from)) {}
-    ~Converter() {
-        if (valid()) {
-            iconv_close(m_handle);
-        }
-    }
-    Converter(const Converter&) = delete;
-    Converter& operator=(const Converter&) = delete;
-    // NOLINTNEXTLINE(performance-no-int-to-ptr): iconv_open reports failure as (iconv_t)-1.
-    bool valid() const { return m_handle != reinterpret_cast<iconv_t>(-1); }
-
-    // Converts all of input; on an unconvertible character either substitutes "?" and skips skipBytes, or
-    // fails.
-    std::optional<std::string> convert(std::string_view input, std::size_t skipBytes, bool substitute) {
-        std::string output;
-        std::vector<char> buffer(4096);
-        char* in = const_cast<char*>(input.data());
-        std::size_t inLeft = input.size();
-        while (inLeft > 0) {
-            char* out = buffer.data();
-            std::size_t outLeft = buffer.size();
-            const std::size_t result = iconv(m_handle, &in, &inLeft, &out, &outLeft);
-            output.append(buffer.data(), buffer.size() - outLeft);
-            if (result != static_cast<std::size_t>(-1) || errno == E2BIG) {
-                continue;
-            }
-            if (!substitute) {
-                return std::nullopt;
-            }
-            const std::size_t skipped = std::min(skipBytes, inLeft);
-            output += '?';
-            in += skipped;
-            inLeft -= skipped;
-        }
-        return output;
-    }
-
-private:
-    iconv_t m_handle;
-};
-
 const char* utf16Name(ProfileEncoding encoding) {
     return encoding == ProfileEncoding::Utf16Le ? "UTF-16LE" : "UTF-16BE";
 }
@@ -292,10 +218,7 @@ std::optional<std::string> findProfileValue(std::string_view content, std::strin
 }
 
 std::string profileDefault(std::string_view def) {
-    while (!def.empty() && isBlank(def.back())) {
-        def.remove_suffix(1);
-    }
-    return std::string{stripQuotes(def)};
+    return std::string{stripQuotes(common::trimEnd(def, kBlanks))};
 }
 
 std::string readProfileValue(std::string_view content, std::string_view section, std::string_view key,
@@ -307,10 +230,8 @@ std::string readProfileValue(std::string_view content, std::string_view section,
 }
 
 int parseProfileInt(std::string_view text) {
+    text = common::trimStart(text, kBlanks);
     std::size_t pos = 0;
-    while (pos < text.size() && isBlank(text[pos])) {
-        ++pos;
-    }
     bool negative = false;
     if (pos < text.size() && (text[pos] == '-' || text[pos] == '+')) {
         negative = text[pos] == '-';
@@ -399,24 +320,18 @@ std::string decodeProfileText(std::string_view raw) {
     if (encoding == ProfileEncoding::Bytes) {
         return std::string{raw};
     }
-    Converter converter{nl_langinfo(CODESET), utf16Name(encoding)};
-    if (!converter.valid()) {
-        return {};
-    }
+    common::CharsetConverter converter{nl_langinfo(CODESET), utf16Name(encoding)};
     // An odd last byte is half a character: drop it rather than fail the whole file.
     const std::string_view body = raw.substr(2, (raw.size() - 2) & ~std::size_t{1});
-    return converter.convert(body, 2, true).value_or(std::string{});
+    return converter.convert(body, 2).value_or(std::string{});
 }
 
 std::optional<std::string> encodeProfileText(std::string_view text, ProfileEncoding encoding) {
     if (encoding == ProfileEncoding::Bytes) {
         return std::string{text};
     }
-    Converter converter{utf16Name(encoding), nl_langinfo(CODESET)};
-    if (!converter.valid()) {
-        return std::nullopt;
-    }
-    auto body = converter.convert(text, 1, false);
+    common::CharsetConverter converter{utf16Name(encoding), nl_langinfo(CODESET)};
+    auto body = converter.convert(text);
     if (!body) {
         return std::nullopt;
     }

@@ -1,7 +1,7 @@
 // The settings operations over one snapshot or update of the file, and their one-value path forms.
 #include "settings/Profile.h"
 
-#include "settings/CodePage.h"
+#include "common/CodePage.h"
 #include "settings/IniFile.h"
 #include "settings/ProfileSnapshot.h"
 #include "settings/ProfileUpdate.h"
@@ -16,11 +16,11 @@ namespace {
 constexpr std::size_t kReadBufferBytes = 128;
 
 // One full left-to-right pass turning backslash + escape into replacement.
-std::string replaceEscape(const std::string& text, char escape, char replacement, CodePage codePage) {
+std::string replaceEscape(const std::string& text, char escape, char replacement, common::CodePage codePage) {
     std::string result;
     result.reserve(text.size());
     for (std::size_t pos = 0; pos < text.size();) {
-        const std::size_t length = charLength(text, pos, codePage);
+        const std::size_t length = common::charLength(text, pos, codePage);
         if (length == 1 && text[pos] == '\\' && pos + 1 < text.size() && text[pos + 1] == escape) {
             result += replacement;
             pos += 2;
@@ -35,10 +35,10 @@ std::string replaceEscape(const std::string& text, char escape, char replacement
 } // namespace
 
 std::string UnescapeProfileValue(const std::string& text) {
-    return UnescapeProfileValue(text, systemCodePage());
+    return UnescapeProfileValue(text, common::systemCodePage());
 }
 
-std::string UnescapeProfileValue(const std::string& text, CodePage codePage) {
+std::string UnescapeProfileValue(const std::string& text, common::CodePage codePage) {
     std::string result = replaceEscape(text, 'n', '\n', codePage);
     result = replaceEscape(result, 't', '\t', codePage);
     result = replaceEscape(result, 'r', '\r', codePage);

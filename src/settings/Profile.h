@@ -40,5 +40,7 @@ bool IniWriteInt(const std::string& section, const std::string& key, int value);
 // Turns \n, \t, \r and \" into their characters, in that order, one full pass each.
 std::string UnescapeProfileValue(const std::string& text);
 // The same, stepping through the text in the given code page instead of the system's.
+namespace common {
 enum class CodePage;
-std::string UnescapeProfileValue(const std::string& text, CodePage codePage);
+}
+std::string UnescapeProfileValue(const std::string& text, common::CodePage codePage);

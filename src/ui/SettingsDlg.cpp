@@ -11,9 +11,9 @@
 #include "PortWorker.h"
 #include "SendNote.h"
 #include "VellPortDll.h"
+#include "common/CodePage.h"
 #include "link/SaverCommand.h"
 #include "resource.h"
-#include "settings/CodePage.h"
 #include "settings/CommSettings.h"
 #include "version/Title.h"
 
@@ -143,7 +143,7 @@ void CSettingsDlg::connectMessageMap() {
 void CSettingsDlg::OnInitDialog() {
     setWindowIcon(m_hIcon);
     // The program file's name is bytes in the locale's encoding, which on a GBK system is not UTF-8.
-    setWindowTitle(QString::fromStdWString(decodeWithLocale(MakeWindowTitle())));
+    setWindowTitle(QString::fromStdWString(common::decodeWithLocale(MakeWindowTitle())));
 
     // One reading of the file for all six values: a big or slow settings file costs the start-up once.
     const CommSettings stored = loadCommSettings();

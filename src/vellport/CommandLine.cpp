@@ -1,9 +1,9 @@
 // vellport's command line: the commands' shapes, their options, and the checks shared by the commands.
 #include "vellport/CommandLine.h"
 
+#include "common/RegularFile.h"
 #include "portlink/PortName.h"
 #include "settings/CommSettings.h"
-#include "settings/ProfileFile.h"
 #include "settings/ProfileSnapshot.h"
 
 #include <algorithm>
@@ -221,15 +221,15 @@ SavedChoice savedChoice(const Options& options, bool needPort) {
     }
     // Port and rate as the window would show them on opening with this settings file; a missing or
     // unreadable one gives the defaults, as in the window, but a huge one is no settings file at all.
-    const std::optional<std::string> bytes = readRegularFile(settingsPath, kLargestInputFile);
+    const common::FileBytes file = common::readRegularFile(settingsPath, kLargestInputFile);
     struct stat status {};
-    if (!bytes && ::stat(settingsPath.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
-        static_cast<std::uintmax_t>(status.st_size) > kLargestInputFile) {
+    if (file.outcome != common::FileBytes::Outcome::Read && ::stat(settingsPath.c_str(), &status) == 0 &&
+        S_ISREG(status.st_mode) && static_cast<std::uintmax_t>(status.st_size) > kLargestInputFile) {
         throw UsageError("the settings file " + settingsPath + " is larger than " + kLargestInputWords +
                              ": not a settings file",
                          "vellport send on --settings ~/.config/VellSetting/Option.ini");
     }
-    const CommSettings stored = loadCommSettings(ProfileSnapshot::fromBytes(bytes.value_or(std::string())));
+    const CommSettings stored = loadCommSettings(ProfileSnapshot::fromBytes(file.bytes));
     const std::vector<std::string> ports = BuildPortList();
     const CommSelection selection = selectStored(ports, stored);
     if (needPort) {

@@ -1,6 +1,7 @@
 // vellport's JSON: texts whose bytes a script gets back exactly, and documents written in ASCII.
 #include "vellport/JsonOutput.h"
 
+#include "common/Utf8.h"
 #include "vellport/TextEncoding.h"
 
 #include <QJsonDocument>
@@ -13,7 +14,7 @@ void insertText(QJsonObject& object, const QString& key, const char* value) {
     }
     const std::string_view bytes(value);
     object.insert(key, QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size())));
-    if (!isValidUtf8(bytes)) {
+    if (!common::isValidUtf8(bytes)) {
         object.insert(key + QStringLiteral("Hex"), QString::fromStdString(hexBytes(bytes)));
     }
 }

@@ -2,8 +2,9 @@
 // targets file.
 #include "vellport/TargetList.h"
 
+#include "common/RegularFile.h"
+#include "common/Text.h"
 #include "portlink/PortName.h"
-#include "settings/ProfileFile.h"
 #include "vellport/CommandLine.h"
 
 #include <algorithm>
@@ -16,14 +17,9 @@ namespace {
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 constexpr const char* kTargetExample = "vellport send on --to rfc2217://counter-pi:2001";
 
+// Blanks around a line; a CR before its LF.
 std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
-        text.remove_suffix(1);
-    }
-    return text;
+    return common::trimEnd(common::trimStart(text, " \t"), " \t\r");
 }
 
 } // namespace
@@ -61,14 +57,14 @@ std::vector<Target> parseTargetList(std::string_view text, const std::string& fi
 }
 
 std::vector<Target> readTargetList(const std::string& path) {
-    const std::optional<std::string> bytes = readRegularFile(path, kLargestInputFile);
-    if (!bytes) {
+    const common::FileBytes file = common::readRegularFile(path, kLargestInputFile);
+    if (file.outcome != common::FileBytes::Outcome::Read) {
         throw UsageError("cannot read the targets file " + path +
                              " (missing, unreadable, not a regular file, or larger than " +
                              kLargestInputWords + ")",
                          "vellport send on --targets displays.txt");
     }
-    return parseTargetList(*bytes, path);
+    return parseTargetList(file.bytes, path);
 }
 
 std::string destinationKey(std::string_view leadsTo) {

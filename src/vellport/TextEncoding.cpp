@@ -1,10 +1,12 @@
 // Text as vellport hands it on: UTF-8 checked, spelled in the locale's charset, bytes kept exactly for JSON.
 #include "vellport/TextEncoding.h"
 
+#include "common/CharsetConverter.h"
+#include "common/Utf8.h"
+
 #include <array>
 #include <cctype>
 #include <cstdio>
-#include <iconv.h>
 #include <optional>
 #include <utility>
 
@@ -34,96 +36,7 @@ std::optional<std::string_view> asciiSpelling(char32_t codePoint) {
     return std::nullopt;
 }
 
-// One converter for one call; closed however the call ends.
-class Converter {
-public:
-    explicit Converter(const std::string& codeset) : m_handle(::iconv_open(codeset.c_str(), "UTF-8")) {}
-    ~Converter() {
-        if (m_handle != kInvalid) {
-            ::iconv_close(m_handle);
-        }
-    }
-    Converter(const Converter&) = delete;
-    Converter& operator=(const Converter&) = delete;
-
-    // The character in the target charset, or nothing when it has no such character.
-    std::optional<std::string> convert(std::string_view character) {
-        if (m_handle == kInvalid) {
-            return std::nullopt;
-        }
-        std::string input(character);
-        std::array<char, 16> output{};
-        char* in = input.data();
-        std::size_t inLeft = input.size();
-        char* out = output.data();
-        std::size_t outLeft = output.size();
-        ::iconv(m_handle, nullptr, nullptr, nullptr, nullptr);
-        if (::iconv(m_handle, &in, &inLeft, &out, &outLeft) == static_cast<std::size_t>(-1) || inLeft != 0) {
-            return std::nullopt;
-        }
-        return std::string(output.data(), static_cast<std::size_t>(out - output.data()));
-    }
-
-private:
-    // iconv_open's documented failure value.
-    inline static const iconv_t kInvalid = reinterpret_cast<iconv_t>(-1); // NOLINT(performance-no-int-to-ptr)
-    iconv_t m_handle;
-};
-
 } // namespace
-
-std::size_t utf8CharacterLength(std::string_view text, std::size_t at, char32_t& codePoint) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
-    const unsigned char lead = byte(0);
-    std::size_t length = 0;
-    char32_t value = 0;
-    char32_t smallest = 0;
-    if (lead < 0x80) {
-        codePoint = lead;
-        return 1;
-    }
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        value = lead & 0x1F;
-        smallest = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        value = lead & 0x0F;
-        smallest = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        value = lead & 0x07;
-        smallest = 0x10000;
-    } else {
-        return 0;
-    }
-    if (text.size() - at < length) {
-        return 0;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0) != 0x80) {
-            return 0;
-        }
-        value = (value << 6) | (byte(i) & 0x3F);
-    }
-    if (value < smallest || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-        return 0;
-    }
-    codePoint = value;
-    return length;
-}
-
-bool isValidUtf8(std::string_view text) {
-    char32_t codePoint = 0;
-    for (std::size_t at = 0; at < text.size();) {
-        const std::size_t length = utf8CharacterLength(text, at, codePoint);
-        if (length == 0) {
-            return false;
-        }
-        at += length;
-    }
-    return true;
-}
 
 bool isUtf8Charset(std::string_view codeset) {
     std::string letters;
@@ -141,10 +54,10 @@ std::string toCharset(std::string_view utf8, const std::string& codeset) {
     }
     std::string result;
     result.reserve(utf8.size());
-    std::optional<Converter> converter;
+    std::optional<common::CharsetConverter> converter;
     for (std::size_t at = 0; at < utf8.size();) {
         char32_t codePoint = 0;
-        const std::size_t length = utf8CharacterLength(utf8, at, codePoint);
+        const std::size_t length = common::utf8CharacterLength(utf8, at, codePoint);
         if (length <= 1) {
             result += utf8[at++];
             continue;
@@ -156,7 +69,7 @@ std::string toCharset(std::string_view utf8, const std::string& codeset) {
             continue;
         }
         if (!converter) {
-            converter.emplace(codeset);
+            converter.emplace(codeset, "UTF-8");
         }
         result += converter->convert(character).value_or("?");
     }
@@ -173,7 +86,7 @@ std::string asciiJson(std::string_view utf8Json) {
     };
     for (std::size_t at = 0; at < utf8Json.size();) {
         char32_t codePoint = 0;
-        const std::size_t length = utf8CharacterLength(utf8Json, at, codePoint);
+        const std::size_t length = common::utf8CharacterLength(utf8Json, at, codePoint);
         if (length <= 1) {
             // Qt writes well-formed UTF-8; a stray byte would still not be ASCII, so it becomes U+FFFD.
             if (length == 0) {

@@ -5,11 +5,6 @@
 #include <string>
 #include <string_view>
 
-// The length of the well-formed UTF-8 character at text[at] (shortest form, no surrogate) with its code
-// point, or 0 when the bytes there are not one.
-std::size_t utf8CharacterLength(std::string_view text, std::size_t at, char32_t& codePoint);
-bool isValidUtf8(std::string_view text);
-
 // Whether the charset nl_langinfo(CODESET) names is UTF-8.
 bool isUtf8Charset(std::string_view codeset);
 

@@ -1,8 +1,8 @@
 // The vellport commands: help, version, the map file edits, and the dispatch to the other commands.
 #include "vellport/VellPort.h"
 
+#include "common/FileReplacement.h"
 #include "portlink/PortName.h"
-#include "settings/ProfileFile.h"
 #include "vellport/CommandLine.h"
 #include "vellport/ExitStatus.h"
 #include "vellport/PortMapEdit.h"
@@ -120,7 +120,7 @@ int runMap(const Options& options, std::ostream& out, std::ostream& err) {
         err << "vellport: cannot create the folder of " << path << ": " << error.message() << "\n";
         return kExitFailed;
     }
-    const int result = replaceFileBytes(path, [&](const std::optional<std::string>& oldBytes) {
+    const int result = common::replaceFileBytes(path, [&](const std::optional<std::string>& oldBytes) {
         return std::optional<std::string>(
             mapPort(oldBytes.value_or(std::string(kMapFileHeader)), number, device));
     });
@@ -138,7 +138,7 @@ int runUnmap(const Options& options, std::ostream& out, std::ostream& err) {
     const int number = requirePortName(options.positional[0]);
     const std::string path = mapFilePath(options.system);
     bool found = false;
-    const int result = replaceFileBytes(path, [&](const std::optional<std::string>& oldBytes) {
+    const int result = common::replaceFileBytes(path, [&](const std::optional<std::string>& oldBytes) {
         std::optional<std::string> edited;
         if (oldBytes) {
             edited = unmapPort(*oldBytes, number);

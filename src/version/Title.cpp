@@ -25,11 +25,11 @@ std::string runningProgramPath() {
 
 } // namespace
 
-std::string programNameFromPath(const std::string& path, CodePage codePage) {
+std::string programNameFromPath(const std::string& path, common::CodePage codePage) {
     // Walk whole characters so the second byte of a double-byte character is never taken for "/" or ".".
     std::size_t nameStart = 0;
     std::size_t lastDot = std::string::npos;
-    for (std::size_t pos = 0; pos < path.size(); pos += charLength(path, pos, codePage)) {
+    for (std::size_t pos = 0; pos < path.size(); pos += common::charLength(path, pos, codePage)) {
         if (path[pos] == '/') {
             nameStart = pos + 1;
             lastDot = std::string::npos;
@@ -47,5 +47,6 @@ std::string MakeWindowTitle() {
     const std::string path = runningProgramPath();
     // The version comes from the running image itself, which stays right even if the file on disk was
     // replaced.
-    return programNameFromPath(path, systemCodePage()) + "-" + productVersionString(loadedVersionRecord());
+    return programNameFromPath(path, common::systemCodePage()) + "-" +
+           productVersionString(loadedVersionRecord());
 }

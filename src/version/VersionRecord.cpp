@@ -2,16 +2,14 @@
 // offset and size is checked against the file's size before a byte is read.
 #include "version/VersionRecord.h"
 
-#include "settings/UniqueFd.h"
+#include "common/RegularFile.h"
 #include "version/Title.h"
 
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <limits>
 #include <string_view>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -28,23 +26,6 @@ constexpr std::uint32_t kExtendedIndex = 0xFFFF; // SHN_XINDEX
 constexpr std::string_view kSectionName(".note.version\0", 14);
 // A note section of ours is a few dozen bytes; anything far larger is not one worth reading.
 constexpr std::uint64_t kLargestNotes = 1U << 20;
-
-// Opens path for reading only if it is a regular file: a FIFO or device must never block us or see an open.
-UniqueFd openRegularFile(const std::string& path) {
-    struct stat before {};
-    if (::stat(path.c_str(), &before) != 0 || !S_ISREG(before.st_mode))
-        return UniqueFd{};
-    UniqueFd file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
-    if (!file.valid())
-        return file;
-    struct stat after {};
-    // The name could have been swapped for something else between the two looks.
-    if (::fstat(file.get(), &after) != 0 || !S_ISREG(after.st_mode) || after.st_dev != before.st_dev ||
-        after.st_ino != before.st_ino) {
-        return UniqueFd{};
-    }
-    return file;
-}
 
 struct SectionHeader {
     std::uint32_t name = 0;
@@ -249,11 +230,10 @@ private:
 } // namespace
 
 std::optional<VersionRecord> readVersionRecord(const std::string& path) {
-    const UniqueFd file = openRegularFile(path);
-    struct stat status {};
-    if (!file.valid() || ::fstat(file.get(), &status) != 0 || status.st_size < 0)
+    const common::OpenedFile file = common::openRegularFile(path);
+    if (!file.fd.valid() || file.status.st_size < 0)
         return std::nullopt;
-    ElfFile elf(file.get(), static_cast<std::uint64_t>(status.st_size));
+    ElfFile elf(file.fd.get(), static_cast<std::uint64_t>(file.status.st_size));
     if (!elf.readHeader())
         return std::nullopt;
     return elf.findRecord();

@@ -1,6 +1,8 @@
 // devsim's RFC 2217 server: a poll loop over non-blocking sockets, one record per connection when it ends.
 #include "ComPortServer.h"
 
+#include "Output.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
@@ -72,7 +74,7 @@ int ComPortServer::run(const volatile std::sig_atomic_t& stop) {
     ::sigemptyset(&waitMask);
     while (stop == 0) {
         waiting.clear();
-        for (const FileDescriptor& listener : m_listeners) {
+        for (const common::UniqueFd& listener : m_listeners) {
             waiting.push_back({listener.get(), POLLIN, 0});
         }
         for (const auto& connection : m_connections) {
@@ -118,7 +120,7 @@ int ComPortServer::run(const volatile std::sig_atomic_t& stop) {
 
 bool ComPortServer::listen() {
     for (int i = 0; i < m_options.listeners; ++i) {
-        FileDescriptor listener(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        common::UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
         const int on = 1;
         ::setsockopt(listener.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         sockaddr_in address{};
@@ -143,7 +145,7 @@ bool ComPortServer::listen() {
 
 void ComPortServer::acceptAll(int listener, int port) {
     for (;;) {
-        FileDescriptor socket(::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        common::UniqueFd socket(::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
         if (socket.get() < 0) {
             if (errno != EAGAIN && errno != EWOULDBLOCK && errno != ECONNABORTED && errno != EINTR) {
                 std::fprintf(stderr, "devsim: accept: %s\n", std::strerror(errno));

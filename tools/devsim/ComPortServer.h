@@ -2,7 +2,7 @@
 // once, recording what each connection received.
 #pragma once
 
-#include "Output.h"
+#include "common/UniqueFd.h"
 
 #include <csignal>
 #include <cstdint>
@@ -30,7 +30,7 @@ public:
 private:
     enum class TelnetState { Data, Command, Option, Sub, SubCommand };
     struct Connection {
-        FileDescriptor socket;
+        common::UniqueFd socket;
         int id = 0;
         int port = 0;
         TelnetState state = TelnetState::Data;
@@ -55,7 +55,7 @@ private:
     void report(const Connection& connection) const;
 
     ServerOptions m_options;
-    std::vector<FileDescriptor> m_listeners;
+    std::vector<common::UniqueFd> m_listeners;
     std::vector<int> m_ports;
     std::vector<std::unique_ptr<Connection>> m_connections;
     int m_nextId = 1;

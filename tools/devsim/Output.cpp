@@ -1,27 +1,8 @@
-// devsim's output lines and descriptor ownership.
 #include "Output.h"
 
 #include <cstdio>
-#include <unistd.h>
 
 namespace devsim {
-
-FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
-    if (this != &other) {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-        m_fd = other.m_fd;
-        other.m_fd = -1;
-    }
-    return *this;
-}
-
-FileDescriptor::~FileDescriptor() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-    }
-}
 
 std::string hexBytes(const unsigned char* bytes, std::size_t count) {
     std::string text;

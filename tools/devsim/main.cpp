@@ -2,6 +2,7 @@
 // receives.
 #include "ComPortServer.h"
 #include "Output.h"
+#include "common/UniqueFd.h"
 
 #include <cerrno>
 #include <csignal>
@@ -20,7 +21,7 @@
 
 namespace {
 
-using devsim::FileDescriptor;
+using common::UniqueFd;
 using devsim::hexBytes;
 using devsim::jsonString;
 using devsim::printLine;
@@ -261,14 +262,14 @@ bool makeRaw(int terminal) {
 }
 
 int run(const Options& options) {
-    const FileDescriptor master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    const UniqueFd master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (master.get() < 0 || ::grantpt(master.get()) != 0 || ::unlockpt(master.get()) != 0) {
         std::fprintf(stderr, "devsim: cannot create a pseudo-terminal: %s\n", std::strerror(errno));
         return 1;
     }
     const std::string terminalPath = ::ptsname(master.get());
     // Our own open of the terminal side keeps its line settings alive between the writers' opens.
-    const FileDescriptor terminal(::open(terminalPath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    const UniqueFd terminal(::open(terminalPath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (terminal.get() < 0 || !makeRaw(terminal.get()) || !makeRaw(master.get())) {
         std::fprintf(stderr, "devsim: cannot set up %s: %s\n", terminalPath.c_str(), std::strerror(errno));
         return 1;

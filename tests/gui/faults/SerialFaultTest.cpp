@@ -9,8 +9,8 @@
 #include "StderrCapture.h"
 #include "TempDir.h"
 #include "VellPortDll.h"
+#include "common/UniqueFd.h"
 #include "settings/Profile.h"
-#include "settings/UniqueFd.h"
 #include "ui/PortWorker.h"
 #include "ui/SettingsDlg.h"
 
@@ -31,6 +31,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using common::UniqueFd;
 using std::chrono::milliseconds;
 
 constexpr int kWorkingPort = 3;

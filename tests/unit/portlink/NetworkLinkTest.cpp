@@ -1,13 +1,13 @@
 // Network targets against tiny in-test servers and resolvers: each fault ends within the bound with its code
 // and reason, and the bytes that do go out arrive as the protocol wants them.
 #include "Child.h"
-#include "FileHandle.h"
 #include "Files.h"
 #include "PortMap.h"
 #include "Simulator.h"
 #include "StderrCapture.h"
 #include "TempDir.h"
 #include "VellPortDll.h"
+#include "common/UniqueFd.h"
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -30,7 +30,7 @@
 
 namespace {
 
-using vellport::FileHandle;
+using common::UniqueFd;
 using Clock = std::chrono::steady_clock;
 
 const std::string kData("\x1B\xFF\x0A\x01", 4);
@@ -71,8 +71,8 @@ public:
         ::listen(m_listener, part == Part::Full ? 0 : 1);
         if (part == Part::Full) {
             // A full accept queue drops further connection attempts, as a host that drops packets does.
-            for (FileHandle& filler : m_fillers) {
-                filler = FileHandle(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+            for (UniqueFd& filler : m_fillers) {
+                filler = UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
                 [[maybe_unused]] const int started =
                     ::connect(filler.get(), reinterpret_cast<sockaddr*>(&address), size);
             }
@@ -172,7 +172,7 @@ private:
     std::thread m_thread;
     std::string m_received;
     int m_confirmed = 0;
-    std::array<FileHandle, 3> m_fillers;
+    std::array<UniqueFd, 3> m_fillers;
 };
 
 enum class Call { SendTo, SendDataMapped, Probe };
@@ -207,7 +207,7 @@ void PrintTo(const NetworkCase& row, std::ostream* out) {
 // The process's anonymous memory in KiB, read without allocating any.
 long long anonymousKiB() {
     char text[4096] = {};
-    const FileHandle status(::open("/proc/self/status", O_RDONLY | O_CLOEXEC));
+    const UniqueFd status(::open("/proc/self/status", O_RDONLY | O_CLOEXEC));
     [[maybe_unused]] const ssize_t got = ::read(status.get(), text, sizeof text - 1);
     const char* field = std::strstr(text, "RssAnon:");
     return field != nullptr ? std::strtoll(field + std::strlen("RssAnon:"), nullptr, 10) : -1;
@@ -278,7 +278,7 @@ bool useResolverOnLoopback(const TempDir& folder) {
         ::unshare(CLONE_NEWNS | CLONE_NEWNET) == 0 &&
         ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
         ::mount(folder.file("resolv.conf").c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) == 0;
-    const FileHandle socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    const UniqueFd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     return mounted && ::ioctl(socket.get(), SIOCSIFFLAGS, &loopback) == 0;
 }
 

@@ -3,13 +3,15 @@
 
 #include "Files.h"
 #include "TempDir.h"
-#include "settings/CodePage.h"
+#include "common/CodePage.h"
 
 #include <gtest/gtest.h>
 #include <ostream>
 #include <string>
 
 namespace {
+
+using common::CodePage;
 
 struct UnescapeCase {
     const char* name;

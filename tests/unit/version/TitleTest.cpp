@@ -16,6 +16,8 @@ extern char** environ;
 
 namespace {
 
+using common::CodePage;
+
 struct NameRow {
     const char* name;
     std::string path;

@@ -1,6 +1,8 @@
 // Owns one POSIX file descriptor and closes it when it goes out of scope.
 #pragma once
 
+namespace common {
+
 class UniqueFd {
 public:
     UniqueFd() = default;
@@ -19,3 +21,5 @@ public:
 private:
     int m_fd = -1;
 };
+
+} // namespace common

@@ -1,5 +1,4 @@
-// A temporary file next to the file it will replace; removed unless it was renamed into place.
-#include "settings/TempFile.h"
+#include "common/TempFile.h"
 
 #include <cctype>
 #include <cerrno>
@@ -12,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace common {
 namespace {
 
 constexpr std::string_view kSuffix = ".tmp";
@@ -54,7 +54,7 @@ TempFile::TempFile(const std::string& directory, const std::string& baseName, un
         const std::string path = tempPath(directory, baseName, suffix);
         const int created = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (created >= 0) {
-            // The lock tells RemoveAbandoned the file is in use; it goes when we close or are killed.
+            // The lock tells removeAbandoned the file is in use; it goes when we close or are killed.
             UniqueFd file{created};
             if (::flock(created, LOCK_EX) != 0) {
                 m_creationError = errno;
@@ -120,3 +120,5 @@ void TempFile::removeAbandoned(const std::string& directory, const std::string& 
     }
     ::closedir(dir);
 }
+
+} // namespace common

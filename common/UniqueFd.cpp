@@ -1,8 +1,9 @@
-// Owns one POSIX file descriptor and closes it when it goes out of scope.
-#include "settings/UniqueFd.h"
+#include "common/UniqueFd.h"
 
 #include <unistd.h>
 #include <utility>
+
+namespace common {
 
 UniqueFd::~UniqueFd() {
     close();
@@ -24,3 +25,5 @@ bool UniqueFd::close() {
     }
     return ::close(std::exchange(m_fd, -1)) == 0;
 }
+
+} // namespace common

@@ -1,5 +1,5 @@
 // Character stepping in each supported code page, with the code page given explicitly.
-#include "settings/CodePage.h"
+#include "common/CodePage.h"
 
 #include "TempDir.h"
 
@@ -12,6 +12,8 @@
 #include <vector>
 
 namespace {
+
+using namespace common;
 
 // The lengths of the characters a walk from the start meets.
 std::vector<std::size_t> Walk(std::string_view text, CodePage codePage) {

@@ -1,9 +1,11 @@
 // A temporary file next to the file it will replace; removed unless it was renamed into place.
 #pragma once
 
-#include "settings/UniqueFd.h"
+#include "common/UniqueFd.h"
 
 #include <string>
+
+namespace common {
 
 class TempFile {
 public:
@@ -29,3 +31,5 @@ private:
     std::string m_path;
     int m_creationError = 0;
 };
+
+} // namespace common

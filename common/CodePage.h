@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace common {
+
 enum class CodePage {
     SingleByte, // any 8-bit set: every byte is a character
     Utf8,
@@ -23,3 +25,5 @@ std::size_t charLength(std::string_view text, std::size_t pos, CodePage codePage
 // 8-bit text in the locale's own encoding (LC_CTYPE) as wide characters; a byte that is no character there
 // becomes U+FFFD and the rest still decodes.
 std::wstring decodeWithLocale(std::string_view text);
+
+} // namespace common

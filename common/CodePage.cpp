@@ -1,11 +1,14 @@
-// Character stepping in the multibyte code pages the profile text may be written in.
-#include "settings/CodePage.h"
+#include "common/CodePage.h"
 
+#include "common/Utf8.h"
+
+#include <algorithm>
 #include <cctype>
 #include <cwchar>
 #include <langinfo.h>
 #include <string>
 
+namespace common {
 namespace {
 
 bool inRange(unsigned char byte, unsigned char low, unsigned char high) {
@@ -14,28 +17,6 @@ bool inRange(unsigned char byte, unsigned char low, unsigned char high) {
 
 unsigned char byteAt(std::string_view text, std::size_t pos) {
     return static_cast<unsigned char>(text[pos]);
-}
-
-std::size_t utf8Length(std::string_view text, std::size_t pos) {
-    const unsigned char lead = byteAt(text, pos);
-    std::size_t length = 1;
-    if (inRange(lead, 0xC2, 0xDF)) {
-        length = 2;
-    } else if (inRange(lead, 0xE0, 0xEF)) {
-        length = 3;
-    } else if (inRange(lead, 0xF0, 0xF4)) {
-        length = 4;
-    }
-    if (pos + length > text.size()) {
-        return 1;
-    }
-    // A broken sequence counts byte by byte, so a stray byte never swallows the ASCII after it.
-    for (std::size_t i = 1; i < length; ++i) {
-        if (!inRange(byteAt(text, pos + i), 0x80, 0xBF)) {
-            return 1;
-        }
-    }
-    return length;
 }
 
 bool isLeadByte(unsigned char byte, CodePage codePage) {
@@ -94,7 +75,9 @@ std::size_t charLength(std::string_view text, std::size_t pos, CodePage codePage
         return 1;
     }
     if (codePage == CodePage::Utf8) {
-        return utf8Length(text, pos);
+        // A broken sequence counts byte by byte, so a stray byte never swallows the ASCII after it.
+        char32_t codePoint = 0;
+        return std::max<std::size_t>(utf8CharacterLength(text, pos, codePoint), 1);
     }
     if (!isLeadByte(byteAt(text, pos), codePage) || pos + 1 >= text.size()) {
         return 1;
@@ -123,3 +106,5 @@ std::wstring decodeWithLocale(std::string_view text) {
     }
     return wide;
 }
+
+} // namespace common
