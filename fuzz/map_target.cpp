@@ -15,9 +15,9 @@ namespace {
     std::abort();
 }
 
-std::string format(const vellport::Endpoint& endpoint) {
+std::string format(const portlink::Endpoint& endpoint) {
     const bool ipv6 = endpoint.host.find(':') != std::string::npos;
-    return std::string(endpoint.kind == vellport::Endpoint::Kind::Rfc2217 ? "rfc2217://" : "tcp://") +
+    return std::string(endpoint.kind == portlink::Endpoint::Kind::Rfc2217 ? "rfc2217://" : "tcp://") +
            (ipv6 ? "[" + endpoint.host + "]" : endpoint.host) + ":" + std::to_string(endpoint.port);
 }
 
@@ -35,22 +35,22 @@ std::string_view trimmed(std::string_view text) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view target(reinterpret_cast<const char*>(data), size);
 
-    if (const auto endpoint = vellport::parseEndpoint(target)) {
+    if (const auto endpoint = portlink::parseEndpoint(target)) {
         if (endpoint->port < 1 || endpoint->port > 65535 || endpoint->host.empty()) {
             fail("accepted an endpoint without host or port", target);
         }
-        if (vellport::parseEndpoint(format(*endpoint)) != endpoint) {
+        if (portlink::parseEndpoint(format(*endpoint)) != endpoint) {
             fail("the endpoint written out again parses differently", target);
         }
-        if (!vellport::mapTargetProblem(target).empty()) {
+        if (!portlink::mapTargetProblem(target).empty()) {
             fail("an endpoint refused as a map target", target);
         }
     }
 
     const std::string_view path = trimmed(target);
-    const vellport::MapLine line = vellport::parseMapLine("COM7=" + std::string(target));
-    const bool accepted = !path.empty() && vellport::mapTargetProblem(path).empty();
-    if ((line.kind == vellport::MapLine::Kind::Entry) != accepted) {
+    const portlink::MapLine line = portlink::parseMapLine("COM7=" + std::string(target));
+    const bool accepted = !path.empty() && portlink::mapTargetProblem(path).empty();
+    if ((line.kind == portlink::MapLine::Kind::Entry) != accepted) {
         fail(accepted ? "a map line refused an accepted target" : "a map line took a refused target", target);
     }
     if (accepted && (line.portNumber != 7 || line.devicePath != path)) {

@@ -33,8 +33,8 @@ std::string_view withoutLineEnd(std::string_view line) {
 // The name's line by the library's reader (an entry, or a malformed line naming it), not by the code under
 // test.
 bool libraryTakesLineFor(std::string_view line, int portNumber) {
-    const vellport::MapLine parsed = vellport::parseMapLine(withoutLineEnd(line));
-    return parsed.kind != vellport::MapLine::Kind::Skip && parsed.portNumber == portNumber;
+    const portlink::MapLine parsed = portlink::parseMapLine(withoutLineEnd(line));
+    return parsed.kind != portlink::MapLine::Kind::Skip && parsed.portNumber == portNumber;
 }
 
 [[noreturn]] void fail(const char* what, std::string_view text) {
@@ -47,7 +47,7 @@ bool libraryTakesLineFor(std::string_view line, int portNumber) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const FuzzFile mapFile;
     FuzzedDataProvider input(data, size);
-    const int portNumber = input.ConsumeIntegralInRange(vellport::kFirstPort, vellport::kLastPort);
+    const int portNumber = input.ConsumeIntegralInRange(portlink::kFirstPort, portlink::kLastPort);
     std::string device = input.ConsumeRandomLengthString(64);
     const std::string text = input.ConsumeRemainingBytesAsString();
     const std::vector<std::string_view> lines = splitLines(text);
@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!device.starts_with('/')) {
         device.insert(0, "/");
     }
-    if (!vellport::mapTargetProblem(device).empty()) {
+    if (!portlink::mapTargetProblem(device).empty()) {
         return 0;
     }
     const std::string mapped = mapPort(text, portNumber, device);
@@ -63,8 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fail("mapped path does not read back", mapped);
     }
     mapFile.write(mapped);
-    const vellport::MapSources sources{"", mapFile.path(), "/nonexistent/vellport.map"};
-    if (vellport::resolveDevicePath(portNumber, sources, [](const std::string&) {}) != device) {
+    const portlink::MapSources sources{"", mapFile.path(), "/nonexistent/vellport.map"};
+    if (portlink::resolveDevicePath(portNumber, sources, [](const std::string&) {}) != device) {
         fail("the library resolves the mapped name elsewhere", mapped);
     }
 
@@ -103,8 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fail("map then unmap did not leave the other lines as they were", unmapped);
     }
     mapFile.write(unmapped);
-    if (vellport::resolveDevicePath(portNumber, sources, [](const std::string&) {}) !=
-        vellport::fixedDevicePath(portNumber)) {
+    if (portlink::resolveDevicePath(portNumber, sources, [](const std::string&) {}) !=
+        portlink::fixedDevicePath(portNumber)) {
         fail("the library still finds a mapping after unmap", unmapped);
     }
     return 0;

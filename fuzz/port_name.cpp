@@ -31,28 +31,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string environment = input.ConsumeRandomLengthString(64);
     const std::string map = input.ConsumeRemainingBytesAsString();
 
-    const auto number = vellport::parsePortName(name);
+    const auto number = portlink::parsePortName(name);
     if (number &&
-        (*number < vellport::kFirstPort || *number > vellport::kLastPort || !NamesPort(name, *number))) {
+        (*number < portlink::kFirstPort || *number > portlink::kLastPort || !NamesPort(name, *number))) {
         std::fprintf(stderr, "accepted [%s] as %d\n", name.c_str(), *number);
         std::abort();
     }
-    const vellport::MapLine line = vellport::parseMapLine(map);
-    if (line.kind == vellport::MapLine::Kind::Entry &&
-        (line.portNumber < vellport::kFirstPort || line.portNumber > vellport::kLastPort ||
-         !vellport::mapTargetProblem(line.devicePath).empty())) {
+    const portlink::MapLine line = portlink::parseMapLine(map);
+    if (line.kind == portlink::MapLine::Kind::Entry &&
+        (line.portNumber < portlink::kFirstPort || line.portNumber > portlink::kLastPort ||
+         !portlink::mapTargetProblem(line.devicePath).empty())) {
         std::abort();
     }
 
     mapFile.write(map);
-    const vellport::MapSources sources{environment, mapFile.path(), "/nonexistent/vellport.map"};
-    const vellport::Resolution resolution =
-        vellport::resolvePort(number.value_or(1), sources, [](const std::string&) {});
+    const portlink::MapSources sources{environment, mapFile.path(), "/nonexistent/vellport.map"};
+    const portlink::Resolution resolution =
+        portlink::resolvePort(number.value_or(1), sources, [](const std::string&) {});
     const std::string& path = resolution.devicePath;
     // Whatever the sources hold, the result is an absolute path or an endpoint URL, or no path at all for a
     // name whose own line is not valid.
-    if (resolution.invalid ? !path.empty() || resolution.rule == vellport::PortRule::Fixed
-                           : !path.starts_with('/') && !vellport::parseEndpoint(path)) {
+    if (resolution.invalid ? !path.empty() || resolution.rule == portlink::PortRule::Fixed
+                           : !path.starts_with('/') && !portlink::parseEndpoint(path)) {
         std::fprintf(stderr, "resolved to [%s]\n", path.c_str());
         std::abort();
     }

@@ -11,8 +11,8 @@
 
 namespace {
 
-using vellport::rfc2217::Bytes;
-namespace telnet = vellport::rfc2217;
+using portlink::rfc2217::Bytes;
+namespace telnet = portlink::rfc2217;
 
 [[noreturn]] void fail(const char* what) {
     std::fprintf(stderr, "%s\n", what);

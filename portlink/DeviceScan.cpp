@@ -14,7 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace vellport {
+namespace portlink {
 namespace {
 
 namespace fs = std::filesystem;
@@ -222,4 +222,4 @@ std::vector<FoundDevice> listDevices(const SystemRoots& roots,
     return devices;
 }
 
-} // namespace vellport
+} // namespace portlink

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace vellport {
+namespace portlink {
 
 // The folders that stand for /sys and /dev; tests point them at a fake system in a temporary folder.
 struct SystemRoots {
@@ -54,4 +54,4 @@ struct FoundDevice {
 std::vector<FoundDevice> listDevices(const SystemRoots& roots,
                                      const std::function<Resolution(int portNumber)>& resolve);
 
-} // namespace vellport
+} // namespace portlink

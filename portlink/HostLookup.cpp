@@ -17,7 +17,7 @@
 #include <unordered_map>
 #include <utility>
 
-namespace vellport {
+namespace portlink {
 namespace {
 
 constexpr std::chrono::milliseconds kAnswerMargin{500};
@@ -229,4 +229,4 @@ void HostLookup::keep(std::vector<sockaddr_storage> found, int port) {
     }
 }
 
-} // namespace vellport
+} // namespace portlink

@@ -9,7 +9,7 @@
 #include <sys/socket.h>
 #include <vector>
 
-namespace vellport {
+namespace portlink {
 
 // At most this many lookup threads at once, those a hanging name server keeps included; a lookup beyond them
 // waits within its deadline for one to end. Each thread has a stack of kLookupStack bytes.
@@ -42,4 +42,4 @@ private:
     std::vector<addrinfo> m_entries;
 };
 
-} // namespace vellport
+} // namespace portlink

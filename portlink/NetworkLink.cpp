@@ -19,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-namespace vellport {
+namespace portlink {
 namespace {
 
 using Clock = NetworkLink::Clock;
@@ -445,4 +445,4 @@ int talkToEndpoint(const Endpoint& endpoint, const PortParams& params, NetworkLi
     return code;
 }
 
-} // namespace vellport
+} // namespace portlink

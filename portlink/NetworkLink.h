@@ -12,7 +12,7 @@
 
 struct addrinfo;
 
-namespace vellport {
+namespace portlink {
 
 // How long a call to a network target may take in all: 2 s plus twice the wire time of the bytes.
 std::chrono::microseconds networkBound(const PortParams& params, long long count);
@@ -76,4 +76,4 @@ int talkToEndpoint(const Endpoint& endpoint, const PortParams& params, NetworkLi
                    const unsigned char* data, int count, bool probe, std::string& reason,
                    EndpointOutcome& outcome);
 
-} // namespace vellport
+} // namespace portlink

@@ -12,7 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace vellport {
+namespace portlink {
 namespace {
 
 constexpr const char* kUdevExample = "/usr/share/doc/vellsetting/vellsetting-udev.rules.example";
@@ -133,4 +133,4 @@ PermissionAdvice permissionAdvice(const std::string& devicePath) {
                 kUdevExample};
 }
 
-} // namespace vellport
+} // namespace portlink

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace vellport {
+namespace portlink {
 
 // What lets the user open a device it may not open.
 enum class PermissionFix {
@@ -24,4 +24,4 @@ struct PermissionAdvice {
 // Why the calling user (its effective ids) may not open devicePath, which it has been refused.
 PermissionAdvice permissionAdvice(const std::string& devicePath);
 
-} // namespace vellport
+} // namespace portlink

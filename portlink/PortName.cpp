@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <utility>
 
-namespace vellport {
+namespace portlink {
 namespace {
 
 constexpr std::string_view kDeviceNamespacePrefix = "\\\\.\\";
@@ -330,4 +330,4 @@ std::string resolveDevicePath(int portNumber, const MapSources& sources,
     return resolvePort(portNumber, sources, warn).devicePath;
 }
 
-} // namespace vellport
+} // namespace portlink

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace vellport {
+namespace portlink {
 
 constexpr int kFirstPort = 1;
 constexpr int kLastPort = 255;
@@ -88,4 +88,4 @@ Resolution resolvePort(int portNumber, const MapSources& sources,
 std::string resolveDevicePath(int portNumber, const MapSources& sources,
                               const std::function<void(const std::string&)>& warn);
 
-} // namespace vellport
+} // namespace portlink

@@ -3,7 +3,7 @@
 
 #include <cctype>
 
-namespace vellport {
+namespace portlink {
 namespace {
 
 constexpr std::chrono::milliseconds kSendSlack{500};
@@ -68,4 +68,4 @@ std::string describeParams(const PortParams& params) {
            std::to_string(params.stopBits);
 }
 
-} // namespace vellport
+} // namespace portlink

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <string>
 
-namespace vellport {
+namespace portlink {
 
 struct PortParams {
     int baudRate = 9600;
@@ -33,4 +33,4 @@ std::chrono::microseconds sendBound(const PortParams& params, long long count);
 // "9600 8N1", the way terminal programs write line settings.
 std::string describeParams(const PortParams& params);
 
-} // namespace vellport
+} // namespace portlink

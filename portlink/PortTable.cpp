@@ -1,7 +1,7 @@
 // Per-port parameter storage and per-port serialisation for the port link library.
 #include "PortTable.h"
 
-namespace vellport {
+namespace portlink {
 
 PortTable& PortTable::instance() {
     static PortTable table;
@@ -24,4 +24,4 @@ std::mutex& PortTable::portLock(int portNumber) {
     return m_entries.at(static_cast<std::size_t>(portNumber)).useLock;
 }
 
-} // namespace vellport
+} // namespace portlink

@@ -7,7 +7,7 @@
 #include <array>
 #include <mutex>
 
-namespace vellport {
+namespace portlink {
 
 class PortTable {
 public:
@@ -27,4 +27,4 @@ private:
     std::array<Entry, kLastPort + 1> m_entries;
 };
 
-} // namespace vellport
+} // namespace portlink

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <utility>
 
-namespace vellport::rfc2217 {
+namespace portlink::rfc2217 {
 namespace {
 
 // A COM-PORT-OPTION sub-negotiation holds at most a command and four bytes; longer ones are not ours.
@@ -296,4 +296,4 @@ void Negotiation::putSubnegotiation(std::uint8_t command, const Bytes& value) {
     put({kIac, kSe});
 }
 
-} // namespace vellport::rfc2217
+} // namespace portlink::rfc2217

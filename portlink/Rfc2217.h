@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace vellport::rfc2217 {
+namespace portlink::rfc2217 {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -111,4 +111,4 @@ private:
     std::optional<std::uint8_t> m_stopSize;
 };
 
-} // namespace vellport::rfc2217
+} // namespace portlink::rfc2217

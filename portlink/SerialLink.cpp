@@ -21,7 +21,7 @@
 #include <thread>
 #include <unistd.h>
 
-namespace vellport {
+namespace portlink {
 namespace {
 
 constexpr std::chrono::microseconds kShortestDrainStep{100};
@@ -311,4 +311,4 @@ void SerialLink::discard() {
     }
 }
 
-} // namespace vellport
+} // namespace portlink

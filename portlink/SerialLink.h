@@ -8,7 +8,7 @@
 #include <chrono>
 #include <string>
 
-namespace vellport {
+namespace portlink {
 
 class SerialLink {
 public:
@@ -32,4 +32,4 @@ private:
     QSerialPort m_port; // closes on destruction, so every return path releases the device and its lock file
 };
 
-} // namespace vellport
+} // namespace portlink

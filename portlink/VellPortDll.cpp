@@ -23,8 +23,8 @@
 
 namespace {
 
-using vellport::PortParams;
-using vellport::PortTable;
+using portlink::PortParams;
+using portlink::PortTable;
 
 constexpr std::size_t kLongestShownName = 64;
 
@@ -92,9 +92,9 @@ int failName(const char* call, const char* port) {
 
 // Opens, configures, writes and drains one device path within the bound that started at start.
 int sendToPath(const char* call, const char* port, const std::string& devicePath, const PortParams& params,
-               vellport::SerialLink::Clock::time_point start, const unsigned char* data, int count) {
-    const auto deadline = start + vellport::sendBound(params, count);
-    vellport::SerialLink link;
+               portlink::SerialLink::Clock::time_point start, const unsigned char* data, int count) {
+    const auto deadline = start + portlink::sendBound(params, count);
+    portlink::SerialLink link;
     std::string reason;
     int code = link.open(devicePath, params, reason);
     if (code == VELLPORT_OK) {
@@ -114,12 +114,12 @@ int sendToPath(const char* call, const char* port, const std::string& devicePath
 }
 
 // Connects, negotiates and sends (or only probes) within the network bound that started at start.
-int talkToUrl(const char* call, const char* port, const std::string& url, const vellport::Endpoint& endpoint,
-              const PortParams& params, vellport::NetworkLink::Clock::time_point start,
+int talkToUrl(const char* call, const char* port, const std::string& url, const portlink::Endpoint& endpoint,
+              const PortParams& params, portlink::NetworkLink::Clock::time_point start,
               const unsigned char* data, int count, bool probe, int* confirmedRate) {
     std::string reason;
-    vellport::EndpointOutcome outcome;
-    const int code = vellport::talkToEndpoint(endpoint, params, start, data, count, probe, reason, outcome);
+    portlink::EndpointOutcome outcome;
+    const int code = portlink::talkToEndpoint(endpoint, params, start, data, count, probe, reason, outcome);
     if (confirmedRate != nullptr) {
         *confirmedRate = outcome.confirmedRate;
     }
@@ -135,16 +135,16 @@ int talkToUrl(const char* call, const char* port, const std::string& url, const 
 
 int sendToDevice(const char* port, int portNumber, const unsigned char* data, int count) {
     const std::lock_guard portLock(PortTable::instance().portLock(portNumber));
-    const auto start = vellport::SerialLink::Clock::now();
+    const auto start = portlink::SerialLink::Clock::now();
     const PortParams params = PortTable::instance().params(portNumber);
-    const vellport::Resolution resolution =
-        vellport::resolvePort(portNumber, vellport::currentMapSources(portNumber), writeErrorLine);
+    const portlink::Resolution resolution =
+        portlink::resolvePort(portNumber, portlink::currentMapSources(portNumber), writeErrorLine);
     if (resolution.invalid) {
         return fail("SendData", port, resolution.invalid->place, VELLPORT_ERR_NAME,
                     resolution.invalid->reason);
     }
     const std::string& devicePath = resolution.devicePath;
-    if (const std::optional<vellport::Endpoint> endpoint = vellport::parseEndpoint(devicePath)) {
+    if (const std::optional<portlink::Endpoint> endpoint = portlink::parseEndpoint(devicePath)) {
         return talkToUrl("SendData", port, devicePath, *endpoint, params, start, data, count, false, nullptr);
     }
     return sendToPath("SendData", port, devicePath, params, start, data, count);
@@ -172,7 +172,7 @@ void freeText(const char* text) {
     std::free(const_cast<char*>(text));
 }
 
-void fillDetails(VellPortDeviceDetails& out, const vellport::DeviceDetails& details) {
+void fillDetails(VellPortDeviceDetails& out, const portlink::DeviceDetails& details) {
     out.vendorId = details.vendorId;
     out.productId = details.productId;
     out.isUsb = details.isUsb ? 1 : 0;
@@ -191,62 +191,62 @@ void freeDetails(const VellPortDeviceDetails& details) {
     }
 }
 
-int ruleCode(vellport::PortRule rule) {
+int ruleCode(portlink::PortRule rule) {
     switch (rule) {
-    case vellport::PortRule::Environment:
+    case portlink::PortRule::Environment:
         return VELLPORT_RULE_ENVIRONMENT;
-    case vellport::PortRule::UserMap:
+    case portlink::PortRule::UserMap:
         return VELLPORT_RULE_USER_MAP;
-    case vellport::PortRule::SystemMap:
+    case portlink::PortRule::SystemMap:
         return VELLPORT_RULE_SYSTEM_MAP;
-    case vellport::PortRule::Fixed:
+    case portlink::PortRule::Fixed:
         break;
     }
     return VELLPORT_RULE_DEFAULT;
 }
 
-int stateCode(vellport::DeviceState state) {
+int stateCode(portlink::DeviceState state) {
     switch (state) {
-    case vellport::DeviceState::Present:
+    case portlink::DeviceState::Present:
         return VELLPORT_STATE_PRESENT;
-    case vellport::DeviceState::NotDevice:
+    case portlink::DeviceState::NotDevice:
         return VELLPORT_STATE_NOT_DEVICE;
-    case vellport::DeviceState::NoHardware:
+    case portlink::DeviceState::NoHardware:
         return VELLPORT_STATE_NO_HARDWARE;
-    case vellport::DeviceState::NoPermission:
+    case portlink::DeviceState::NoPermission:
         return VELLPORT_STATE_NO_PERMISSION;
-    case vellport::DeviceState::Missing:
+    case portlink::DeviceState::Missing:
         break;
     }
     return VELLPORT_STATE_MISSING;
 }
 
 // Map warnings are SendData's to give; a description, asked for often, stays silent.
-vellport::Resolution resolveSilently(int portNumber) {
-    return vellport::resolvePort(portNumber, vellport::currentMapSources(portNumber),
+portlink::Resolution resolveSilently(int portNumber) {
+    return portlink::resolvePort(portNumber, portlink::currentMapSources(portNumber),
                                  [](const std::string&) {});
 }
 
 // A URL is no device: the listing must not take it for a path relative to the working folder.
-vellport::Resolution resolveDeviceOnly(int portNumber) {
-    vellport::Resolution resolution = resolveSilently(portNumber);
-    if (vellport::parseEndpoint(resolution.devicePath)) {
+portlink::Resolution resolveDeviceOnly(int portNumber) {
+    portlink::Resolution resolution = resolveSilently(portNumber);
+    if (portlink::parseEndpoint(resolution.devicePath)) {
         resolution.devicePath.clear();
     }
     return resolution;
 }
 
-VellPortInfo* newPortInfo(int portNumber, const vellport::Resolution& resolution) {
+VellPortInfo* newPortInfo(int portNumber, const portlink::Resolution& resolution) {
     auto* info = static_cast<VellPortInfo*>(std::calloc(1, sizeof(VellPortInfo)));
     if (info == nullptr) {
         throw std::bad_alloc();
     }
     try {
         // A network target is told as such, never connected to: a description must stay fast.
-        const bool network = vellport::parseEndpoint(resolution.devicePath).has_value();
-        const vellport::PathDescription description =
-            network ? vellport::PathDescription{}
-                    : vellport::describePath(resolution.devicePath, vellport::SystemRoots::current());
+        const bool network = portlink::parseEndpoint(resolution.devicePath).has_value();
+        const portlink::PathDescription description =
+            network ? portlink::PathDescription{}
+                    : portlink::describePath(resolution.devicePath, portlink::SystemRoots::current());
         info->portNumber = portNumber;
         info->rule = ruleCode(resolution.rule);
         info->state = network ? VELLPORT_STATE_NETWORK : stateCode(description.state);
@@ -274,7 +274,7 @@ void freeDevice(VellPortDevice* device) {
     std::free(device);
 }
 
-VellPortDevice* newDevice(const vellport::FoundDevice& found) {
+VellPortDevice* newDevice(const portlink::FoundDevice& found) {
     auto* device = static_cast<VellPortDevice*>(std::calloc(1, sizeof(VellPortDevice)));
     if (device == nullptr) {
         throw std::bad_alloc();
@@ -305,20 +305,20 @@ extern "C" {
 int SetComParam(const char* port, int baudRate, int dataBits, char parity, int stopBits, int flowControl) {
     clearLastError();
     try {
-        const std::optional<int> portNumber = port ? vellport::parsePortName(port) : std::nullopt;
+        const std::optional<int> portNumber = port ? portlink::parsePortName(port) : std::nullopt;
         if (!portNumber) {
             return failName("SetComParam", port);
         }
         const PortParams params{baudRate, dataBits, parity, stopBits, flowControl};
-        if (const std::string problem = vellport::checkParams(params); !problem.empty()) {
+        if (const std::string problem = portlink::checkParams(params); !problem.empty()) {
             // The path is named for the reader's sake only; map warnings were already given when sending.
-            const vellport::Resolution resolution = resolveSilently(*portNumber);
+            const portlink::Resolution resolution = resolveSilently(*portNumber);
             return fail("SetComParam", port,
                         resolution.invalid ? resolution.invalid->place + " (leads nowhere)"
                                            : resolution.devicePath + " (not opened)",
                         VELLPORT_ERR_ARG, problem);
         }
-        PortTable::instance().store(*portNumber, vellport::normalisedParams(params));
+        PortTable::instance().store(*portNumber, portlink::normalisedParams(params));
         return VELLPORT_OK;
     } catch (const std::exception& error) {
         return fail("SetComParam", port, {}, VELLPORT_ERR_IO, std::string("internal error: ") + error.what());
@@ -330,7 +330,7 @@ int SetComParam(const char* port, int baudRate, int dataBits, char parity, int s
 int SendData(const char* port, const unsigned char* data, int count) {
     clearLastError();
     try {
-        const std::optional<int> portNumber = port ? vellport::parsePortName(port) : std::nullopt;
+        const std::optional<int> portNumber = port ? portlink::parsePortName(port) : std::nullopt;
         if (!portNumber) {
             return failName("SendData", port);
         }
@@ -373,14 +373,14 @@ int VellPortDescribe(const char* port, VellPortInfo** info) {
         if (info != nullptr) {
             *info = nullptr;
         }
-        const std::optional<int> portNumber = port ? vellport::parsePortName(port) : std::nullopt;
+        const std::optional<int> portNumber = port ? portlink::parsePortName(port) : std::nullopt;
         if (!portNumber) {
             return failName("VellPortDescribe", port);
         }
         if (info == nullptr) {
             return fail("VellPortDescribe", port, {}, VELLPORT_ERR_ARG, "null result pointer");
         }
-        const vellport::Resolution resolution = resolveSilently(*portNumber);
+        const portlink::Resolution resolution = resolveSilently(*portNumber);
         if (resolution.invalid) {
             return fail("VellPortDescribe", port, resolution.invalid->place, VELLPORT_ERR_NAME,
                         resolution.invalid->reason);
@@ -416,8 +416,8 @@ int VellPortListDevices(VellPortDevice*** list) {
     *list = nullptr;
     VellPortDevice** devices = nullptr;
     try {
-        const std::vector<vellport::FoundDevice> found =
-            vellport::listDevices(vellport::SystemRoots::current(), resolveDeviceOnly);
+        const std::vector<portlink::FoundDevice> found =
+            portlink::listDevices(portlink::SystemRoots::current(), resolveDeviceOnly);
         // An array of pointers, NULL-terminated, is the list the header promises.
         devices = static_cast<VellPortDevice**>(
             std::calloc(found.size() + 1, sizeof *devices)); // NOLINT(bugprone-sizeof-expression)
@@ -453,7 +453,7 @@ int VellPortSendTo(const char* target, int baudRate, int dataBits, char parity, 
     clearLastError();
     try {
         const std::string_view name = target != nullptr ? std::string_view(target) : std::string_view();
-        const std::optional<vellport::Endpoint> endpoint = vellport::parseEndpoint(name);
+        const std::optional<portlink::Endpoint> endpoint = portlink::parseEndpoint(name);
         if (name.empty() || (name.front() != '/' && !endpoint)) {
             return fail("VellPortSendTo", target, {}, VELLPORT_ERR_NAME, kNotATarget);
         }
@@ -463,7 +463,7 @@ int VellPortSendTo(const char* target, int baudRate, int dataBits, char parity, 
                                   : "null data pointer with " + std::to_string(count) + " bytes");
         }
         const PortParams params{baudRate, dataBits, parity, stopBits, flowControl};
-        if (const std::string problem = vellport::checkParams(params); !problem.empty()) {
+        if (const std::string problem = portlink::checkParams(params); !problem.empty()) {
             return fail("VellPortSendTo", target, {}, VELLPORT_ERR_ARG, problem);
         }
         if (count == 0) {
@@ -471,11 +471,11 @@ int VellPortSendTo(const char* target, int baudRate, int dataBits, char parity, 
         }
         if (endpoint) {
             return talkToUrl("VellPortSendTo", target, std::string(name), *endpoint,
-                             vellport::normalisedParams(params), vellport::NetworkLink::Clock::now(), data,
+                             portlink::normalisedParams(params), portlink::NetworkLink::Clock::now(), data,
                              count, false, nullptr);
         }
-        return sendToPath("VellPortSendTo", target, std::string(name), vellport::normalisedParams(params),
-                          vellport::SerialLink::Clock::now(), data, count);
+        return sendToPath("VellPortSendTo", target, std::string(name), portlink::normalisedParams(params),
+                          portlink::SerialLink::Clock::now(), data, count);
     } catch (const std::exception& error) {
         return fail("VellPortSendTo", target, {}, VELLPORT_ERR_IO,
                     std::string("internal error: ") + error.what());
@@ -491,18 +491,18 @@ int VellPortProbe(const char* target, int baudRate, int dataBits, char parity, i
         *confirmedRate = 0;
     }
     try {
-        const std::optional<vellport::Endpoint> endpoint =
-            target != nullptr ? vellport::parseEndpoint(target) : std::nullopt;
+        const std::optional<portlink::Endpoint> endpoint =
+            target != nullptr ? portlink::parseEndpoint(target) : std::nullopt;
         if (!endpoint) {
             return fail("VellPortProbe", target, {}, VELLPORT_ERR_NAME,
                         "not an endpoint (rfc2217://HOST:PORT or tcp://HOST:PORT)");
         }
         const PortParams params{baudRate, dataBits, parity, stopBits, flowControl};
-        if (const std::string problem = vellport::checkParams(params); !problem.empty()) {
+        if (const std::string problem = portlink::checkParams(params); !problem.empty()) {
             return fail("VellPortProbe", target, target, VELLPORT_ERR_ARG, problem);
         }
-        return talkToUrl("VellPortProbe", target, target, *endpoint, vellport::normalisedParams(params),
-                         vellport::NetworkLink::Clock::now(), nullptr, 0, true, confirmedRate);
+        return talkToUrl("VellPortProbe", target, target, *endpoint, portlink::normalisedParams(params),
+                         portlink::NetworkLink::Clock::now(), nullptr, 0, true, confirmedRate);
     } catch (const std::exception& error) {
         return fail("VellPortProbe", target, {}, VELLPORT_ERR_IO,
                     std::string("internal error: ") + error.what());
@@ -522,19 +522,19 @@ int VellPortExplainPermission(const char* path, const char** group) {
             (errno != EACCES && errno != EPERM)) {
             return VELLPORT_FIX_NONE;
         }
-        vellport::PermissionAdvice advice = vellport::permissionAdvice(path);
+        portlink::PermissionAdvice advice = portlink::permissionAdvice(path);
         if (group != nullptr && !advice.group.empty()) {
             t_permissionGroup = std::move(advice.group);
             *group = t_permissionGroup.c_str();
         }
         switch (advice.fix) {
-        case vellport::PermissionFix::JoinGroup:
+        case portlink::PermissionFix::JoinGroup:
             return VELLPORT_FIX_JOIN_GROUP;
-        case vellport::PermissionFix::LogInAgain:
+        case portlink::PermissionFix::LogInAgain:
             return VELLPORT_FIX_LOG_IN_AGAIN;
-        case vellport::PermissionFix::UdevRule:
+        case portlink::PermissionFix::UdevRule:
             return VELLPORT_FIX_UDEV_RULE;
-        case vellport::PermissionFix::SystemRefuses:
+        case portlink::PermissionFix::SystemRefuses:
             break;
         }
         return VELLPORT_FIX_SYSTEM;

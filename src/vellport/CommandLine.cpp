@@ -151,7 +151,7 @@ Options parseArguments(const std::vector<std::string>& arguments) {
 }
 
 int requirePortName(const std::string& name) {
-    const std::optional<int> number = vellport::parsePortName(name);
+    const std::optional<int> number = portlink::parsePortName(name);
     if (!number) {
         throw UsageError("'" + name + "' is not a port name (COM1 to COM255)");
     }

@@ -10,8 +10,8 @@ namespace {
 
 // The entry a line holds (without its '\n'), or nothing for a comment, a blank or an ignored line.
 std::optional<MapEntry> parseLine(std::string_view line) {
-    vellport::MapLine parsed = vellport::parseMapLine(line);
-    if (parsed.kind != vellport::MapLine::Kind::Entry) {
+    portlink::MapLine parsed = portlink::parseMapLine(line);
+    if (parsed.kind != portlink::MapLine::Kind::Entry) {
         return std::nullopt;
     }
     return MapEntry{parsed.portNumber, std::move(parsed.devicePath)};
@@ -35,8 +35,8 @@ void forEachLine(std::string_view text, Visit visit) {
 // The library's line for portNumber: an entry, or a malformed line naming it, which the library takes as
 // the name's own and refuses rather than read past it.
 bool isLineOf(std::string_view line, int portNumber) {
-    const vellport::MapLine parsed = vellport::parseMapLine(line);
-    return parsed.kind != vellport::MapLine::Kind::Skip && parsed.portNumber == portNumber;
+    const portlink::MapLine parsed = portlink::parseMapLine(line);
+    return parsed.kind != portlink::MapLine::Kind::Skip && parsed.portNumber == portNumber;
 }
 
 std::string entryLine(int portNumber, std::string_view devicePath) {

@@ -34,7 +34,7 @@ std::optional<std::string> mappedPath(std::string_view text, int portNumber);
 
 // text with its first line for portNumber (an active line, or a malformed one naming the port) replaced in
 // place by COM<n>=<devicePath> (keeping that line's end), or with such a line appended. devicePath must pass
-// vellport::mapTargetProblem.
+// portlink::mapTargetProblem.
 std::string mapPort(std::string_view text, int portNumber, std::string_view devicePath);
 
 // text without any of its lines for portNumber, malformed ones included; every other line stays byte for

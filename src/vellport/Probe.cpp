@@ -48,14 +48,14 @@ std::vector<std::size_t> firstOfEachEndpoint(const std::vector<ProbeTarget>& tar
 }
 
 ProbeTarget requireProbeTarget(const std::string& text) {
-    if (vellport::parsePortName(text)) {
+    if (portlink::parsePortName(text)) {
         const std::optional<PortDestination> destination = describeDestination(text);
         if (!destination) {
             throw UsageError("'" + text + "' cannot be looked up", "vellport probe COM5");
         }
         return ProbeTarget{text, destination->target, destination->state == VELLPORT_STATE_NETWORK};
     }
-    if (!vellport::parseEndpoint(text)) {
+    if (!portlink::parseEndpoint(text)) {
         throw UsageError("'" + text + "' is neither a COM name nor an rfc2217:// or tcp:// URL",
                          "vellport probe rfc2217://counter-pi:2001");
     }

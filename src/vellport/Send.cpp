@@ -43,7 +43,7 @@ std::vector<PlannedTarget> planTargets(const std::vector<Target>& targets) {
         PlannedTarget entry{target, target.text, planned.size()};
         std::string key;
         if (target.isComName) {
-            const int number = vellport::parsePortName(target.text).value_or(0);
+            const int number = portlink::parsePortName(target.text).value_or(0);
             if (!leadsByNumber.contains(number)) {
                 const std::optional<PortDestination> destination = describeDestination(target.text);
                 leadsByNumber[number] = destination ? destination->target : std::string();
@@ -105,8 +105,8 @@ std::string happened(const PlannedTarget& planned, const TargetOutcome& outcome,
     if (acknowledgedOnly(outcome)) {
         notes = "acknowledged only: the server kept the connection open";
     }
-    const std::optional<vellport::Endpoint> endpoint = vellport::parseEndpoint(planned.leadsTo);
-    if (report.rateGiven && endpoint && endpoint->kind == vellport::Endpoint::Kind::RawTcp) {
+    const std::optional<portlink::Endpoint> endpoint = portlink::parseEndpoint(planned.leadsTo);
+    if (report.rateGiven && endpoint && endpoint->kind == portlink::Endpoint::Kind::RawTcp) {
         notes += std::string(notes.empty() ? "" : "; ") + "raw TCP: the rate was not set";
     }
     const std::string word = failed(outcome, report) ? "failed" : "ok";

@@ -25,10 +25,10 @@ std::string_view trimmed(std::string_view text) {
 } // namespace
 
 Target requireTarget(const std::string& text, const std::string& where) {
-    if (vellport::parsePortName(text)) {
+    if (portlink::parsePortName(text)) {
         return Target{text, true};
     }
-    if (const std::string problem = vellport::mapTargetProblem(text); !problem.empty()) {
+    if (const std::string problem = portlink::mapTargetProblem(text); !problem.empty()) {
         throw UsageError(where + ": '" + text + "' is neither a COM name nor a target: " + problem,
                          kTargetExample);
     }
@@ -68,14 +68,14 @@ std::vector<Target> readTargetList(const std::string& path) {
 }
 
 std::string destinationKey(std::string_view leadsTo) {
-    if (const std::optional<vellport::Endpoint> endpoint = vellport::parseEndpoint(leadsTo)) {
+    if (const std::optional<portlink::Endpoint> endpoint = portlink::parseEndpoint(leadsTo)) {
         std::string host = endpoint->host;
         std::transform(host.begin(), host.end(), host.begin(),
                        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
         if (host.find(':') != std::string::npos) {
             host = "[" + host + "]";
         }
-        return (endpoint->kind == vellport::Endpoint::Kind::Rfc2217 ? "rfc2217://" : "tcp://") + host + ":" +
+        return (endpoint->kind == portlink::Endpoint::Kind::Rfc2217 ? "rfc2217://" : "tcp://") + host + ":" +
                std::to_string(endpoint->port);
     }
     std::error_code error;

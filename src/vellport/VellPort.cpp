@@ -84,7 +84,7 @@ std::string mapFilePath(bool system) {
 // The device path must be one the library could write to, now or once the adapter is plugged in; an endpoint
 // URL is checked for its form only, nothing is connected.
 void checkMapTarget(const std::string& device, std::ostream& err) {
-    if (const std::string problem = vellport::mapTargetProblem(device); !problem.empty()) {
+    if (const std::string problem = portlink::mapTargetProblem(device); !problem.empty()) {
         throw UsageError("refused '" + device + "': " + problem,
                          device.find("://") != std::string::npos
                              ? "vellport map COM5 rfc2217://counter-pi:2001"

@@ -15,7 +15,7 @@
 
 namespace {
 
-using vellport::MapLine;
+using portlink::MapLine;
 
 struct NameCase {
     const char* label;
@@ -26,7 +26,7 @@ struct NameCase {
 class PortNameParse : public testing::TestWithParam<NameCase> {};
 
 TEST_P(PortNameParse, GivesThePortNumberOrRefuses) {
-    const std::optional<int> number = vellport::parsePortName(GetParam().name);
+    const std::optional<int> number = portlink::parsePortName(GetParam().name);
     EXPECT_EQ(number.value_or(0), GetParam().expected);
 }
 
@@ -58,7 +58,7 @@ struct MapLineCase {
 class MapLineParse : public testing::TestWithParam<MapLineCase> {};
 
 TEST_P(MapLineParse, ClassifiesTheLine) {
-    const MapLine parsed = vellport::parseMapLine(GetParam().line);
+    const MapLine parsed = portlink::parseMapLine(GetParam().line);
     EXPECT_EQ(parsed.kind, GetParam().kind);
     EXPECT_EQ(parsed.portNumber, GetParam().portNumber);
     EXPECT_EQ(parsed.devicePath, GetParam().devicePath);
@@ -95,12 +95,12 @@ protected:
     }
 
     std::string resolve(int portNumber) {
-        return vellport::resolveDevicePath(
+        return portlink::resolveDevicePath(
             portNumber, m_sources, [this](const std::string& warning) { m_warnings.push_back(warning); });
     }
 
     TempDir m_dir;
-    vellport::MapSources m_sources;
+    portlink::MapSources m_sources;
     std::vector<std::string> m_warnings;
 };
 
@@ -123,14 +123,14 @@ TEST_F(Resolution, EnvironmentBeatsUserMapBeatsSystemMap) {
     EXPECT_TRUE(m_warnings.empty());
     // The rule and the file that chose each path.
     const auto ruleOf = [this](int portNumber) {
-        const vellport::Resolution resolution = vellport::resolvePort(portNumber, m_sources, {});
+        const portlink::Resolution resolution = portlink::resolvePort(portNumber, m_sources, {});
         return std::pair{resolution.rule, resolution.mapFile};
     };
-    EXPECT_EQ(ruleOf(3), std::pair(vellport::PortRule::UserMap, m_sources.userMapPath));
-    EXPECT_EQ(ruleOf(1), std::pair(vellport::PortRule::SystemMap, m_sources.systemMapPath));
-    EXPECT_EQ(ruleOf(4), std::pair(vellport::PortRule::Fixed, std::string()));
+    EXPECT_EQ(ruleOf(3), std::pair(portlink::PortRule::UserMap, m_sources.userMapPath));
+    EXPECT_EQ(ruleOf(1), std::pair(portlink::PortRule::SystemMap, m_sources.systemMapPath));
+    EXPECT_EQ(ruleOf(4), std::pair(portlink::PortRule::Fixed, std::string()));
     m_sources.environmentValue = "/dev/environment";
-    EXPECT_EQ(ruleOf(3), std::pair(vellport::PortRule::Environment, std::string()));
+    EXPECT_EQ(ruleOf(3), std::pair(portlink::PortRule::Environment, std::string()));
 }
 
 TEST_F(Resolution, FirstEntryOfAFileWins) {
@@ -149,7 +149,7 @@ TEST_F(Resolution, OwnMalformedLineLeadsNowhereOthersAreIgnoredWithOneWarningEac
     EXPECT_NE(m_warnings[2].find("user.conf:6"), std::string::npos) << m_warnings[2];
     // COM6's own line decides, and never the system map's entry behind it; its own line is no warning.
     m_warnings.clear();
-    const vellport::Resolution six = vellport::resolvePort(
+    const portlink::Resolution six = portlink::resolvePort(
         6, m_sources, [this](const std::string& warning) { m_warnings.push_back(warning); });
     EXPECT_EQ(six.devicePath, "");
     ASSERT_TRUE(six.invalid.has_value());
@@ -162,7 +162,7 @@ TEST_F(Resolution, OwnMalformedLineLeadsNowhereOthersAreIgnoredWithOneWarningEac
 TEST_F(Resolution, RelativeEnvironmentValueLeadsNowhere) {
     m_sources.environmentValue = "ttyUSB0";
     WriteBytes(m_sources.systemMapPath, "COM7=/dev/system7\n");
-    const vellport::Resolution seven = vellport::resolvePort(7, m_sources, {});
+    const portlink::Resolution seven = portlink::resolvePort(7, m_sources, {});
     EXPECT_EQ(seven.devicePath, "");
     ASSERT_TRUE(seven.invalid.has_value());
     EXPECT_EQ(seven.invalid->place, "VELLPORT_COM7");
@@ -174,19 +174,19 @@ TEST(MapSources, UserMapFollowsXdgConfigHomeThenHome) {
     ::setenv("HOME", "/home/someone", 1);
     ::setenv("XDG_CONFIG_HOME", "/elsewhere/config", 1);
     ::setenv("VELLPORT_COM9", "/dev/ttyACM0", 1);
-    vellport::MapSources sources = vellport::currentMapSources(9);
+    portlink::MapSources sources = portlink::currentMapSources(9);
     EXPECT_EQ(sources.userMapPath, "/elsewhere/config/VellPortDll/ports.conf");
     EXPECT_EQ(sources.systemMapPath, "/etc/VellPortDll/ports.conf");
     EXPECT_EQ(sources.environmentValue, "/dev/ttyACM0");
-    EXPECT_EQ(vellport::currentMapSources(8).environmentValue, "");
+    EXPECT_EQ(portlink::currentMapSources(8).environmentValue, "");
     ::setenv("XDG_CONFIG_HOME", "", 1);
-    EXPECT_EQ(vellport::currentMapSources(9).userMapPath, "/home/someone/.config/VellPortDll/ports.conf");
+    EXPECT_EQ(portlink::currentMapSources(9).userMapPath, "/home/someone/.config/VellPortDll/ports.conf");
     ::unsetenv("VELLPORT_COM9");
     ::setenv("HOME", savedHome.c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
 }
 
-using vellport::DeviceState;
+using portlink::DeviceState;
 
 // What a path in the fake system should be described as; the node names are under its /dev.
 struct PathCase {
@@ -209,7 +209,7 @@ class PathDescription : public testing::TestWithParam<PathCase> {};
 TEST_P(PathDescription, ReadsTheStateAndDetailsWithoutOpening) {
     FakeSerialSystem system;
     WriteBytes(system.root() + "/Option.ini", "[COMM]\n");
-    const vellport::SystemRoots roots{system.sysfs(), system.dev()};
+    const portlink::SystemRoots roots{system.sysfs(), system.dev()};
     const PathCase& row = GetParam();
     if (row.fifoAttribute != nullptr) {
         const std::string attribute =
@@ -217,8 +217,8 @@ TEST_P(PathDescription, ReadsTheStateAndDetailsWithoutOpening) {
         ASSERT_EQ(::unlink(attribute.c_str()), 0);
         ASSERT_EQ(::mkfifo(attribute.c_str(), 0644), 0);
     }
-    const vellport::PathDescription description =
-        vellport::describePath(system.root() + "/" + row.path, roots);
+    const portlink::PathDescription description =
+        portlink::describePath(system.root() + "/" + row.path, roots);
     EXPECT_EQ(description.state, row.state);
     EXPECT_EQ(description.details.kernelName, row.kernelName);
     EXPECT_EQ(description.details.isUsb, row.isUsb);
@@ -260,28 +260,28 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(DeviceList, OneEntryPerDeviceWithEveryNameThatLeadsThere) {
     FakeSerialSystem system;
     const std::string terminal = system.openTerminal();
-    const auto resolve = [&](int portNumber) -> vellport::Resolution {
+    const auto resolve = [&](int portNumber) -> portlink::Resolution {
         switch (portNumber) {
         case 2:
-            return {system.node("ttyS1"), vellport::PortRule::Fixed, {}};
+            return {system.node("ttyS1"), portlink::PortRule::Fixed, {}};
         case 3:
-            return {system.byIdPath(), vellport::PortRule::UserMap, "ports.conf"};
+            return {system.byIdPath(), portlink::PortRule::UserMap, "ports.conf"};
         case 4:
-            return {system.node("ttyUSB0"), vellport::PortRule::Environment, {}};
+            return {system.node("ttyUSB0"), portlink::PortRule::Environment, {}};
         case 5:
         case 9:
-            return {terminal, vellport::PortRule::Environment, {}};
+            return {terminal, portlink::PortRule::Environment, {}};
         case 6:
-            return {system.node("ttyUSB7"), vellport::PortRule::UserMap, "ports.conf"};
+            return {system.node("ttyUSB7"), portlink::PortRule::UserMap, "ports.conf"};
         default:
             // ttyS0 has no UART behind it; the rest do not exist.
-            return {system.node("ttyS" + std::to_string(portNumber - 1)), vellport::PortRule::Fixed, {}};
+            return {system.node("ttyS" + std::to_string(portNumber - 1)), portlink::PortRule::Fixed, {}};
         }
     };
-    const std::vector<vellport::FoundDevice> devices =
-        vellport::listDevices({system.sysfs(), system.dev()}, resolve);
+    const std::vector<portlink::FoundDevice> devices =
+        portlink::listDevices({system.sysfs(), system.dev()}, resolve);
     std::map<std::string, std::vector<int>> found;
-    for (const vellport::FoundDevice& device : devices) {
+    for (const portlink::FoundDevice& device : devices) {
         found[device.path] = device.portNumbers;
         if (device.path == system.realPath(system.node("ttyUSB0"))) {
             EXPECT_EQ(device.details.byIdPath, system.byIdPath());

@@ -6,7 +6,7 @@
 
 namespace {
 
-using vellport::PortParams;
+using portlink::PortParams;
 
 struct ParamsCase {
     const char* label;
@@ -17,8 +17,8 @@ struct ParamsCase {
 class ParamsCheck : public testing::TestWithParam<ParamsCase> {};
 
 TEST_P(ParamsCheck, AcceptsOnlyValidValues) {
-    EXPECT_EQ(vellport::checkParams(GetParam().params).empty(), GetParam().accepted)
-        << vellport::checkParams(GetParam().params);
+    EXPECT_EQ(portlink::checkParams(GetParam().params).empty(), GetParam().accepted)
+        << portlink::checkParams(GetParam().params);
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, ParamsCheck,
@@ -41,24 +41,24 @@ INSTANTIATE_TEST_SUITE_P(Values, ParamsCheck,
 
 TEST(WireTime, CountsStartDataParityAndStopBits) {
     // Saturates where the bounds, twice it plus a slack, would overflow.
-    EXPECT_EQ(vellport::wireTime({1, 8, 'E', 2, 0}, LLONG_MAX), std::chrono::microseconds::max() / 4);
+    EXPECT_EQ(portlink::wireTime({1, 8, 'E', 2, 0}, LLONG_MAX), std::chrono::microseconds::max() / 4);
     // 4 bytes of 10 bits at 9600 bit/s: 4166.67 us.
-    EXPECT_EQ(vellport::wireTime({9600, 8, 'N', 1, 0}, 4).count(), 4167);
+    EXPECT_EQ(portlink::wireTime({9600, 8, 'N', 1, 0}, 4).count(), 4167);
     // 12 bits per byte with parity and two stop bits.
-    EXPECT_EQ(vellport::wireTime({2400, 8, 'e', 2, 0}, 2).count(), 10000);
-    EXPECT_EQ(vellport::sendBound({2400, 8, 'E', 2, 0}, 2).count(), 520000);
+    EXPECT_EQ(portlink::wireTime({2400, 8, 'e', 2, 0}, 2).count(), 10000);
+    EXPECT_EQ(portlink::sendBound({2400, 8, 'E', 2, 0}, 2).count(), 520000);
     // The largest count at 9600 bit/s (50 days) keeps its bound; 500 MB at 1 bit/s saturates, and a deadline
     // that far off is still in the clock's range (UBSan checks the sum).
-    EXPECT_EQ(vellport::sendBound({9600, 8, 'N', 1, 0}, INT_MAX).count(), 4473924764584);
-    const std::chrono::microseconds longest = vellport::sendBound({1, 8, 'N', 1, 0}, 500'000'000);
-    EXPECT_EQ(longest, vellport::kLongestSendBound);
+    EXPECT_EQ(portlink::sendBound({9600, 8, 'N', 1, 0}, INT_MAX).count(), 4473924764584);
+    const std::chrono::microseconds longest = portlink::sendBound({1, 8, 'N', 1, 0}, 500'000'000);
+    EXPECT_EQ(longest, portlink::kLongestSendBound);
     const auto now = std::chrono::steady_clock::now();
     EXPECT_GT(now + longest, now);
 }
 
 TEST(Describe, WritesTheUsualShortForm) {
-    EXPECT_EQ(vellport::describeParams({115200, 7, 'o', 2, 0}), "115200 7O2");
-    EXPECT_EQ(vellport::normalisedParams({9600, 8, 'm', 1, 0}).parity, 'M');
+    EXPECT_EQ(portlink::describeParams({115200, 7, 'o', 2, 0}), "115200 7O2");
+    EXPECT_EQ(portlink::normalisedParams({9600, 8, 'm', 1, 0}).parity, 'M');
 }
 
 } // namespace

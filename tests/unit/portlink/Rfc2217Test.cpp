@@ -5,8 +5,8 @@
 
 namespace {
 
-using vellport::rfc2217::LineRequest;
-using vellport::rfc2217::Negotiation;
+using portlink::rfc2217::LineRequest;
+using portlink::rfc2217::Negotiation;
 
 std::string bytes(std::initializer_list<int> values) {
     std::string text;
@@ -115,7 +115,7 @@ INSTANTIATE_TEST_SUITE_P(
                    kDoComPort + bytes({0xFF, 0xFA, 44, 101, 0, 0, 0x25, 0x80, 0xFF, 0xFB, 1}),
                    kAgree9600 + bytes({0xFF, 0xFE, 1}), "", false, ""},
         StreamCase{"flow_control_and_line_shape_requested",
-                   vellport::rfc2217::lineRequest(2400, 7, 'E', 2, 1), kDoComPort,
+                   portlink::rfc2217::lineRequest(2400, 7, 'E', 2, 1), kDoComPort,
                    bytes({0xFF, 0xFB, 44, 0xFF, 0xFA, 44,   1,    0,    0,  0x09, 0x60, 0xFF, 0xF0, 0xFF,
                           0xFA, 44,   2,  7,    0xFF, 0xF0, 0xFF, 0xFA, 44, 3,    3,    0xFF, 0xF0, 0xFF,
                           0xFA, 44,   4,  2,    0xFF, 0xF0, 0xFF, 0xFA, 44, 5,    3,    0xFF, 0xF0}),

@@ -14,8 +14,8 @@
 
 namespace {
 
-using vellport::PortParams;
-using vellport::SerialLink;
+using portlink::PortParams;
+using portlink::SerialLink;
 
 class PseudoTerminal {
 public:

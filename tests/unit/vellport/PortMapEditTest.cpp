@@ -76,7 +76,7 @@ void PrintTo(const TargetCase& row, std::ostream* out) {
 class MapTarget : public testing::TestWithParam<TargetCase> {};
 
 TEST_P(MapTarget, IsRefusedWhenTheLibraryCouldNotReadItBack) {
-    EXPECT_EQ(!vellport::mapTargetProblem(GetParam().device).empty(), GetParam().refused);
+    EXPECT_EQ(!portlink::mapTargetProblem(GetParam().device).empty(), GetParam().refused);
 }
 
 INSTANTIATE_TEST_SUITE_P(
