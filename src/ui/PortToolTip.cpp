@@ -17,54 +17,21 @@
 #include <algorithm>
 #include <deque>
 #include <mutex>
-#include <optional>
-#include <system_error>
-#include <thread>
 
 struct DescribeRequest {
     QString portName;
     quint64 ticket = 0;
 };
 
-// What the window and its describing thread share. The thread is detached and holds this alone, so closing
-// the window never waits for a description stuck in the kernel.
-struct DescribeQueue {
-    std::mutex mutex;
-    std::deque<DescribeRequest> waiting;
-    bool running = false;
-    // Cleared under the mutex when the tooltip goes, so an answer is posted only to a living receiver; Qt
-    // drops a posted call whose receiver is deleted before it runs.
-    PortToolTip* receiver = nullptr;
-    bool chinese = false;
-};
+// What the window and its describing thread share.
+struct DescribeQueue : LibraryQueue<DescribeRequest, PortToolTip> {};
 
 namespace {
 
-// Asks the library for the names waiting, one after the other, until none is left or the window is gone.
-void describeWaiting(const std::shared_ptr<DescribeQueue>& queue) {
-    for (;;) {
-        DescribeRequest request;
-        std::optional<LibraryCall> inLibrary;
-        {
-            const std::lock_guard lock(queue->mutex);
-            if (queue->waiting.empty() || queue->receiver == nullptr) {
-                queue->running = false;
-                return;
-            }
-            request = std::move(queue->waiting.front());
-            queue->waiting.pop_front();
-            // No bound: the end of the program does not wait for it, and ends without the library's statics.
-            inLibrary.emplace(LibraryCall::Clock::time_point::max());
-        }
-        const QString described = portToolTipText(request.portName, queue->chinese);
-        inLibrary.reset();
-        const std::lock_guard lock(queue->mutex);
-        if (PortToolTip* receiver = queue->receiver) {
-            QMetaObject::invokeMethod(
-                receiver, [receiver, request, described] { receiver->answer(request, described); },
-                Qt::QueuedConnection);
-        }
-    }
+// A describe has no bound: the end of the program does not wait for it, and ends without the library's
+// statics.
+LibraryCall::Clock::time_point noBound() {
+    return LibraryCall::Clock::time_point::max();
 }
 
 // About 66 letters of the tooltip's font: long enough for a sentence, short enough for the eye to find the
@@ -146,8 +113,7 @@ QString portToolTipText(const QString& portName, bool chinese) {
 
 PortToolTip::PortToolTip(QComboBox* list, bool chinese)
     : QObject(list), m_list(list), m_chinese(chinese), m_queue(std::make_shared<DescribeQueue>()) {
-    m_queue->receiver = this;
-    m_queue->chinese = chinese;
+    m_queue->owner = this;
     list->installEventFilter(this);
     // The drop-down's popup is made on first opening; watching for it here keeps start-up free of it.
     for (QObject* child : list->children())
@@ -156,7 +122,7 @@ PortToolTip::PortToolTip(QComboBox* list, bool chinese)
 
 PortToolTip::~PortToolTip() {
     const std::lock_guard lock(m_queue->mutex);
-    m_queue->receiver = nullptr;
+    m_queue->owner = nullptr;
     m_queue->waiting.clear();
 }
 
@@ -211,15 +177,16 @@ void PortToolTip::ask(const QString& portName) {
         waiting->ticket = ticket;
     else
         m_queue->waiting.push_back({portName, ticket});
-    if (m_queue->running)
-        return;
-    try {
-        std::thread(describeWaiting, m_queue).detach();
-        m_queue->running = true;
-    } catch (const std::system_error&) {
-        // No thread to be had: the tooltips stay the names alone.
+    const auto run = [chinese = m_chinese](const DescribeRequest& waiting) {
+        return portToolTipText(waiting.portName, chinese);
+    };
+    const auto deliver = [](PortToolTip* owner, DescribeRequest request, QString described) {
+        QMetaObject::invokeMethod(
+            owner, [owner, request, described] { owner->answer(request, described); }, Qt::QueuedConnection);
+    };
+    // No thread to be had: the tooltips stay the names alone.
+    if (!keepRunning(m_queue, noBound, run, deliver))
         m_queue->waiting.clear();
-    }
 }
 
 void PortToolTip::answer(const DescribeRequest& request, const QString& described) {

@@ -7,10 +7,7 @@
 #include <chrono>
 #include <deque>
 #include <mutex>
-#include <optional>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -21,12 +18,13 @@ struct Job {
     std::string dropLine;
 };
 
-// The longest one of the window's calls may take: the library's bound for a network send (2 s plus twice the
-// wire time) of the window's 4 bytes of 10 bits at the slowest rate of the list, and the 100 ms by which the
-// library may overrun it.
-std::chrono::milliseconds longestCall() {
+// When one of the window's calls started now has surely ended: the library's bound for a network send (2 s
+// plus twice the wire time) of the window's 4 bytes of 10 bits at the slowest rate of the list, and the 100
+// ms by which the library may overrun it.
+LibraryCall::Clock::time_point longestCallEnd() {
     const int slowestRate = std::stoi(kBaudList.front());
-    return std::chrono::milliseconds(2000 + 2 * 4 * 10 * 1000 / slowestRate + 1 + 100);
+    return LibraryCall::Clock::now() +
+           std::chrono::milliseconds(2000 + 2 * 4 * 10 * 1000 / slowestRate + 1 + 100);
 }
 
 // One write() per line, as the library writes its own, so lines from several threads never interleave.
@@ -37,60 +35,17 @@ void writeLogLine(const std::string& text) {
 
 } // namespace
 
-// What the window and its worker thread share. The thread is detached and holds this alone, so the window
-// never waits for a call that waits for the network.
-struct PortWorkerQueue {
-    std::mutex mutex;
-    std::deque<Job> waiting;
-    bool running = false;
-    // Cleared under the mutex when the worker goes, so an outcome is posted only to a living receiver; Qt
-    // drops a posted call whose receiver is deleted before it runs.
-    PortWorker* receiver = nullptr;
-};
-
-namespace {
-
-// Runs the calls waiting, one after the other, until none is left.
-void work(const std::shared_ptr<PortWorkerQueue>& queue) {
-    for (;;) {
-        Job job;
-        std::optional<LibraryCall> inLibrary;
-        {
-            const std::lock_guard lock(queue->mutex);
-            if (queue->waiting.empty()) {
-                queue->running = false;
-                return;
-            }
-            job = std::move(queue->waiting.front());
-            queue->waiting.pop_front();
-            // Counted before the lock goes, so the end of the program sees every call that may start.
-            inLibrary.emplace(LibraryCall::Clock::now() + longestCall());
-        }
-        const PortCallOutcome outcome = job.call();
-        inLibrary.reset();
-        const std::lock_guard lock(queue->mutex);
-        if (PortWorker* receiver = queue->receiver) {
-            const bool send = !job.dropLine.empty();
-            QMetaObject::invokeMethod(
-                receiver,
-                [receiver, send, done = std::move(job.done), outcome] {
-                    receiver->finished(send, done, outcome);
-                },
-                Qt::QueuedConnection);
-        }
-    }
-}
-
-} // namespace
+// What the window and its worker thread share.
+struct PortWorkerQueue : LibraryQueue<Job, PortWorker> {};
 
 PortWorker::PortWorker(QObject* parent) : QObject(parent), m_queue(std::make_shared<PortWorkerQueue>()) {
-    m_queue->receiver = this;
+    m_queue->owner = this;
 }
 
 PortWorker::~PortWorker() {
     dropWaiting();
     const std::lock_guard lock(m_queue->mutex);
-    m_queue->receiver = nullptr;
+    m_queue->owner = nullptr;
 }
 
 void PortWorker::post(Call call, Done done, std::string dropLine) {
@@ -101,16 +56,20 @@ void PortWorker::post(Call call, Done done, std::string dropLine) {
     {
         const std::lock_guard lock(m_queue->mutex);
         m_queue->waiting.push_back({std::move(call), std::move(done), std::move(dropLine)});
-        if (m_queue->running)
+        const auto run = [](const Job& job) { return job.call(); };
+        const auto deliver = [](PortWorker* owner, Job job, PortCallOutcome outcome) {
+            const bool isSend = !job.dropLine.empty();
+            QMetaObject::invokeMethod(
+                owner,
+                [owner, isSend, done = std::move(job.done), outcome] {
+                    owner->finished(isSend, done, outcome);
+                },
+                Qt::QueuedConnection);
+        };
+        if (keepRunning(m_queue, longestCallEnd, run, deliver))
             return;
-        try {
-            std::thread(work, m_queue).detach();
-            m_queue->running = true;
-            return;
-        } catch (const std::system_error&) {
-            // No thread to be had: the calls run on the window's thread, holding it as long as they take.
-        }
     }
+    // No thread to be had: the calls run on the window's thread, holding it as long as they take.
     for (;;) {
         Job job;
         {
