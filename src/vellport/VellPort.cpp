@@ -6,9 +6,9 @@
 #include "vellport/CommandLine.h"
 #include "vellport/ExitStatus.h"
 #include "vellport/PortMapEdit.h"
-#include "vellport/PortReport.h"
-#include "vellport/Probe.h"
-#include "vellport/Send.h"
+#include "vellport/commands/Probe.h"
+#include "vellport/commands/Send.h"
+#include "vellport/output/PortReport.h"
 #include "version/VersionRecord.h"
 
 #include <cerrno>

@@ -1,8 +1,8 @@
 // vellport: the port link library from the command line.
 #include "VellPortDll.h"
-#include "vellport/DescriptorOutput.h"
 #include "vellport/ExitStatus.h"
 #include "vellport/VellPort.h"
+#include "vellport/output/DescriptorOutput.h"
 
 #include <clocale>
 #include <csignal>

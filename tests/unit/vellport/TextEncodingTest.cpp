@@ -1,8 +1,8 @@
 // What vellport writes in a locale's charset, its JSON in ASCII, and the lines of a targets file it takes.
-#include "vellport/TextEncoding.h"
+#include "vellport/output/TextEncoding.h"
 
 #include "vellport/CommandLine.h"
-#include "vellport/TargetList.h"
+#include "vellport/fleet/TargetList.h"
 
 #include <gtest/gtest.h>
 

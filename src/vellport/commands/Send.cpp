@@ -1,16 +1,16 @@
 // vellport send: the screen saver switched as the window's Open and Close buttons do, on one display or on
 // many at once.
-#include "vellport/Send.h"
+#include "vellport/commands/Send.h"
 
 #include "VellPortDll.h"
 #include "link/SaverCommand.h"
 #include "portlink/PortName.h"
 #include "vellport/CommandLine.h"
 #include "vellport/ExitStatus.h"
-#include "vellport/JsonOutput.h"
-#include "vellport/PortReport.h"
-#include "vellport/TargetList.h"
-#include "vellport/TargetRun.h"
+#include "vellport/fleet/TargetList.h"
+#include "vellport/fleet/TargetRun.h"
+#include "vellport/output/JsonOutput.h"
+#include "vellport/output/PortReport.h"
 
 #include <QJsonArray>
 #include <algorithm>

@@ -1,6 +1,6 @@
 // The targets of a send or a probe: COM names, device paths and endpoint URLs, from the command line or a
 // targets file.
-#include "vellport/TargetList.h"
+#include "vellport/fleet/TargetList.h"
 
 #include "common/RegularFile.h"
 #include "common/Text.h"

@@ -1,5 +1,5 @@
 // Text as vellport hands it on: UTF-8 checked, spelled in the locale's charset, bytes kept exactly for JSON.
-#include "vellport/TextEncoding.h"
+#include "vellport/output/TextEncoding.h"
 
 #include "common/CharsetConverter.h"
 #include "common/Utf8.h"

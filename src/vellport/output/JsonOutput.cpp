@@ -1,8 +1,8 @@
 // vellport's JSON: texts whose bytes a script gets back exactly, and documents written in ASCII.
-#include "vellport/JsonOutput.h"
+#include "vellport/output/JsonOutput.h"
 
 #include "common/Utf8.h"
-#include "vellport/TextEncoding.h"
+#include "vellport/output/TextEncoding.h"
 
 #include <QJsonDocument>
 #include <ostream>

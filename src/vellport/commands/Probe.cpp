@@ -1,15 +1,15 @@
 // vellport probe: whether the network endpoints answer, without sending data to the displays.
-#include "vellport/Probe.h"
+#include "vellport/commands/Probe.h"
 
 #include "VellPortDll.h"
 #include "portlink/PortName.h"
 #include "vellport/CommandLine.h"
 #include "vellport/ExitStatus.h"
-#include "vellport/JsonOutput.h"
-#include "vellport/PortReport.h"
-#include "vellport/ResultNames.h"
-#include "vellport/TargetList.h"
-#include "vellport/TargetRun.h"
+#include "vellport/fleet/TargetList.h"
+#include "vellport/fleet/TargetRun.h"
+#include "vellport/output/JsonOutput.h"
+#include "vellport/output/PortReport.h"
+#include "vellport/output/ResultNames.h"
 
 #include <QJsonArray>
 #include <algorithm>

@@ -1,5 +1,5 @@
 // The port link library's result codes by name, as vellport prints them.
-#include "vellport/ResultNames.h"
+#include "vellport/output/ResultNames.h"
 
 #include "VellPortDll.h"
 

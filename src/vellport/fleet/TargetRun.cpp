@@ -1,10 +1,10 @@
 // Work on many targets at once: a small pool of threads with a cap on the calls in flight, each target's
 // outcome handed back as it ends, its line, and the summary of them all.
-#include "vellport/TargetRun.h"
+#include "vellport/fleet/TargetRun.h"
 
 #include "VellPortDll.h"
-#include "vellport/JsonOutput.h"
-#include "vellport/ResultNames.h"
+#include "vellport/output/JsonOutput.h"
+#include "vellport/output/ResultNames.h"
 
 #include <algorithm>
 #include <atomic>

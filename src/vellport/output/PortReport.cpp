@@ -1,11 +1,11 @@
 // What the library tells about port names and serial devices, as text for people or JSON for scripts.
-#include "vellport/PortReport.h"
+#include "vellport/output/PortReport.h"
 
 #include "VellPortDll.h"
 #include "link/PortWords.h"
 #include "vellport/ExitStatus.h"
-#include "vellport/JsonOutput.h"
-#include "vellport/ResultNames.h"
+#include "vellport/output/JsonOutput.h"
+#include "vellport/output/ResultNames.h"
 
 #include <QJsonArray>
 #include <QJsonObject>

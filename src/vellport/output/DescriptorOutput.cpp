@@ -1,8 +1,8 @@
 // Standard output or error as vellport writes it: text in the locale's charset, written to the descriptor
 // directly, and the first failed write remembered so the exit status can tell.
-#include "vellport/DescriptorOutput.h"
+#include "vellport/output/DescriptorOutput.h"
 
-#include "vellport/TextEncoding.h"
+#include "vellport/output/TextEncoding.h"
 
 #include <cerrno>
 #include <unistd.h>
