@@ -12,7 +12,7 @@
 #include "SendNote.h"
 #include "VellPortDll.h"
 #include "common/CodePage.h"
-#include "link/SaverCommand.h"
+#include "display/SaverCommand.h"
 #include "resource.h"
 #include "settings/CommSettings.h"
 #include "version/Title.h"

@@ -3,7 +3,7 @@
 #include "vellport/commands/Send.h"
 
 #include "VellPortDll.h"
-#include "link/SaverCommand.h"
+#include "display/SaverCommand.h"
 #include "portlink/PortName.h"
 #include "vellport/CommandLine.h"
 #include "vellport/ExitStatus.h"

@@ -2,7 +2,7 @@
 #include "vellport/output/PortReport.h"
 
 #include "VellPortDll.h"
-#include "link/PortWords.h"
+#include "display/PortWords.h"
 #include "vellport/ExitStatus.h"
 #include "vellport/output/JsonOutput.h"
 #include "vellport/output/ResultNames.h"

@@ -1,5 +1,5 @@
 // The screen-saver command's exact bytes.
-#include "link/SaverCommand.h"
+#include "display/SaverCommand.h"
 
 #include <gtest/gtest.h>
 
