@@ -2,6 +2,7 @@
 #include "vellport/commands/Probe.h"
 
 #include "VellPortDll.h"
+#include "display/LineSettings.h"
 #include "portlink/PortName.h"
 #include "vellport/CommandLine.h"
 #include "vellport/ExitStatus.h"
@@ -18,11 +19,6 @@
 #include <ostream>
 
 namespace {
-
-constexpr char kParity = 'N';
-constexpr int kDataBits = 8;
-constexpr int kStopBits = 1;
-constexpr int kNoFlowControl = 0;
 
 struct ProbeTarget {
     std::string name;     // the COM name, or "" for a URL given as it is
@@ -69,8 +65,8 @@ TargetOutcome probe(const ProbeTarget& target, int rate) {
         outcome.result = VELLPORT_ERR_NAME;
         return outcome;
     }
-    outcome.result = VellPortProbe(target.endpoint.c_str(), rate, kDataBits, kParity, kStopBits,
-                                   kNoFlowControl, &outcome.confirmedRate);
+    outcome.result = VellPortProbe(target.endpoint.c_str(), rate, kDisplayLine.dataBits, kDisplayLine.parity,
+                                   kDisplayLine.stopBits, kDisplayLine.flowControl, &outcome.confirmedRate);
     if (outcome.result != VELLPORT_OK) {
         outcome.reason = reasonAlone(VellPortLastError(), target.endpoint);
     }

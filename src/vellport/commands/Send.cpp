@@ -3,6 +3,7 @@
 #include "vellport/commands/Send.h"
 
 #include "VellPortDll.h"
+#include "display/LineSettings.h"
 #include "display/SaverCommand.h"
 #include "portlink/PortName.h"
 #include "vellport/CommandLine.h"
@@ -19,12 +20,6 @@
 #include <ostream>
 
 namespace {
-
-// The window's line parameters: only the rate is ever chosen.
-constexpr char kParity = 'N';
-constexpr int kDataBits = 8;
-constexpr int kStopBits = 1;
-constexpr int kNoFlowControl = 0;
 
 // A target with the place it leads to, and the first target of the run that leads to the same place.
 struct PlannedTarget {
@@ -65,14 +60,14 @@ TargetOutcome sendToTarget(const PlannedTarget& planned, int rate, const SaverCo
     const Target& target = planned.target;
     TargetOutcome outcome;
     if (target.isComName) {
-        outcome.result =
-            SetComParam(target.text.c_str(), rate, kDataBits, kParity, kStopBits, kNoFlowControl);
+        outcome.result = setDisplayLine(target.text.c_str(), rate);
         if (outcome.result == VELLPORT_OK) {
             outcome.result = SendData(target.text.c_str(), command.data(), static_cast<int>(command.size()));
         }
     } else {
-        outcome.result = VellPortSendTo(target.text.c_str(), rate, kDataBits, kParity, kStopBits,
-                                        kNoFlowControl, command.data(), static_cast<int>(command.size()));
+        outcome.result = VellPortSendTo(target.text.c_str(), rate, kDisplayLine.dataBits, kDisplayLine.parity,
+                                        kDisplayLine.stopBits, kDisplayLine.flowControl, command.data(),
+                                        static_cast<int>(command.size()));
     }
     outcome.delivery = VellPortLastDelivery();
     if (outcome.result != VELLPORT_OK) {
