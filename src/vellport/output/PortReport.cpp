@@ -3,6 +3,7 @@
 
 #include "VellPortDll.h"
 #include "display/PortWords.h"
+#include "settings/CommSettings.h"
 #include "vellport/ExitStatus.h"
 #include "vellport/output/JsonOutput.h"
 #include "vellport/output/ResultNames.h"
@@ -17,7 +18,6 @@
 
 namespace {
 
-constexpr int kListedPorts = 30;
 constexpr int kLastPort = 255;
 
 struct InfoDeleter {
@@ -107,7 +107,7 @@ std::vector<DescribedPort> describePorts(std::ostream& err, int& status) {
             status = kExitFailed;
             return {};
         }
-        if (number <= kListedPorts || info->rule != VELLPORT_RULE_DEFAULT) {
+        if (number <= kPortCount || info->rule != VELLPORT_RULE_DEFAULT) {
             ports.push_back({number, std::move(info), {}});
         }
     }
