@@ -8,13 +8,11 @@
 #include "portlink/PortName.h"
 #include "vellport/CommandLine.h"
 #include "vellport/ExitStatus.h"
+#include "vellport/fleet/FleetReport.h"
 #include "vellport/fleet/TargetList.h"
-#include "vellport/fleet/TargetRun.h"
 #include "vellport/output/JsonOutput.h"
 #include "vellport/output/PortReport.h"
 
-#include <QJsonArray>
-#include <algorithm>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -121,18 +119,6 @@ std::string targetLine(const std::vector<PlannedTarget>& planned, std::size_t in
     return outcomeLine(label, happened(entry, outcome, report), outcome.elapsed);
 }
 
-QJsonObject targetJson(const PlannedTarget& planned, const TargetOutcome& outcome, std::size_t index) {
-    QJsonObject entry = outcomeJson(outcome);
-    insertText(entry, "target", planned.target.text.c_str());
-    insertText(entry, "leadsTo", planned.leadsTo.empty() ? nullptr : planned.leadsTo.c_str());
-    entry.insert("delivery", outcome.delivery == VELLPORT_DELIVERY_CONFIRMED      ? QJsonValue("confirmed")
-                             : outcome.delivery == VELLPORT_DELIVERY_ACKNOWLEDGED ? QJsonValue("acknowledged")
-                                                                                  : QJsonValue());
-    entry.insert("sameAs",
-                 planned.sameAs != index ? QJsonValue(static_cast<qint64>(planned.sameAs)) : QJsonValue());
-    return entry;
-}
-
 // One target as the window sends it: nothing on success, a failure on standard error.
 int sendToOne(const PlannedTarget& planned, int rate, bool on, const SendReport& report, std::ostream& out,
               std::ostream& err) {
@@ -155,36 +141,28 @@ int sendToMany(const std::vector<PlannedTarget>& planned, int rate, bool on, std
                const SendReport& report, std::ostream& out, std::ostream& err) {
     const SaverCommand command = makeSaverCommand(on);
     std::vector<std::size_t> sameAs;
-    std::size_t distinct = 0;
     for (const PlannedTarget& entry : planned) {
-        distinct += entry.sameAs == sameAs.size() ? 1 : 0;
         sameAs.push_back(entry.sameAs);
     }
-    const std::vector<TargetOutcome> outcomes = runOnTargets(
-        sameAs, parallel, [&](std::size_t index) { return sendToTarget(planned[index], rate, command); },
-        [&](std::size_t index, const TargetOutcome& outcome) {
-            if (!report.json && (!report.quiet || failed(outcome, report))) {
-                out << targetLine(planned, index, outcome, report) << std::endl;
-            }
-        },
-        err);
-    const bool anyFailed = std::any_of(outcomes.begin(), outcomes.end(),
-                                       [&](const TargetOutcome& outcome) { return failed(outcome, report); });
-    if (report.json) {
-        QJsonArray entries;
-        for (std::size_t index = 0; index < planned.size(); ++index) {
-            entries.append(targetJson(planned[index], outcomes[index], index));
-        }
-        writeJson(QJsonObject{{"command", "send"},
-                              {"state", on ? "on" : "off"},
-                              {"rate", rate},
-                              {"targets", entries},
-                              {"summary", summaryJson(outcomes, distinct)}},
-                  out);
-    } else if (!report.quiet || anyFailed) {
-        out << summaryLine(outcomes, distinct) << "\n";
-    }
-    return anyFailed ? kExitFailed : kExitOk;
+    FleetReport fleet{.head = {{"command", "send"}, {"state", on ? "on" : "off"}, {"rate", rate}},
+                      .json = report.json,
+                      .quiet = report.quiet};
+    fleet.failed = [&](const TargetOutcome& outcome) { return failed(outcome, report); };
+    fleet.line = [&](std::size_t index, const TargetOutcome& outcome) {
+        return targetLine(planned, index, outcome, report);
+    };
+    fleet.entry = [&](std::size_t index, const TargetOutcome& outcome, QJsonObject& entry) {
+        insertText(entry, "target", planned[index].target.text.c_str());
+        const std::string& leadsTo = planned[index].leadsTo;
+        insertText(entry, "leadsTo", leadsTo.empty() ? nullptr : leadsTo.c_str());
+        entry.insert("delivery", outcome.delivery == VELLPORT_DELIVERY_CONFIRMED ? QJsonValue("confirmed")
+                                 : outcome.delivery == VELLPORT_DELIVERY_ACKNOWLEDGED
+                                     ? QJsonValue("acknowledged")
+                                     : QJsonValue());
+    };
+    return runFleet(
+        fleet, sameAs, parallel,
+        [&](std::size_t index) { return sendToTarget(planned[index], rate, command); }, out, err);
 }
 
 } // namespace

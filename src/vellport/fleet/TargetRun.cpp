@@ -1,10 +1,6 @@
-// Work on many targets at once: a small pool of threads with a cap on the calls in flight, each target's
-// outcome handed back as it ends, its line, and the summary of them all.
 #include "vellport/fleet/TargetRun.h"
 
 #include "VellPortDll.h"
-#include "vellport/output/JsonOutput.h"
-#include "vellport/output/ResultNames.h"
 
 #include <algorithm>
 #include <atomic>
@@ -12,34 +8,6 @@
 #include <ostream>
 #include <system_error>
 #include <thread>
-#include <utility>
-
-namespace {
-
-constexpr const char* kAcknowledgedKind = "acknowledged";
-
-// Each kind of result with its count: "ok" always first, "acknowledged" beside it, the failures in the order
-// first seen.
-std::vector<std::pair<std::string, int>> countByKind(const std::vector<TargetOutcome>& outcomes) {
-    std::vector<std::pair<std::string, int>> counts{{"ok", 0}};
-    if (std::any_of(outcomes.begin(), outcomes.end(),
-                    [](const TargetOutcome& outcome) { return outcomeKind(outcome) == kAcknowledgedKind; })) {
-        counts.emplace_back(kAcknowledgedKind, 0);
-    }
-    for (const TargetOutcome& outcome : outcomes) {
-        const std::string kind = outcomeKind(outcome);
-        const auto found = std::find_if(counts.begin(), counts.end(),
-                                        [&](const auto& entry) { return entry.first == kind; });
-        if (found == counts.end()) {
-            counts.emplace_back(kind, 1);
-        } else {
-            ++found->second;
-        }
-    }
-    return counts;
-}
-
-} // namespace
 
 std::string reasonAlone(std::string_view lastError, std::string_view leadsTo) {
     // The error line is "Call(\"name\"): path: reason"; the path may be "path (not opened)" or missing.
@@ -111,57 +79,4 @@ std::vector<TargetOutcome> runOnTargets(const std::vector<std::size_t>& sameAs, 
     worker();
     threads.clear();
     return outcomes;
-}
-
-std::string targetLabel(const std::string& given, const std::string& leadsTo) {
-    return leadsTo.empty() || leadsTo == given ? given : given + " \u2192 " + leadsTo;
-}
-
-std::string outcomeLine(const std::string& label, const std::string& happened,
-                        std::chrono::milliseconds elapsed) {
-    return label + "  " + happened + "  " + std::to_string(elapsed.count()) + " ms";
-}
-
-std::string failedWords(const TargetOutcome& outcome) {
-    std::string words = "failed (" + resultWord(outcome.result) + ")";
-    return outcome.reason.empty() ? words : words + ": " + outcome.reason;
-}
-
-std::string summaryLine(const std::vector<TargetOutcome>& outcomes, std::size_t distinct) {
-    std::string line = std::to_string(outcomes.size()) + (outcomes.size() == 1 ? " target" : " targets");
-    if (distinct != outcomes.size()) {
-        line += " (" + std::to_string(distinct) + " distinct)";
-    }
-    const char* separator = ": ";
-    for (const auto& [kind, number] : countByKind(outcomes)) {
-        line += separator + std::to_string(number) + " " +
-                (kind == kAcknowledgedKind ? "acknowledged only" : kind);
-        separator = ", ";
-    }
-    return line;
-}
-
-QJsonObject summaryJson(const std::vector<TargetOutcome>& outcomes, std::size_t distinct) {
-    QJsonObject summary{{"targets", static_cast<int>(outcomes.size())},
-                        {"distinct", static_cast<int>(distinct)}};
-    for (const auto& [kind, number] : countByKind(outcomes)) {
-        summary.insert(QString::fromStdString(kind), number);
-    }
-    return summary;
-}
-
-std::string outcomeKind(const TargetOutcome& outcome) {
-    if (outcome.result != VELLPORT_OK) {
-        return resultName(outcome.result);
-    }
-    return outcome.delivery == VELLPORT_DELIVERY_ACKNOWLEDGED ? kAcknowledgedKind : "ok";
-}
-
-QJsonObject outcomeJson(const TargetOutcome& outcome) {
-    QJsonObject entry{{"result", outcome.result == VELLPORT_OK
-                                     ? QString("ok")
-                                     : QString::fromStdString(resultName(outcome.result))},
-                      {"milliseconds", static_cast<qint64>(outcome.elapsed.count())}};
-    insertText(entry, "reason", outcome.result == VELLPORT_OK ? nullptr : outcome.reason.c_str());
-    return entry;
 }
