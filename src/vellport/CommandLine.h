@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,8 +35,20 @@ private:
     std::string m_example;
 };
 
-// The options and plain arguments of one command line (without the program name); throws UsageError.
-Options parseArguments(const std::vector<std::string>& arguments);
+// What a command takes: its number of plain arguments (kAnyCount: any), its options, and what to say when
+// the plain arguments do not fit.
+inline constexpr std::size_t kAnyCount = std::numeric_limits<std::size_t>::max();
+struct CommandShape {
+    const char* name;
+    std::size_t positionalCount;
+    std::vector<std::string> options;
+    const char* wrongCount;
+    const char* example;
+};
+
+// The options and plain arguments of one command line (without the program name) whose first word names the
+// command of that shape; throws UsageError.
+Options parseArguments(const std::vector<std::string>& arguments, const CommandShape& shape);
 
 // The number of a COM name; throws UsageError naming what was given.
 int requirePortName(const std::string& name);

@@ -1,16 +1,33 @@
 // What the library tells about port names and serial devices, as text for people or JSON for scripts.
 #pragma once
 
-#include <iosfwd>
+#include "VellPortDll.h"
+
+#include <QJsonObject>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
-// COM1 to COM30 and any higher name a map names: device, rule, state and description, one line each.
-int runList(bool json, std::ostream& out, std::ostream& err);
-// The serial devices present, their details and the COM names that lead to each.
-int runDevices(bool json, std::ostream& out, std::ostream& err);
+// The highest COM name the library takes.
+inline constexpr int kLastPort = 255;
+
+// Owners of what the library hands out.
+struct InfoDeleter {
+    void operator()(VellPortInfo* info) const { VellPortFreeInfo(info); }
+};
+using InfoPointer = std::unique_ptr<VellPortInfo, InfoDeleter>;
+
+struct DeviceListDeleter {
+    void operator()(VellPortDevice** list) const { VellPortFreeDeviceList(list); }
+};
+using DeviceListPointer = std::unique_ptr<VellPortDevice*, DeviceListDeleter>;
+
+// The value, or "" for a null pointer.
+std::string textOrEmpty(const char* value);
+// A device's details as vellport's JSON shows them, with the adapter's description.
+QJsonObject detailsJson(const VellPortDeviceDetails& details);
 // The /dev/serial/by-id name of the device at a /dev/ttyUSB<k> path, when the library knows one.
 std::optional<std::string> stableNameSuggestion(const std::string& devicePath);
 
