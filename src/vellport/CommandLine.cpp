@@ -13,6 +13,8 @@
 #include <string_view>
 #include <sys/stat.h>
 
+namespace vellport {
+
 namespace {
 
 bool isFlag(const std::string& option) {
@@ -197,3 +199,5 @@ SavedChoice savedChoice(const Options& options, bool needPort) {
     }
     return choice;
 }
+
+} // namespace vellport

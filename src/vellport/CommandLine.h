@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace vellport {
+
 struct Options {
     std::string command;
     std::vector<std::string> positional;
@@ -79,3 +81,5 @@ struct SavedChoice {
     int rate = 0;
 };
 SavedChoice savedChoice(const Options& options, bool needPort);
+
+} // namespace vellport

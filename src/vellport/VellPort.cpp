@@ -15,6 +15,8 @@
 #include <ostream>
 #include <string>
 
+namespace vellport {
+
 namespace {
 
 constexpr const char* kUsageHead =
@@ -136,3 +138,5 @@ int runVellPort(const std::vector<std::string>& arguments, std::ostream& out, st
         return kExitFailed;
     }
 }
+
+} // namespace vellport

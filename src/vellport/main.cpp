@@ -14,6 +14,7 @@
 #include <vector>
 
 int main(int argc, char** argv) {
+    using namespace vellport;
     // The locale the user chose decides the charset of the text written (JSON stays ASCII in any).
     std::setlocale(LC_ALL, "");
     // A reader that goes away (| head -1) is a failed write like a full disk, reported once every target

@@ -10,6 +10,8 @@
 #include <QJsonArray>
 #include <ostream>
 
+namespace vellport {
+
 int runDevices(const Options& options, std::ostream& out, std::ostream& err) {
     const bool json = options.json;
     VellPortDevice** raw = nullptr;
@@ -57,3 +59,5 @@ int runDevices(const Options& options, std::ostream& out, std::ostream& err) {
     }
     return kExitOk;
 }
+
+} // namespace vellport

@@ -3,6 +3,8 @@
 
 #include <iosfwd>
 
+namespace vellport {
+
 struct Options;
 
 // Its lines in vellport's usage text.
@@ -12,3 +14,5 @@ inline constexpr const char* kDevicesUsage =
 // Each device with its details, stable name and COM names, as text or one JSON document. Returns the exit
 // status.
 int runDevices(const Options& options, std::ostream& out, std::ostream& err);
+
+} // namespace vellport

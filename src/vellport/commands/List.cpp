@@ -11,6 +11,8 @@
 #include <QJsonArray>
 #include <ostream>
 
+namespace vellport {
+
 namespace {
 
 const char* ruleKey(int rule) {
@@ -123,3 +125,5 @@ int runList(const Options& options, std::ostream& out, std::ostream& err) {
     }
     return status;
 }
+
+} // namespace vellport

@@ -3,6 +3,8 @@
 
 #include <iosfwd>
 
+namespace vellport {
+
 struct Options;
 
 // Its lines in vellport's usage text.
@@ -12,3 +14,5 @@ inline constexpr const char* kListUsage =
 // COM1 to COM30 and any higher name a map names (or whose own map line is not valid): device or URL, rule,
 // state and description, one line each or one JSON document. Returns the exit status.
 int runList(const Options& options, std::ostream& out, std::ostream& err);
+
+} // namespace vellport

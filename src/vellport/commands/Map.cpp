@@ -14,6 +14,8 @@
 #include <ostream>
 #include <sys/stat.h>
 
+namespace vellport {
+
 namespace {
 
 constexpr const char* kSystemMapPath = "/etc/VellPortDll/ports.conf";
@@ -107,3 +109,5 @@ int runUnmap(const Options& options, std::ostream& out, std::ostream& err) {
     }
     return kExitOk;
 }
+
+} // namespace vellport

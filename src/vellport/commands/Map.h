@@ -3,6 +3,8 @@
 
 #include <iosfwd>
 
+namespace vellport {
+
 struct Options;
 
 // Its lines in vellport's usage text.
@@ -18,3 +20,5 @@ inline constexpr const char* kUnmapUsage =
 int runMap(const Options& options, std::ostream& out, std::ostream& err);
 // Removes the map file's lines for COM<n>; an absent file is not created. Returns the exit status.
 int runUnmap(const Options& options, std::ostream& out, std::ostream& err);
+
+} // namespace vellport

@@ -16,6 +16,8 @@
 #include <optional>
 #include <ostream>
 
+namespace vellport {
+
 namespace {
 
 struct ProbeTarget {
@@ -147,3 +149,5 @@ int runProbe(const Options& options, std::ostream& out, std::ostream& err) {
     return runFleet(
         fleet, sameAs, parallel, [&](std::size_t index) { return probe(targets[index], rate); }, out, err);
 }
+
+} // namespace vellport

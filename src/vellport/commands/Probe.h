@@ -3,6 +3,8 @@
 
 #include <iosfwd>
 
+namespace vellport {
+
 struct Options;
 
 // Its lines in vellport's usage text.
@@ -15,3 +17,5 @@ inline constexpr const char* kProbeUsage =
 // Probes the COM names and URLs given, or every COM name that leads to an endpoint, in parallel; a line per
 // target and a summary, or one JSON document. Returns the exit status.
 int runProbe(const Options& options, std::ostream& out, std::ostream& err);
+
+} // namespace vellport

@@ -4,6 +4,8 @@
 
 #include <iosfwd>
 
+namespace vellport {
+
 struct Options;
 
 // Its lines in vellport's usage text.
@@ -19,3 +21,5 @@ inline constexpr const char* kSendUsage =
 // One --port (or none: the saved port) sends as the window does, silent on success; several targets, --to,
 // --targets or --json send in parallel with a line per target and a summary. Returns the exit status.
 int runSend(const Options& options, std::ostream& out, std::ostream& err);
+
+} // namespace vellport

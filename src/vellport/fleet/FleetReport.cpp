@@ -10,6 +10,8 @@
 #include <ostream>
 #include <utility>
 
+namespace vellport {
+
 namespace {
 
 constexpr const char* kAcknowledgedKind = "acknowledged";
@@ -127,3 +129,5 @@ int runFleet(const FleetReport& report, const std::vector<std::size_t>& sameAs, 
     }
     return anyFailed ? kExitFailed : kExitOk;
 }
+
+} // namespace vellport

@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <optional>
 
+namespace vellport {
+
 namespace {
 
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
@@ -82,3 +84,5 @@ std::string destinationKey(std::string_view leadsTo) {
     const std::filesystem::path resolved = std::filesystem::weakly_canonical(std::string(leadsTo), error);
     return error ? std::string(leadsTo) : resolved.string();
 }
+
+} // namespace vellport

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+namespace vellport {
+
 // How the work on one target ended: the library's result and its reason, and the time it took.
 struct TargetOutcome {
     int result = 0;
@@ -33,3 +35,5 @@ std::vector<TargetOutcome> runOnTargets(const std::vector<std::size_t>& sameAs, 
                                         const std::function<TargetOutcome(std::size_t)>& work,
                                         const std::function<void(std::size_t, const TargetOutcome&)>& done,
                                         std::ostream& err);
+
+} // namespace vellport

@@ -8,6 +8,8 @@
 #include <unistd.h>
 #include <utility>
 
+namespace vellport {
+
 namespace {
 
 // Text is held until a line ends or this much is waiting, so a character is never cut for conversion.
@@ -72,3 +74,5 @@ void DescriptorOutput::writePending(bool all) {
         written += static_cast<std::size_t>(result);
     }
 }
+
+} // namespace vellport

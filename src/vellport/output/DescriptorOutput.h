@@ -5,6 +5,8 @@
 #include <streambuf>
 #include <string>
 
+namespace vellport {
+
 class DescriptorOutput : public std::streambuf {
 public:
     // codeset as nl_langinfo(CODESET) names the locale's charset; the text given is UTF-8. eachLine writes
@@ -33,3 +35,5 @@ private:
     std::string m_pending;
     int m_error = 0;
 };
+
+} // namespace vellport

@@ -7,6 +7,8 @@
 #include <QJsonDocument>
 #include <ostream>
 
+namespace vellport {
+
 void insertText(QJsonObject& object, const QString& key, const char* value) {
     if (value == nullptr) {
         object.insert(key, QJsonValue(QJsonValue::Null));
@@ -23,3 +25,5 @@ void writeJson(const QJsonObject& document, std::ostream& out) {
     const QByteArray text = QJsonDocument(document).toJson(QJsonDocument::Indented);
     out << asciiJson(std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
 }
+
+} // namespace vellport

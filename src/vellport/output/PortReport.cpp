@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <regex>
 
+namespace vellport {
+
 namespace {
 
 QJsonValue jsonId(int id) {
@@ -75,3 +77,5 @@ std::vector<std::pair<std::string, std::string>> networkPorts() {
     }
     return ports;
 }
+
+} // namespace vellport

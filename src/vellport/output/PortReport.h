@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+namespace vellport {
+
 // The highest COM name the library takes.
 inline constexpr int kLastPort = 255;
 
@@ -39,3 +41,5 @@ struct PortDestination {
 std::optional<PortDestination> describeDestination(const std::string& portName);
 // The COM names that lead to a network endpoint, with their URLs, in number order.
 std::vector<std::pair<std::string, std::string>> networkPorts();
+
+} // namespace vellport

@@ -7,6 +7,8 @@
 #include <cctype>
 #include <string_view>
 
+namespace vellport {
+
 std::string resultName(int result) {
     switch (result) {
     case VELLPORT_OK:
@@ -50,3 +52,5 @@ std::string resultWord(int result) {
                    [](unsigned char c) { return c == '_' ? ' ' : static_cast<char>(std::tolower(c)); });
     return word;
 }
+
+} // namespace vellport

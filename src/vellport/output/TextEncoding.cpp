@@ -10,6 +10,8 @@
 #include <optional>
 #include <utility>
 
+namespace vellport {
+
 namespace {
 
 // Characters our own words and the library's lines use, as a plain ASCII terminal can show them.
@@ -119,3 +121,5 @@ std::string hexBytes(std::string_view bytes) {
     }
     return result;
 }
+
+} // namespace vellport

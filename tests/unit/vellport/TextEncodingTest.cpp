@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace vellport {
 
 struct CharsetCase {
     const char* name;
@@ -110,4 +110,4 @@ INSTANTIATE_TEST_SUITE_P(
         PlaceCase{"DevicePathSpelledTwice", "/dev/./null", "/dev/null", true}),
     [](const testing::TestParamInfo<PlaceCase>& info) { return std::string{info.param.name}; });
 
-} // namespace
+} // namespace vellport
