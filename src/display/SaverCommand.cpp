@@ -1,4 +1,3 @@
-// The device's four-byte screen-saver command.
 #include "SaverCommand.h"
 
 SaverCommand makeSaverCommand(bool on) {

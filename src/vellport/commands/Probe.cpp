@@ -1,4 +1,3 @@
-// vellport probe: whether the network endpoints answer, without sending data to the displays.
 #include "vellport/commands/Probe.h"
 
 #include "VellPortDll.h"

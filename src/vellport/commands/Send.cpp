@@ -1,5 +1,3 @@
-// vellport send: the screen saver switched as the window's Open and Close buttons do, on one display or on
-// many at once.
 #include "vellport/commands/Send.h"
 
 #include "VellPortDll.h"

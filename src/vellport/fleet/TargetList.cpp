@@ -1,5 +1,3 @@
-// The targets of a send or a probe: COM names, device paths and endpoint URLs, from the command line or a
-// targets file.
 #include "vellport/fleet/TargetList.h"
 
 #include "common/RegularFile.h"

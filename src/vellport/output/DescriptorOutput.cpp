@@ -1,5 +1,3 @@
-// Standard output or error as vellport writes it: text in the locale's charset, written to the descriptor
-// directly, and the first failed write remembered so the exit status can tell.
 #include "vellport/output/DescriptorOutput.h"
 
 #include "vellport/output/TextEncoding.h"

@@ -1,4 +1,3 @@
-// vellport's JSON: texts whose bytes a script gets back exactly, and documents written in ASCII.
 #include "vellport/output/JsonOutput.h"
 
 #include "common/Utf8.h"

@@ -1,4 +1,3 @@
-// The port link library's result codes by name, as vellport prints them.
 #include "vellport/output/ResultNames.h"
 
 #include "VellPortDll.h"

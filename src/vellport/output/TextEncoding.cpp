@@ -1,4 +1,3 @@
-// Text as vellport hands it on: UTF-8 checked, spelled in the locale's charset, bytes kept exactly for JSON.
 #include "vellport/output/TextEncoding.h"
 
 #include "common/CharsetConverter.h"
