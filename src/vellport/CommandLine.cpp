@@ -14,7 +14,6 @@
 #include <sys/stat.h>
 
 namespace vellport {
-
 namespace {
 
 bool isFlag(const std::string& option) {
@@ -199,5 +198,4 @@ SavedChoice savedChoice(const Options& options, bool needPort) {
     }
     return choice;
 }
-
 } // namespace vellport

@@ -8,7 +8,6 @@
 #include <vector>
 
 namespace vellport {
-
 struct Options {
     std::string command;
     std::vector<std::string> positional;
@@ -81,5 +80,4 @@ struct SavedChoice {
     int rate = 0;
 };
 SavedChoice savedChoice(const Options& options, bool needPort);
-
 } // namespace vellport

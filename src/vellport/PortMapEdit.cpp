@@ -7,7 +7,6 @@
 #include <utility>
 
 namespace vellport {
-
 namespace {
 
 // The entry a line holds (without its '\n'), or nothing for a comment, a blank or an ignored line.
@@ -105,5 +104,4 @@ std::string unmapPort(std::string_view text, int portNumber) {
     });
     return result;
 }
-
 } // namespace vellport

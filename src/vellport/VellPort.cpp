@@ -16,7 +16,6 @@
 #include <string>
 
 namespace vellport {
-
 namespace {
 
 constexpr const char* kUsageHead =
@@ -138,5 +137,4 @@ int runVellPort(const std::vector<std::string>& arguments, std::ostream& out, st
         return kExitFailed;
     }
 }
-
 } // namespace vellport

@@ -11,7 +11,6 @@
 #include <ostream>
 
 namespace vellport {
-
 int runDevices(const Options& options, std::ostream& out, std::ostream& err) {
     const bool json = options.json;
     VellPortDevice** raw = nullptr;
@@ -59,5 +58,4 @@ int runDevices(const Options& options, std::ostream& out, std::ostream& err) {
     }
     return kExitOk;
 }
-
 } // namespace vellport

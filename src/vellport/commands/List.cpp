@@ -12,7 +12,6 @@
 #include <ostream>
 
 namespace vellport {
-
 namespace {
 
 const char* ruleKey(int rule) {
@@ -125,5 +124,4 @@ int runList(const Options& options, std::ostream& out, std::ostream& err) {
     }
     return status;
 }
-
 } // namespace vellport

@@ -15,7 +15,6 @@
 #include <sys/stat.h>
 
 namespace vellport {
-
 namespace {
 
 constexpr const char* kSystemMapPath = "/etc/VellPortDll/ports.conf";
@@ -109,5 +108,4 @@ int runUnmap(const Options& options, std::ostream& out, std::ostream& err) {
     }
     return kExitOk;
 }
-
 } // namespace vellport

@@ -4,10 +4,8 @@
 #include <iosfwd>
 
 namespace vellport {
-
 struct Options;
 
-// Its lines in vellport's usage text.
 inline constexpr const char* kMapUsage =
     "  map COM<n> TARGET [--system] [-q]\n"
     "                              make COM<n> lead to TARGET in the user's map file: an absolute\n"
@@ -20,5 +18,4 @@ inline constexpr const char* kUnmapUsage =
 int runMap(const Options& options, std::ostream& out, std::ostream& err);
 // Removes the map file's lines for COM<n>; an absent file is not created. Returns the exit status.
 int runUnmap(const Options& options, std::ostream& out, std::ostream& err);
-
 } // namespace vellport

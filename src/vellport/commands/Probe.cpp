@@ -16,7 +16,6 @@
 #include <ostream>
 
 namespace vellport {
-
 namespace {
 
 struct ProbeTarget {
@@ -148,5 +147,4 @@ int runProbe(const Options& options, std::ostream& out, std::ostream& err) {
     return runFleet(
         fleet, sameAs, parallel, [&](std::size_t index) { return probe(targets[index], rate); }, out, err);
 }
-
 } // namespace vellport

@@ -4,10 +4,8 @@
 #include <iosfwd>
 
 namespace vellport {
-
 struct Options;
 
-// Its lines in vellport's usage text.
 inline constexpr const char* kProbeUsage =
     "  probe [COM<n>|URL]... [--baud RATE] [--settings FILE] [--parallel N] [-q] [--json]\n"
     "                              connect and negotiate without sending data: reachable (and the rate the\n"
@@ -17,5 +15,4 @@ inline constexpr const char* kProbeUsage =
 // Probes the COM names and URLs given, or every COM name that leads to an endpoint, in parallel; a line per
 // target and a summary, or one JSON document. Returns the exit status.
 int runProbe(const Options& options, std::ostream& out, std::ostream& err);
-
 } // namespace vellport

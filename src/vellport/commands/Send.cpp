@@ -16,7 +16,6 @@
 #include <ostream>
 
 namespace vellport {
-
 namespace {
 
 // A target with the place it leads to, and the first target of the run that leads to the same place.
@@ -201,5 +200,4 @@ int runSend(const Options& options, std::ostream& out, std::ostream& err) {
     }
     return sendToMany(planned, choice.rate, state == "on", parallel, report, out, err);
 }
-
 } // namespace vellport

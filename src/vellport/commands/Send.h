@@ -5,10 +5,8 @@
 #include <iosfwd>
 
 namespace vellport {
-
 struct Options;
 
-// Its lines in vellport's usage text.
 inline constexpr const char* kSendUsage =
     "  send on|off [--port COM<n>]... [--to TARGET]... [--targets FILE] [--baud RATE]\n"
     "              [--settings FILE] [--parallel N] [--strict] [-q] [--json]\n"
@@ -21,5 +19,4 @@ inline constexpr const char* kSendUsage =
 // One --port (or none: the saved port) sends as the window does, silent on success; several targets, --to,
 // --targets or --json send in parallel with a line per target and a summary. Returns the exit status.
 int runSend(const Options& options, std::ostream& out, std::ostream& err);
-
 } // namespace vellport

@@ -11,7 +11,6 @@
 #include <utility>
 
 namespace vellport {
-
 namespace {
 
 constexpr const char* kAcknowledgedKind = "acknowledged";
@@ -129,5 +128,4 @@ int runFleet(const FleetReport& report, const std::vector<std::size_t>& sameAs, 
     }
     return anyFailed ? kExitFailed : kExitOk;
 }
-
 } // namespace vellport

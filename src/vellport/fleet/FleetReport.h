@@ -13,7 +13,6 @@
 #include <vector>
 
 namespace vellport {
-
 // "COM5 → rfc2217://10.0.0.7:2001", or the target alone when it leads to itself.
 std::string targetLabel(const std::string& given, const std::string& leadsTo);
 // The label, what happened and the time, two spaces apart:
@@ -42,5 +41,4 @@ struct FleetReport {
 // {"targets": 3, "distinct": 2, "ok": 2, "VELLPORT_ERR_REFUSED": 1}. Returns the exit status.
 int runFleet(const FleetReport& report, const std::vector<std::size_t>& sameAs, std::size_t parallel,
              const std::function<TargetOutcome(std::size_t)>& work, std::ostream& out, std::ostream& err);
-
 } // namespace vellport

@@ -11,7 +11,6 @@
 #include <optional>
 
 namespace vellport {
-
 namespace {
 
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
@@ -82,5 +81,4 @@ std::string destinationKey(std::string_view leadsTo) {
     const std::filesystem::path resolved = std::filesystem::weakly_canonical(std::string(leadsTo), error);
     return error ? std::string(leadsTo) : resolved.string();
 }
-
 } // namespace vellport

@@ -10,7 +10,6 @@
 #include <thread>
 
 namespace vellport {
-
 std::string reasonAlone(std::string_view lastError, std::string_view leadsTo) {
     // The error line is "Call(\"name\"): path: reason"; the path may be "path (not opened)" or missing.
     const std::size_t call = lastError.find("\"): ");
@@ -82,5 +81,4 @@ std::vector<TargetOutcome> runOnTargets(const std::vector<std::size_t>& sameAs, 
     threads.clear();
     return outcomes;
 }
-
 } // namespace vellport

@@ -11,7 +11,6 @@
 #include <vector>
 
 namespace vellport {
-
 // How the work on one target ended: the library's result and its reason, and the time it took.
 struct TargetOutcome {
     int result = 0;
@@ -35,5 +34,4 @@ std::vector<TargetOutcome> runOnTargets(const std::vector<std::size_t>& sameAs, 
                                         const std::function<TargetOutcome(std::size_t)>& work,
                                         const std::function<void(std::size_t, const TargetOutcome&)>& done,
                                         std::ostream& err);
-
 } // namespace vellport

@@ -7,7 +7,6 @@
 #include <utility>
 
 namespace vellport {
-
 namespace {
 
 // Text is held until a line ends or this much is waiting, so a character is never cut for conversion.
@@ -72,5 +71,4 @@ void DescriptorOutput::writePending(bool all) {
         written += static_cast<std::size_t>(result);
     }
 }
-
 } // namespace vellport

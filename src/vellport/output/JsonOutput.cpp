@@ -7,7 +7,6 @@
 #include <ostream>
 
 namespace vellport {
-
 void insertText(QJsonObject& object, const QString& key, const char* value) {
     if (value == nullptr) {
         object.insert(key, QJsonValue(QJsonValue::Null));
@@ -24,5 +23,4 @@ void writeJson(const QJsonObject& document, std::ostream& out) {
     const QByteArray text = QJsonDocument(document).toJson(QJsonDocument::Indented);
     out << asciiJson(std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
 }
-
 } // namespace vellport

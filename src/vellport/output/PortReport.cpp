@@ -9,7 +9,6 @@
 #include <regex>
 
 namespace vellport {
-
 namespace {
 
 QJsonValue jsonId(int id) {
@@ -77,5 +76,4 @@ std::vector<std::pair<std::string, std::string>> networkPorts() {
     }
     return ports;
 }
-
 } // namespace vellport

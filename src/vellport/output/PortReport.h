@@ -11,7 +11,6 @@
 #include <vector>
 
 namespace vellport {
-
 // The highest COM name the library takes.
 inline constexpr int kLastPort = 255;
 
@@ -41,5 +40,4 @@ struct PortDestination {
 std::optional<PortDestination> describeDestination(const std::string& portName);
 // The COM names that lead to a network endpoint, with their URLs, in number order.
 std::vector<std::pair<std::string, std::string>> networkPorts();
-
 } // namespace vellport

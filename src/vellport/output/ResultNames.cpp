@@ -7,7 +7,6 @@
 #include <string_view>
 
 namespace vellport {
-
 std::string resultName(int result) {
     switch (result) {
     case VELLPORT_OK:
@@ -51,5 +50,4 @@ std::string resultWord(int result) {
                    [](unsigned char c) { return c == '_' ? ' ' : static_cast<char>(std::tolower(c)); });
     return word;
 }
-
 } // namespace vellport

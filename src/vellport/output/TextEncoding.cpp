@@ -10,7 +10,6 @@
 #include <utility>
 
 namespace vellport {
-
 namespace {
 
 // Characters our own words and the library's lines use, as a plain ASCII terminal can show them.
@@ -120,5 +119,4 @@ std::string hexBytes(std::string_view bytes) {
     }
     return result;
 }
-
 } // namespace vellport
