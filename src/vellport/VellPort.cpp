@@ -49,6 +49,31 @@ constexpr const char* kUsageTail =
     "Exit status: 0 success (every target); 1 the operation, a target or writing the output failed;\n"
     "2 wrong usage or unusable input (nothing was sent).\n";
 
+// Each command's lines in the usage text, in the order of the table.
+constexpr const char* kListUsage =
+    "  list [--json]               COM1 to COM30 (and higher mapped names): device or URL, rule, state\n";
+constexpr const char* kDevicesUsage =
+    "  devices [--json]            the serial devices present and the COM names that lead to them\n";
+constexpr const char* kMapUsage =
+    "  map COM<n> TARGET [--system] [-q]\n"
+    "                              make COM<n> lead to TARGET in the user's map file: an absolute\n"
+    "                              device path, rfc2217://HOST:PORT or tcp://HOST:PORT (nothing connected)\n";
+constexpr const char* kUnmapUsage =
+    "  unmap COM<n> [--system] [-q]    remove the map file's lines for COM<n>\n";
+constexpr const char* kSendUsage =
+    "  send on|off [--port COM<n>]... [--to TARGET]... [--targets FILE] [--baud RATE]\n"
+    "              [--settings FILE] [--parallel N] [--strict] [-q] [--json]\n"
+    "                              switch the screen saver as the window's Open and Close buttons do;\n"
+    "                              with no target, the port VellSetting saved; one --port prints nothing\n"
+    "                              on success (a failure is one line on standard error); several targets\n"
+    "                              are sent to in parallel, a line each as it ends, then a summary;\n"
+    "                              targets that lead to one place are sent to once\n";
+constexpr const char* kProbeUsage =
+    "  probe [COM<n>|URL]... [--baud RATE] [--settings FILE] [--parallel N] [-q] [--json]\n"
+    "                              connect and negotiate without sending data: reachable (and the rate the\n"
+    "                              server confirmed), refused, no answer, not RFC 2217, busy; with no\n"
+    "                              target, every COM name that leads to a network endpoint\n";
+
 // A command: its shape on the command line, what runs it, and its lines in the usage text.
 struct Command {
     CommandShape shape;
