@@ -49,6 +49,21 @@ void storeValue(Options& options, const std::string& option, std::string value) 
     }
 }
 
+std::size_t parallelLimit(const Options& options) {
+    if (!options.parallel) {
+        return kDefaultParallel;
+    }
+    const std::string what = "a number of calls at once (1 to " + std::to_string(kMostParallel) + ")";
+    const std::string example = options.command == "send"
+                                    ? "vellport send on --targets displays.txt --parallel 8"
+                                    : "vellport probe --parallel 8";
+    const int count = requirePositive(*options.parallel, what, example);
+    if (static_cast<std::size_t>(count) > kMostParallel) {
+        throw UsageError("'" + *options.parallel + "' is not " + what, example);
+    }
+    return static_cast<std::size_t>(count);
+}
+
 } // namespace
 
 std::string UsageError::line() const {
@@ -127,21 +142,6 @@ int requireRate(const std::string& text) {
                            "vellport send on --port COM3 --baud 9600");
 }
 
-std::size_t parallelLimit(const Options& options) {
-    if (!options.parallel) {
-        return kDefaultParallel;
-    }
-    const std::string what = "a number of calls at once (1 to " + std::to_string(kMostParallel) + ")";
-    const std::string example = options.command == "send"
-                                    ? "vellport send on --targets displays.txt --parallel 8"
-                                    : "vellport probe --parallel 8";
-    const int count = requirePositive(*options.parallel, what, example);
-    if (static_cast<std::size_t>(count) > kMostParallel) {
-        throw UsageError("'" + *options.parallel + "' is not " + what, example);
-    }
-    return static_cast<std::size_t>(count);
-}
-
 std::optional<std::string> configHome() {
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg == '/') {
         return std::string(xdg);
@@ -152,8 +152,9 @@ std::optional<std::string> configHome() {
     return std::nullopt;
 }
 
-SavedChoice savedChoice(const Options& options, bool needPort) {
-    SavedChoice choice;
+RunChoice runChoice(const Options& options, bool needPort) {
+    RunChoice choice;
+    choice.parallel = parallelLimit(options);
     if (options.baud) {
         choice.rate = requireRate(*options.baud);
         if (!needPort) {

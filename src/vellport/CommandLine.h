@@ -61,8 +61,6 @@ int requireRate(const std::string& text);
 // The calls in flight when --parallel is not given, and the most it may ask for.
 inline constexpr std::size_t kDefaultParallel = 32;
 inline constexpr std::size_t kMostParallel = 1024;
-// --parallel, or the default; throws UsageError for a value outside 1 to kMostParallel.
-std::size_t parallelLimit(const Options& options);
 
 // The largest targets or settings file read, as the library caps its map files: a file of the user's that is
 // larger is refused, never read into memory.
@@ -72,12 +70,14 @@ inline constexpr const char* kLargestInputWords = "1 MiB";
 // $XDG_CONFIG_HOME when it is absolute, else ~/.config, as the library and the launcher take it.
 std::optional<std::string> configHome();
 
-// The port and rate the window would show on opening with the settings it saved (--settings, else the user's
-// Option.ini): port only when needPort, rate only when none is given. Throws UsageError for a stored rate the
-// list does not have.
-struct SavedChoice {
+// What a send or a probe runs with: the calls at once (--parallel, or the default), and the port and rate the
+// window would show on opening with the settings it saved (--settings, else the user's Option.ini): port only
+// when needPort, rate only when none is given. Throws UsageError for --parallel outside 1 to kMostParallel or
+// a stored rate the list does not have.
+struct RunChoice {
+    std::size_t parallel = kDefaultParallel;
     std::string port;
     int rate = 0;
 };
-SavedChoice savedChoice(const Options& options, bool needPort);
+RunChoice runChoice(const Options& options, bool needPort);
 } // namespace vellport

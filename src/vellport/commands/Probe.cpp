@@ -124,8 +124,8 @@ int runProbe(const Options& options, std::ostream& out, std::ostream& err) {
             targets.push_back(ProbeTarget{name, endpoint, true});
         }
     }
-    const std::size_t parallel = parallelLimit(options);
-    const int rate = savedChoice(options, false).rate;
+    const RunChoice choice = runChoice(options, false);
+    const int rate = choice.rate;
     const std::vector<std::size_t> sameAs = firstOfEachEndpoint(targets);
     FleetReport fleet{.head = {{"command", "probe"}, {"rate", rate}},
                       .json = options.json,
@@ -145,6 +145,7 @@ int runProbe(const Options& options, std::ostream& out, std::ostream& err) {
         insertText(entry, "leadsTo", targets[index].endpoint.c_str());
     };
     return runFleet(
-        fleet, sameAs, parallel, [&](std::size_t index) { return probe(targets[index], rate); }, out, err);
+        fleet, sameAs, choice.parallel, [&](std::size_t index) { return probe(targets[index], rate); }, out,
+        err);
 }
 } // namespace vellport

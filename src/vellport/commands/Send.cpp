@@ -187,9 +187,8 @@ int runSend(const Options& options, std::ostream& out, std::ostream& err) {
                              "echo COM3 > displays.txt; vellport send on --targets displays.txt");
         }
     }
-    const std::size_t parallel = parallelLimit(options);
     const bool many = options.json || !options.targets.empty() || options.targetsFile || targets.size() > 1;
-    const SavedChoice choice = savedChoice(options, targets.empty());
+    const RunChoice choice = runChoice(options, targets.empty());
     if (targets.empty()) {
         targets.push_back(Target{choice.port, true});
     }
@@ -198,6 +197,6 @@ int runSend(const Options& options, std::ostream& out, std::ostream& err) {
     if (!many) {
         return sendToOne(planned.front(), choice.rate, state == "on", report, out, err);
     }
-    return sendToMany(planned, choice.rate, state == "on", parallel, report, out, err);
+    return sendToMany(planned, choice.rate, state == "on", choice.parallel, report, out, err);
 }
 } // namespace vellport
