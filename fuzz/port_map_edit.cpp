@@ -58,8 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!portlink::mapTargetProblem(device).empty()) {
         return 0;
     }
-    const std::string mapped = mapPort(text, portNumber, device);
-    if (mappedPath(mapped, portNumber) != device) {
+    const std::string mapped = vellport::mapPort(text, portNumber, device);
+    if (vellport::mappedPath(mapped, portNumber) != device) {
         fail("mapped path does not read back", mapped);
     }
     mapFile.write(mapped);
@@ -98,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
         }
     }
-    const std::string unmapped = unmapPort(mapped, portNumber);
+    const std::string unmapped = vellport::unmapPort(mapped, portNumber);
     if (unmapped != expected) {
         fail("map then unmap did not leave the other lines as they were", unmapped);
     }

@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr int kPortCount = 30;
 constexpr int kFirstDeviceNamespacePort = 10;
 constexpr std::array<const char*, 4> kAddressKeys{"IP1", "IP2", "IP3", "IP4"};
 

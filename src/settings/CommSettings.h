@@ -17,6 +17,9 @@ struct CommSettings {
 inline constexpr std::array<const char*, 7> kBaudList{"2400",  "4800",  "9600",  "19200",
                                                       "38400", "57600", "115200"};
 
+// The COM names the window lists and `vellport list` always shows: COM1 to COM30.
+inline constexpr int kPortCount = 30;
+
 // COM1..COM9, then \\.\COM10..\\.\COM30.
 std::vector<std::string> BuildPortList();
 // The entry a stored port name selects: prefix match without case, from index 1 on, index 0 last; 1 when

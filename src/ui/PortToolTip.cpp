@@ -4,7 +4,7 @@
 
 #include "LibraryCalls.h"
 #include "VellPortDll.h"
-#include "link/PortWords.h"
+#include "display/PortWords.h"
 
 #include <QAbstractItemView>
 #include <QChildEvent>

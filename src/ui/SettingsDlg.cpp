@@ -12,7 +12,8 @@
 #include "SendNote.h"
 #include "VellPortDll.h"
 #include "common/CodePage.h"
-#include "link/SaverCommand.h"
+#include "display/LineSettings.h"
+#include "display/SaverCommand.h"
 #include "resource.h"
 #include "settings/CommSettings.h"
 #include "version/Title.h"
@@ -201,7 +202,7 @@ void CSettingsDlg::OnSelchangeBaud() {
 
 void CSettingsDlg::configurePort(const QString& port, int rate) {
     m_portWorker->post([port = port.toLocal8Bit().toStdString(), rate] {
-        return PortCallOutcome{SetComParam(port.c_str(), rate, 8, 0x4E, 1, 0), VELLPORT_DELIVERY_NONE, {}};
+        return PortCallOutcome{setDisplayLine(port.c_str(), rate), VELLPORT_DELIVERY_NONE, {}};
     });
 }
 

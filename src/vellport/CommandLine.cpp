@@ -1,4 +1,3 @@
-// vellport's command line: the commands' shapes, their options, and the checks shared by the commands.
 #include "vellport/CommandLine.h"
 
 #include "common/RegularFile.h"
@@ -14,53 +13,8 @@
 #include <string_view>
 #include <sys/stat.h>
 
+namespace vellport {
 namespace {
-
-constexpr std::size_t kAnyCount = std::numeric_limits<std::size_t>::max();
-
-// What each command takes: its number of plain arguments, its options, and what to say when the plain
-// arguments do not fit.
-struct CommandShape {
-    const char* name;
-    std::size_t positionalCount;
-    std::vector<std::string> options;
-    const char* wrongCount;
-    const char* example;
-};
-
-const std::vector<CommandShape>& commandShapes() {
-    static const std::vector<CommandShape> shapes{
-        {"list", 0, {"--json"}, "list takes no arguments", "vellport list --json"},
-        {"devices", 0, {"--json"}, "devices takes no arguments", "vellport devices --json"},
-        {"map",
-         2,
-         {"--system", "--quiet"},
-         "map needs a COM name and a device path or URL",
-         "vellport map COM3 /dev/serial/by-id/usb-...-port0"},
-        {"unmap", 1, {"--system", "--quiet"}, "unmap needs one COM name", "vellport unmap COM3"},
-        {"send",
-         1,
-         {"--port", "--to", "--targets", "--baud", "--settings", "--parallel", "--json", "--quiet",
-          "--strict"},
-         "send needs on or off",
-         "vellport send on --port COM3"},
-        {"probe",
-         kAnyCount,
-         {"--baud", "--settings", "--parallel", "--json", "--quiet"},
-         "",
-         "vellport probe COM5 rfc2217://counter-pi:2001"},
-    };
-    return shapes;
-}
-
-const CommandShape& shapeOf(const std::string& command) {
-    for (const CommandShape& candidate : commandShapes()) {
-        if (command == candidate.name) {
-            return candidate;
-        }
-    }
-    throw UsageError("unknown command '" + command + "'", "vellport list");
-}
 
 bool isFlag(const std::string& option) {
     return option == "--json" || option == "--system" || option == "--quiet" || option == "--strict";
@@ -95,6 +49,21 @@ void storeValue(Options& options, const std::string& option, std::string value) 
     }
 }
 
+std::size_t parallelLimit(const Options& options) {
+    if (!options.parallel) {
+        return kDefaultParallel;
+    }
+    const std::string what = "a number of calls at once (1 to " + std::to_string(kMostParallel) + ")";
+    const std::string example = options.command == "send"
+                                    ? "vellport send on --targets displays.txt --parallel 8"
+                                    : "vellport probe --parallel 8";
+    const int count = requirePositive(*options.parallel, what, example);
+    if (static_cast<std::size_t>(count) > kMostParallel) {
+        throw UsageError("'" + *options.parallel + "' is not " + what, example);
+    }
+    return static_cast<std::size_t>(count);
+}
+
 } // namespace
 
 std::string UsageError::line() const {
@@ -104,13 +73,9 @@ std::string UsageError::line() const {
     return "vellport: " + m_message + ", e.g.: " + m_example + "\n";
 }
 
-Options parseArguments(const std::vector<std::string>& arguments) {
-    if (arguments.empty()) {
-        throw UsageError("no command given", "vellport list");
-    }
+Options parseArguments(const std::vector<std::string>& arguments, const CommandShape& shape) {
     Options options;
     options.command = arguments.front();
-    const CommandShape& shape = shapeOf(options.command);
     for (std::size_t i = 1; i < arguments.size(); ++i) {
         std::string argument = arguments[i];
         if (argument == "-q") {
@@ -177,21 +142,6 @@ int requireRate(const std::string& text) {
                            "vellport send on --port COM3 --baud 9600");
 }
 
-std::size_t parallelLimit(const Options& options) {
-    if (!options.parallel) {
-        return kDefaultParallel;
-    }
-    const std::string what = "a number of calls at once (1 to " + std::to_string(kMostParallel) + ")";
-    const std::string example = options.command == "send"
-                                    ? "vellport send on --targets displays.txt --parallel 8"
-                                    : "vellport probe --parallel 8";
-    const int count = requirePositive(*options.parallel, what, example);
-    if (static_cast<std::size_t>(count) > kMostParallel) {
-        throw UsageError("'" + *options.parallel + "' is not " + what, example);
-    }
-    return static_cast<std::size_t>(count);
-}
-
 std::optional<std::string> configHome() {
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg == '/') {
         return std::string(xdg);
@@ -202,8 +152,9 @@ std::optional<std::string> configHome() {
     return std::nullopt;
 }
 
-SavedChoice savedChoice(const Options& options, bool needPort) {
-    SavedChoice choice;
+RunChoice runChoice(const Options& options, bool needPort) {
+    RunChoice choice;
+    choice.parallel = parallelLimit(options);
     if (options.baud) {
         choice.rate = requireRate(*options.baud);
         if (!needPort) {
@@ -248,3 +199,4 @@ SavedChoice savedChoice(const Options& options, bool needPort) {
     }
     return choice;
 }
+} // namespace vellport

@@ -2,10 +2,12 @@
 #pragma once
 
 #include <cstddef>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
 
+namespace vellport {
 struct Options {
     std::string command;
     std::vector<std::string> positional;
@@ -34,8 +36,20 @@ private:
     std::string m_example;
 };
 
-// The options and plain arguments of one command line (without the program name); throws UsageError.
-Options parseArguments(const std::vector<std::string>& arguments);
+// What a command takes: its number of plain arguments (kAnyCount: any), its options, and what to say when
+// the plain arguments do not fit.
+inline constexpr std::size_t kAnyCount = std::numeric_limits<std::size_t>::max();
+struct CommandShape {
+    const char* name;
+    std::size_t positionalCount;
+    std::vector<std::string> options;
+    const char* wrongCount;
+    const char* example;
+};
+
+// The options and plain arguments of one command line (without the program name) whose first word names the
+// command of that shape; throws UsageError.
+Options parseArguments(const std::vector<std::string>& arguments, const CommandShape& shape);
 
 // The number of a COM name; throws UsageError naming what was given.
 int requirePortName(const std::string& name);
@@ -47,8 +61,6 @@ int requireRate(const std::string& text);
 // The calls in flight when --parallel is not given, and the most it may ask for.
 inline constexpr std::size_t kDefaultParallel = 32;
 inline constexpr std::size_t kMostParallel = 1024;
-// --parallel, or the default; throws UsageError for a value outside 1 to kMostParallel.
-std::size_t parallelLimit(const Options& options);
 
 // The largest targets or settings file read, as the library caps its map files: a file of the user's that is
 // larger is refused, never read into memory.
@@ -58,11 +70,14 @@ inline constexpr const char* kLargestInputWords = "1 MiB";
 // $XDG_CONFIG_HOME when it is absolute, else ~/.config, as the library and the launcher take it.
 std::optional<std::string> configHome();
 
-// The port and rate the window would show on opening with the settings it saved (--settings, else the user's
-// Option.ini): port only when needPort, rate only when none is given. Throws UsageError for a stored rate the
-// list does not have.
-struct SavedChoice {
+// What a send or a probe runs with: the calls at once (--parallel, or the default), and the port and rate the
+// window would show on opening with the settings it saved (--settings, else the user's Option.ini): port only
+// when needPort, rate only when none is given. Throws UsageError for --parallel outside 1 to kMostParallel or
+// a stored rate the list does not have.
+struct RunChoice {
+    std::size_t parallel = kDefaultParallel;
     std::string port;
     int rate = 0;
 };
-SavedChoice savedChoice(const Options& options, bool needPort);
+RunChoice runChoice(const Options& options, bool needPort);
+} // namespace vellport

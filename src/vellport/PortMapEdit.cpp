@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <utility>
 
+namespace vellport {
 namespace {
 
 // The entry a line holds (without its '\n'), or nothing for a comment, a blank or an ignored line.
@@ -103,3 +104,4 @@ std::string unmapPort(std::string_view text, int portNumber) {
     });
     return result;
 }
+} // namespace vellport

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+namespace vellport {
 // What a new map file starts with.
 inline constexpr std::string_view kMapFileHeader =
     "# COM name map of the VellPortDll port link library, read again at every call.\n"
@@ -40,3 +41,4 @@ std::string mapPort(std::string_view text, int portNumber, std::string_view devi
 // text without any of its lines for portNumber, malformed ones included; every other line stays byte for
 // byte.
 std::string unmapPort(std::string_view text, int portNumber);
+} // namespace vellport

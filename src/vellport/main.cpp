@@ -1,8 +1,8 @@
 // vellport: the port link library from the command line.
 #include "VellPortDll.h"
-#include "vellport/DescriptorOutput.h"
 #include "vellport/ExitStatus.h"
 #include "vellport/VellPort.h"
+#include "vellport/output/DescriptorOutput.h"
 
 #include <clocale>
 #include <csignal>
@@ -14,6 +14,7 @@
 #include <vector>
 
 int main(int argc, char** argv) {
+    using namespace vellport;
     // The locale the user chose decides the charset of the text written (JSON stays ASCII in any).
     std::setlocale(LC_ALL, "");
     // A reader that goes away (| head -1) is a failed write like a full disk, reported once every target

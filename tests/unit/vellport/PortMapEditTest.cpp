@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 #include <ostream>
 
-namespace {
+namespace vellport {
 
 struct EditCase {
     const char* name;
@@ -96,4 +96,4 @@ INSTANTIATE_TEST_SUITE_P(
                     TargetCase{"HyphenEndsLabel", "tcp://box-.lan:4001", true}),
     [](const testing::TestParamInfo<TargetCase>& info) { return std::string{info.param.name}; });
 
-} // namespace
+} // namespace vellport

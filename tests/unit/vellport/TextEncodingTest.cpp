@@ -1,12 +1,12 @@
 // What vellport writes in a locale's charset, its JSON in ASCII, and the lines of a targets file it takes.
-#include "vellport/TextEncoding.h"
+#include "vellport/output/TextEncoding.h"
 
 #include "vellport/CommandLine.h"
-#include "vellport/TargetList.h"
+#include "vellport/fleet/TargetList.h"
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace vellport {
 
 struct CharsetCase {
     const char* name;
@@ -110,4 +110,4 @@ INSTANTIATE_TEST_SUITE_P(
         PlaceCase{"DevicePathSpelledTwice", "/dev/./null", "/dev/null", true}),
     [](const testing::TestParamInfo<PlaceCase>& info) { return std::string{info.param.name}; });
 
-} // namespace
+} // namespace vellport

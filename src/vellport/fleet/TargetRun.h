@@ -1,8 +1,7 @@
 // Work on many targets at once: a small pool of threads with a cap on the calls in flight, each target's
-// outcome handed back as it ends, its line, and the summary of them all.
+// outcome handed back as it ends.
 #pragma once
 
-#include <QJsonObject>
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -11,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+namespace vellport {
 // How the work on one target ended: the library's result and its reason, and the time it took.
 struct TargetOutcome {
     int result = 0;
@@ -34,25 +34,4 @@ std::vector<TargetOutcome> runOnTargets(const std::vector<std::size_t>& sameAs, 
                                         const std::function<TargetOutcome(std::size_t)>& work,
                                         const std::function<void(std::size_t, const TargetOutcome&)>& done,
                                         std::ostream& err);
-
-// "COM5 → rfc2217://10.0.0.7:2001", or the target alone when it leads to itself.
-std::string targetLabel(const std::string& given, const std::string& leadsTo);
-// The label, what happened and the time, two spaces apart:
-// "COM5 → rfc2217://10.0.0.7:2001  failed (refused): nothing listens on that port  3 ms".
-std::string outcomeLine(const std::string& label, const std::string& happened,
-                        std::chrono::milliseconds elapsed);
-// "failed (refused)" and the reason after ": " when there is one.
-std::string failedWords(const TargetOutcome& outcome);
-
-// "ok", "acknowledged" for a send only the server's TCP stack acknowledged, or the result's name
-// ("VELLPORT_ERR_REFUSED").
-std::string outcomeKind(const TargetOutcome& outcome);
-// What every target's JSON entry holds: {"result" ("ok" or the result's name), "milliseconds", "reason"
-// (null on success)}.
-QJsonObject outcomeJson(const TargetOutcome& outcome);
-
-// "3 targets: 2 ok, 1 VELLPORT_ERR_REFUSED", with "(2 distinct)" after the count when some led to one place:
-// the kinds counted in the order they first occur, "acknowledged only" for a send only acknowledged.
-std::string summaryLine(const std::vector<TargetOutcome>& outcomes, std::size_t distinct);
-// The same counts as {"targets": 3, "distinct": 3, "ok": 2, "VELLPORT_ERR_REFUSED": 1}.
-QJsonObject summaryJson(const std::vector<TargetOutcome>& outcomes, std::size_t distinct);
+} // namespace vellport

@@ -1,5 +1,4 @@
-// Text as vellport hands it on: UTF-8 checked, spelled in the locale's charset, bytes kept exactly for JSON.
-#include "vellport/TextEncoding.h"
+#include "vellport/output/TextEncoding.h"
 
 #include "common/CharsetConverter.h"
 #include "common/Utf8.h"
@@ -10,6 +9,7 @@
 #include <optional>
 #include <utility>
 
+namespace vellport {
 namespace {
 
 // Characters our own words and the library's lines use, as a plain ASCII terminal can show them.
@@ -119,3 +119,4 @@ std::string hexBytes(std::string_view bytes) {
     }
     return result;
 }
+} // namespace vellport

@@ -1,28 +1,22 @@
-// vellport probe: whether the network endpoints answer, without sending data to the displays.
-#include "vellport/Probe.h"
+#include "vellport/commands/Probe.h"
 
 #include "VellPortDll.h"
+#include "display/LineSettings.h"
 #include "portlink/PortName.h"
 #include "vellport/CommandLine.h"
 #include "vellport/ExitStatus.h"
-#include "vellport/JsonOutput.h"
-#include "vellport/PortReport.h"
-#include "vellport/ResultNames.h"
-#include "vellport/TargetList.h"
-#include "vellport/TargetRun.h"
+#include "vellport/fleet/FleetReport.h"
+#include "vellport/fleet/TargetList.h"
+#include "vellport/output/JsonOutput.h"
+#include "vellport/output/PortReport.h"
+#include "vellport/output/ResultNames.h"
 
-#include <QJsonArray>
-#include <algorithm>
 #include <map>
 #include <optional>
 #include <ostream>
 
+namespace vellport {
 namespace {
-
-constexpr char kParity = 'N';
-constexpr int kDataBits = 8;
-constexpr int kStopBits = 1;
-constexpr int kNoFlowControl = 0;
 
 struct ProbeTarget {
     std::string name;     // the COM name, or "" for a URL given as it is
@@ -69,8 +63,8 @@ TargetOutcome probe(const ProbeTarget& target, int rate) {
         outcome.result = VELLPORT_ERR_NAME;
         return outcome;
     }
-    outcome.result = VellPortProbe(target.endpoint.c_str(), rate, kDataBits, kParity, kStopBits,
-                                   kNoFlowControl, &outcome.confirmedRate);
+    outcome.result = VellPortProbe(target.endpoint.c_str(), rate, kDisplayLine.dataBits, kDisplayLine.parity,
+                                   kDisplayLine.stopBits, kDisplayLine.flowControl, &outcome.confirmedRate);
     if (outcome.result != VELLPORT_OK) {
         outcome.reason = reasonAlone(VellPortLastError(), target.endpoint);
     }
@@ -118,19 +112,6 @@ std::string targetLine(const std::vector<ProbeTarget>& targets, const std::vecto
     return outcomeLine(shown, happened, outcome.elapsed);
 }
 
-QJsonObject targetJson(const ProbeTarget& target, const TargetOutcome& outcome, std::size_t sameAs,
-                       std::size_t index) {
-    QJsonObject entry = outcomeJson(outcome);
-    entry.insert("verdict", QString::fromStdString(verdict(outcome)));
-    entry.insert("confirmedRate",
-                 outcome.confirmedRate > 0 ? QJsonValue(outcome.confirmedRate) : QJsonValue());
-    insertText(entry, "port", target.name.empty() ? nullptr : target.name.c_str());
-    insertText(entry, "target", target.endpoint.c_str());
-    insertText(entry, "leadsTo", target.endpoint.c_str());
-    entry.insert("sameAs", sameAs != index ? QJsonValue(static_cast<qint64>(sameAs)) : QJsonValue());
-    return entry;
-}
-
 } // namespace
 
 int runProbe(const Options& options, std::ostream& out, std::ostream& err) {
@@ -143,39 +124,28 @@ int runProbe(const Options& options, std::ostream& out, std::ostream& err) {
             targets.push_back(ProbeTarget{name, endpoint, true});
         }
     }
-    const std::size_t parallel = parallelLimit(options);
-    const int rate = savedChoice(options, false).rate;
+    const RunChoice choice = runChoice(options, false);
+    const int rate = choice.rate;
     const std::vector<std::size_t> sameAs = firstOfEachEndpoint(targets);
-    std::size_t distinct = 0;
-    for (std::size_t index = 0; index < sameAs.size(); ++index) {
-        distinct += sameAs[index] == index ? 1 : 0;
-    }
-    const std::vector<TargetOutcome> outcomes = runOnTargets(
-        sameAs, parallel, [&](std::size_t index) { return probe(targets[index], rate); },
-        [&](std::size_t index, const TargetOutcome& outcome) {
-            if (!options.json && (!options.quiet || outcome.result != VELLPORT_OK)) {
-                out << targetLine(targets, sameAs, index, outcome) << std::endl;
-            }
-        },
+    FleetReport fleet{.head = {{"command", "probe"}, {"rate", rate}},
+                      .json = options.json,
+                      .quiet = options.quiet,
+                      .noTarget =
+                          "no COM name leads to a network endpoint (vellport map COM5 rfc2217://HOST:PORT)"};
+    fleet.failed = [](const TargetOutcome& outcome) { return outcome.result != VELLPORT_OK; };
+    fleet.line = [&](std::size_t index, const TargetOutcome& outcome) {
+        return targetLine(targets, sameAs, index, outcome);
+    };
+    fleet.entry = [&](std::size_t index, const TargetOutcome& outcome, QJsonObject& entry) {
+        entry.insert("verdict", QString::fromStdString(verdict(outcome)));
+        entry.insert("confirmedRate",
+                     outcome.confirmedRate > 0 ? QJsonValue(outcome.confirmedRate) : QJsonValue());
+        insertText(entry, "port", targets[index].name.empty() ? nullptr : targets[index].name.c_str());
+        insertText(entry, "target", targets[index].endpoint.c_str());
+        insertText(entry, "leadsTo", targets[index].endpoint.c_str());
+    };
+    return runFleet(
+        fleet, sameAs, choice.parallel, [&](std::size_t index) { return probe(targets[index], rate); }, out,
         err);
-    const bool allAnswered = std::all_of(outcomes.begin(), outcomes.end(), [](const TargetOutcome& outcome) {
-        return outcome.result == VELLPORT_OK;
-    });
-    if (options.json) {
-        QJsonArray entries;
-        for (std::size_t index = 0; index < targets.size(); ++index) {
-            entries.append(targetJson(targets[index], outcomes[index], sameAs[index], index));
-        }
-        writeJson(QJsonObject{{"command", "probe"},
-                              {"rate", rate},
-                              {"targets", entries},
-                              {"summary", summaryJson(outcomes, distinct)}},
-                  out);
-    } else if (!options.quiet || !allAnswered) {
-        if (targets.empty()) {
-            out << "no COM name leads to a network endpoint (vellport map COM5 rfc2217://HOST:PORT)\n";
-        }
-        out << summaryLine(outcomes, distinct) << "\n";
-    }
-    return allAnswered ? kExitOk : kExitFailed;
 }
+} // namespace vellport

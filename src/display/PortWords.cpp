@@ -1,4 +1,3 @@
-// The words that say where a port name leads, in English and Chinese, for every place that shows them.
 #include "PortWords.h"
 
 #include <algorithm>

@@ -1,5 +1,4 @@
-// The port link library's result codes by name, as vellport prints them.
-#include "vellport/ResultNames.h"
+#include "vellport/output/ResultNames.h"
 
 #include "VellPortDll.h"
 
@@ -7,6 +6,7 @@
 #include <cctype>
 #include <string_view>
 
+namespace vellport {
 std::string resultName(int result) {
     switch (result) {
     case VELLPORT_OK:
@@ -50,3 +50,4 @@ std::string resultWord(int result) {
                    [](unsigned char c) { return c == '_' ? ' ' : static_cast<char>(std::tolower(c)); });
     return word;
 }
+} // namespace vellport

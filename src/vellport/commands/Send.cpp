@@ -1,30 +1,22 @@
-// vellport send: the screen saver switched as the window's Open and Close buttons do, on one display or on
-// many at once.
-#include "vellport/Send.h"
+#include "vellport/commands/Send.h"
 
 #include "VellPortDll.h"
-#include "link/SaverCommand.h"
+#include "display/LineSettings.h"
+#include "display/SaverCommand.h"
 #include "portlink/PortName.h"
 #include "vellport/CommandLine.h"
 #include "vellport/ExitStatus.h"
-#include "vellport/JsonOutput.h"
-#include "vellport/PortReport.h"
-#include "vellport/TargetList.h"
-#include "vellport/TargetRun.h"
+#include "vellport/fleet/FleetReport.h"
+#include "vellport/fleet/TargetList.h"
+#include "vellport/output/JsonOutput.h"
+#include "vellport/output/PortReport.h"
 
-#include <QJsonArray>
-#include <algorithm>
 #include <map>
 #include <optional>
 #include <ostream>
 
+namespace vellport {
 namespace {
-
-// The window's line parameters: only the rate is ever chosen.
-constexpr char kParity = 'N';
-constexpr int kDataBits = 8;
-constexpr int kStopBits = 1;
-constexpr int kNoFlowControl = 0;
 
 // A target with the place it leads to, and the first target of the run that leads to the same place.
 struct PlannedTarget {
@@ -65,14 +57,14 @@ TargetOutcome sendToTarget(const PlannedTarget& planned, int rate, const SaverCo
     const Target& target = planned.target;
     TargetOutcome outcome;
     if (target.isComName) {
-        outcome.result =
-            SetComParam(target.text.c_str(), rate, kDataBits, kParity, kStopBits, kNoFlowControl);
+        outcome.result = setDisplayLine(target.text.c_str(), rate);
         if (outcome.result == VELLPORT_OK) {
             outcome.result = SendData(target.text.c_str(), command.data(), static_cast<int>(command.size()));
         }
     } else {
-        outcome.result = VellPortSendTo(target.text.c_str(), rate, kDataBits, kParity, kStopBits,
-                                        kNoFlowControl, command.data(), static_cast<int>(command.size()));
+        outcome.result = VellPortSendTo(target.text.c_str(), rate, kDisplayLine.dataBits, kDisplayLine.parity,
+                                        kDisplayLine.stopBits, kDisplayLine.flowControl, command.data(),
+                                        static_cast<int>(command.size()));
     }
     outcome.delivery = VellPortLastDelivery();
     if (outcome.result != VELLPORT_OK) {
@@ -126,18 +118,6 @@ std::string targetLine(const std::vector<PlannedTarget>& planned, std::size_t in
     return outcomeLine(label, happened(entry, outcome, report), outcome.elapsed);
 }
 
-QJsonObject targetJson(const PlannedTarget& planned, const TargetOutcome& outcome, std::size_t index) {
-    QJsonObject entry = outcomeJson(outcome);
-    insertText(entry, "target", planned.target.text.c_str());
-    insertText(entry, "leadsTo", planned.leadsTo.empty() ? nullptr : planned.leadsTo.c_str());
-    entry.insert("delivery", outcome.delivery == VELLPORT_DELIVERY_CONFIRMED      ? QJsonValue("confirmed")
-                             : outcome.delivery == VELLPORT_DELIVERY_ACKNOWLEDGED ? QJsonValue("acknowledged")
-                                                                                  : QJsonValue());
-    entry.insert("sameAs",
-                 planned.sameAs != index ? QJsonValue(static_cast<qint64>(planned.sameAs)) : QJsonValue());
-    return entry;
-}
-
 // One target as the window sends it: nothing on success, a failure on standard error.
 int sendToOne(const PlannedTarget& planned, int rate, bool on, const SendReport& report, std::ostream& out,
               std::ostream& err) {
@@ -160,36 +140,28 @@ int sendToMany(const std::vector<PlannedTarget>& planned, int rate, bool on, std
                const SendReport& report, std::ostream& out, std::ostream& err) {
     const SaverCommand command = makeSaverCommand(on);
     std::vector<std::size_t> sameAs;
-    std::size_t distinct = 0;
     for (const PlannedTarget& entry : planned) {
-        distinct += entry.sameAs == sameAs.size() ? 1 : 0;
         sameAs.push_back(entry.sameAs);
     }
-    const std::vector<TargetOutcome> outcomes = runOnTargets(
-        sameAs, parallel, [&](std::size_t index) { return sendToTarget(planned[index], rate, command); },
-        [&](std::size_t index, const TargetOutcome& outcome) {
-            if (!report.json && (!report.quiet || failed(outcome, report))) {
-                out << targetLine(planned, index, outcome, report) << std::endl;
-            }
-        },
-        err);
-    const bool anyFailed = std::any_of(outcomes.begin(), outcomes.end(),
-                                       [&](const TargetOutcome& outcome) { return failed(outcome, report); });
-    if (report.json) {
-        QJsonArray entries;
-        for (std::size_t index = 0; index < planned.size(); ++index) {
-            entries.append(targetJson(planned[index], outcomes[index], index));
-        }
-        writeJson(QJsonObject{{"command", "send"},
-                              {"state", on ? "on" : "off"},
-                              {"rate", rate},
-                              {"targets", entries},
-                              {"summary", summaryJson(outcomes, distinct)}},
-                  out);
-    } else if (!report.quiet || anyFailed) {
-        out << summaryLine(outcomes, distinct) << "\n";
-    }
-    return anyFailed ? kExitFailed : kExitOk;
+    FleetReport fleet{.head = {{"command", "send"}, {"state", on ? "on" : "off"}, {"rate", rate}},
+                      .json = report.json,
+                      .quiet = report.quiet};
+    fleet.failed = [&](const TargetOutcome& outcome) { return failed(outcome, report); };
+    fleet.line = [&](std::size_t index, const TargetOutcome& outcome) {
+        return targetLine(planned, index, outcome, report);
+    };
+    fleet.entry = [&](std::size_t index, const TargetOutcome& outcome, QJsonObject& entry) {
+        insertText(entry, "target", planned[index].target.text.c_str());
+        const std::string& leadsTo = planned[index].leadsTo;
+        insertText(entry, "leadsTo", leadsTo.empty() ? nullptr : leadsTo.c_str());
+        entry.insert("delivery", outcome.delivery == VELLPORT_DELIVERY_CONFIRMED ? QJsonValue("confirmed")
+                                 : outcome.delivery == VELLPORT_DELIVERY_ACKNOWLEDGED
+                                     ? QJsonValue("acknowledged")
+                                     : QJsonValue());
+    };
+    return runFleet(
+        fleet, sameAs, parallel,
+        [&](std::size_t index) { return sendToTarget(planned[index], rate, command); }, out, err);
 }
 
 } // namespace
@@ -215,9 +187,8 @@ int runSend(const Options& options, std::ostream& out, std::ostream& err) {
                              "echo COM3 > displays.txt; vellport send on --targets displays.txt");
         }
     }
-    const std::size_t parallel = parallelLimit(options);
     const bool many = options.json || !options.targets.empty() || options.targetsFile || targets.size() > 1;
-    const SavedChoice choice = savedChoice(options, targets.empty());
+    const RunChoice choice = runChoice(options, targets.empty());
     if (targets.empty()) {
         targets.push_back(Target{choice.port, true});
     }
@@ -226,5 +197,6 @@ int runSend(const Options& options, std::ostream& out, std::ostream& err) {
     if (!many) {
         return sendToOne(planned.front(), choice.rate, state == "on", report, out, err);
     }
-    return sendToMany(planned, choice.rate, state == "on", parallel, report, out, err);
+    return sendToMany(planned, choice.rate, state == "on", choice.parallel, report, out, err);
 }
+} // namespace vellport

@@ -1,12 +1,12 @@
-// vellport's JSON: texts whose bytes a script gets back exactly, and documents written in ASCII.
-#include "vellport/JsonOutput.h"
+#include "vellport/output/JsonOutput.h"
 
 #include "common/Utf8.h"
-#include "vellport/TextEncoding.h"
+#include "vellport/output/TextEncoding.h"
 
 #include <QJsonDocument>
 #include <ostream>
 
+namespace vellport {
 void insertText(QJsonObject& object, const QString& key, const char* value) {
     if (value == nullptr) {
         object.insert(key, QJsonValue(QJsonValue::Null));
@@ -23,3 +23,4 @@ void writeJson(const QJsonObject& document, std::ostream& out) {
     const QByteArray text = QJsonDocument(document).toJson(QJsonDocument::Indented);
     out << asciiJson(std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
 }
+} // namespace vellport

@@ -1,13 +1,12 @@
-// Standard output or error as vellport writes it: text in the locale's charset, written to the descriptor
-// directly, and the first failed write remembered so the exit status can tell.
-#include "vellport/DescriptorOutput.h"
+#include "vellport/output/DescriptorOutput.h"
 
-#include "vellport/TextEncoding.h"
+#include "vellport/output/TextEncoding.h"
 
 #include <cerrno>
 #include <unistd.h>
 #include <utility>
 
+namespace vellport {
 namespace {
 
 // Text is held until a line ends or this much is waiting, so a character is never cut for conversion.
@@ -72,3 +71,4 @@ void DescriptorOutput::writePending(bool all) {
         written += static_cast<std::size_t>(result);
     }
 }
+} // namespace vellport

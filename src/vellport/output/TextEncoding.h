@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+namespace vellport {
 // Whether the charset nl_langinfo(CODESET) names is UTF-8.
 bool isUtf8Charset(std::string_view codeset);
 
@@ -19,3 +20,4 @@ std::string asciiJson(std::string_view utf8Json);
 
 // Two lowercase hex digits per byte.
 std::string hexBytes(std::string_view bytes);
+} // namespace vellport

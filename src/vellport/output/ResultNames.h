@@ -3,7 +3,9 @@
 
 #include <string>
 
+namespace vellport {
 // "VELLPORT_ERR_NO_DEVICE" for -3, and so on; the number itself for an unknown result.
 std::string resultName(int result);
 // The same name as a word in a line: "no device" for VELLPORT_ERR_NO_DEVICE, "ok" for VELLPORT_OK.
 std::string resultWord(int result);
+} // namespace vellport

@@ -5,6 +5,7 @@
 #include <streambuf>
 #include <string>
 
+namespace vellport {
 class DescriptorOutput : public std::streambuf {
 public:
     // codeset as nl_langinfo(CODESET) names the locale's charset; the text given is UTF-8. eachLine writes
@@ -33,3 +34,4 @@ private:
     std::string m_pending;
     int m_error = 0;
 };
+} // namespace vellport

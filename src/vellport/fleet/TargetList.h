@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+namespace vellport {
 struct Target {
     std::string text; // as given: "COM3", "/dev/ttyUSB0", "rfc2217://box:2001"
     bool isComName = false;
@@ -31,3 +32,4 @@ std::vector<Target> readTargetList(const std::string& path);
 // device path with its symbolic links resolved, so a stable name and the node it points at are one. A host
 // name and its address stay apart: telling them equal would take a lookup.
 std::string destinationKey(std::string_view leadsTo);
+} // namespace vellport

@@ -1,6 +1,4 @@
-// The targets of a send or a probe: COM names, device paths and endpoint URLs, from the command line or a
-// targets file.
-#include "vellport/TargetList.h"
+#include "vellport/fleet/TargetList.h"
 
 #include "common/RegularFile.h"
 #include "common/Text.h"
@@ -12,6 +10,7 @@
 #include <filesystem>
 #include <optional>
 
+namespace vellport {
 namespace {
 
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
@@ -82,3 +81,4 @@ std::string destinationKey(std::string_view leadsTo) {
     const std::filesystem::path resolved = std::filesystem::weakly_canonical(std::string(leadsTo), error);
     return error ? std::string(leadsTo) : resolved.string();
 }
+} // namespace vellport
