@@ -201,7 +201,7 @@ std::vector<FoundDevice> listDevices(const SystemRoots& roots,
     }
     for (int portNumber = kFirstPort; portNumber <= kLastPort; ++portNumber) {
         const Resolution resolution = resolve(portNumber);
-        const std::string realPath = canonicalOrEmpty(resolution.devicePath);
+        const std::string realPath = canonicalOrEmpty(resolution.target);
         if (realPath.empty()) {
             continue;
         }
@@ -209,7 +209,7 @@ std::vector<FoundDevice> listDevices(const SystemRoots& roots,
             known->second.portNumbers.push_back(portNumber);
         } else if (resolution.rule != PortRule::Fixed) {
             // A mapped pseudo-terminal or udev name is a device of its own when nothing else listed it.
-            if (FoundDevice* device = addIfPresent(resolution.devicePath)) {
+            if (FoundDevice* device = addIfPresent(resolution.target)) {
                 device->portNumbers.push_back(portNumber);
             }
         }

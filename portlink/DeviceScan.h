@@ -1,6 +1,7 @@
 // What the system tells about serial devices, from the file system and sysfs alone: no device is ever opened.
 #pragma once
 
+#include "PortMapping.h"
 #include "PortName.h"
 
 #include <functional>

@@ -5,6 +5,7 @@
 #include "DeviceScan.h"
 #include "NetworkLink.h"
 #include "PermissionAdvice.h"
+#include "PortMapping.h"
 #include "PortName.h"
 #include "PortParams.h"
 #include "PortTable.h"
@@ -75,11 +76,9 @@ std::string shownName(const char* port) {
     return shown + "\"";
 }
 
-int fail(const char* call, const char* port, const std::string& devicePath, int code,
-         const std::string& reason) {
+int fail(const char* call, const char* port, const std::string& target, int code, const std::string& reason) {
     std::string line = std::string(call) + "(" + shownName(port) +
-                       "): " + (devicePath.empty() ? std::string("no device path") : devicePath) + ": " +
-                       reason;
+                       "): " + (target.empty() ? std::string("no device path") : target) + ": " + reason;
     writeErrorLine(line);
     t_lastError = std::move(line);
     return code;
@@ -127,13 +126,12 @@ int talkToUrl(const char* call, const char* port, const std::string& url, const 
         return fail(call, port, url, code, reason);
     }
     if (!probe) {
-        t_lastDelivery =
-            outcome.serverClosed ? VELLPORT_DELIVERY_CONFIRMED : VELLPORT_DELIVERY_ACKNOWLEDGED;
+        t_lastDelivery = outcome.serverClosed ? VELLPORT_DELIVERY_CONFIRMED : VELLPORT_DELIVERY_ACKNOWLEDGED;
     }
     return VELLPORT_OK;
 }
 
-int sendToDevice(const char* port, int portNumber, const unsigned char* data, int count) {
+int sendToPort(const char* port, int portNumber, const unsigned char* data, int count) {
     const std::lock_guard portLock(PortTable::instance().portLock(portNumber));
     const auto start = portlink::SerialLink::Clock::now();
     const PortParams params = PortTable::instance().params(portNumber);
@@ -143,11 +141,11 @@ int sendToDevice(const char* port, int portNumber, const unsigned char* data, in
         return fail("SendData", port, resolution.invalid->place, VELLPORT_ERR_NAME,
                     resolution.invalid->reason);
     }
-    const std::string& devicePath = resolution.devicePath;
-    if (const std::optional<portlink::Endpoint> endpoint = portlink::parseEndpoint(devicePath)) {
-        return talkToUrl("SendData", port, devicePath, *endpoint, params, start, data, count, false, nullptr);
+    const std::string& target = resolution.target;
+    if (const std::optional<portlink::Endpoint> endpoint = portlink::parseEndpoint(target)) {
+        return talkToUrl("SendData", port, target, *endpoint, params, start, data, count, false, nullptr);
     }
-    return sendToPath("SendData", port, devicePath, params, start, data, count);
+    return sendToPath("SendData", port, target, params, start, data, count);
 }
 
 constexpr const char* kNotATarget =
@@ -230,8 +228,8 @@ portlink::Resolution resolveSilently(int portNumber) {
 // A URL is no device: the listing must not take it for a path relative to the working folder.
 portlink::Resolution resolveDeviceOnly(int portNumber) {
     portlink::Resolution resolution = resolveSilently(portNumber);
-    if (portlink::parseEndpoint(resolution.devicePath)) {
-        resolution.devicePath.clear();
+    if (portlink::parseEndpoint(resolution.target)) {
+        resolution.target.clear();
     }
     return resolution;
 }
@@ -243,15 +241,15 @@ VellPortInfo* newPortInfo(int portNumber, const portlink::Resolution& resolution
     }
     try {
         // A network target is told as such, never connected to: a description must stay fast.
-        const bool network = portlink::parseEndpoint(resolution.devicePath).has_value();
+        const bool network = portlink::parseEndpoint(resolution.target).has_value();
         const portlink::PathDescription description =
             network ? portlink::PathDescription{}
-                    : portlink::describePath(resolution.devicePath, portlink::SystemRoots::current());
+                    : portlink::describePath(resolution.target, portlink::SystemRoots::current());
         info->portNumber = portNumber;
         info->rule = ruleCode(resolution.rule);
         info->state = network ? VELLPORT_STATE_NETWORK : stateCode(description.state);
         info->portName = copyText("COM" + std::to_string(portNumber));
-        info->devicePath = copyText(resolution.devicePath);
+        info->devicePath = copyText(resolution.target);
         info->mapFile = copyKnownText(resolution.mapFile);
         info->realPath = copyKnownText(description.realPath);
         fillDetails(info->details, description.details);
@@ -315,7 +313,7 @@ int SetComParam(const char* port, int baudRate, int dataBits, char parity, int s
             const portlink::Resolution resolution = resolveSilently(*portNumber);
             return fail("SetComParam", port,
                         resolution.invalid ? resolution.invalid->place + " (leads nowhere)"
-                                           : resolution.devicePath + " (not opened)",
+                                           : resolution.target + " (not opened)",
                         VELLPORT_ERR_ARG, problem);
         }
         PortTable::instance().store(*portNumber, portlink::normalisedParams(params));
@@ -342,7 +340,7 @@ int SendData(const char* port, const unsigned char* data, int count) {
         if (count == 0) {
             return VELLPORT_OK;
         }
-        return sendToDevice(port, *portNumber, data, count);
+        return sendToPort(port, *portNumber, data, count);
     } catch (const std::exception& error) {
         return fail("SendData", port, {}, VELLPORT_ERR_IO, std::string("internal error: ") + error.what());
     } catch (...) {
