@@ -2,6 +2,7 @@
 #include "SerialLink.h"
 
 #include "PermissionAdvice.h"
+#include "SendDeadline.h"
 #include "VellPortDll.h"
 #include "common/Deadline.h"
 #include "common/RegularFile.h"

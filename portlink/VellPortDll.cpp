@@ -9,6 +9,7 @@
 #include "PortName.h"
 #include "PortParams.h"
 #include "PortTable.h"
+#include "SendDeadline.h"
 #include "SerialLink.h"
 
 #include <QSerialPortInfo>
