@@ -1,5 +1,3 @@
-// Serial devices as the file system and sysfs describe them; nothing here opens a device, so a scan can never
-// disturb a transfer or need the device's permissions.
 #include "DeviceScan.h"
 
 #include "common/RegularFile.h"
@@ -174,6 +172,15 @@ SystemRoots SystemRoots::current() {
 
 PathDescription describePath(const std::string& path, const SystemRoots& roots) {
     return describeIn(path, scanSystem(roots), roots);
+}
+
+int countUsbAdapters(const SystemRoots& roots) {
+    const SystemView view = scanSystem(roots);
+    return static_cast<int>(std::count_if(view.ttys.begin(), view.ttys.end(), [&](const TtyEntry& tty) {
+        DeviceDetails details;
+        readSysfsDetails(tty, roots, details);
+        return details.isUsb;
+    }));
 }
 
 std::vector<FoundDevice> listDevices(const SystemRoots& roots,

@@ -55,4 +55,7 @@ struct FoundDevice {
 std::vector<FoundDevice> listDevices(const SystemRoots& roots,
                                      const std::function<Resolution(int portNumber)>& resolve);
 
+// The serial ports sysfs lists below a USB device: the USB serial adapters plugged in.
+int countUsbAdapters(const SystemRoots& roots);
+
 } // namespace portlink

@@ -12,7 +12,6 @@
 #include "SendDeadline.h"
 #include "SerialLink.h"
 
-#include <QSerialPortInfo>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -352,13 +351,7 @@ int SendData(const char* port, const unsigned char* data, int count) {
 int GetUSBPort(void) {
     clearLastError();
     try {
-        int adapters = 0;
-        for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-            if (info.hasVendorIdentifier()) {
-                ++adapters;
-            }
-        }
-        return adapters;
+        return portlink::countUsbAdapters(portlink::SystemRoots::current());
     } catch (...) {
         t_lastError = "GetUSBPort(): no device path: internal error while listing ports";
         writeErrorLine(t_lastError);
