@@ -1,5 +1,3 @@
-// The advice a refused device gets: who owns it, which groups the user holds now and at the next login, and
-// the fix.
 #include "PermissionAdvice.h"
 
 #include <algorithm>

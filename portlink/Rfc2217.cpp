@@ -1,4 +1,3 @@
-// Telnet option negotiation and the COM-PORT-OPTION's line settings, read and written as bytes.
 #include "Rfc2217.h"
 
 #include <algorithm>

@@ -1,4 +1,3 @@
-// Opens, configures and writes a serial device for SendData, never blocking past the caller's deadline.
 #include "SerialLink.h"
 
 #include "PermissionAdvice.h"
