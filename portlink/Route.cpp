@@ -55,14 +55,6 @@ int talkToUrl(const std::string& url, const Endpoint& endpoint, const PortParams
     return VELLPORT_OK;
 }
 
-int sendWithin(const std::string& target, const std::optional<Endpoint>& endpoint, const PortParams& params,
-               Clock::time_point start, const unsigned char* data, int count) {
-    if (endpoint) {
-        return talkToUrl(target, *endpoint, params, start, data, count, false, nullptr);
-    }
-    return sendToPath(target, params, start, data, count);
-}
-
 } // namespace
 
 int sendToPort(int portNumber, const unsigned char* data, int count) {
@@ -73,12 +65,15 @@ int sendToPort(int portNumber, const unsigned char* data, int count) {
     if (resolution.invalid) {
         return fail(resolution.invalid->place, VELLPORT_ERR_NAME, resolution.invalid->reason);
     }
-    return sendWithin(resolution.target, parseEndpoint(resolution.target), params, start, data, count);
+    return sendToTarget(resolution.target, parseEndpoint(resolution.target), params, data, count, start);
 }
 
 int sendToTarget(const std::string& target, const std::optional<Endpoint>& endpoint, const PortParams& params,
-                 const unsigned char* data, int count) {
-    return sendWithin(target, endpoint, params, Clock::now(), data, count);
+                 const unsigned char* data, int count, std::chrono::steady_clock::time_point start) {
+    if (endpoint) {
+        return talkToUrl(target, *endpoint, params, start, data, count, false, nullptr);
+    }
+    return sendToPath(target, params, start, data, count);
 }
 
 int probeEndpoint(const std::string& url, const Endpoint& endpoint, const PortParams& params,

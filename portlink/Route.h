@@ -6,6 +6,7 @@
 #include "PortName.h"
 #include "PortParams.h"
 
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -14,9 +15,10 @@ namespace portlink {
 // Sends to what COM<portNumber> leads to, under the port's lock, with the parameters stored for it.
 int sendToPort(int portNumber, const unsigned char* data, int count);
 
-// Sends to a device path, or to endpoint when one is given, within the send bound from now.
+// Sends to a device path, or to endpoint when one is given, within the send bound from start.
 int sendToTarget(const std::string& target, const std::optional<Endpoint>& endpoint, const PortParams& params,
-                 const unsigned char* data, int count);
+                 const unsigned char* data, int count,
+                 std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now());
 
 // Connects and negotiates params without sending; confirmedRate, when not null, gets the rate the server
 // confirmed (0 on a raw port or on failure).
