@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if ((line.kind == portlink::MapLine::Kind::Entry) != accepted) {
         fail(accepted ? "a map line refused an accepted target" : "a map line took a refused target", target);
     }
-    if (accepted && (line.portNumber != 7 || line.devicePath != path)) {
+    if (accepted && (line.portNumber != 7 || line.target != path)) {
         fail("a map line changed its target", target);
     }
     return 0;

@@ -1,6 +1,7 @@
 // Fuzzes the map file edits of vellport: map then unmap of a name keeps every other line byte for byte, and
 // the library's resolution reads back exactly what was mapped.
 #include "FuzzFile.h"
+#include "PortMapping.h"
 #include "PortName.h"
 #include "vellport/PortMapEdit.h"
 
@@ -64,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     mapFile.write(mapped);
     const portlink::MapSources sources{"", mapFile.path(), "/nonexistent/vellport.map"};
-    if (portlink::resolveDevicePath(portNumber, sources, [](const std::string&) {}) != device) {
+    if (portlink::resolveTarget(portNumber, sources, [](const std::string&) {}) != device) {
         fail("the library resolves the mapped name elsewhere", mapped);
     }
 
@@ -103,8 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fail("map then unmap did not leave the other lines as they were", unmapped);
     }
     mapFile.write(unmapped);
-    if (portlink::resolveDevicePath(portNumber, sources, [](const std::string&) {}) !=
-        portlink::fixedDevicePath(portNumber)) {
+    if (portlink::resolveTarget(portNumber, sources, [](const std::string&) {}) !=
+        portlink::fixedTarget(portNumber)) {
         fail("the library still finds a mapping after unmap", unmapped);
     }
     return 0;

@@ -1,5 +1,6 @@
 // Fuzzes the port name parsing and device path resolution: arbitrary names, map file lines and map files.
 #include "FuzzFile.h"
+#include "PortMapping.h"
 #include "PortName.h"
 
 #include <cctype>
@@ -40,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const portlink::MapLine line = portlink::parseMapLine(map);
     if (line.kind == portlink::MapLine::Kind::Entry &&
         (line.portNumber < portlink::kFirstPort || line.portNumber > portlink::kLastPort ||
-         !portlink::mapTargetProblem(line.devicePath).empty())) {
+         !portlink::mapTargetProblem(line.target).empty())) {
         std::abort();
     }
 
@@ -48,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const portlink::MapSources sources{environment, mapFile.path(), "/nonexistent/vellport.map"};
     const portlink::Resolution resolution =
         portlink::resolvePort(number.value_or(1), sources, [](const std::string&) {});
-    const std::string& path = resolution.devicePath;
+    const std::string& path = resolution.target;
     // Whatever the sources hold, the result is an absolute path or an endpoint URL, or no path at all for a
     // name whose own line is not valid.
     if (resolution.invalid ? !path.empty() || resolution.rule == portlink::PortRule::Fixed

@@ -1,5 +1,3 @@
-// Serial devices as the file system and sysfs describe them; nothing here opens a device, so a scan can never
-// disturb a transfer or need the device's permissions.
 #include "DeviceScan.h"
 
 #include "common/RegularFile.h"
@@ -176,6 +174,15 @@ PathDescription describePath(const std::string& path, const SystemRoots& roots) 
     return describeIn(path, scanSystem(roots), roots);
 }
 
+int countUsbAdapters(const SystemRoots& roots) {
+    const SystemView view = scanSystem(roots);
+    return static_cast<int>(std::count_if(view.ttys.begin(), view.ttys.end(), [&](const TtyEntry& tty) {
+        DeviceDetails details;
+        readSysfsDetails(tty, roots, details);
+        return details.isUsb;
+    }));
+}
+
 std::vector<FoundDevice> listDevices(const SystemRoots& roots,
                                      const std::function<Resolution(int portNumber)>& resolve) {
     const SystemView view = scanSystem(roots);
@@ -201,7 +208,7 @@ std::vector<FoundDevice> listDevices(const SystemRoots& roots,
     }
     for (int portNumber = kFirstPort; portNumber <= kLastPort; ++portNumber) {
         const Resolution resolution = resolve(portNumber);
-        const std::string realPath = canonicalOrEmpty(resolution.devicePath);
+        const std::string realPath = canonicalOrEmpty(resolution.target);
         if (realPath.empty()) {
             continue;
         }
@@ -209,7 +216,7 @@ std::vector<FoundDevice> listDevices(const SystemRoots& roots,
             known->second.portNumbers.push_back(portNumber);
         } else if (resolution.rule != PortRule::Fixed) {
             // A mapped pseudo-terminal or udev name is a device of its own when nothing else listed it.
-            if (FoundDevice* device = addIfPresent(resolution.devicePath)) {
+            if (FoundDevice* device = addIfPresent(resolution.target)) {
                 device->portNumbers.push_back(portNumber);
             }
         }

@@ -1,6 +1,7 @@
 // What the system tells about serial devices, from the file system and sysfs alone: no device is ever opened.
 #pragma once
 
+#include "PortMapping.h"
 #include "PortName.h"
 
 #include <functional>
@@ -53,5 +54,8 @@ struct FoundDevice {
 // Paths that resolve() gives by a map or the environment count as devices when a character device is there.
 std::vector<FoundDevice> listDevices(const SystemRoots& roots,
                                      const std::function<Resolution(int portNumber)>& resolve);
+
+// The serial ports sysfs lists below a USB device: the USB serial adapters plugged in.
+int countUsbAdapters(const SystemRoots& roots);
 
 } // namespace portlink

@@ -3,6 +3,7 @@
 #include "NetworkLink.h"
 
 #include "HostLookup.h"
+#include "SendDeadline.h"
 #include "VellPortDll.h"
 #include "common/Deadline.h"
 #include "common/Text.h"

@@ -1,5 +1,3 @@
-// The advice a refused device gets: who owns it, which groups the user holds now and at the next login, and
-// the fix.
 #include "PermissionAdvice.h"
 
 #include <algorithm>
@@ -18,12 +16,13 @@ namespace {
 constexpr const char* kUdevExample = "/usr/share/doc/vellsetting/vellsetting-udev.rules.example";
 
 // Runs a *_r lookup of the passwd or group database with a buffer that grows until the entry fits.
-template <typename Entry, typename Lookup>
-bool lookUp(Lookup lookup, Entry& entry, std::vector<char>& buffer) {
+template <typename Id, typename Entry>
+bool lookUp(int (*lookup)(Id, Entry*, char*, std::size_t, Entry**), Id id, Entry& entry,
+            std::vector<char>& buffer) {
     constexpr std::size_t kLargestBuffer = std::size_t{1024} * 1024;
     for (buffer.resize(4096); buffer.size() <= kLargestBuffer; buffer.resize(buffer.size() * 2)) {
         Entry* found = nullptr;
-        const int error = lookup(&entry, buffer.data(), buffer.size(), &found);
+        const int error = lookup(id, &entry, buffer.data(), buffer.size(), &found);
         if (error != ERANGE) {
             return error == 0 && found != nullptr;
         }
@@ -34,19 +33,13 @@ bool lookUp(Lookup lookup, Entry& entry, std::vector<char>& buffer) {
 std::string groupName(gid_t gid) {
     group entry{};
     std::vector<char> buffer;
-    const auto lookup = [gid](group* out, char* text, std::size_t size, group** found) {
-        return ::getgrgid_r(gid, out, text, size, found);
-    };
-    return lookUp(lookup, entry, buffer) ? std::string(entry.gr_name) : std::to_string(gid);
+    return lookUp(::getgrgid_r, gid, entry, buffer) ? std::string(entry.gr_name) : std::to_string(gid);
 }
 
 std::string userName(uid_t uid) {
     passwd entry{};
     std::vector<char> buffer;
-    const auto lookup = [uid](passwd* out, char* text, std::size_t size, passwd** found) {
-        return ::getpwuid_r(uid, out, text, size, found);
-    };
-    return lookUp(lookup, entry, buffer) ? std::string(entry.pw_name) : std::to_string(uid);
+    return lookUp(::getpwuid_r, uid, entry, buffer) ? std::string(entry.pw_name) : std::to_string(uid);
 }
 
 // The groups this process holds, the effective one first.
@@ -65,12 +58,9 @@ std::vector<gid_t> sessionGroups() {
 std::vector<gid_t> listedGroups(uid_t uid) {
     passwd entry{};
     std::vector<char> buffer;
-    const auto lookup = [uid](passwd* out, char* text, std::size_t size, passwd** found) {
-        return ::getpwuid_r(uid, out, text, size, found);
-    };
     std::vector<gid_t> groups(64);
     int count = static_cast<int>(groups.size());
-    if (!lookUp(lookup, entry, buffer)) {
+    if (!lookUp(::getpwuid_r, uid, entry, buffer)) {
         return {};
     }
     if (::getgrouplist(entry.pw_name, entry.pw_gid, groups.data(), &count) < 0) {

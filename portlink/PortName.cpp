@@ -1,13 +1,9 @@
-// Port name parsing and device path resolution for the port link library.
 #include "PortName.h"
 
-#include "common/RegularFile.h"
 #include "common/Text.h"
 
 #include <arpa/inet.h>
 #include <cctype>
-#include <cstdlib>
-#include <utility>
 
 namespace portlink {
 namespace {
@@ -16,30 +12,12 @@ constexpr std::string_view kDeviceNamespacePrefix = "\\\\.\\";
 
 using common::startsWithNoCase;
 
-std::string_view trim(std::string_view text) {
-    return common::trim(text, " \t\r\n");
+std::string_view withoutNamespace(std::string_view name) {
+    return name.starts_with(kDeviceNamespacePrefix) ? name.substr(kDeviceNamespacePrefix.size()) : name;
 }
 
-// "COM<n>" alone, without the device-namespace prefix.
-std::optional<int> parseComNumber(std::string_view name) {
-    if (!startsWithNoCase(name, "COM")) {
-        return std::nullopt;
-    }
-    const std::string_view digits = name.substr(3);
-    if (digits.empty() || digits.size() > 3 || digits.front() == '0') {
-        return std::nullopt;
-    }
-    int number = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        number = number * 10 + (c - '0');
-    }
-    if (number < kFirstPort || number > kLastPort) {
-        return std::nullopt;
-    }
-    return number;
+std::string_view trim(std::string_view text) {
+    return common::trim(text, " \t\r\n");
 }
 
 bool isAsciiDigit(char c) {
@@ -59,6 +37,11 @@ std::optional<int> parseNumber(std::string_view digits, int max) {
         number = number * 10 + (c - '0');
     }
     return number <= max ? std::optional<int>(number) : std::nullopt;
+}
+
+// "COM<n>" alone, without the device-namespace prefix.
+std::optional<int> parseComNumber(std::string_view name) {
+    return startsWithNoCase(name, "COM") ? parseNumber(name.substr(3), kLastPort) : std::nullopt;
 }
 
 // A dotted IPv4 address, or a host name of letters, digits and inner hyphens in labels of 1 to 63 characters.
@@ -100,50 +83,10 @@ bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-// A map file holds a few lines; anything bigger is not one.
-constexpr std::size_t kLargestMapFile = std::size_t{1024} * 1024;
-
-// The first line of a map file that is the port's, valid or not; every other malformed line goes to warn.
-struct OwnLine {
-    int number = 0; // 0: the file has no line for the port
-    MapLine parsed;
-    std::string text;
-};
-
-OwnLine readMapFile(const std::string& path, int portNumber,
-                    const std::function<void(const std::string&)>& warn) {
-    OwnLine own;
-    const common::FileBytes file = common::readRegularFile(path, kLargestMapFile);
-    if (file.outcome == common::FileBytes::Outcome::Missing) {
-        return own; // a missing map file is the normal case
-    }
-    if (file.outcome == common::FileBytes::Outcome::Skipped) {
-        warn(path + ": skipped, " + file.problem);
-        return own;
-    }
-    int lineNumber = 0;
-    for (std::string_view rest = file.bytes; !rest.empty();) {
-        const std::size_t end = rest.find('\n');
-        const std::string_view line = rest.substr(0, end);
-        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
-        ++lineNumber;
-        MapLine parsed = parseMapLine(line);
-        if (own.number == 0 && parsed.kind != MapLine::Kind::Skip && parsed.portNumber == portNumber) {
-            own = {lineNumber, std::move(parsed), std::string(line)};
-        } else if (parsed.kind == MapLine::Kind::Malformed) {
-            warn(path + ":" + std::to_string(lineNumber) + ": ignored, " + parsed.problem + ": \"" +
-                 std::string(line) + "\"");
-        }
-    }
-    return own;
-}
-
 // The port a malformed name part means: "COM<n>" with leading zeros or the device-namespace prefix; 0 if
 // none.
 int meantPortNumber(std::string_view name) {
-    if (name.substr(0, kDeviceNamespacePrefix.size()) == kDeviceNamespacePrefix) {
-        name.remove_prefix(kDeviceNamespacePrefix.size());
-    }
+    name = withoutNamespace(name);
     if (!startsWithNoCase(name, "COM")) {
         return 0;
     }
@@ -157,10 +100,7 @@ int meantPortNumber(std::string_view name) {
 } // namespace
 
 std::optional<int> parsePortName(std::string_view name) {
-    if (name.substr(0, kDeviceNamespacePrefix.size()) == kDeviceNamespacePrefix) {
-        name.remove_prefix(kDeviceNamespacePrefix.size());
-    }
-    return parseComNumber(name);
+    return parseComNumber(withoutNamespace(name));
 }
 
 std::optional<Endpoint> parseEndpoint(std::string_view url) {
@@ -263,71 +203,8 @@ MapLine parseMapLine(std::string_view line) {
         return result;
     }
     result.kind = MapLine::Kind::Entry;
-    result.devicePath = std::string(path);
+    result.target = std::string(path);
     return result;
-}
-
-std::string fixedDevicePath(int portNumber) {
-    return "/dev/ttyS" + std::to_string(portNumber - 1);
-}
-
-MapSources currentMapSources(int portNumber) {
-    MapSources sources;
-    const std::string variable = "VELLPORT_COM" + std::to_string(portNumber);
-    if (const char* value = std::getenv(variable.c_str())) {
-        sources.environmentValue = value;
-    }
-    std::string configHome;
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg == '/') {
-        configHome = xdg;
-    } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-        configHome = std::string(home) + "/.config";
-    }
-    if (!configHome.empty()) {
-        sources.userMapPath = configHome + "/VellPortDll/ports.conf";
-    }
-    sources.systemMapPath = "/etc/VellPortDll/ports.conf";
-    return sources;
-}
-
-Resolution resolvePort(int portNumber, const MapSources& sources,
-                       const std::function<void(const std::string&)>& warn) {
-    if (!sources.environmentValue.empty()) {
-        if (const std::string problem = mapTargetProblem(sources.environmentValue); !problem.empty()) {
-            return {{},
-                    PortRule::Environment,
-                    {},
-                    InvalidLine{"VELLPORT_COM" + std::to_string(portNumber),
-                                "not a valid target, so the name leads nowhere (" + problem + "): \"" +
-                                    sources.environmentValue + "\""}};
-        }
-        return {sources.environmentValue, PortRule::Environment, {}, std::nullopt};
-    }
-    for (const auto& [path, rule] : {std::pair{&sources.userMapPath, PortRule::UserMap},
-                                     std::pair{&sources.systemMapPath, PortRule::SystemMap}}) {
-        if (path->empty()) {
-            continue;
-        }
-        OwnLine own = readMapFile(*path, portNumber, warn);
-        if (own.number == 0) {
-            continue;
-        }
-        if (own.parsed.kind == MapLine::Kind::Entry) {
-            return {std::move(own.parsed.devicePath), rule, *path, std::nullopt};
-        }
-        return {{},
-                rule,
-                *path,
-                InvalidLine{*path + ":" + std::to_string(own.number),
-                            "not a valid map line, so the name leads nowhere (" + own.parsed.problem +
-                                "): \"" + own.text + "\""}};
-    }
-    return {fixedDevicePath(portNumber), PortRule::Fixed, {}, std::nullopt};
-}
-
-std::string resolveDevicePath(int portNumber, const MapSources& sources,
-                              const std::function<void(const std::string&)>& warn) {
-    return resolvePort(portNumber, sources, warn).devicePath;
 }
 
 } // namespace portlink

@@ -1,7 +1,6 @@
-// The line parameters of one port as SetComParam stores them, their checks and the wire time they imply.
+// The line parameters of one port as SetComParam stores them, and their checks.
 #pragma once
 
-#include <chrono>
 #include <string>
 
 namespace portlink {
@@ -19,16 +18,6 @@ std::string checkParams(const PortParams& params);
 
 // The values with the parity letter in upper case, for storage.
 PortParams normalisedParams(const PortParams& params);
-
-// Time on the wire for count bytes: start bit, data bits, parity bit and stop bits each.
-std::chrono::microseconds wireTime(const PortParams& params, long long count);
-
-// The longest bound a send is given: far beyond any send that can end, and short enough that a deadline a
-// bound away from now stays inside the steady clock's range.
-constexpr std::chrono::hours kLongestSendBound{24 * 365 * 100};
-
-// How long SendData may take in all: 500 ms plus twice the wire time, at most kLongestSendBound.
-std::chrono::microseconds sendBound(const PortParams& params, long long count);
 
 // "9600 8N1", the way terminal programs write line settings.
 std::string describeParams(const PortParams& params);

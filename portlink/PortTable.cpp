@@ -1,4 +1,3 @@
-// Per-port parameter storage and per-port serialisation for the port link library.
 #include "PortTable.h"
 
 namespace portlink {

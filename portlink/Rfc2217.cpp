@@ -1,4 +1,3 @@
-// Telnet option negotiation and the COM-PORT-OPTION's line settings, read and written as bytes.
 #include "Rfc2217.h"
 
 #include <algorithm>
@@ -212,33 +211,14 @@ void Negotiation::answerOption(std::uint8_t command, std::uint8_t option) {
         return;
     }
     const std::size_t before = m_outgoing.size();
-    switch (command) {
-    case kDo:
-        if (!state.local) {
-            state.local = weMayPerform(option);
-            put({kIac, state.local ? kWill : kWont, option});
-        }
-        break;
-    case kDont:
-        if (state.local) {
-            state.local = false;
-            put({kIac, kWont, option});
-        }
-        break;
-    case kWill:
-        if (!state.remote) {
-            state.remote = serverMayPerform(option);
-            put({kIac, state.remote ? kDo : kDont, option});
-        }
-        break;
-    case kWont:
-        if (state.remote) {
-            state.remote = false;
-            put({kIac, kDont, option});
-        }
-        break;
-    default:
-        break;
+    // DO and DONT ask about our side of the option, WILL and WONT about the server's; DO and WILL ask for it
+    // on.
+    const bool ours = command == kDo || command == kDont;
+    const bool askedOn = command == kDo || command == kWill;
+    bool& on = ours ? state.local : state.remote;
+    if (on != askedOn) {
+        on = askedOn && (ours ? weMayPerform(option) : serverMayPerform(option));
+        put({kIac, ours ? (on ? kWill : kWont) : (on ? kDo : kDont), option});
     }
     if (m_outgoing.size() != before) {
         state.answered |= kind;

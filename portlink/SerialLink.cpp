@@ -1,7 +1,7 @@
-// Opens, configures and writes a serial device for SendData, never blocking past the caller's deadline.
 #include "SerialLink.h"
 
 #include "PermissionAdvice.h"
+#include "SendDeadline.h"
 #include "VellPortDll.h"
 #include "common/Deadline.h"
 #include "common/RegularFile.h"
@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <memory>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -27,30 +28,29 @@ namespace {
 constexpr std::chrono::microseconds kShortestDrainStep{100};
 constexpr std::chrono::microseconds kLongestDrainStep{2000};
 
-QSerialPort::Parity toQtParity(char parity) {
-    switch (parity) {
-    case 'E':
-        return QSerialPort::EvenParity;
-    case 'O':
-        return QSerialPort::OddParity;
-    case 'M':
-        return QSerialPort::MarkParity;
-    case 'S':
-        return QSerialPort::SpaceParity;
-    default:
-        return QSerialPort::NoParity;
-    }
+// Each parity letter as Qt takes it and as the line settings carry it.
+struct ParityForm {
+    char letter;
+    QSerialPort::Parity qt;
+    tcflag_t flags;
+};
+
+const ParityForm& parityForm(char letter) {
+    static constexpr ParityForm kForms[] = {{'N', QSerialPort::NoParity, 0},
+                                            {'E', QSerialPort::EvenParity, PARENB},
+                                            {'O', QSerialPort::OddParity, PARENB | PARODD},
+                                            {'M', QSerialPort::MarkParity, PARENB | CMSPAR | PARODD},
+                                            {'S', QSerialPort::SpaceParity, PARENB | CMSPAR}};
+    const auto* form =
+        std::find_if(std::begin(kForms), std::end(kForms),
+                     [letter](const ParityForm& candidate) { return candidate.letter == letter; });
+    return form != std::end(kForms) ? *form : kForms[0];
 }
 
 QSerialPort::FlowControl toQtFlowControl(int flowControl) {
-    switch (flowControl) {
-    case 1:
-        return QSerialPort::HardwareControl;
-    case 2:
-        return QSerialPort::SoftwareControl;
-    default:
-        return QSerialPort::NoFlowControl;
-    }
+    constexpr QSerialPort::FlowControl kFlows[] = {QSerialPort::NoFlowControl, QSerialPort::HardwareControl,
+                                                   QSerialPort::SoftwareControl};
+    return flowControl == 1 || flowControl == 2 ? kFlows[flowControl] : QSerialPort::NoFlowControl;
 }
 
 // The standard rate constant for baudRate, 0 when the table has none (Qt then sets the rate another way).
@@ -79,23 +79,7 @@ bool carriesParams(const termios& settings, const PortParams& params) {
                           : params.dataBits == 6 ? CS6
                           : params.dataBits == 7 ? CS7
                                                  : CS8;
-    tcflag_t parity = 0;
-    switch (params.parity) {
-    case 'E':
-        parity = PARENB;
-        break;
-    case 'O':
-        parity = PARENB | PARODD;
-        break;
-    case 'M':
-        parity = PARENB | CMSPAR | PARODD;
-        break;
-    case 'S':
-        parity = PARENB | CMSPAR;
-        break;
-    default:
-        break;
-    }
+    const tcflag_t parity = parityForm(params.parity).flags;
     const bool hardwareFlow = (settings.c_cflag & CRTSCTS) != 0;
     const bool softwareFlow = (settings.c_iflag & (IXON | IXOFF)) == (IXON | IXOFF);
     return speed != 0 && ::cfgetospeed(&settings) == speed && ::cfgetispeed(&settings) == speed &&
@@ -230,7 +214,7 @@ int SerialLink::applyParams(const PortParams& params, std::string& reason) {
         failed = "the baud rate";
     } else if (!m_port.setDataBits(static_cast<QSerialPort::DataBits>(params.dataBits))) {
         failed = "the data bits";
-    } else if (!m_port.setParity(toQtParity(params.parity))) {
+    } else if (!m_port.setParity(parityForm(params.parity).qt)) {
         failed = "the parity";
     } else if (!m_port.setStopBits(params.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop)) {
         failed = "the stop bits";

@@ -15,7 +15,7 @@ std::optional<MapEntry> parseLine(std::string_view line) {
     if (parsed.kind != portlink::MapLine::Kind::Entry) {
         return std::nullopt;
     }
-    return MapEntry{parsed.portNumber, std::move(parsed.devicePath)};
+    return MapEntry{parsed.portNumber, std::move(parsed.target)};
 }
 
 // Calls visit(line, lineEnd) for each line: the line without its '\n', and the '\n' or "" for a last line

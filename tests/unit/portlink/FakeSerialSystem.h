@@ -21,19 +21,6 @@ public:
     FakeSerialSystem() {
         namespace fs = std::filesystem;
         const fs::path sys = sysfs();
-        const fs::path usbDevice = sys / "devices/pci0000:00/0000:00:14.0/usb1/1-2";
-        const fs::path port = usbDevice / "1-2:1.0/ttyUSB0";
-        fs::create_directories(port / "tty/ttyUSB0");
-        write(usbDevice / "idVendor", "0403\n");
-        write(usbDevice / "idProduct", "6001\n");
-        write(usbDevice / "manufacturer", "FTDI\n");
-        write(usbDevice / "product", "FT232R USB UART\n");
-        write(usbDevice / "serial", "A12345\n");
-        fs::create_directories(sys / "bus/usb-serial/drivers/ftdi_sio");
-        fs::create_directory_symlink(sys / "bus/usb-serial/drivers/ftdi_sio", port / "driver");
-        fs::create_directory_symlink("../../../ttyUSB0", port / "tty/ttyUSB0/device");
-        fs::create_directories(sys / "class/tty");
-        fs::create_directory_symlink(port / "tty/ttyUSB0", sys / "class/tty/ttyUSB0");
         // ttyS1's UART sits below serial core's controller and port devices, as from Linux 6.3.
         const fs::path uart = sys / "devices/pnp0/00:01";
         fs::create_directories(uart / "00:01:0/00:01:0.0");
@@ -60,7 +47,8 @@ public:
 
         const fs::path devRoot = dev();
         fs::create_directories(devRoot / "serial/by-id");
-        for (const char* name : {"ttyUSB0", "ttyS0", "ttyS1", "tty1"}) {
+        addUsbAdapter("ttyUSB0", "1-2");
+        for (const char* name : {"ttyS0", "ttyS1", "tty1"}) {
             fs::create_symlink(openTerminal(), devRoot / name);
         }
         fs::create_symlink("../../ttyUSB0", byIdPath());
@@ -72,6 +60,27 @@ public:
         for (int terminal : m_terminals) {
             ::close(terminal);
         }
+    }
+
+    // A USB serial adapter on USB port usbPort ("1-2"), sysfs naming it name, its node a pseudo-terminal.
+    void addUsbAdapter(const std::string& name, const std::string& usbPort) {
+        namespace fs = std::filesystem;
+        const fs::path sys = sysfs();
+        const fs::path usbDevice = sys / "devices/pci0000:00/0000:00:14.0/usb1" / usbPort;
+        const fs::path port = usbDevice / (usbPort + ":1.0") / name;
+        fs::create_directories(port / "tty" / name);
+        for (const auto& [attribute, value] :
+             {std::pair{"idVendor", "0403"}, std::pair{"idProduct", "6001"},
+              std::pair{"manufacturer", "FTDI"}, std::pair{"product", "FT232R USB UART"},
+              std::pair{"serial", "A12345"}}) {
+            write(usbDevice / attribute, std::string(value) + "\n");
+        }
+        fs::create_directories(sys / "bus/usb-serial/drivers/ftdi_sio");
+        fs::create_directory_symlink(sys / "bus/usb-serial/drivers/ftdi_sio", port / "driver");
+        fs::create_directory_symlink("../../../" + name, port / "tty" / name / "device");
+        fs::create_directories(sys / "class/tty");
+        fs::create_directory_symlink(port / "tty" / name, sys / "class/tty" / name);
+        fs::create_symlink(openTerminal(), fs::path(dev()) / name);
     }
 
     std::string root() const { return m_root; }

@@ -144,35 +144,6 @@ TEST(SendData, MappedRegularFileIsRefusedAndKept) {
     EXPECT_EQ(std::filesystem::file_size(file), 7u);
 }
 
-// The serial ports the kernel lists whose device sits below a USB device (one with a vendor id), counted
-// from sysfs without Qt.
-int UsbSerialPortsInSysfs() {
-    namespace fs = std::filesystem;
-    int count = 0;
-    std::error_code error;
-    for (const fs::directory_entry& tty : fs::directory_iterator("/sys/class/tty", error)) {
-        fs::path device = fs::canonical(tty.path() / "device", error);
-        for (; !error && device.has_relative_path() && device != "/sys/devices";
-             device = device.parent_path()) {
-            if (fs::exists(device / "idVendor")) {
-                ++count;
-                break;
-            }
-        }
-    }
-    return count;
-}
-
-TEST(GetUSBPort, CountsTheUsbAdaptersTheKernelListsAndClearsTheLastFailure) {
-    VellPortSetErrorLines(0);
-    EXPECT_EQ(SendData("COM0", kOnCommand, 4), VELLPORT_ERR_NAME);
-    VellPortSetErrorLines(1);
-    StderrCapture capture;
-    EXPECT_EQ(GetUSBPort(), UsbSerialPortsInSysfs());
-    EXPECT_EQ(capture.finish(), "");
-    EXPECT_STREQ(VellPortLastError(), "");
-}
-
 // Sets environment variables for one test and puts back what was there.
 class ScopedEnvironment {
 public:
@@ -197,6 +168,21 @@ public:
 private:
     std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
 };
+
+TEST(GetUSBPort, CountsTheUsbAdaptersOfTheScannedSystemAndClearsTheLastFailure) {
+    FakeSerialSystem system;
+    system.addUsbAdapter("ttyACM0", "1-3");
+    ScopedEnvironment environment;
+    environment.set("VELLPORT_SYSFS_ROOT", system.sysfs());
+    environment.set("VELLPORT_DEV_ROOT", system.dev());
+    VellPortSetErrorLines(0);
+    EXPECT_EQ(SendData("COM0", kOnCommand, 4), VELLPORT_ERR_NAME);
+    VellPortSetErrorLines(1);
+    StderrCapture capture;
+    EXPECT_EQ(GetUSBPort(), 2); // ttyUSB0 and ttyACM0; the built-in ttyS0 and ttyS1 and the console are not
+    EXPECT_EQ(capture.finish(), "");
+    EXPECT_STREQ(VellPortLastError(), "");
+}
 
 std::string textOrEmpty(const char* text) {
     return text ? text : "";
@@ -306,9 +292,9 @@ struct MapFileCase {
     bool asNobody;
     const char* deviceGroup; // the mapped terminal's group and mode; null leaves them as they are
     mode_t deviceMode;
-    int result;           // SendData's
-    int state;            // VellPortDescribe's; 0: it refuses the name, as SendData does
-    const char* linePart; // in the map file's warning, or in the failure line of a device row
+    int result;                  // SendData's
+    int state;                   // VellPortDescribe's; 0: it refuses the name, as SendData does
+    const char* linePart;        // in the map file's warning, or in the failure line of a device row
     int fix = VELLPORT_FIX_NONE; // VellPortExplainPermission's for the device of a device row
 };
 

@@ -1,9 +1,10 @@
-// Port name parsing, map lines and the order in which device paths are resolved.
+// Port name parsing, map lines and the order in which targets are resolved.
 #include "PortName.h"
 
 #include "DeviceScan.h"
 #include "FakeSerialSystem.h"
 #include "Files.h"
+#include "PortMapping.h"
 #include "TempDir.h"
 
 #include <cstdlib>
@@ -51,7 +52,7 @@ struct MapLineCase {
     const char* line;
     MapLine::Kind kind;
     int portNumber;
-    const char* devicePath;
+    const char* target;
     const char* problem = ""; // part of a malformed line's problem
 };
 
@@ -61,7 +62,7 @@ TEST_P(MapLineParse, ClassifiesTheLine) {
     const MapLine parsed = portlink::parseMapLine(GetParam().line);
     EXPECT_EQ(parsed.kind, GetParam().kind);
     EXPECT_EQ(parsed.portNumber, GetParam().portNumber);
-    EXPECT_EQ(parsed.devicePath, GetParam().devicePath);
+    EXPECT_EQ(parsed.target, GetParam().target);
     EXPECT_EQ(parsed.problem.empty(), parsed.kind != MapLine::Kind::Malformed);
     EXPECT_NE(parsed.problem.find(GetParam().problem), std::string::npos) << parsed.problem;
 }
@@ -95,8 +96,8 @@ protected:
     }
 
     std::string resolve(int portNumber) {
-        return portlink::resolveDevicePath(
-            portNumber, m_sources, [this](const std::string& warning) { m_warnings.push_back(warning); });
+        return portlink::resolveTarget(portNumber, m_sources,
+                                       [this](const std::string& warning) { m_warnings.push_back(warning); });
     }
 
     TempDir m_dir;
@@ -151,7 +152,7 @@ TEST_F(Resolution, OwnMalformedLineLeadsNowhereOthersAreIgnoredWithOneWarningEac
     m_warnings.clear();
     const portlink::Resolution six = portlink::resolvePort(
         6, m_sources, [this](const std::string& warning) { m_warnings.push_back(warning); });
-    EXPECT_EQ(six.devicePath, "");
+    EXPECT_EQ(six.target, "");
     ASSERT_TRUE(six.invalid.has_value());
     EXPECT_EQ(six.invalid->place, m_sources.userMapPath + ":4");
     EXPECT_NE(six.invalid->reason.find("not an absolute device path"), std::string::npos);
@@ -163,7 +164,7 @@ TEST_F(Resolution, RelativeEnvironmentValueLeadsNowhere) {
     m_sources.environmentValue = "ttyUSB0";
     WriteBytes(m_sources.systemMapPath, "COM7=/dev/system7\n");
     const portlink::Resolution seven = portlink::resolvePort(7, m_sources, {});
-    EXPECT_EQ(seven.devicePath, "");
+    EXPECT_EQ(seven.target, "");
     ASSERT_TRUE(seven.invalid.has_value());
     EXPECT_EQ(seven.invalid->place, "VELLPORT_COM7");
 }

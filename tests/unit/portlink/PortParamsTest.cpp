@@ -1,6 +1,8 @@
 // Checks of the line parameters and the time bound they give a send.
 #include "PortParams.h"
 
+#include "SendDeadline.h"
+
 #include <climits>
 #include <gtest/gtest.h>
 
