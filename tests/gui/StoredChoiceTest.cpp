@@ -48,18 +48,23 @@ private slots:
         ExpectSaved("COM1", "2", "10.0.0.5");
     }
 
-    void choosingPortThenBaudConfiguresEach() {
+    // Each rate the list offers configures the port when chosen, and is the one shown and configured when the
+    // window opens again.
+    void choosingPortThenRateConfiguresAndIsRestored() {
         Open();
         RecordedPortCalls().clear();
         Choose(Port(), 6);
-        QCOMPARE(RecordedPortCalls().size(), std::size_t{1});
-        QCOMPARE(RecordedPortCalls()[0].port, std::string("COM7"));
-        QCOMPARE(RecordedPortCalls()[0].baud, 9600);
-        Choose(Baud(), 6);
-        QCOMPARE(RecordedPortCalls().size(), std::size_t{2});
-        QCOMPARE(RecordedPortCalls()[1].port, std::string("COM7"));
-        QCOMPARE(RecordedPortCalls()[1].baud, 115200);
-        QCOMPARE(RecordedPortCalls()[1].parity, 'N');
+        QCOMPARE(MadeCalls(), QStringLiteral("COM7 9600"));
+        for (int index = 0; index < Baud()->count(); ++index) {
+            const QString rate = Baud()->itemText(index);
+            Choose(Baud(), index);
+            QCOMPARE(RecordedPortCalls().back().baud, rate.toInt());
+            QCOMPARE(RecordedPortCalls().back().parity, 'N');
+            m_dlg.reset();
+            Open();
+            QCOMPARE(Baud()->currentText(), rate);
+            QCOMPARE(MadeCalls(), "COM7 " + rate);
+        }
     }
 
     void closingRoutesSave_data() {

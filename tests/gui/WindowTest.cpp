@@ -62,6 +62,10 @@ private slots:
         QCOMPARE(Port()->count(), 30);
         QCOMPARE(Port()->currentText(), QStringLiteral("COM1"));
         QCOMPARE(Baud()->currentText(), QStringLiteral("9600"));
+        QStringList rates;
+        for (int index = 0; index < Baud()->count(); ++index)
+            rates << Baud()->itemText(index);
+        QCOMPARE(rates, (QStringList{"2400", "4800", "9600", "19200", "38400", "57600", "115200"}));
         QVERIFY(Baud()->isVisible());
         QVERIFY(LinkLabel()->isVisible());
         QCOMPARE(LinkLabel()->text(), QStringLiteral("Baud:"));
