@@ -44,7 +44,7 @@ bool isGb18030FourByte(std::string_view text, std::size_t pos) {
 CodePage codePageFromCharset(std::string_view charset) {
     std::string name;
     for (const char c : charset) {
-        if (c != '-' && c != '_' && c != ' ') {
+        if (std::isalnum(static_cast<unsigned char>(c)) != 0) {
             name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         }
     }

@@ -16,7 +16,8 @@ enum class CodePage {
     Uhc,      // 949, EUC-KR
 };
 
-// Maps a charset name as nl_langinfo(CODESET) gives it ("UTF-8", "GBK", "GB18030", "BIG5", ...).
+// Maps a charset name as nl_langinfo(CODESET) gives it ("UTF-8", "GBK", "GB18030", "BIG5", ...); only
+// its ASCII letters and digits count, in either case ("utf8", "Shift_JIS").
 CodePage codePageFromCharset(std::string_view charset);
 // The code page of the process's locale (setlocale(LC_ALL, "") must have run for it to be the user's).
 CodePage systemCodePage();

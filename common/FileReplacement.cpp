@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
-#include <limits>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
@@ -150,7 +149,8 @@ UniqueFd lockDirectory(const std::string& directory) {
 
 int replaceFileBytes(
     const std::string& path,
-    const std::function<std::optional<std::string>(const std::optional<std::string>& oldBytes)>& edit) {
+    const std::function<std::optional<std::string>(const std::optional<std::string>& oldBytes)>& edit,
+    std::size_t limit) {
     // errno of the step that failed, or EIO for one that sets none.
     const auto failure = [] { return errno != 0 ? errno : EIO; };
     const auto target = resolveLinks(path);
@@ -172,7 +172,7 @@ int replaceFileBytes(
     }
     std::optional<std::string> oldBytes;
     if (exists) {
-        FileBytes old = readRegularFile(*target, std::numeric_limits<std::size_t>::max());
+        FileBytes old = readRegularFile(*target, limit);
         if (old.outcome != FileBytes::Outcome::Read) {
             return old.error != 0 ? old.error : EIO;
         }

@@ -37,7 +37,9 @@ FileBytes notRegular(mode_t mode) {
 }
 
 FileBytes tooLarge(std::size_t limit) {
-    return skipped("larger than " + std::to_string(limit) + " bytes");
+    FileBytes result = skipped("larger than " + std::to_string(limit) + " bytes");
+    result.error = EFBIG;
+    return result;
 }
 
 } // namespace

@@ -30,7 +30,7 @@ struct OpenedFile {
 OpenedFile openRegularFile(const std::string& path);
 
 // The bytes of the regular file at path when it holds at most limit of them, opened as above; a file past
-// limit is Skipped, and one that grows past it while it is read as well.
+// limit is Skipped with error EFBIG, and one that grows past it while it is read as well.
 FileBytes readRegularFile(const std::string& path, std::size_t limit);
 
 // "a FIFO", "a directory", ... for the file type in mode, as the user would call it.

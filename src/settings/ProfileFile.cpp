@@ -5,10 +5,8 @@
 #include "common/RegularFile.h"
 #include "settings/IniFile.h"
 
-#include <limits>
-
 std::string readProfileText(const std::string& path) {
-    common::FileBytes file = common::readRegularFile(path, std::numeric_limits<std::size_t>::max());
+    common::FileBytes file = common::readRegularFile(path, kLargestProfileFile);
     if (file.outcome != common::FileBytes::Outcome::Read) {
         return {};
     }
@@ -61,5 +59,5 @@ bool storeProfileEntries(const std::string& path, const std::vector<ProfileEntry
         refused = !newBytes;
         return newBytes;
     };
-    return common::replaceFileBytes(path, edit) == 0 && !refused && allStorable;
+    return common::replaceFileBytes(path, edit, kLargestProfileFile) == 0 && !refused && allStorable;
 }

@@ -2,11 +2,17 @@
 // IniFile.h.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <utility>
 #include <vector>
 
-// The file's text in the system code page: UTF-16 files converted, others as they are; empty when absent.
+// The most a profile file holds: far more than any settings a person keeps, yet a sparse or runaway file past
+// it is read as empty and never rewritten, so it cannot exhaust memory.
+inline constexpr std::size_t kLargestProfileFile = std::size_t{64} << 20;
+
+// The file's text in the system code page: UTF-16 files converted, others as they are; empty when absent or
+// past kLargestProfileFile.
 std::string readProfileText(const std::string& path);
 // One value to store under a key of a section.
 struct ProfileEntry {

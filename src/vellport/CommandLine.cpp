@@ -6,12 +6,12 @@
 #include "settings/ProfileSnapshot.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
 #include <string_view>
-#include <sys/stat.h>
 
 namespace vellport {
 namespace {
@@ -173,9 +173,7 @@ RunChoice runChoice(const Options& options, bool needPort) {
     // Port and rate as the window would show them on opening with this settings file; a missing or
     // unreadable one gives the defaults, as in the window, but a huge one is no settings file at all.
     const common::FileBytes file = common::readRegularFile(settingsPath, kLargestInputFile);
-    struct stat status {};
-    if (file.outcome != common::FileBytes::Outcome::Read && ::stat(settingsPath.c_str(), &status) == 0 &&
-        S_ISREG(status.st_mode) && static_cast<std::uintmax_t>(status.st_size) > kLargestInputFile) {
+    if (file.error == EFBIG) {
         throw UsageError("the settings file " + settingsPath + " is larger than " + kLargestInputWords +
                              ": not a settings file",
                          "vellport send on --settings ~/.config/VellSetting/Option.ini");

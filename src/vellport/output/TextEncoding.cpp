@@ -1,10 +1,10 @@
 #include "vellport/output/TextEncoding.h"
 
 #include "common/CharsetConverter.h"
+#include "common/CodePage.h"
 #include "common/Utf8.h"
 
 #include <array>
-#include <cctype>
 #include <cstdio>
 #include <optional>
 #include <utility>
@@ -39,13 +39,7 @@ std::optional<std::string_view> asciiSpelling(char32_t codePoint) {
 } // namespace
 
 bool isUtf8Charset(std::string_view codeset) {
-    std::string letters;
-    for (const char c : codeset) {
-        if (std::isalnum(static_cast<unsigned char>(c)) != 0) {
-            letters += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        }
-    }
-    return letters == "utf8";
+    return common::codePageFromCharset(codeset) == common::CodePage::Utf8;
 }
 
 std::string toCharset(std::string_view utf8, const std::string& codeset) {

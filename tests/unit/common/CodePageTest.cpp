@@ -1,12 +1,16 @@
-// Character stepping in each supported code page, with the code page given explicitly.
+// Character stepping in each supported code page: text in its charset, and edge bytes with the code page
+// given.
 #include "common/CodePage.h"
 
 #include "TempDir.h"
+#include "common/CharsetConverter.h"
 
+#include <algorithm>
 #include <clocale>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -46,62 +50,55 @@ TEST_P(CharacterWalk, StepsWholeCharacters) {
 
 INSTANTIATE_TEST_SUITE_P(
     CodePages, CharacterWalk,
-    testing::Values(
-        WalkCase{"SingleByteHighBytes", CodePage::SingleByte, "\x95\x5C\xFF", {1, 1, 1}},
-        WalkCase{"GbkLeadTakesBackslash", CodePage::Gbk, "\x95\x5C", {2}},
-        WalkCase{"GbkHighestLeadByte", CodePage::Gbk, "\xFE\x5C\xFF\x5C", {2, 1, 1}},
-        WalkCase{"GbkSecondBackslashIsReal", CodePage::Gbk, "\x95\x95\x5C", {2, 1}},
-        WalkCase{"GbkLeadTakesDot", CodePage::Gbk, "name\x81.exe", {1, 1, 1, 1, 2, 1, 1, 1}},
-        WalkCase{"GbkLeadTakesAnyByte", CodePage::Gbk, std::string("\x81\0a", 3), {2, 1}},
-        WalkCase{"GbkTrailingLeadByteAlone", CodePage::Gbk, "ab\x95", {1, 1, 1}},
-        WalkCase{"Gb18030FourByteForm", CodePage::Gbk, "\x81\x30\x81\x30\\", {4, 1}},
-        WalkCase{"Gb18030CutFourByteForm", CodePage::Gbk, "\x81\x30\x81", {2, 1}},
-        WalkCase{"GbkAsciiSingle", CodePage::Gbk, "a\\", {1, 1}},
-        WalkCase{"Big5LeadTakesBackslash", CodePage::Big5, "\xA5\x5C\\", {2, 1}},
-        WalkCase{"Big5TrailingLead", CodePage::Big5, "\xA5", {1}},
-        WalkCase{"ShiftJisLeadTakesBackslash", CodePage::ShiftJis, "\x95\x5C\\", {2, 1}},
-        WalkCase{"ShiftJisUpperLeadRange", CodePage::ShiftJis, "\xE0\x5C", {2}},
-        WalkCase{"ShiftJisKatakanaSingle", CodePage::ShiftJis, "\xB1\x5C", {1, 1}},
-        WalkCase{"ShiftJisA0IsNoLead", CodePage::ShiftJis, "\xA0\x5C", {1, 1}},
-        WalkCase{"UhcLeadTakesByte", CodePage::Uhc, "\x81\x5C\\", {2, 1}},
-        WalkCase{"Utf8TwoThreeFour", CodePage::Utf8, "\xC3\x96\xE4\xB8\xAD\xF0\x9F\x98\x80", {2, 3, 4}},
-        WalkCase{"Utf8BrokenSequenceByteWise", CodePage::Utf8, "\xE4\x5Cn", {1, 1, 1}},
-        WalkCase{"Utf8CutSequenceByteWise", CodePage::Utf8, "\xE4\xB8", {1, 1}},
-        WalkCase{"Utf8StrayContinuation", CodePage::Utf8, "\x80\\", {1, 1}}),
+    testing::Values(WalkCase{"GbkHighestLeadByte", CodePage::Gbk, "\xFE\x5C\xFF\x5C", {2, 1, 1}},
+                    WalkCase{"GbkSecondBackslashIsReal", CodePage::Gbk, "\x95\x95\x5C", {2, 1}},
+                    WalkCase{"GbkLeadTakesDot", CodePage::Gbk, "name\x81.exe", {1, 1, 1, 1, 2, 1, 1, 1}},
+                    WalkCase{"GbkLeadTakesAnyByte", CodePage::Gbk, std::string("\x81\0a", 3), {2, 1}},
+                    WalkCase{"Gb18030CutFourByteForm", CodePage::Gbk, "\x81\x30\x81", {2, 1}},
+                    WalkCase{"ShiftJisUpperLeadRange", CodePage::ShiftJis, "\xE0\x5C", {2}},
+                    WalkCase{"ShiftJisA0IsNoLead", CodePage::ShiftJis, "\xA0\x5C", {1, 1}},
+                    WalkCase{"UhcLeadTakesByte", CodePage::Uhc, "\x81\x5C\\", {2, 1}},
+                    WalkCase{"Utf8BrokenSequenceByteWise", CodePage::Utf8, "\xE4\x5Cn", {1, 1, 1}},
+                    WalkCase{"Utf8CutSequenceByteWise", CodePage::Utf8, "\xE4\xB8", {1, 1}},
+                    WalkCase{"Utf8StrayContinuation", CodePage::Utf8, "\x80\\", {1, 1}}),
     [](const testing::TestParamInfo<WalkCase>& info) { return std::string{info.param.name}; });
 
-struct CharsetCase {
-    const char* charset;
-    CodePage codePage;
+struct TextCase {
+    const char* charset; // as nl_langinfo(CODESET) names it
+    std::string text;    // UTF-8, its first character a multibyte one where the charset has them
 };
 
-// Failure messages show the row by its name.
-void PrintTo(const CharsetCase& row, std::ostream* out) {
-    *out << row.charset;
+class EncodedText : public testing::TestWithParam<TextCase> {};
+
+// Text in the charset, stepped in the charset name's code page, comes back whole in one step per character;
+// a lead byte the input ends on is a byte alone.
+TEST_P(EncodedText, StepsOneCharacterAtATime) {
+    const auto& [charset, text] = GetParam();
+    const CodePage codePage = codePageFromCharset(charset);
+    const std::optional<std::string> encoded = CharsetConverter(charset, "UTF-8").convert(text);
+    ASSERT_TRUE(encoded) << charset;
+    CharsetConverter toUtf8("UTF-8", charset);
+    const std::vector<std::size_t> steps = Walk(*encoded, codePage);
+    std::string back;
+    for (std::size_t pos = 0, step = 0; step < steps.size(); pos += steps[step++]) {
+        back += toUtf8.convert(encoded->substr(pos, steps[step])).value_or("?");
+    }
+    EXPECT_EQ(back, text);
+    const auto isLead = [](char c) { return (c & 0xC0) != 0x80; };
+    EXPECT_EQ(steps.size(), static_cast<std::size_t>(std::count_if(text.begin(), text.end(), isLead)));
+    EXPECT_EQ(Walk(*encoded + encoded->front(), codePage).back(), 1u);
 }
 
-class CharsetName : public testing::TestWithParam<CharsetCase> {};
-
-TEST_P(CharsetName, MapsToItsCodePage) {
-    EXPECT_EQ(codePageFromCharset(GetParam().charset), GetParam().codePage);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    CodePages, CharsetName,
-    testing::Values(CharsetCase{"UTF-8", CodePage::Utf8}, CharsetCase{"utf8", CodePage::Utf8},
-                    CharsetCase{"GBK", CodePage::Gbk}, CharsetCase{"GB18030", CodePage::Gbk},
-                    CharsetCase{"GB2312", CodePage::Gbk}, CharsetCase{"BIG5", CodePage::Big5},
-                    CharsetCase{"BIG5-HKSCS", CodePage::Big5}, CharsetCase{"SHIFT_JIS", CodePage::ShiftJis},
-                    CharsetCase{"CP932", CodePage::ShiftJis}, CharsetCase{"EUC-KR", CodePage::Uhc},
-                    CharsetCase{"CP949", CodePage::Uhc}, CharsetCase{"ANSI_X3.4-1968", CodePage::SingleByte},
-                    CharsetCase{"ISO-8859-1", CodePage::SingleByte}),
-    [](const testing::TestParamInfo<CharsetCase>& info) {
-        std::string name;
-        for (const char c : std::string{info.param.charset}) {
-            name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-        }
-        return name;
-    });
+INSTANTIATE_TEST_SUITE_P(CodePages, EncodedText,
+                         testing::Values(TextCase{"utf8", "Öl 中\\😀"}, TextCase{"GBK", "昞端口\\"},
+                                         TextCase{"GB18030", "端😀€ÿ"}, TextCase{"Big5-HKSCS", "許功蓋\\"},
+                                         TextCase{"Shift_JIS", "表ソｱ"}, TextCase{"CP949", "똠방한국어"},
+                                         TextCase{"ISO-8859-1", "Größe\\"}),
+                         [](const testing::TestParamInfo<TextCase>& info) {
+                             std::string name = info.param.charset;
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
 
 // ---- Decoding in the locale's encoding: a GBK locale built for the test, since a system may have none.
 

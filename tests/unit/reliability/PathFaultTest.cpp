@@ -5,6 +5,7 @@
 #include "TempDir.h"
 #include "settings/CommSettings.h"
 #include "settings/Profile.h"
+#include "settings/ProfileFile.h"
 
 #include <chrono>
 #include <filesystem>
@@ -165,6 +166,17 @@ std::vector<PathCase> PathCases() {
          false, [](const TempDir& dir, ino_t) { ExpectShared(dir, 0); }, kSharedGroup},
         {"GroupFileOfTheEditor", [](const TempDir& dir) { return ShareWithGroup(dir, NobodyUid()); }, true,
          true, false, [](const TempDir& dir, ino_t) { ExpectShared(dir, NobodyUid()); }, kSharedGroup},
+        // A sparse file past the cap of profile files: neither read nor rewritten.
+        {"HugeFile",
+         [](const TempDir& dir) {
+             WriteBytes(dir.file("Option.ini"), kStored);
+             EXPECT_EQ(::truncate(dir.file("Option.ini").c_str(), kLargestProfileFile + 1), 0);
+             return dir.file("Option.ini");
+         },
+         false, false, false,
+         [](const TempDir& dir, ino_t) {
+             EXPECT_EQ(StatOf(dir.file("Option.ini")).st_size, kLargestProfileFile + 1);
+         }},
         {"MissingDirectory", [](const TempDir& dir) { return dir.file("gone/Option.ini"); }, false, false,
          false, [](const TempDir& dir, ino_t) { EXPECT_FALSE(std::filesystem::exists(dir.file("gone"))); }},
     };

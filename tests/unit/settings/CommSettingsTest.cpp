@@ -1,4 +1,4 @@
-// The port and baud lists, the stored-port rule, the address forms, and loading and saving "COMM".
+// The port list, the stored-port rule, the address forms, and loading and saving "COMM".
 #include "settings/CommSettings.h"
 
 #include "Files.h"
@@ -18,11 +18,6 @@ TEST(PortList, HasThirtyEntriesInDeviceNamespaceFromTen) {
     EXPECT_EQ(ports[8], "COM9");
     EXPECT_EQ(ports[9], "\\\\.\\COM10");
     EXPECT_EQ(ports[29], "\\\\.\\COM30");
-}
-
-TEST(BaudList, IsTheFixedTable) {
-    const std::vector<std::string> expected{"2400", "4800", "9600", "19200", "38400", "57600", "115200"};
-    EXPECT_EQ(std::vector<std::string>(kBaudList.begin(), kBaudList.end()), expected);
 }
 
 struct PortCase {
