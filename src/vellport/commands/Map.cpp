@@ -1,6 +1,7 @@
 #include "vellport/commands/Map.h"
 
 #include "common/FileReplacement.h"
+#include "portlink/PortMapping.h"
 #include "portlink/PortName.h"
 #include "vellport/CommandLine.h"
 #include "vellport/ExitStatus.h"
@@ -17,18 +18,17 @@
 namespace vellport {
 namespace {
 
-constexpr const char* kSystemMapPath = "/etc/VellPortDll/ports.conf";
-
+// The files the library reads, so an edit always lands where the library looks.
 std::string mapFilePath(bool system) {
+    portlink::MapFilePaths paths = portlink::mapFilePaths();
     if (system) {
-        return kSystemMapPath;
+        return std::move(paths.systemMap);
     }
-    const std::optional<std::string> home = configHome();
-    if (!home) {
+    if (paths.userMap.empty()) {
         throw UsageError("neither XDG_CONFIG_HOME nor HOME is set: no user map file",
                          "vellport map COM3 /dev/ttyUSB0 --system");
     }
-    return *home + "/VellPortDll/ports.conf";
+    return std::move(paths.userMap);
 }
 
 // The device path must be one the library could write to, now or once the adapter is plugged in; an endpoint
