@@ -3,11 +3,7 @@
 #include "vellport/CommandLine.h"
 #include "vellport/ExitStatus.h"
 #include "vellport/PortMapEdit.h"
-#include "vellport/commands/Devices.h"
-#include "vellport/commands/List.h"
-#include "vellport/commands/Map.h"
-#include "vellport/commands/Probe.h"
-#include "vellport/commands/Send.h"
+#include "vellport/commands/Commands.h"
 #include "vellport/output/PortReport.h"
 #include "version/VersionRecord.h"
 

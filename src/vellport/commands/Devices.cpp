@@ -1,8 +1,7 @@
-#include "vellport/commands/Devices.h"
-
 #include "display/PortWords.h"
 #include "vellport/CommandLine.h"
 #include "vellport/ExitStatus.h"
+#include "vellport/commands/Commands.h"
 #include "vellport/output/JsonOutput.h"
 #include "vellport/output/PortReport.h"
 #include "vellport/output/ResultNames.h"

@@ -1,9 +1,8 @@
-#include "vellport/commands/List.h"
-
 #include "display/PortWords.h"
 #include "settings/CommSettings.h"
 #include "vellport/CommandLine.h"
 #include "vellport/ExitStatus.h"
+#include "vellport/commands/Commands.h"
 #include "vellport/output/JsonOutput.h"
 #include "vellport/output/PortReport.h"
 #include "vellport/output/ResultNames.h"

@@ -1,11 +1,10 @@
-#include "vellport/commands/Map.h"
-
 #include "common/FileReplacement.h"
 #include "portlink/PortMapping.h"
 #include "portlink/PortName.h"
 #include "vellport/CommandLine.h"
 #include "vellport/ExitStatus.h"
 #include "vellport/PortMapEdit.h"
+#include "vellport/commands/Commands.h"
 #include "vellport/output/PortReport.h"
 
 #include <cerrno>

@@ -1,10 +1,9 @@
-#include "vellport/commands/Probe.h"
-
 #include "VellPortDll.h"
 #include "display/LineSettings.h"
 #include "portlink/PortName.h"
 #include "vellport/CommandLine.h"
 #include "vellport/ExitStatus.h"
+#include "vellport/commands/Commands.h"
 #include "vellport/fleet/FleetReport.h"
 #include "vellport/fleet/TargetList.h"
 #include "vellport/output/JsonOutput.h"

@@ -1,11 +1,10 @@
-#include "vellport/commands/Send.h"
-
 #include "VellPortDll.h"
 #include "display/LineSettings.h"
 #include "display/SaverCommand.h"
 #include "portlink/PortName.h"
 #include "vellport/CommandLine.h"
 #include "vellport/ExitStatus.h"
+#include "vellport/commands/Commands.h"
 #include "vellport/fleet/FleetReport.h"
 #include "vellport/fleet/TargetList.h"
 #include "vellport/output/JsonOutput.h"
