@@ -1,4 +1,3 @@
-// F1 help: the program's own HTML page, shown by the desktop's browser.
 #include "HelpPage.h"
 
 #include "ui/SettingsDlg.h"

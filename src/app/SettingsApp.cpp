@@ -1,4 +1,3 @@
-// Start-up: working paths, skin, and the one settings window.
 #include "SettingsApp.h"
 
 #include "HelpPage.h"

@@ -1,4 +1,3 @@
-// The self-pipe behind SignalCloser.
 #include "SignalCloser.h"
 
 #include <QSocketNotifier>

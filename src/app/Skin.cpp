@@ -1,4 +1,3 @@
-// Reading and applying the skin file.
 #include "Skin.h"
 
 #include "common/RegularFile.h"

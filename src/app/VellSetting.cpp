@@ -1,4 +1,3 @@
-// The working directory global and the query that fills it.
 #include "VellSetting.h"
 
 #include <cerrno>

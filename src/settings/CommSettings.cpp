@@ -1,4 +1,3 @@
-// The communication settings kept in section "COMM", and the fixed port and baud lists.
 #include "settings/CommSettings.h"
 
 #include "common/Text.h"

@@ -1,4 +1,3 @@
-// The settings operations over one snapshot or update of the file, and their one-value path forms.
 #include "settings/Profile.h"
 
 #include "common/CodePage.h"

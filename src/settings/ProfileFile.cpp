@@ -1,4 +1,3 @@
-// The profile file on disk, read whole and stored through one atomic replacement.
 #include "settings/ProfileFile.h"
 
 #include "common/FileReplacement.h"

@@ -1,4 +1,3 @@
-// Values gathered for one replacement of the settings file.
 #include "settings/ProfileUpdate.h"
 
 ProfileUpdate::ProfileUpdate(std::string path) : m_path(std::move(path)) {}

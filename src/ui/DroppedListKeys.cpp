@@ -1,4 +1,3 @@
-// Selection changes of a drop-down list from its open popup's keys and from its choices.
 #include "DroppedListKeys.h"
 
 #include <QAbstractItemView>

@@ -1,4 +1,3 @@
-// The number that a text's leading decimal digits spell.
 #include "LeadingNumber.h"
 
 int leadingNumber(QStringView text, int cap) {

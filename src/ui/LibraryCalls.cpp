@@ -1,4 +1,3 @@
-// The count of the window's library calls in flight, and the wait for them at the end of the program.
 #include "LibraryCalls.h"
 
 #include <algorithm>

@@ -1,5 +1,3 @@
-// Describes the port list's names through the port link library when the operator looks at them, on a
-// thread that only the library may hold up.
 #include "PortToolTip.h"
 
 #include "LibraryCalls.h"

@@ -1,4 +1,3 @@
-// The window's port worker: a queue the window fills and one detached thread that empties it.
 #include "PortWorker.h"
 
 #include "LibraryCalls.h"

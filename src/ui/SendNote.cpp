@@ -1,4 +1,3 @@
-// The words for a send's outcome, built from the library's result, its failure line and its delivery.
 #include "SendNote.h"
 
 #include "VellPortDll.h"

@@ -1,5 +1,3 @@
-// Fills and restores the lists, configures the port link on each choice, sends the saver command, saves on
-// close.
 #include "SettingsDlg.h"
 
 #include "DialogBuilder.h"

@@ -1,4 +1,3 @@
-// Map file edits as pure text functions, so they can be tested and fuzzed without files.
 #include "vellport/PortMapEdit.h"
 
 #include "portlink/PortName.h"

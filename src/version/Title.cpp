@@ -1,4 +1,3 @@
-// The window title: the running program's file name and the product version from its version record.
 #include "version/Title.h"
 
 #include "version/VersionRecord.h"
