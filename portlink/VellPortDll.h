@@ -158,8 +158,10 @@ enum VellPortResult {
                                     connection was refused). */
     VELLPORT_ERR_PROTOCOL = -10, /**< A network target does not speak RFC 2217 as asked (a raw port), or it
                                       closed the connection early. */
-    VELLPORT_ERR_SETTING = -11   /**< An RFC 2217 server confirmed another line setting than asked (its port
+    VELLPORT_ERR_SETTING = -11,  /**< An RFC 2217 server confirmed another line setting than asked (its port
                                       refused the rate, say); nothing was sent. */
+    VELLPORT_ERR_TLS = -12       /**< A TLS target: no pinned ca.pem, the server's certificate not accepted
+                                      (unknown CA, another name, expired), or the server refused ours. */
 };
 
 /**
