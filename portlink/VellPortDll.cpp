@@ -32,6 +32,7 @@ constexpr std::size_t kLongestShownName = 64;
 thread_local std::string t_lastError;
 // How far the thread's last send is known to have gone.
 thread_local int t_lastDelivery = VELLPORT_DELIVERY_NONE;
+thread_local std::optional<VellTlsSummary> t_lastTls;
 // The group VellPortExplainPermission names, kept for the caller until the thread's next such call.
 thread_local std::string t_permissionGroup;
 // Callers that report failures themselves switch the stderr lines off.
@@ -120,6 +121,7 @@ int talkToUrl(const char* call, const char* port, const std::string& url, const 
     std::string reason;
     portlink::EndpointOutcome outcome;
     const int code = portlink::talkToEndpoint(endpoint, params, start, data, count, probe, reason, outcome);
+    t_lastTls = outcome.tls ? std::optional(outcome.tlsSummary) : std::nullopt;
     if (confirmedRate != nullptr) {
         *confirmedRate = outcome.confirmedRate;
     }
@@ -438,6 +440,20 @@ int VellPortListDevices(VellPortDevice*** list) {
 
 const char* VellPortLastError(void) {
     return t_lastError.c_str();
+}
+
+int VellPortLastTls(struct VellPortTlsInfo* info) {
+    if (info == nullptr || !t_lastTls) {
+        return 0;
+    }
+    static_assert(sizeof info->subject == sizeof t_lastTls->subject &&
+                  sizeof info->issuer == sizeof t_lastTls->issuer);
+    std::memcpy(info->protocol, t_lastTls->protocol, sizeof info->protocol);
+    std::memcpy(info->subject, t_lastTls->subject, sizeof info->subject);
+    std::memcpy(info->issuer, t_lastTls->issuer, sizeof info->issuer);
+    info->daysLeft = t_lastTls->daysLeft;
+    info->clientCertificateSent = t_lastTls->clientCertificateSent;
+    return 1;
 }
 
 int VellPortLastDelivery(void) {

@@ -62,7 +62,30 @@ ProbeTarget requireProbeTarget(const std::string& text) {
     return ProbeTarget{"", text, true};
 }
 
-TargetOutcome probe(const ProbeTarget& target, int rate) {
+// What the TLS session was, when the probe made one.
+using TlsSeen = std::optional<VellPortTlsInfo>;
+
+std::string tlsWords(const TlsSeen& tls) {
+    if (!tls) {
+        return {};
+    }
+    return std::string("; ") + tls->protocol + ", server " + tls->subject + " issued by " + tls->issuer +
+           ", expires in " + std::to_string(tls->daysLeft) + " days, client certificate " +
+           (tls->clientCertificateSent != 0 ? "sent" : "not sent");
+}
+
+QJsonValue tlsJson(const TlsSeen& tls) {
+    if (!tls) {
+        return {};
+    }
+    return QJsonObject{{"protocol", tls->protocol},
+                       {"subject", QString::fromUtf8(tls->subject)},
+                       {"issuer", QString::fromUtf8(tls->issuer)},
+                       {"daysLeft", static_cast<qint64>(tls->daysLeft)},
+                       {"clientCertificateSent", tls->clientCertificateSent != 0}};
+}
+
+TargetOutcome probe(const ProbeTarget& target, int rate, TlsSeen& tls) {
     TargetOutcome outcome;
     if (!target.isEndpoint) {
         // The line shows the device the name leads to; nothing is connected.
@@ -71,6 +94,9 @@ TargetOutcome probe(const ProbeTarget& target, int rate) {
     }
     outcome.result = VellPortProbe(target.endpoint.c_str(), rate, kDataBits, kParity, kStopBits,
                                    kNoFlowControl, &outcome.confirmedRate);
+    if (VellPortTlsInfo info{}; VellPortLastTls(&info) == 1) {
+        tls = info;
+    }
     if (outcome.result != VELLPORT_OK) {
         outcome.reason = reasonAlone(VellPortLastError(), target.endpoint);
     }
@@ -105,7 +131,7 @@ std::string verdict(const TargetOutcome& outcome) {
 
 // "COM5 → rfc2217://box:2001  refused: nothing listens on that port  3 ms".
 std::string targetLine(const std::vector<ProbeTarget>& targets, const std::vector<std::size_t>& sameAs,
-                       std::size_t index, const TargetOutcome& outcome) {
+                       std::size_t index, const TargetOutcome& outcome, const TlsSeen& tls) {
     std::string shown = label(targets[index]);
     if (sameAs[index] != index) {
         const ProbeTarget& first = targets[sameAs[index]];
@@ -115,12 +141,14 @@ std::string targetLine(const std::vector<ProbeTarget>& targets, const std::vecto
     if (!outcome.reason.empty()) {
         happened += ": " + outcome.reason;
     }
+    happened += tlsWords(tls);
     return outcomeLine(shown, happened, outcome.elapsed);
 }
 
 QJsonObject targetJson(const ProbeTarget& target, const TargetOutcome& outcome, std::size_t sameAs,
-                       std::size_t index) {
+                       std::size_t index, const TlsSeen& tls) {
     QJsonObject entry = outcomeJson(outcome);
+    entry.insert("tls", tlsJson(tls));
     entry.insert("verdict", QString::fromStdString(verdict(outcome)));
     entry.insert("confirmedRate",
                  outcome.confirmedRate > 0 ? QJsonValue(outcome.confirmedRate) : QJsonValue());
@@ -150,11 +178,13 @@ int runProbe(const Options& options, std::ostream& out, std::ostream& err) {
     for (std::size_t index = 0; index < sameAs.size(); ++index) {
         distinct += sameAs[index] == index ? 1 : 0;
     }
+    // Each probe fills its own slot, from whichever thread runs it.
+    std::vector<TlsSeen> tls(targets.size());
     const std::vector<TargetOutcome> outcomes = runOnTargets(
-        sameAs, parallel, [&](std::size_t index) { return probe(targets[index], rate); },
+        sameAs, parallel, [&](std::size_t index) { return probe(targets[index], rate, tls[index]); },
         [&](std::size_t index, const TargetOutcome& outcome) {
             if (!options.json && (!options.quiet || outcome.result != VELLPORT_OK)) {
-                out << targetLine(targets, sameAs, index, outcome) << std::endl;
+                out << targetLine(targets, sameAs, index, outcome, tls[sameAs[index]]) << std::endl;
             }
         },
         err);
@@ -164,7 +194,8 @@ int runProbe(const Options& options, std::ostream& out, std::ostream& err) {
     if (options.json) {
         QJsonArray entries;
         for (std::size_t index = 0; index < targets.size(); ++index) {
-            entries.append(targetJson(targets[index], outcomes[index], sameAs[index], index));
+            entries.append(
+                targetJson(targets[index], outcomes[index], sameAs[index], index, tls[sameAs[index]]));
         }
         writeJson(QJsonObject{{"command", "probe"},
                               {"rate", rate},
