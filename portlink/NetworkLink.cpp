@@ -365,14 +365,8 @@ int NetworkLink::plainServer(std::string& reason) {
 }
 
 int NetworkLink::secure(std::string& reason) {
-    // A TLS client speaks first; a plain server that did would get the ClientHello as data for its device.
-    const auto wait = std::max<Clock::duration>(kPlainServerWait, 2 * m_connectTime);
-    const int spoke =
-        waitFor(m_socket.get(), POLLIN,
-                later(Clock::now(), std::chrono::duration_cast<std::chrono::microseconds>(wait), m_deadline));
-    if (spoke != 0) {
-        return plainServer(reason);
-    }
+    // The session is set up (no byte written) while the server has its time to speak first.
+    const Clock::time_point listenedFrom = Clock::now();
     std::array<char, kTlsErrorSize> error{};
     const std::string name = m_endpoint.name.empty() ? m_endpoint.host : m_endpoint.name;
     const VellTlsCredentials credentials{m_trust.ca.data(),
@@ -387,6 +381,14 @@ int NetworkLink::secure(std::string& reason) {
     if (m_session == nullptr) {
         reason = std::string(error.data()) + " (in " + m_trust.folder + ")";
         return VELLPORT_ERR_TLS;
+    }
+    // A TLS client speaks first; a plain server that did would get the ClientHello as data for its device.
+    const auto wait = std::max<Clock::duration>(kPlainServerWait, 2 * m_connectTime);
+    const int spoke =
+        waitFor(m_socket.get(), POLLIN,
+                later(listenedFrom, std::chrono::duration_cast<std::chrono::microseconds>(wait), m_deadline));
+    if (spoke != 0) {
+        return plainServer(reason);
     }
     for (;;) {
         const int step = m_tls->handshake(m_session, error.data(), error.size());

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -67,6 +69,11 @@ int socketRead(BIO* bio, char* buffer, int size) {
     const ssize_t got = ::recv(fd, buffer, static_cast<std::size_t>(size), 0);
     if (got < 0 && (errno == EAGAIN || errno == EINTR)) {
         BIO_set_retry_read(bio);
+    }
+    if (got > 0) {
+        // Quick acknowledgement is not sticky: a delayed ACK would hold the server's next record back.
+        const int on = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
     }
     return static_cast<int>(got);
 }
