@@ -419,6 +419,8 @@ INSTANTIATE_TEST_SUITE_P(
                     VELLPORT_ERR_TIMEOUT, "no answer from", Received::Anything, 0},
         NetworkCase{"accepts_and_never_speaks", Part::Silent, "rfc2217://127.0.0.1:%d", Call::SendTo,
                     VELLPORT_ERR_PROTOCOL, "within 2.009 s: the server is silent", Received::Nothing, 0},
+        NetworkCase{"tls_without_a_pinned_ca_sends_nothing", Part::Silent, "rfc2217+tls://127.0.0.1:%d", Call::SendTo,
+                    VELLPORT_ERR_TLS, "no ca.pem to check the server against", Received::Nothing, 0},
         NetworkCase{"closes_mid_negotiation", Part::CloseAfterRequest, "rfc2217://127.0.0.1:%d", Call::SendTo,
                     VELLPORT_ERR_PROTOCOL, "closed the connection during", Received::NoData, 0},
         NetworkCase{"half_a_gigabyte_at_1_baud", Part::CloseAfterRequest, "rfc2217://127.0.0.1:%d",
