@@ -2,6 +2,7 @@
 // library itself never links libssl and a process loads it only when it uses a TLS target.
 #include "TlsApi.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdint>
@@ -16,6 +17,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 #include <string>
+#include <string_view>
 #include <sys/socket.h>
 
 namespace {
@@ -220,9 +222,13 @@ std::string verifyWords(const Session& session, long result) {
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
         return "the server's certificate is from an unknown CA: not signed by ca.pem";
-    default:
-        return std::string("the server's certificate was not accepted: ") +
-               X509_verify_cert_error_string(result);
+    default: {
+        // With OpenSSL's number, for what its words leave open.
+        char words[256];
+        std::snprintf(words, sizeof words, "the server's certificate was not accepted: %s (X509 error %ld)",
+                      X509_verify_cert_error_string(result), result);
+        return words;
+    }
     }
 }
 
@@ -290,7 +296,8 @@ void nameText(const X509_NAME* name, char* text, std::size_t size) {
 void summarize(void* opaque, VellTlsSummary* summary) {
     auto& session = *static_cast<Session*>(opaque);
     *summary = {};
-    std::snprintf(summary->protocol, sizeof summary->protocol, "%s", SSL_get_version(session.ssl));
+    const std::string_view protocol = SSL_get_version(session.ssl);
+    std::memcpy(summary->protocol, protocol.data(), std::min(protocol.size(), sizeof summary->protocol - 1));
     summary->clientCertificateSent = session.clientCertificateSent ? 1 : 0;
     X509* peer = SSL_get1_peer_certificate(session.ssl);
     if (peer == nullptr) {
