@@ -33,6 +33,7 @@ struct TlsRow {
     bool clientAuth = false;
     const char* clientCa = nullptr; // "ca" or "other": the CA of client.pem beside ca.pem
     bool plainPort = false;
+    bool keyOpen = false; // client.key readable by group and others
 };
 
 // The test's own CAs and certificates, made with the openssl command in dir.
@@ -88,6 +89,11 @@ TEST_P(ThroughSer2net, BytesAndRateArriveAsAsked) {
             ASSERT_TRUE(!row.tls.clientCa || std::filesystem::copy_file(
                                                  folder.file("client" + std::string(row.tls.clientCa) + part),
                                                  folder.file("config/VellPortDll/tls/client") + part));
+        }
+        if (row.tls.keyOpen) {
+            std::filesystem::permissions(folder.file("config/VellPortDll/tls/client.key"),
+                                         std::filesystem::perms::others_read,
+                                         std::filesystem::perm_options::add);
         }
     }
     Ser2net server;
@@ -174,6 +180,8 @@ INSTANTIATE_TEST_SUITE_P(
                     false, {TlsRow::Server::Good}},
         Ser2netCase{"tls client certificate accepted", "rfc2217+tls", false, false, 19200, kOn, kOk, "1B 27 0A 01",
                     19200, false, {TlsRow::Server::Good, true, "ca"}},
+        Ser2netCase{"tls client key others may read fails tls", "rfc2217+tls", false, false, 9600, kOn,
+                    {VELLPORT_ERR_TLS}, "", 0, false, {TlsRow::Server::Good, true, "ca", false, true}},
         Ser2netCase{"tls client certificate missing fails tls", "rfc2217+tls", false, false, 9600, kOn,
                     {VELLPORT_ERR_TLS}, "", 0, false, {TlsRow::Server::Good, true}},
         Ser2netCase{"tls client certificate of another CA fails tls", "tcp+tls", true, false, 9600, kOn,
