@@ -17,8 +17,9 @@ namespace {
 
 std::string format(const portlink::Endpoint& endpoint) {
     const bool ipv6 = endpoint.host.find(':') != std::string::npos;
-    return std::string(endpoint.kind == portlink::Endpoint::Kind::Rfc2217 ? "rfc2217://" : "tcp://") +
-           (ipv6 ? "[" + endpoint.host + "]" : endpoint.host) + ":" + std::to_string(endpoint.port);
+    return std::string(endpoint.kind == portlink::Endpoint::Kind::Rfc2217 ? "rfc2217" : "tcp") +
+           (endpoint.tls ? "+tls://" : "://") + (ipv6 ? "[" + endpoint.host + "]" : endpoint.host) + ":" +
+           std::to_string(endpoint.port) + (endpoint.name.empty() ? "" : "?name=" + endpoint.name);
 }
 
 std::string_view trimmed(std::string_view text) {

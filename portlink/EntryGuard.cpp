@@ -18,6 +18,7 @@ thread_local bool t_hasArgument = false;
 thread_local std::string t_lastError;
 // How far the thread's last send is known to have gone.
 thread_local int t_lastDelivery = VELLPORT_DELIVERY_NONE;
+thread_local std::optional<VellTlsSummary> t_lastTls;
 // Callers that report failures themselves switch the stderr lines off.
 std::atomic<bool> g_errorLines{true};
 
@@ -53,6 +54,7 @@ void beginCall(const char* function, const char* argument, bool hasArgument) {
     t_hasArgument = hasArgument;
     t_lastError.clear();
     t_lastDelivery = VELLPORT_DELIVERY_NONE;
+    t_lastTls.reset();
 }
 
 int fail(const std::string& target, int code, const std::string& reason) {
@@ -85,6 +87,14 @@ void writeErrorLine(const std::string& text) {
     }
     const std::string line = "VellPortDll: " + text + "\n";
     [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
+}
+
+void setTls(const std::optional<VellTlsSummary>& summary) {
+    t_lastTls = summary;
+}
+
+const std::optional<VellTlsSummary>& lastTls() {
+    return t_lastTls;
 }
 
 } // namespace portlink

@@ -3,9 +3,11 @@
 #pragma once
 
 #include "VellPortDll.h"
+#include "tls/TlsApi.h"
 
 #include <exception>
 #include <new>
+#include <optional>
 #include <string>
 
 namespace portlink {
@@ -20,7 +22,11 @@ int fail(const std::string& target, int code, const std::string& reason);
 // How far the current call's send is known to have gone.
 void setDelivery(int delivery);
 
+// The TLS session of the current call's connection, when it had one.
+void setTls(const std::optional<VellTlsSummary>& summary);
+
 const char* lastError();
+const std::optional<VellTlsSummary>& lastTls();
 int lastDelivery();
 void setErrorLines(bool enabled);
 

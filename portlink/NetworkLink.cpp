@@ -4,6 +4,7 @@
 
 #include "HostLookup.h"
 #include "SendDeadline.h"
+#include "TlsModule.h"
 #include "VellPortDll.h"
 #include "common/Deadline.h"
 #include "common/Text.h"
@@ -32,6 +33,11 @@ constexpr std::chrono::milliseconds kNetworkSlack{2000};
 // port the device is open and set before the data leaves, and the wire time is enough.
 constexpr std::chrono::milliseconds kRawHandOver{20};
 constexpr std::size_t kReadChunk = 4096;
+// How long a TLS target's server gets to speak first, as a plain telnet server does, before the ClientHello;
+// twice the connect's round trip when that is longer.
+constexpr std::chrono::milliseconds kPlainServerWait{20};
+constexpr std::size_t kTlsErrorSize = 256;
+constexpr const char* kRefusedOurCertificate = "it refused our certificate, or wants one; see tls/client.pem";
 constexpr std::size_t kLongestServerText = 80;
 
 using common::errnoText;
@@ -132,6 +138,12 @@ NetworkLink::NetworkLink(Endpoint endpoint, const PortParams& params, Clock::tim
       m_negotiation(rfc2217::lineRequest(params.baudRate, params.dataBits, params.parity, params.stopBits,
                                          params.flowControl)) {}
 
+NetworkLink::~NetworkLink() {
+    if (m_session != nullptr) {
+        m_tls->close(m_session);
+    }
+}
+
 std::string NetworkLink::address() const {
     const bool ipv6 = m_endpoint.host.find(':') != std::string::npos;
     return (ipv6 ? "[" + m_endpoint.host + "]" : m_endpoint.host) + ":" + std::to_string(m_endpoint.port);
@@ -153,6 +165,13 @@ int NetworkLink::confirmedRate() const {
 }
 
 int NetworkLink::connect(std::string& reason) {
+    // Before any packet: a target without trust to check it against is not contacted at all.
+    if (m_endpoint.tls && !findTlsTrust(m_endpoint.host, m_trust, reason)) {
+        return VELLPORT_ERR_TLS;
+    }
+    if (m_endpoint.tls && (m_tls = tlsModule(reason)) == nullptr) {
+        return VELLPORT_ERR_TLS;
+    }
     HostLookup lookup;
     if (const int code = lookup.find(m_endpoint.host, m_endpoint.port, m_deadline, m_bound, reason);
         code != VELLPORT_OK) {
@@ -187,6 +206,7 @@ int NetworkLink::connectTo(const addrinfo& candidate, Clock::time_point attemptD
     }
     // Small commands and small replies: neither side may hold them back for coalescing.
     setOption(socket.get(), IPPROTO_TCP, TCP_NODELAY);
+    const Clock::time_point connecting = Clock::now();
     if (::connect(socket.get(), candidate.ai_addr, candidate.ai_addrlen) != 0) {
         if (errno != EINPROGRESS) {
             const int error = errno;
@@ -207,6 +227,7 @@ int NetworkLink::connectTo(const addrinfo& candidate, Clock::time_point attemptD
         }
     }
     setOption(socket.get(), IPPROTO_TCP, TCP_QUICKACK);
+    m_connectTime = Clock::now() - connecting;
     m_socket = std::move(socket);
     return VELLPORT_OK;
 }
@@ -229,12 +250,18 @@ int NetworkLink::connectFailure(int error, std::string& reason) const {
     return VELLPORT_ERR_IO;
 }
 
-int NetworkLink::readSome(std::uint8_t* buffer, std::size_t size, std::size_t& got, std::string& reason) {
+int NetworkLink::readSome(std::uint8_t* buffer, std::size_t size, std::size_t& got, std::string& reason,
+                          Clock::time_point until) {
     got = 0;
+    until = std::min(until, m_deadline);
+    m_readFailure = VELLPORT_ERR_IO;
+    if (m_session != nullptr) {
+        return readTls(buffer, size, got, reason, until);
+    }
     for (;;) {
         // Past the deadline nothing more is read, however much keeps coming: a server that never stops
         // talking must not stretch the call.
-        const int ready = Clock::now() < m_deadline ? waitFor(m_socket.get(), POLLIN, m_deadline) : 0;
+        const int ready = Clock::now() < until ? waitFor(m_socket.get(), POLLIN, until) : 0;
         if (ready == 0) {
             return -1;
         }
@@ -255,7 +282,149 @@ int NetworkLink::readSome(std::uint8_t* buffer, std::size_t size, std::size_t& g
     }
 }
 
+int NetworkLink::readTls(std::uint8_t* buffer, std::size_t size, std::size_t& got, std::string& reason,
+                         Clock::time_point until) {
+    for (;;) {
+        std::array<char, kTlsErrorSize> error{};
+        const int step = m_tls->read(m_session, buffer, size, &got, error.data(), error.size());
+        if (step == VELL_TLS_DONE) {
+            setOption(m_socket.get(), IPPROTO_TCP, TCP_QUICKACK);
+            m_heardData = true;
+            return 1;
+        }
+        if (step == VELL_TLS_CLOSED && (m_heardData || m_halfClosed)) {
+            return 0;
+        }
+        if (step == VELL_TLS_CLOSED || step == VELL_TLS_REFUSED || step == VELL_TLS_FAILED) {
+            // Under TLS 1.3 a server that refuses the client's certificate, or wants one, shows it only so.
+            reason = step == VELL_TLS_CLOSED ? std::string("the server closed right after the handshake: ") +
+                                                   kRefusedOurCertificate
+                                             : "the server at " + address() + " ended the TLS session (" +
+                                                   error.data() + "): " + kRefusedOurCertificate;
+            m_readFailure = VELLPORT_ERR_TLS;
+            return -2;
+        }
+        const int ready = Clock::now() < until
+                              ? waitFor(m_socket.get(), step == VELL_TLS_WANT_WRITE ? POLLOUT : POLLIN, until)
+                              : 0;
+        if (ready == 0) {
+            return -1;
+        }
+        if (ready < 0) {
+            reason = "reading from " + address() + " failed: " + errnoText(errno);
+            return -2;
+        }
+    }
+}
+
+int NetworkLink::writeTls(const std::uint8_t* bytes, std::size_t count, std::string& reason) {
+    std::size_t sent = 0;
+    while (sent < count) {
+        std::array<char, kTlsErrorSize> error{};
+        std::size_t written = 0;
+        const int step =
+            m_tls->write(m_session, bytes + sent, count - sent, &written, error.data(), error.size());
+        if (step == VELL_TLS_DONE) {
+            sent += written;
+            continue;
+        }
+        if (step == VELL_TLS_CLOSED) {
+            reason = "the server at " + address() + " closed the connection early";
+            return VELLPORT_ERR_PROTOCOL;
+        }
+        if (step == VELL_TLS_REFUSED || step == VELL_TLS_FAILED) {
+            reason = "the server at " + address() + " ended the TLS session (" + error.data() +
+                     "): " + kRefusedOurCertificate;
+            return VELLPORT_ERR_TLS;
+        }
+        if (waitFor(m_socket.get(), step == VELL_TLS_WANT_READ ? POLLIN : POLLOUT, m_deadline) == 0) {
+            reason = "the server at " + address() + " took " + std::to_string(sent) + " of " +
+                     std::to_string(count) + " bytes within " + boundText();
+            return VELLPORT_ERR_TIMEOUT;
+        }
+    }
+    return VELLPORT_OK;
+}
+
+int NetworkLink::plainServer(std::string& reason) {
+    std::array<std::uint8_t, kLongestServerText> said{};
+    const ssize_t count = ::recv(m_socket.get(), said.data(), said.size(), 0);
+    if (count < 0) {
+        reason = "reading from " + address() + " failed: " + errnoText(errno);
+        return VELLPORT_ERR_IO;
+    }
+    if (count > 0 && said[0] == rfc2217::kIac) {
+        reason = "the server at " + address() + " is a plain RFC 2217 port: map it as rfc2217://";
+        return VELLPORT_ERR_PROTOCOL;
+    }
+    const std::string text(said.begin(), said.begin() + count);
+    return closedEarly("the server at " + address() +
+                           (count == 0
+                                ? " closed the connection before the TLS handshake"
+                                : " spoke before the TLS handshake, as a plain port does (map it as tcp://)"),
+                       text, address(), reason);
+}
+
+int NetworkLink::secure(std::string& reason) {
+    // The session is set up (no byte written) while the server has its time to speak first.
+    const Clock::time_point listenedFrom = Clock::now();
+    std::array<char, kTlsErrorSize> error{};
+    const std::string name = m_endpoint.name.empty() ? m_endpoint.host : m_endpoint.name;
+    const VellTlsCredentials credentials{m_trust.ca.data(),
+                                         m_trust.ca.size(),
+                                         m_trust.clientCertificate.empty() ? nullptr
+                                                                           : m_trust.clientCertificate.data(),
+                                         m_trust.clientCertificate.size(),
+                                         m_trust.clientKey.empty() ? nullptr : m_trust.clientKey.data(),
+                                         m_trust.clientKey.size(),
+                                         name.c_str()};
+    m_session = m_tls->open(m_socket.get(), &credentials, error.data(), error.size());
+    if (m_session == nullptr) {
+        reason = std::string(error.data()) + " (in " + m_trust.folder + ")";
+        return VELLPORT_ERR_TLS;
+    }
+    // A TLS client speaks first; a plain server that did would get the ClientHello as data for its device.
+    const auto wait = std::max<Clock::duration>(kPlainServerWait, 2 * m_connectTime);
+    const int spoke =
+        waitFor(m_socket.get(), POLLIN,
+                later(listenedFrom, std::chrono::duration_cast<std::chrono::microseconds>(wait), m_deadline));
+    if (spoke != 0) {
+        return plainServer(reason);
+    }
+    for (;;) {
+        const int step = m_tls->handshake(m_session, error.data(), error.size());
+        if (step == VELL_TLS_DONE) {
+            return VELLPORT_OK;
+        }
+        if (step == VELL_TLS_CLOSED || step == VELL_TLS_REFUSED) {
+            reason = "the server at " + address() + " ended the TLS handshake" +
+                     (step == VELL_TLS_REFUSED ? " (" + std::string(error.data()) + ")" : std::string()) +
+                     ": " + kRefusedOurCertificate;
+            return VELLPORT_ERR_TLS;
+        }
+        if (step == VELL_TLS_FAILED) {
+            reason = "TLS with " + address() + ": " + error.data() + " (trust from " + m_trust.folder + ")";
+            return VELLPORT_ERR_TLS;
+        }
+        if (waitFor(m_socket.get(), step == VELL_TLS_WANT_WRITE ? POLLOUT : POLLIN, m_deadline) == 0) {
+            reason = "no TLS handshake with " + address() + " within " + boundText();
+            return VELLPORT_ERR_TIMEOUT;
+        }
+    }
+}
+
+VellTlsSummary NetworkLink::tlsSummary() const {
+    VellTlsSummary summary{};
+    if (m_session != nullptr) {
+        m_tls->summary(m_session, &summary);
+    }
+    return summary;
+}
+
 int NetworkLink::writeAll(const std::uint8_t* bytes, std::size_t count, std::string& reason) {
+    if (m_session != nullptr) {
+        return writeTls(bytes, count, reason);
+    }
     std::size_t sent = 0;
     while (sent < count) {
         const ssize_t written = ::send(m_socket.get(), bytes + sent, count - sent, MSG_NOSIGNAL);
@@ -288,7 +457,7 @@ int NetworkLink::negotiate(std::string& reason) {
         std::size_t got = 0;
         const int read = readSome(buffer.data(), buffer.size(), got, reason);
         if (read == -2) {
-            return VELLPORT_ERR_IO;
+            return m_readFailure;
         }
         if (read == -1) {
             if (!m_negotiation.comPortAgreed() && heard) {
@@ -369,7 +538,7 @@ int NetworkLink::finish(std::chrono::microseconds settle, std::string& reason) {
         pollfd waiting{m_socket.get(), POLLIN, 0};
         if (::ppoll(&waiting, 1, &timeout, nullptr) == 1) {
             std::size_t got = 0;
-            const int read = readSome(buffer.data(), buffer.size(), got, reason);
+            const int read = readSome(buffer.data(), buffer.size(), got, reason, settled);
             if (read == 0) {
                 // Before our half-close: the server turned the connection away, and the bytes went nowhere.
                 return closedEarly("the server at " + address() +
@@ -378,7 +547,7 @@ int NetworkLink::finish(std::chrono::microseconds settle, std::string& reason) {
                                    serverText, address(), reason);
             }
             if (read == -2) {
-                return VELLPORT_ERR_IO;
+                return m_readFailure;
             }
             if (read == -1) {
                 break;
@@ -386,6 +555,10 @@ int NetworkLink::finish(std::chrono::microseconds settle, std::string& reason) {
             keepServerText(buffer.data(), got, serverText);
         }
     }
+    if (m_session != nullptr) {
+        m_tls->closeNotify(m_session);
+    }
+    m_halfClosed = true;
     ::shutdown(m_socket.get(), SHUT_WR);
     // What the server says until its close counts too: through a tunnel its refusal may come only now.
     int read = 1;
@@ -397,7 +570,7 @@ int NetworkLink::finish(std::chrono::microseconds settle, std::string& reason) {
         }
     }
     if (read == -2) {
-        return VELLPORT_ERR_IO;
+        return m_readFailure;
     }
     if (const int code = refusal(serverWords(serverText), address(), reason); code != VELLPORT_OK) {
         return code;
@@ -422,6 +595,11 @@ int talkToEndpoint(const Endpoint& endpoint, const PortParams& params, NetworkLi
     outcome = {};
     NetworkLink link(endpoint, params, start, networkBound(params, probe ? 0 : count));
     int code = link.connect(reason);
+    if (code == VELLPORT_OK && endpoint.tls) {
+        code = link.secure(reason);
+        outcome.tls = code == VELLPORT_OK;
+        outcome.tlsSummary = link.tlsSummary();
+    }
     if (code == VELLPORT_OK && endpoint.kind == Endpoint::Kind::Rfc2217) {
         code = link.negotiate(reason);
         outcome.confirmedRate = link.confirmedRate();

@@ -5,7 +5,9 @@
 #include "PortName.h"
 #include "PortParams.h"
 #include "Rfc2217.h"
+#include "TlsTrust.h"
 #include "common/UniqueFd.h"
+#include "tls/TlsApi.h"
 
 #include <chrono>
 #include <string>
@@ -24,9 +26,17 @@ public:
     // start + bound is the deadline of every step.
     NetworkLink(Endpoint endpoint, const PortParams& params, Clock::time_point start,
                 std::chrono::microseconds bound);
+    NetworkLink(const NetworkLink&) = delete;
+    NetworkLink& operator=(const NetworkLink&) = delete;
+    ~NetworkLink();
 
     // Each step returns a VellPortResult code; on failure reason says why in plain words.
     int connect(std::string& reason);
+    // A TLS target: makes sure the server is not a plain one that speaks first, then the handshake against
+    // the pinned trust. Writes nothing to a server that spoke.
+    int secure(std::string& reason);
+    // After secure: what the session is, for a probe.
+    VellTlsSummary tlsSummary() const;
     // RFC 2217 only: waits for the server's request for the option, sets the line and waits for the four
     // confirmations. Writes nothing before the request came.
     int negotiate(std::string& reason);
@@ -49,7 +59,14 @@ private:
     int writeAll(const std::uint8_t* bytes, std::size_t count, std::string& reason);
     // Waits for bytes within the deadline and reads them: 1 read, 0 closed by the server, -1 timed out,
     // -2 failed (reason set).
-    int readSome(std::uint8_t* buffer, std::size_t size, std::size_t& got, std::string& reason);
+    // -2 failed (reason set, m_readFailure the result). Waits until the deadline, or until until when given.
+    int readSome(std::uint8_t* buffer, std::size_t size, std::size_t& got, std::string& reason,
+                 Clock::time_point until = Clock::time_point::max());
+    int readTls(std::uint8_t* buffer, std::size_t size, std::size_t& got, std::string& reason,
+                Clock::time_point until);
+    int writeTls(const std::uint8_t* bytes, std::size_t count, std::string& reason);
+    // A plain server speaks first: reads what it said, and judges it without writing a byte.
+    int plainServer(std::string& reason);
     std::string boundText() const;
     // Keeps the first words the server sends, for the reason should it refuse the client.
     void keepServerText(const std::uint8_t* bytes, std::size_t count, std::string& kept);
@@ -61,12 +78,21 @@ private:
     common::UniqueFd m_socket;
     bool m_serverClosed = false;
     bool m_wroteData = false;
+    Clock::duration m_connectTime{};
+    TlsTrust m_trust;
+    const VellTlsApi* m_tls = nullptr;
+    void* m_session = nullptr;
+    bool m_heardData = false;
+    bool m_halfClosed = false;
+    int m_readFailure = 0;
 };
 
 // What a successful call learnt beyond its result.
 struct EndpointOutcome {
     int confirmedRate = 0;     // the rate the RFC 2217 server confirmed; 0 on a raw port
     bool serverClosed = false; // the server closed its end after ours: it passed the bytes on
+    bool tls = false;          // a TLS session was made; tlsSummary tells what it was
+    VellTlsSummary tlsSummary{};
 };
 
 // One whole call to an endpoint within networkBound from start: connect, negotiate (RFC 2217), then either

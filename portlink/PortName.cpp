@@ -105,14 +105,25 @@ std::optional<int> parsePortName(std::string_view name) {
 
 std::optional<Endpoint> parseEndpoint(std::string_view url) {
     Endpoint endpoint;
-    if (startsWithNoCase(url, "rfc2217://")) {
+    const std::size_t schemeEnd = url.find("://");
+    const std::string_view scheme = url.substr(0, schemeEnd);
+    endpoint.tls = startsWithNoCase(scheme, "rfc2217+tls") || startsWithNoCase(scheme, "tcp+tls");
+    if (startsWithNoCase(scheme, "rfc2217") && scheme.size() == (endpoint.tls ? 11 : 7)) {
         endpoint.kind = Endpoint::Kind::Rfc2217;
-        url.remove_prefix(std::string_view("rfc2217://").size());
-    } else if (startsWithNoCase(url, "tcp://")) {
+    } else if (startsWithNoCase(scheme, "tcp") && scheme.size() == (endpoint.tls ? 7 : 3)) {
         endpoint.kind = Endpoint::Kind::RawTcp;
-        url.remove_prefix(std::string_view("tcp://").size());
     } else {
         return std::nullopt;
+    }
+    url.remove_prefix(schemeEnd + 3);
+    // The name the server's certificate must carry, when it is not the host's ("?name=" on a TLS URL only).
+    if (const std::size_t query = url.find('?'); query != std::string_view::npos) {
+        const std::string_view name = url.substr(query + 1);
+        if (!endpoint.tls || !name.starts_with("name=") || !isHostName(name.substr(5))) {
+            return std::nullopt;
+        }
+        endpoint.name = std::string(name.substr(5));
+        url = url.substr(0, query);
     }
     const std::size_t colon = url.rfind(':');
     if (colon == std::string_view::npos) {
@@ -164,12 +175,13 @@ std::string mapTargetProblem(std::string_view target) {
         }
         const std::string_view rest = target.substr(scheme + 3);
         const std::size_t hostEnd = rest.starts_with('[') ? rest.find(']') : 0;
-        if ((startsWithNoCase(target, "rfc2217://") || startsWithNoCase(target, "tcp://")) &&
+        if ((startsWithNoCase(target, "rfc2217") || startsWithNoCase(target, "tcp")) &&
             hostEnd != std::string_view::npos && rest.find(':', hostEnd) == std::string_view::npos) {
             return "no :PORT after the host";
         }
-        return "not rfc2217://HOST:PORT or tcp://HOST:PORT (HOST a name, an IPv4 address or a bracketed IPv6 "
-               "address; PORT 1 to 65535)";
+        return "not rfc2217://HOST:PORT or tcp://HOST:PORT, or either with +tls and ?name=NAME (HOST a name, "
+               "an "
+               "IPv4 address or a bracketed IPv6 address; PORT 1 to 65535)";
     }
     return "not an absolute device path, rfc2217://HOST:PORT or tcp://HOST:PORT";
 }

@@ -21,6 +21,9 @@ struct Endpoint {
     Kind kind = Kind::Rfc2217;
     std::string host;
     int port = 0;
+    bool tls =
+        false; // "rfc2217+tls://", "tcp+tls://": TLS over the connection, the server's certificate pinned
+    std::string name; // "?name=NAME": the name the certificate carries instead of host
     bool operator==(const Endpoint&) const = default;
 };
 

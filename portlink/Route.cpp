@@ -43,6 +43,7 @@ int talkToUrl(const std::string& url, const Endpoint& endpoint, const PortParams
     std::string reason;
     EndpointOutcome outcome;
     const int code = talkToEndpoint(endpoint, params, start, data, count, probe, reason, outcome);
+    setTls(outcome.tls ? std::optional(outcome.tlsSummary) : std::nullopt);
     if (confirmedRate != nullptr) {
         *confirmedRate = outcome.confirmedRate;
     }

@@ -10,6 +10,7 @@
 #include "Route.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <optional>
 #include <string>
@@ -116,6 +117,20 @@ int VellPortListDevices(VellPortDevice*** list) {
 
 const char* VellPortLastError(void) {
     return portlink::lastError();
+}
+
+int VellPortLastTls(struct VellPortTlsInfo* info) {
+    const std::optional<VellTlsSummary>& tls = portlink::lastTls();
+    if (info == nullptr || !tls) {
+        return 0;
+    }
+    static_assert(sizeof info->subject == sizeof tls->subject && sizeof info->issuer == sizeof tls->issuer);
+    std::memcpy(info->protocol, tls->protocol, sizeof info->protocol);
+    std::memcpy(info->subject, tls->subject, sizeof info->subject);
+    std::memcpy(info->issuer, tls->issuer, sizeof info->issuer);
+    info->daysLeft = tls->daysLeft;
+    info->clientCertificateSent = tls->clientCertificateSent;
+    return 1;
 }
 
 int VellPortLastDelivery(void) {

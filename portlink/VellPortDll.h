@@ -158,8 +158,10 @@ enum VellPortResult {
                                     connection was refused). */
     VELLPORT_ERR_PROTOCOL = -10, /**< A network target does not speak RFC 2217 as asked (a raw port), or it
                                       closed the connection early. */
-    VELLPORT_ERR_SETTING = -11   /**< An RFC 2217 server confirmed another line setting than asked (its port
+    VELLPORT_ERR_SETTING = -11,  /**< An RFC 2217 server confirmed another line setting than asked (its port
                                       refused the rate, say); nothing was sent. */
+    VELLPORT_ERR_TLS = -12       /**< A TLS target: no pinned ca.pem, the server's certificate not accepted
+                                      (unknown CA, another name, expired), or the server refused ours. */
 };
 
 /**
@@ -475,6 +477,26 @@ VELLPORT_API int VellPortSendTo(const char* target, int baudRate, int dataBits, 
  */
 VELLPORT_API int VellPortProbe(const char* target, int baudRate, int dataBits, char parity, int stopBits,
                                int flowControl, int* confirmedRate);
+
+/** The TLS session of a call to a TLS target (rfc2217+tls://, tcp+tls://). */
+struct VellPortTlsInfo {
+    char protocol[16];         /**< "TLSv1.3", "TLSv1.2". */
+    char subject[256];         /**< The server certificate's subject, "/CN=...". */
+    char issuer[256];          /**< Its issuer. */
+    long daysLeft;             /**< Whole days until it expires. */
+    int clientCertificateSent; /**< 1 when the server asked for tls/client.pem and got it. */
+};
+
+/**
+ * The TLS session of the calling thread's last SendData, VellPortSendTo or VellPortProbe, when that reached
+ * a TLS target through the handshake (also when the call failed later).
+ *
+ * @param info Receives the session; left alone when the result is 0.
+ * @return 1 when info was filled; 0 when the last call made no TLS session or info is NULL.
+ *
+ * Blocking: never.
+ */
+VELLPORT_API int VellPortLastTls(struct VellPortTlsInfo* info);
 
 #ifdef __cplusplus
 }

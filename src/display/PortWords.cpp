@@ -1,6 +1,7 @@
 #include "PortWords.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 namespace {
@@ -55,6 +56,15 @@ std::string permissionWords(const VellPortInfo& info, WordsLanguage language) {
     }
 }
 
+// rfc2217+tls:// and tcp+tls://, in any letter case.
+bool isTlsUrl(std::string_view url) {
+    const std::size_t scheme = url.find("://");
+    return scheme != std::string_view::npos && scheme >= 4 &&
+           std::equal(url.begin() + static_cast<long>(scheme) - 4, url.begin() + static_cast<long>(scheme),
+                      "+tls",
+                      [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+}
+
 } // namespace
 
 std::string adapterWords(const VellPortDeviceDetails& details, WordsLanguage language) {
@@ -80,6 +90,9 @@ std::string stateWords(const VellPortInfo& info, WordsLanguage language) {
         words = permissionWords(info, language);
         break;
     case VELLPORT_STATE_NETWORK:
+        if (info.devicePath != nullptr && isTlsUrl(info.devicePath)) {
+            return chinese(language) ? "网络（TLS）" : "network (TLS)";
+        }
         return chinese(language) ? "网络" : "network";
     case VELLPORT_STATE_NOT_DEVICE:
         return chinese(language) ? "不是设备" : "not a device";

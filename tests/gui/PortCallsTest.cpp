@@ -238,6 +238,12 @@ private slots:
         QTest::newRow("Chinese network")
             << true << "COM5" << int(VELLPORT_STATE_NETWORK) << "rfc2217://pi:2001" << -1 << ""
             << "COM5 → rfc2217://pi:2001（网络）";
+        QTest::newRow("TLS network") << false << "COM5" << int(VELLPORT_STATE_NETWORK) << "TCP+TLS://pi:2002"
+                                     << -1 << ""
+                                     << "COM5 → TCP+TLS://pi:2002 (network (TLS))";
+        QTest::newRow("Chinese TLS network")
+            << true << "COM5" << int(VELLPORT_STATE_NETWORK) << "rfc2217+tls://pi:2001" << -1 << ""
+            << "COM5 → rfc2217+tls://pi:2001（网络（TLS））";
     }
     void portToolTips() {
         QFETCH(bool, chinese);

@@ -4,6 +4,7 @@
 #include "Files.h"
 
 #include <arpa/inet.h>
+#include <array>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -42,12 +43,12 @@ bool Listening(int port) {
     return false;
 }
 
-// Two different localhost TCP ports, free at the time of asking: both stay bound until both are known, or the
+// Different localhost TCP ports, free at the time of asking: all stay bound until all are known, or the
 // kernel may hand out the same one twice and ser2net's second accepter fails while the first answers for it.
-std::pair<int, int> FreeLocalPorts() {
-    int ports[2] = {0, 0};
-    int sockets[2] = {-1, -1};
-    for (int i = 0; i < 2; ++i) {
+std::array<int, 4> FreeLocalPorts() {
+    std::array<int, 4> ports{};
+    std::array<int, 4> sockets{};
+    for (std::size_t i = 0; i < ports.size(); ++i) {
         sockets[i] = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -61,7 +62,7 @@ std::pair<int, int> FreeLocalPorts() {
     for (const int socket : sockets) {
         ::close(socket);
     }
-    return {ports[0], ports[1]};
+    return ports;
 }
 
 } // namespace
@@ -79,20 +80,27 @@ std::string Ser2net::program() {
     return {};
 }
 
-bool Ser2net::start(const std::string& device, const std::string& folder) {
+bool Ser2net::start(const std::string& device, const std::string& folder, const Tls& tls) {
     const std::string executable = program();
     // Another program may take a port between asking and ser2net's bind: then try again with new ones.
     for (int attempt = 0; attempt < kStartAttempts && !executable.empty(); ++attempt) {
-        std::tie(m_rfc2217Port, m_rawPort) = FreeLocalPorts();
+        std::tie(m_rfc2217Port, m_rawPort, m_tlsPort, m_tlsRawPort) = std::tuple_cat(FreeLocalPorts());
         const std::string config = folder + "/ser2net.yaml";
         const std::string connector =
             "    connector: serialdev," + device + "," + std::to_string(kDefaultRate) + "n81,local\n";
-        WriteBytes(config, "connection: &rfc2217\n    accepter: telnet(rfc2217),tcp,127.0.0.1," +
-                               std::to_string(m_rfc2217Port) + "\n" + connector +
-                               "    options:\n        mdns: false\n"
-                               "connection: &raw\n    accepter: tcp,127.0.0.1," +
-                               std::to_string(m_rawPort) + "\n" + connector +
-                               "    options:\n        mdns: false\n");
+        const std::string options = "    options:\n        mdns: false\n" +
+                                    (tls.authdir.empty() ? "" : "        authdir: " + tls.authdir + "\n");
+        const std::string ssl =
+            "ssl(key=" + tls.key + ",cert=" + tls.cert + (tls.authdir.empty() ? "" : ",clientauth") + "),";
+        const auto connection = [&](const char* name, const std::string& stack, int port) {
+            return "connection: &" + std::string(name) + "\n    accepter: " + stack + "tcp,127.0.0.1," +
+                   std::to_string(port) + "\n" + connector + options;
+        };
+        WriteBytes(config, connection("rfc2217", "telnet(rfc2217),", m_rfc2217Port) +
+                               connection("raw", "", m_rawPort) +
+                               (tls.key.empty() ? ""
+                                                : connection("tls", "telnet(rfc2217)," + ssl, m_tlsPort) +
+                                                      connection("tlsraw", ssl, m_tlsRawPort)));
         const std::string pidFile = folder + "/ser2net.pid";
         const std::string log = folder + "/ser2net.log";
         m_pid = ::fork();
@@ -110,7 +118,8 @@ bool Ser2net::start(const std::string& device, const std::string& folder) {
                 m_pid = -1; // it gave up, probably on a port taken meanwhile
                 break;
             }
-            if (Listening(m_rfc2217Port) && Listening(m_rawPort)) {
+            if (Listening(m_rfc2217Port) && Listening(m_rawPort) &&
+                (tls.key.empty() || (Listening(m_tlsPort) && Listening(m_tlsRawPort)))) {
                 return true;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));

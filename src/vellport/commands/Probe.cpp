@@ -55,7 +55,30 @@ ProbeTarget requireProbeTarget(const std::string& text) {
     return ProbeTarget{"", text, true};
 }
 
-TargetOutcome probe(const ProbeTarget& target, int rate) {
+// What the TLS session was, when the probe made one.
+using TlsSeen = std::optional<VellPortTlsInfo>;
+
+std::string tlsWords(const TlsSeen& tls) {
+    if (!tls) {
+        return {};
+    }
+    return std::string("; ") + tls->protocol + ", server " + tls->subject + " issued by " + tls->issuer +
+           ", expires in " + std::to_string(tls->daysLeft) + " days, client certificate " +
+           (tls->clientCertificateSent != 0 ? "sent" : "not sent");
+}
+
+QJsonValue tlsJson(const TlsSeen& tls) {
+    if (!tls) {
+        return {};
+    }
+    return QJsonObject{{"protocol", tls->protocol},
+                       {"subject", QString::fromUtf8(tls->subject)},
+                       {"issuer", QString::fromUtf8(tls->issuer)},
+                       {"daysLeft", static_cast<qint64>(tls->daysLeft)},
+                       {"clientCertificateSent", tls->clientCertificateSent != 0}};
+}
+
+TargetOutcome probe(const ProbeTarget& target, int rate, TlsSeen& tls) {
     TargetOutcome outcome;
     if (!target.isEndpoint) {
         // The line shows the device the name leads to; nothing is connected.
@@ -64,6 +87,9 @@ TargetOutcome probe(const ProbeTarget& target, int rate) {
     }
     outcome.result = VellPortProbe(target.endpoint.c_str(), rate, kDisplayLine.dataBits, kDisplayLine.parity,
                                    kDisplayLine.stopBits, kDisplayLine.flowControl, &outcome.confirmedRate);
+    if (VellPortTlsInfo info{}; VellPortLastTls(&info) == 1) {
+        tls = info;
+    }
     if (outcome.result != VELLPORT_OK) {
         outcome.reason = reasonAlone(VellPortLastError(), target.endpoint);
     }
@@ -98,7 +124,7 @@ std::string verdict(const TargetOutcome& outcome) {
 
 // "COM5 → rfc2217://box:2001  refused: nothing listens on that port  3 ms".
 std::string targetLine(const std::vector<ProbeTarget>& targets, const std::vector<std::size_t>& sameAs,
-                       std::size_t index, const TargetOutcome& outcome) {
+                       std::size_t index, const TargetOutcome& outcome, const TlsSeen& tls) {
     std::string shown = label(targets[index]);
     if (sameAs[index] != index) {
         const ProbeTarget& first = targets[sameAs[index]];
@@ -108,6 +134,7 @@ std::string targetLine(const std::vector<ProbeTarget>& targets, const std::vecto
     if (!outcome.reason.empty()) {
         happened += ": " + outcome.reason;
     }
+    happened += tlsWords(tls);
     return outcomeLine(shown, happened, outcome.elapsed);
 }
 
@@ -126,6 +153,8 @@ int runProbe(const Options& options, std::ostream& out, std::ostream& err) {
     const RunChoice choice = runChoice(options, false);
     const int rate = choice.rate;
     const std::vector<std::size_t> sameAs = firstOfEachEndpoint(targets);
+    // Each probe fills its own slot, from whichever thread runs it.
+    std::vector<TlsSeen> tls(targets.size());
     FleetReport fleet{.head = {{"command", "probe"}, {"rate", rate}},
                       .json = options.json,
                       .quiet = options.quiet,
@@ -133,9 +162,10 @@ int runProbe(const Options& options, std::ostream& out, std::ostream& err) {
                           "no COM name leads to a network endpoint (vellport map COM5 rfc2217://HOST:PORT)"};
     fleet.failed = [](const TargetOutcome& outcome) { return outcome.result != VELLPORT_OK; };
     fleet.line = [&](std::size_t index, const TargetOutcome& outcome) {
-        return targetLine(targets, sameAs, index, outcome);
+        return targetLine(targets, sameAs, index, outcome, tls[sameAs[index]]);
     };
     fleet.entry = [&](std::size_t index, const TargetOutcome& outcome, QJsonObject& entry) {
+        entry.insert("tls", tlsJson(tls[sameAs[index]]));
         entry.insert("verdict", QString::fromStdString(verdict(outcome)));
         entry.insert("confirmedRate",
                      outcome.confirmedRate > 0 ? QJsonValue(outcome.confirmedRate) : QJsonValue());
@@ -144,7 +174,7 @@ int runProbe(const Options& options, std::ostream& out, std::ostream& err) {
         insertText(entry, "leadsTo", targets[index].endpoint.c_str());
     };
     return runFleet(
-        fleet, sameAs, choice.parallel, [&](std::size_t index) { return probe(targets[index], rate); }, out,
+        fleet, sameAs, choice.parallel, [&](std::size_t index) { return probe(targets[index], rate, tls[index]); }, out,
         err);
 }
 } // namespace vellport

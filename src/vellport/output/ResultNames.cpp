@@ -33,6 +33,8 @@ std::string resultName(int result) {
         return "VELLPORT_ERR_PROTOCOL";
     case VELLPORT_ERR_SETTING:
         return "VELLPORT_ERR_SETTING";
+    case VELLPORT_ERR_TLS:
+        return "VELLPORT_ERR_TLS";
     default:
         return std::to_string(result);
     }

@@ -121,6 +121,7 @@ contents=(
     "$program_deb|$datadir/bash-completion/completions/vellport"
     "$library_deb|$libdir/$library"
     "$library_deb|$libdir/$soname"
+    "$library_deb|$libdir/VellPortDll/libVellPortDll-tls.so"
     "$dev_deb|$libdir/$linkname"
     "$dev_deb|$includedir/VellPortDll.h"
     "$dev_deb|$mandir/man3/VellPortDll.3.gz"

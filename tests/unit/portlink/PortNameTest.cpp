@@ -85,7 +85,11 @@ INSTANTIATE_TEST_SUITE_P(
                     MapLineCase{"url_without_port", "COM12=rfc2217://counter-pi", MapLine::Kind::Malformed,
                                 12, "", "no :PORT"},
                     MapLineCase{"comment_after_url", "COM16=tcp://box:2002 # lobby", MapLine::Kind::Malformed,
-                                16, "", "comment takes a line of its own"}),
+                                16, "", "comment takes a line of its own"},
+                    MapLineCase{"tls_url_with_name", "COM4=rfc2217+TLS://box:2001?name=host-a",
+                                MapLine::Kind::Entry, 4, "rfc2217+TLS://box:2001?name=host-a"},
+                    MapLineCase{"name_on_a_plain_url", "COM4=tcp://box:2002?name=a", MapLine::Kind::Malformed,
+                                4, "", "either with +tls"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 class Resolution : public testing::Test {

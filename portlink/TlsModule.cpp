@@ -1,0 +1,56 @@
+// dlopen of the TLS module from the folder of the library that holds this code.
+#include "TlsModule.h"
+
+#include <dlfcn.h>
+#include <mutex>
+
+namespace portlink {
+namespace {
+
+constexpr const char* kModulePath = "VellPortDll/libVellPortDll-tls.so";
+
+struct Loaded {
+    const VellTlsApi* api = nullptr;
+    std::string problem;
+};
+
+Loaded load() {
+    Loaded loaded;
+    Dl_info self{};
+    if (::dladdr(reinterpret_cast<const void*>(&tlsModule), &self) == 0 || self.dli_fname == nullptr) {
+        loaded.problem = "cannot tell where the library lies, to load its TLS module";
+        return loaded;
+    }
+    std::string path = self.dli_fname;
+    path = path.substr(0, path.find_last_of('/') + 1) + kModulePath;
+    // Kept for the life of the process: sessions of other threads may use it at any time.
+    void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (module == nullptr) {
+        const char* why = ::dlerror();
+        loaded.problem = "the TLS module cannot be loaded (" + std::string(why != nullptr ? why : path) +
+                         "): is the library's package complete, and libssl3 installed?";
+        return loaded;
+    }
+    const auto entry = reinterpret_cast<VellTlsEntry>(::dlsym(module, VELL_TLS_ENTRY));
+    const VellTlsApi* api = entry != nullptr ? entry() : nullptr;
+    if (api == nullptr || api->version != VELL_TLS_API_VERSION) {
+        loaded.problem = "the TLS module at " + path + " is not of this library's version";
+        return loaded;
+    }
+    loaded.api = api;
+    return loaded;
+}
+
+} // namespace
+
+const VellTlsApi* tlsModule(std::string& reason) {
+    static std::once_flag once;
+    static Loaded loaded;
+    std::call_once(once, [] { loaded = load(); });
+    if (loaded.api == nullptr) {
+        reason = loaded.problem;
+    }
+    return loaded.api;
+}
+
+} // namespace portlink
