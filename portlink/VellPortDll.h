@@ -94,10 +94,10 @@ extern "C" {
  * descriptors or memory, or no thread could be started for it; VELLPORT_ERR_REFUSED the box answered and
  * nothing listens on the port (the connection was refused); VELLPORT_ERR_TIMEOUT the host does not answer: no
  * answer within the bound (lookup, connect, confirmations or acknowledgement of the data), or no route to the
- * host (EHOSTUNREACH, ENETUNREACH, EHOSTDOWN, ENETDOWN: the box is off or unreachable; a box that is off gives
- * silence or no route from run to run, so both are this one result); VELLPORT_ERR_PROTOCOL an rfc2217://
- * server that never asked for the option within the bound ("no answer to the RFC 2217 opening": it is silent,
- * or the port is raw TCP; nothing was written), withdrew it, or closed the connection early;
+ * host (EHOSTUNREACH, ENETUNREACH, EHOSTDOWN, ENETDOWN: the box is off or unreachable; a box that is off
+ * gives silence or no route from run to run, so both are this one result); VELLPORT_ERR_PROTOCOL an
+ * rfc2217:// server that never asked for the option within the bound ("no answer to the RFC 2217 opening": it
+ * is silent, or the port is raw TCP; nothing was written), withdrew it, or closed the connection early;
  * VELLPORT_ERR_BUSY a server that says its port is in use at any moment before its close (ser2net: "Port
  * already in use", another client holds the device); VELLPORT_ERR_NO_DEVICE a server that cannot open its
  * serial device (ser2net: "Device open failure"); VELLPORT_ERR_SETTING another line setting confirmed than
@@ -410,11 +410,11 @@ VELLPORT_API const char* VellPortLastError(void);
 
 /** How far the calling thread's last successful send is known to have gone. */
 enum VellPortDelivery {
-    VELLPORT_DELIVERY_NONE = 0,      /**< No send has succeeded on this thread since its last call of this
-                                          library: the call failed, sent no bytes, or was no send. */
-    VELLPORT_DELIVERY_CONFIRMED = 1, /**< The bytes reached the end of the line: a serial device drained
-                                          them, or a network server took them and closed its end as ser2net
-                                          does once it has passed them on to its device. */
+    VELLPORT_DELIVERY_NONE = 0,        /**< No send has succeeded on this thread since its last call of this
+                                            library: the call failed, sent no bytes, or was no send. */
+    VELLPORT_DELIVERY_CONFIRMED = 1,   /**< The bytes reached the end of the line: a serial device drained
+                                            them, or a network server took them and closed its end as ser2net
+                                            does once it has passed them on to its device. */
     VELLPORT_DELIVERY_ACKNOWLEDGED = 2 /**< Only the server's TCP stack acknowledged the bytes: it kept the
                                             connection open until the bound, so nothing tells whether they
                                             left its kernel (a listener that never reads, a stopped ser2net,

@@ -1,5 +1,6 @@
-// The settings operations. The window reads through one snapshot of the file and writes through one update, so
-// each of its runs of reads or writes touches the file once; the path forms read or write one value at a time.
+// The settings operations. The window reads through one snapshot of the file and writes through one update,
+// so each of its runs of reads or writes touches the file once; the path forms read or write one value at a
+// time.
 #pragma once
 
 #include <string>

@@ -58,7 +58,8 @@ void CDialogBuilder::build(QDialog& dialog, const DlgTemplate& tmpl, bool access
         switch (entry.kind) {
         case DlgKind::Label: {
             auto* label = new QLabel(text, &dialog);
-            label->setAlignment(((entry.style & kRightAlign) ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop);
+            label->setAlignment(((entry.style & kRightAlign) ? Qt::AlignRight : Qt::AlignLeft) |
+                                Qt::AlignTop);
             label->setTextFormat(Qt::PlainText);
             widget = label;
             break;

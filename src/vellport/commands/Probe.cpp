@@ -174,7 +174,7 @@ int runProbe(const Options& options, std::ostream& out, std::ostream& err) {
         insertText(entry, "leadsTo", targets[index].endpoint.c_str());
     };
     return runFleet(
-        fleet, sameAs, choice.parallel, [&](std::size_t index) { return probe(targets[index], rate, tls[index]); }, out,
-        err);
+        fleet, sameAs, choice.parallel,
+        [&](std::size_t index) { return probe(targets[index], rate, tls[index]); }, out, err);
 }
 } // namespace vellport

@@ -126,8 +126,8 @@ TEST_F(EndToEnd, ParametersDoNotLeakIntoAnotherPort) {
     m_ports.map(32, m_link);
     m_ports.map(33, m_link);
     ASSERT_EQ(SetComParam("COM32", 2400, 8, 'N', 2, 0), VELLPORT_OK);
-    // Both names lead to one terminal: each command is read back before the next call changes its settings, or
-    // the simulator could see an earlier command under a later call's settings.
+    // Both names lead to one terminal: each command is read back before the next call changes its settings,
+    // or the simulator could see an earlier command under a later call's settings.
     ASSERT_EQ(SendData("COM32", kOn, 4), VELLPORT_OK);
     EXPECT_EQ(m_simulator.readLine(), jsonEvent("on", "1B 27 0A 01", 2400, 2));
     ASSERT_EQ(SendData("COM33", kOn, 4), VELLPORT_OK);
