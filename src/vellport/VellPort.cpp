@@ -9,6 +9,7 @@
 #include "vellport/PortReport.h"
 #include "vellport/Probe.h"
 #include "vellport/Send.h"
+#include "vellport/commands/Discover.h"
 #include "version/VersionRecord.h"
 
 #include <cerrno>
@@ -45,6 +46,9 @@ constexpr const char* kUsage =
     "                              connect and negotiate without sending data: reachable (and the rate the\n"
     "                              server confirmed), refused, no answer, not RFC 2217, busy; with no\n"
     "                              target, every COM name that leads to a network endpoint\n"
+    "  discover [--seconds S] [--type TYPE] [--json]\n"
+    "                              the displays ser2net advertises over mDNS, each with a ready map line;\n"
+    "                              maps nothing: adverts are unauthenticated (see vellport discover --help)\n"
     "\n"
     "Options:\n"
     "  --json           one JSON document instead of text (ASCII; a text whose bytes are not UTF-8\n"
@@ -160,6 +164,9 @@ int runUnmap(const Options& options, std::ostream& out, std::ostream& err) {
 } // namespace
 
 int runVellPort(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+    if (!arguments.empty() && arguments.front() == "discover") {
+        return vellport::runDiscover(arguments, out, err);
+    }
     for (const std::string& argument : arguments) {
         if (argument == "--help" || argument == "-h") {
             out << kUsage;

@@ -49,20 +49,20 @@ std::string printedHost(const std::string& host) {
 std::pair<std::string, std::string> stackUrl(const std::string& stack, const std::string& host,
                                              std::uint16_t port) {
     if (stack.empty()) {
-        return {"", "its TXT names no gensiostack"};
+        return {"", "no gensiostack in its TXT"};
     }
     std::vector<std::string> layers = stackLayers(stack);
     for (const std::string& layer : layers) {
         const std::string name = layerName(layer);
         if (name == "certauth") {
-            return {"", "certauth (a login of ser2net's own before the data) is not supported"};
+            return {"", "certauth (ser2net's own login before the data)"};
         }
         if (name == "mux") {
-            return {"", "mux (several channels in one connection) is not supported"};
+            return {"", "mux (several channels in one connection)"};
         }
     }
     if (layers.empty() || layerName(layers.back()) != "tcp") {
-        return {"", "the stack '" + stack + "' does not end in tcp"};
+        return {"", "the stack '" + stack + "' (not over tcp)"};
     }
     layers.pop_back();
     const bool tls = !layers.empty() && layerName(layers.back()) == "ssl";
@@ -75,7 +75,7 @@ std::pair<std::string, std::string> stackUrl(const std::string& stack, const std
     } else if (layers.size() == 1 && layers.front() == "telnet(rfc2217)") {
         scheme = "rfc2217";
     } else {
-        return {"", "the stack '" + stack + "' is not supported"};
+        return {"", "the stack '" + stack + "'"};
     }
     return {scheme + (tls ? "+tls" : "") + "://" + printedHost(host) + ":" + std::to_string(port), ""};
 }

@@ -122,8 +122,8 @@ INSTANTIATE_TEST_SUITE_P(
             "CertauthAndMuxListedAsNotSupported",
             answer(6, advert("auth", {"provider=ser2net", "gensiostack=telnet(rfc2217),certauth,ssl,tcp"}) +
                           advert("mux", {"provider=ser2net", "gensiostack=mux,ssl,tcp"})),
-            "auth certauth (a login of ser2net's own before the data) is not supported [];"
-            "mux mux (several channels in one connection) is not supported [];"},
+            "auth certauth (ser2net's own login before the data) [];"
+            "mux mux (several channels in one connection) [];"},
         AnswerCase{"CompressedNamesAsAvahiSendsThem", kCompressed,
                    "desk rfc2217://10.0.0.7:2001 [10.0.0.7 ];"},
         AnswerCase{"TruncatedRecordRefused", Bytes(kCompressed.begin(), kCompressed.end() - 3), "refused"},
