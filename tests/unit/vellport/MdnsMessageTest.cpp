@@ -130,7 +130,7 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerCase{"PointerLoopRefused", answer(1, Bytes{0xc0, 12, 0, 12, 0, 1, 0, 0, 0, 10, 0, 2, 0xc0, 24}),
                    "refused"},
         AnswerCase{"ForwardPointerRefused",
-                   answer(1, record(name("_iostream._tcp.local"), 12, Bytes{0xc0, 60})), "refused"},
+                   answer(2, record({0xc0, 24}, 16, {}) + record(name("a.local"), 16, {})), "refused"},
         AnswerCase{"AddressOfTheWrongLengthRefused",
                    answer(1, record(name("counter.local"), 1, {192, 168, 1, 20, 1})), "refused"},
         AnswerCase{"TxtWithoutProviderIsNoDisplay", answer(3, advert("printer", {kPlain})), ""},
