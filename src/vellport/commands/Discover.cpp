@@ -65,20 +65,32 @@ std::optional<std::chrono::milliseconds> boundOf(const std::string& text) {
 
 DiscoverOptions parseDiscover(const std::vector<std::string>& arguments) {
     DiscoverOptions options;
+    const std::string example = "vellport discover --seconds 2";
     for (std::size_t i = 1; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
+        std::string argument = arguments[i];
+        std::optional<std::string> value;
+        if (const std::size_t equals = argument.find('=');
+            argument.starts_with("--") && equals != std::string::npos) {
+            value = argument.substr(equals + 1);
+            argument.resize(equals);
+        }
         if (argument == "--json") {
+            if (value) {
+                throw UsageError("--json takes no value", example);
+            }
             options.json = true;
             continue;
         }
-        if ((argument != "--seconds" && argument != "--type") || i + 1 == arguments.size()) {
-            throw UsageError(argument.starts_with("--") && argument != "--seconds" && argument != "--type"
-                                 ? "discover takes no option " + argument
-                             : argument.starts_with("--") ? argument + " needs a value"
-                                                          : "discover takes no arguments",
-                             "vellport discover --seconds 2");
+        if (!argument.starts_with('-')) {
+            throw UsageError("discover takes no arguments", example);
         }
-        (argument == "--seconds" ? options.seconds : options.type) = arguments[++i];
+        if (argument != "--seconds" && argument != "--type") {
+            throw UsageError("discover takes no option " + argument, example);
+        }
+        if (!value && i + 1 == arguments.size()) {
+            throw UsageError(argument + " needs a value", example);
+        }
+        (argument == "--seconds" ? options.seconds : options.type) = value ? *value : arguments[++i];
     }
     const std::optional<std::chrono::milliseconds> bound = boundOf(options.seconds);
     if (!bound) {
