@@ -238,7 +238,9 @@ int runDiscover(const std::vector<std::string>& arguments, std::ostream& out, st
         }
     }
     if (options.json) {
-        writeJson(QJsonObject{{"adverts", entries}, {"seconds", options.bound.count() / 1000.0}}, out);
+        writeJson(QJsonObject{{"adverts", entries},
+                              {"seconds", std::chrono::duration<double>(options.bound).count()}},
+                  out);
     } else if (adverts.empty()) {
         out << "no displays answered within " << options.seconds << " s\n";
     } else {
