@@ -830,6 +830,25 @@ INSTANTIATE_TEST_SUITE_P(
                      ""}),
     [](const testing::TestParamInfo<DiscoverCase>& info) { return std::string{info.param.name}; });
 
+// ser2net's own adverts through a real avahi-daemon, in a network and mount namespace of the test's own.
+TEST_F(VellPort, DiscoverFindsSer2netThroughAvahi) {
+    QProcess process;
+    process.start("unshare",
+                  {"-nm", "bash", DISCOVER_AVAHI_SCRIPT, VELLPORT_PATH, QString::fromStdString(m_dir)});
+    if (!process.waitForFinished(60000)) {
+        GTEST_SKIP() << "no unshare to run in";
+    }
+    const std::string out = process.readAllStandardOutput().toStdString();
+    const std::string err = process.readAllStandardError().toStdString();
+    if (process.exitCode() == 77 || err.starts_with("unshare:")) {
+        GTEST_SKIP() << err;
+    }
+    EXPECT_EQ(process.exitCode(), 0) << err;
+    EXPECT_NE(out.find("back-raw  tcp://10.9.0.1:2002\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("front-desk  rfc2217://10.9.0.1:2001\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("  location=front desk\n  baud=9600n81\n"), std::string::npos) << out;
+}
+
 TEST_F(VellPort, HelpAndVersion) {
     const Outcome help = run({"send", "--help"});
     EXPECT_EQ(help.status, 0);
