@@ -54,12 +54,12 @@ await 100 test -S /run/avahi-daemon/socket || skip "avahi-daemon did not start"
 unset VELLPORT_MDNS_ADDRESS
 advertised() { [[ $("$vellport" discover --seconds 0.2) == *back-raw*front-desk* ]]; }
 # ser2net gives up its adverts when avahi is not on the bus yet: a new ser2net asks again.
-for attempt in 1 2 3 4 5; do
+for attempt in 1 2 3 4; do
     ser2net -n -d -u -c "$dir/ser2net.yaml" -P "$dir/ser2net.pid" >"$dir/ser2net.log" 2>&1 &
     pids+=($!)
-    await 4 advertised && break
+    await 8 advertised && break
     kill -KILL "${pids[-1]}"
     wait "${pids[-1]}" 2>/dev/null
-    ((attempt == 5)) && skip "ser2net's adverts did not appear: $(tail -1 "$dir/ser2net.log")"
+    ((attempt == 4)) && skip "ser2net's adverts did not appear: $(tail -1 "$dir/ser2net.log")"
 done
 "$vellport" discover
