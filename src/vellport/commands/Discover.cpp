@@ -223,18 +223,20 @@ int runDiscover(const std::vector<std::string>& arguments, std::ostream& out, st
     std::size_t nextFree = 0;
     QJsonArray entries;
     for (const discovery::Advert& advert : adverts) {
-        std::string mapLine;
+        std::string mappedAs;
         for (const auto& [url, name] : mapped.urls) {
-            mapLine =
-                mapLine.empty() && !advert.url.empty() && url == advert.url ? "mapped as " + name : mapLine;
+            mappedAs = mappedAs.empty() && !advert.url.empty() && url == advert.url ? name : mappedAs;
         }
-        if (mapLine.empty() && !advert.url.empty() && nextFree < mapped.free.size()) {
+        std::string mapLine;
+        if (mappedAs.empty() && !advert.url.empty() && nextFree < mapped.free.size()) {
             mapLine = "vellport map COM" + std::to_string(mapped.free[nextFree++]) + " " + advert.url;
         }
         if (options.json) {
-            entries.append(advertJson(advert, mapLine));
+            QJsonObject entry = advertJson(advert, mapLine);
+            insertText(entry, "mappedAs", mappedAs.empty() ? nullptr : mappedAs.c_str());
+            entries.append(entry);
         } else {
-            printAdvert(advert, printable(mapLine), out);
+            printAdvert(advert, printable(mappedAs.empty() ? mapLine : "mapped as " + mappedAs), out);
         }
     }
     if (options.json) {

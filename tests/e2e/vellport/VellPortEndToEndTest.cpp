@@ -805,7 +805,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "COM1=/dev/null\n",
                      0,
                      {"\"url\": \"rfc2217+tls://127.0.0.1:2001\"", "\"baud\": \"9600n81\"",
-                      "\"map\": \"vellport map COM2 rfc2217+tls://127.0.0.1:2001\""},
+                      "\"map\": \"vellport map COM2 rfc2217+tls://127.0.0.1:2001\"", "\"mappedAs\": null"},
                      ""},
         DiscoverCase{"NobodyAnsweringIsNoFailure",
                      {},
