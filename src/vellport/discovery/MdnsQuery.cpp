@@ -132,6 +132,11 @@ Gathered askAllInterfaces(const Bytes& query, std::chrono::milliseconds bound) {
     Gathered gathered;
     std::vector<common::UniqueFd> sockets;
     std::uint16_t answerPort = kMdnsPort;
+    // A test that meant one address never asks the real network instead.
+    if (std::getenv("VELLPORT_MDNS_ADDRESS") != nullptr && !chosenAddress()) {
+        gathered.problem = "VELLPORT_MDNS_ADDRESS is not IPV4:PORT";
+        return gathered;
+    }
     if (const std::optional<sockaddr_in> address = chosenAddress()) {
         answerPort = ntohs(address->sin_port);
         common::UniqueFd socket = openSocket(AF_INET);
