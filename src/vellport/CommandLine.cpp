@@ -44,6 +44,10 @@ void storeValue(Options& options, const std::string& option, std::string value) 
         options.baud = std::move(value);
     } else if (option == "--settings") {
         options.settings = std::move(value);
+    } else if (option == "--seconds") {
+        options.seconds = std::move(value);
+    } else if (option == "--type") {
+        options.type = std::move(value);
     } else {
         options.parallel = std::move(value);
     }

@@ -21,6 +21,8 @@ struct Options {
     std::optional<std::string> baud;
     std::optional<std::string> settings;
     std::optional<std::string> parallel;
+    std::optional<std::string> seconds; // discover's bound
+    std::optional<std::string> type;    // discover's mDNS service type
 };
 
 // Wrong usage: what was wrong and the one command line that would have worked; nothing was sent or written.

@@ -70,11 +70,30 @@ constexpr const char* kProbeUsage =
     "                              server confirmed), refused, no answer, not RFC 2217, busy; with no\n"
     "                              target, every COM name that leads to a network endpoint\n";
 
-// A command: its shape on the command line, what runs it, and its lines in the usage text.
+constexpr const char* kDiscoverUsage =
+    "  discover [--seconds S] [--type TYPE] [--json]\n"
+    "                              the displays ser2net advertises over mDNS, each with a ready map line;\n"
+    "                              maps nothing: adverts are unauthenticated (see vellport discover "
+    "--help)\n";
+constexpr const char* kDiscoverHelp =
+    "Usage: vellport discover [--seconds S] [--type TYPE] [--json]\n"
+    "Ask the local network once over mDNS for the serial ports ser2net advertises (its option mdns: true),\n"
+    "and print each one's name, URL, the administrator's TXT entries and a ready 'vellport map' line with\n"
+    "the first free COM name. Nothing is mapped: adverts are unauthenticated, anyone on the link can send\n"
+    "one, so map only a display you know.\n"
+    "\n"
+    "  --seconds S   how long answers are gathered, 0.01 to 60 (default 1)\n"
+    "  --type TYPE   the mDNS service type asked for (default _iostream._tcp, ser2net's)\n"
+    "  --json        one JSON document instead of text\n"
+    "Exit status: 0 with or without adverts; 1 when no question could be sent; 2 wrong usage.\n";
+
+// A command: its shape on the command line, what runs it, its lines in the usage text, and the text of
+// "vellport COMMAND --help" when it has one of its own.
 struct Command {
     CommandShape shape;
     int (*run)(const Options& options, std::ostream& out, std::ostream& err);
     const char* usage;
+    const char* help = nullptr;
 };
 
 const std::vector<Command>& commands() {
@@ -108,6 +127,14 @@ const std::vector<Command>& commands() {
           "vellport probe COM5 rfc2217://counter-pi:2001"},
          runProbe,
          kProbeUsage},
+        {{"discover",
+          0,
+          {"--seconds", "--type", "--json"},
+          "discover takes no arguments",
+          "vellport discover --seconds 2"},
+         runDiscover,
+         kDiscoverUsage,
+         kDiscoverHelp},
     };
     return table;
 }
@@ -120,11 +147,18 @@ std::string usageText() {
     return usage + kUsageTail;
 }
 
-const Command& commandNamed(const std::string& name) {
+const Command* findCommand(const std::string& name) {
     for (const Command& command : commands()) {
         if (name == command.shape.name) {
-            return command;
+            return &command;
         }
+    }
+    return nullptr;
+}
+
+const Command& commandNamed(const std::string& name) {
+    if (const Command* command = findCommand(name)) {
+        return *command;
     }
     throw UsageError("unknown command '" + name + "'", "vellport list");
 }
@@ -134,7 +168,8 @@ const Command& commandNamed(const std::string& name) {
 int runVellPort(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
     for (const std::string& argument : arguments) {
         if (argument == "--help" || argument == "-h") {
-            out << usageText();
+            const Command* command = arguments.empty() ? nullptr : findCommand(arguments.front());
+            out << (command != nullptr && command->help != nullptr ? command->help : usageText());
             return kExitOk;
         }
     }

@@ -24,4 +24,7 @@ int runSend(const Options& options, std::ostream& out, std::ostream& err);
 // probe: whether the network endpoints answer, without sending data to the displays: the COM names and URLs
 // given, or every COM name that leads to an endpoint, in parallel; a line per target and a summary, or JSON.
 int runProbe(const Options& options, std::ostream& out, std::ostream& err);
+// discover: the displays ser2net advertises over mDNS, each with a ready map line; maps nothing. 0 with
+// adverts or none, 1 when no question could be sent.
+int runDiscover(const Options& options, std::ostream& out, std::ostream& err);
 } // namespace vellport

@@ -703,12 +703,162 @@ TEST_F(VellPort, ProbeTakesTheNetworkNamesOfTheMap) {
     EXPECT_EQ(run({"probe", "/dev/null"}).status, 2);
 }
 
+// An mDNS responder on loopback that answers any question with ser2net's adverts on counter.local
+// (127.0.0.1), one per argument "NAME;TXT;TXT...", ports from 2001; it prints the port it listens on.
+constexpr const char* kResponder = R"(import socket, struct, sys
+def name(n): return b''.join(bytes([len(l)]) + l.encode() for l in n.split('.')) + b'\0'
+def rr(n, t, d): return name(n) + struct.pack('>HHIH', t, 0x8001, 120, len(d)) + d
+recs = [rr('counter.local', 1, socket.inet_aton('127.0.0.1'))]
+for port, arg in enumerate(sys.argv[1:], 2001):
+    inst, *txt = arg.split(';')
+    full = inst + '._iostream._tcp.local'
+    recs += [rr('_iostream._tcp.local', 12, name(full)), rr(full, 16, b''.join(bytes([len(e)]) + e.encode() for e in txt)),
+             rr(full, 33, struct.pack('>HHH', 0, 0, port) + name('counter.local'))]
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(('127.0.0.1', 0))
+print(s.getsockname()[1], flush=True)
+while True:
+    q, a = s.recvfrom(9000)
+    s.sendto(q[:2] + struct.pack('>5H', 0x8400, 0, len(recs), 0, 0) + b''.join(recs), a))";
+
+struct DiscoverCase {
+    const char* name;
+    std::vector<std::string> adverts; // none: a port where nobody answers
+    std::vector<std::string> arguments;
+    std::string mapFile;
+    int status;
+    std::vector<std::string> shown;
+    std::string absent;
+};
+
+void PrintTo(const DiscoverCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class Discover : public VellPort, public testing::WithParamInterface<DiscoverCase> {};
+
+TEST_P(Discover, ShowsTheAdvertsWithReadyMapLines) {
+    const DiscoverCase& row = GetParam();
+    QProcess responder;
+    std::string address = "255.255.255.255:5353";
+    if (!row.adverts.empty()) {
+        QStringList arguments{"-c", kResponder};
+        for (const std::string& advert : row.adverts) {
+            arguments << QString::fromStdString(advert);
+        }
+        responder.start("python3", arguments);
+        if (!responder.waitForReadyRead(10000)) {
+            GTEST_SKIP() << "no python3 to answer as an mDNS responder";
+        }
+        address = "127.0.0.1:" + responder.readLine().trimmed().toStdString();
+    } else if (row.status == 0) {
+        address = "127.0.0.1:9"; // the discard port: nobody answers
+    }
+    m_environment["VELLPORT_MDNS_ADDRESS"] = address;
+    // Free names are judged against the machine's own sysfs, where a ttyS node without a UART is free.
+    m_environment.erase("VELLPORT_SYSFS_ROOT");
+    m_environment.erase("VELLPORT_DEV_ROOT");
+    writeFile(m_mapFile, row.mapFile);
+    std::vector<std::string> arguments{"discover"};
+    arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
+    const Outcome outcome = run(arguments);
+    responder.kill();
+    responder.waitForFinished();
+    EXPECT_EQ(outcome.status, row.status) << outcome.err;
+    for (const std::string& line : row.shown) {
+        EXPECT_NE((outcome.out + outcome.err).find(line), std::string::npos) << outcome.out << outcome.err;
+    }
+    EXPECT_TRUE(row.absent.empty() || outcome.out.find(row.absent) == std::string::npos) << outcome.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, Discover,
+    testing::Values(
+        DiscoverCase{
+            "PlainAndRawTakeTheFirstFreeNames",
+            {"front;provider=ser2net;gensiostack=telnet(rfc2217),tcp;location=front desk",
+             "raw;provider=ser2net;gensiostack=tcp"},
+            {},
+            "COM1=/dev/null\n",
+            0,
+            {"front  rfc2217://127.0.0.1:2001\n  host counter.local port 2001 (127.0.0.1), stack "
+             "telnet(rfc2217),tcp\n  location=front desk\n  vellport map COM2 rfc2217://127.0.0.1:2001\n",
+             "  vellport map COM3 tcp://127.0.0.1:2002\n2 displays answered within 1 s; adverts are "
+             "unauthenticated"},
+            ""},
+        DiscoverCase{"AMappedUrlIsNamedNotMappedAgain",
+                     {"front;provider=ser2net;gensiostack=telnet(rfc2217),tcp"},
+                     {"--seconds", "0.3"},
+                     "COM7=rfc2217://127.0.0.1:2001\n",
+                     0,
+                     {"  mapped as COM7\n"},
+                     "vellport map"},
+        DiscoverCase{
+            "CertauthAndOtherProvidersGetNoMapLine",
+            {"lab;provider=ser2net;gensiostack=telnet(rfc2217),certauth,ssl,tcp",
+             "printer;provider=cups;gensiostack=tcp"},
+            {"--seconds", "0.3"},
+            "",
+            0,
+            {"lab  not supported: certauth (ser2net's own login before the data)\n", "1 display answered"},
+            "vellport map"},
+        DiscoverCase{"JsonForScripts",
+                     {"tls;provider=ser2net;gensiostack=telnet(rfc2217),ssl,tcp;baud=9600n81"},
+                     {"--json", "--seconds", "0.3"},
+                     "COM1=/dev/null\n",
+                     0,
+                     {"\"url\": \"rfc2217+tls://127.0.0.1:2001\"", "\"baud\": \"9600n81\"",
+                      "\"map\": \"vellport map COM2 rfc2217+tls://127.0.0.1:2001\"", "\"mappedAs\": null"},
+                     ""},
+        DiscoverCase{"NobodyAnsweringIsNoFailure",
+                     {},
+                     {"--seconds", "0.3"},
+                     "",
+                     0,
+                     {"no displays answered within 0.3 s\n"},
+                     ""},
+        DiscoverCase{"NothingSentIsAFailure",
+                     {},
+                     {"--seconds", "0.3"},
+                     "",
+                     1,
+                     {"vellport: discover: cannot send to 255.255.255.255:5353: Permission denied\n"},
+                     ""},
+        DiscoverCase{"ABoundOutOfRangeIsUsage",
+                     {},
+                     {"--seconds", "0"},
+                     "",
+                     2,
+                     {"vellport: '0' is not a number of seconds from 0.01 to 60"},
+                     ""}),
+    [](const testing::TestParamInfo<DiscoverCase>& info) { return std::string{info.param.name}; });
+
+// ser2net's own adverts through a real avahi-daemon, in a network and mount namespace of the test's own.
+TEST_F(VellPort, DiscoverFindsSer2netThroughAvahi) {
+    QProcess process;
+    process.start("unshare",
+                  {"-nm", "bash", DISCOVER_AVAHI_SCRIPT, VELLPORT_PATH, QString::fromStdString(m_dir)});
+    if (!process.waitForFinished(60000)) {
+        GTEST_SKIP() << "no unshare to run in";
+    }
+    const std::string out = process.readAllStandardOutput().toStdString();
+    const std::string err = process.readAllStandardError().toStdString();
+    if (process.exitCode() == 77 || err.starts_with("unshare:")) {
+        GTEST_SKIP() << err;
+    }
+    EXPECT_EQ(process.exitCode(), 0) << err;
+    EXPECT_NE(out.find("back-raw  tcp://10.9.0.1:2002\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("front-desk  rfc2217://10.9.0.1:2001\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("  location=front desk\n  baud=9600n81\n"), std::string::npos) << out;
+}
+
 TEST_F(VellPort, HelpAndVersion) {
     const Outcome help = run({"send", "--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("map COM<n> TARGET [--system]"), std::string::npos) << help.out;
     EXPECT_NE(help.out.find("probe [COM<n>|URL]... [--baud RATE] [--settings FILE]"), std::string::npos)
         << help.out;
+    EXPECT_NE(run({"discover", "--help"}).out.find("adverts are unauthenticated"), std::string::npos);
     const Outcome version = run({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "vellport " VELL_PRODUCT_VERSION "\n");
