@@ -13,7 +13,7 @@ namespace {
 
 struct Job {
     PortWorker::Call call;
-    PortWorker::Done done;
+    PortWorker::WhenDone whenDone;
     std::string dropLine;
 };
 
@@ -47,21 +47,21 @@ PortWorker::~PortWorker() {
     m_queue->owner = nullptr;
 }
 
-void PortWorker::post(Call call, Done done, std::string dropLine) {
+void PortWorker::post(Call call, WhenDone whenDone, std::string dropLine) {
     const bool send = !dropLine.empty();
     ++m_pending;
     if (send && m_sendsPending++ == 0)
         emit sendingChanged(true);
     {
         const std::lock_guard lock(m_queue->mutex);
-        m_queue->waiting.push_back({std::move(call), std::move(done), std::move(dropLine)});
+        m_queue->waiting.push_back({std::move(call), std::move(whenDone), std::move(dropLine)});
         const auto run = [](const Job& job) { return job.call(); };
         const auto deliver = [](PortWorker* owner, Job job, PortCallOutcome outcome) {
             const bool isSend = !job.dropLine.empty();
             QMetaObject::invokeMethod(
                 owner,
-                [owner, isSend, done = std::move(job.done), outcome] {
-                    owner->finished(isSend, done, outcome);
+                [owner, isSend, whenDone = std::move(job.whenDone), outcome] {
+                    owner->finished(isSend, whenDone, outcome);
                 },
                 Qt::QueuedConnection);
         };
@@ -78,7 +78,7 @@ void PortWorker::post(Call call, Done done, std::string dropLine) {
             job = std::move(m_queue->waiting.front());
             m_queue->waiting.pop_front();
         }
-        finished(!job.dropLine.empty(), job.done, job.call());
+        finished(!job.dropLine.empty(), job.whenDone, job.call());
     }
 }
 
@@ -95,9 +95,9 @@ void PortWorker::dropWaiting() {
     }
 }
 
-void PortWorker::finished(bool send, const Done& done, const PortCallOutcome& outcome) {
-    if (done)
-        done(outcome);
+void PortWorker::finished(bool send, const WhenDone& whenDone, const PortCallOutcome& outcome) {
+    if (whenDone)
+        whenDone(outcome);
     countDone(send);
 }
 

@@ -21,7 +21,7 @@ class PortWorker : public QObject {
     Q_OBJECT
 public:
     using Call = std::function<PortCallOutcome()>;
-    using Done = std::function<void(const PortCallOutcome&)>;
+    using WhenDone = std::function<void(const PortCallOutcome&)>;
 
     explicit PortWorker(QObject* parent);
     // Drops the calls still waiting (see dropWaiting); never waits for the one running, which ends within its
@@ -30,9 +30,10 @@ public:
     PortWorker(const PortWorker&) = delete;
     PortWorker& operator=(const PortWorker&) = delete;
 
-    // Queues call behind every call posted before it; done then runs on the window's thread with its outcome,
-    // unless the worker is gone by then. A send names itself in dropLine, the log line it gets when dropped.
-    void post(Call call, Done done = {}, std::string dropLine = {});
+    // Queues call behind every call posted before it; whenDone then runs on the window's thread with its
+    // outcome, unless the worker is gone by then. A send names itself in dropLine, the log line it gets when
+    // dropped.
+    void post(Call call, WhenDone whenDone = {}, std::string dropLine = {});
     // Drops every call not started yet, with one line on standard error for each send among them.
     void dropWaiting();
 
@@ -40,8 +41,8 @@ public:
     int pending() const { return m_pending; }
     int sendsPending() const { return m_sendsPending; }
 
-    // On the window's thread, what the worker thread's call came to: handed to its done.
-    void finished(bool send, const Done& done, const PortCallOutcome& outcome);
+    // On the window's thread, what the worker thread's call came to: handed to its whenDone.
+    void finished(bool send, const WhenDone& whenDone, const PortCallOutcome& outcome);
 
 signals:
     // A send is queued or running (true), or none is left (false).
