@@ -21,8 +21,8 @@ using Clock = NetworkLink::Clock;
 constexpr std::chrono::milliseconds kNetworkSlack{2000};
 // The least time the bytes get on a raw port before the half-close. ser2net opens its device only as the
 // connection comes, so the data and the close can reach it together, and a device whose queue reads empty (a
-// pseudo-terminal) is then flushed before the bytes are out: seen in about 1 of 60 raw sends. On an RFC 2217
-// port the device is open and set before the data leaves, and the wire time is enough.
+// pseudo-terminal) is then flushed before the bytes are out. On an RFC 2217 port the device is open and set
+// before the data leaves, and the wire time is enough.
 constexpr std::chrono::milliseconds kRawHandOver{20};
 constexpr std::size_t kReadChunk = 4096;
 
