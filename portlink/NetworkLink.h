@@ -16,9 +16,6 @@ struct addrinfo;
 
 namespace portlink {
 
-// How long a call to a network target may take in all: 2 s plus twice the wire time of the bytes.
-std::chrono::microseconds networkBound(const PortParams& params, long long count);
-
 class NetworkLink {
 public:
     using Clock = std::chrono::steady_clock;
@@ -42,8 +39,8 @@ public:
     int negotiate(std::string& reason);
     // The bytes as data: 0xFF doubled on a telnet connection.
     int write(const unsigned char* data, int count, std::string& reason);
-    // Gives the bytes their time to pass the server (settle), half-closes and waits for the server to close, so ser2net
-    // has passed on what it holds.
+    // Gives the bytes their time to pass the server (settle), half-closes and waits for the server to close,
+    // so ser2net has passed on what it holds.
     int finish(std::chrono::microseconds settle, std::string& reason);
     // After a successful finish: the server closed its end (rather than only acknowledging the bytes).
     bool serverClosed() const { return m_serverClosed; }
@@ -58,7 +55,6 @@ private:
     int connectFailure(int error, std::string& reason) const;
     int writeAll(const std::uint8_t* bytes, std::size_t count, std::string& reason);
     // Waits for bytes within the deadline and reads them: 1 read, 0 closed by the server, -1 timed out,
-    // -2 failed (reason set).
     // -2 failed (reason set, m_readFailure the result). Waits until the deadline, or until until when given.
     int readSome(std::uint8_t* buffer, std::size_t size, std::size_t& got, std::string& reason,
                  Clock::time_point until = Clock::time_point::max());
@@ -86,20 +82,5 @@ private:
     bool m_halfClosed = false;
     int m_readFailure = 0;
 };
-
-// What a successful call learnt beyond its result.
-struct EndpointOutcome {
-    int confirmedRate = 0;     // the rate the RFC 2217 server confirmed; 0 on a raw port
-    bool serverClosed = false; // the server closed its end after ours: it passed the bytes on
-    bool tls = false;          // a TLS session was made; tlsSummary tells what it was
-    VellTlsSummary tlsSummary{};
-};
-
-// One whole call to an endpoint within networkBound from start: connect, negotiate (RFC 2217), then either
-// send the bytes and close without losing them, or, for a probe, close at once without data. Returns a
-// VellPortResult code; reason says why on failure.
-int talkToEndpoint(const Endpoint& endpoint, const PortParams& params, NetworkLink::Clock::time_point start,
-                   const unsigned char* data, int count, bool probe, std::string& reason,
-                   EndpointOutcome& outcome);
 
 } // namespace portlink

@@ -1,7 +1,7 @@
 #include "Route.h"
 
+#include "EndpointTalk.h"
 #include "EntryGuard.h"
-#include "NetworkLink.h"
 #include "PortTable.h"
 #include "SendDeadline.h"
 #include "SerialLink.h"
