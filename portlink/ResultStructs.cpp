@@ -32,7 +32,9 @@ void freeText(const char* text) {
 // Zeroed, so that a free on the way out of a half-filled struct releases only what was filled.
 template <typename Struct>
 Struct* newZeroed(std::size_t count = 1) {
-    auto* zeroed = static_cast<Struct*>(std::calloc(count, sizeof(Struct)));
+    // Struct is a pointer for the NULL-ended arrays: an array of pointers is what is wanted there.
+    auto* zeroed =
+        static_cast<Struct*>(std::calloc(count, sizeof(Struct))); // NOLINT(bugprone-sizeof-expression)
     if (zeroed == nullptr) {
         throw std::bad_alloc();
     }

@@ -22,7 +22,8 @@ Loaded load() {
         return loaded;
     }
     std::string path = self.dli_fname;
-    path = path.substr(0, path.find_last_of('/') + 1) + kModulePath;
+    path.resize(path.find_last_of('/') + 1); // npos + 1: no folder at all
+    path += kModulePath;
     // Kept for the life of the process: sessions of other threads may use it at any time.
     void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr) {

@@ -11,7 +11,7 @@ namespace portlink {
 namespace {
 
 // A PEM file of ours is a few certificates; anything far larger is not one.
-constexpr std::size_t kLargestPem = 256 * 1024;
+constexpr std::size_t kLargestPem = std::size_t{256} * 1024;
 
 // Reads folder/file into bytes: true when read, false with reason when it exists and cannot be; missing
 // stays false with reason empty.

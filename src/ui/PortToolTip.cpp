@@ -178,7 +178,7 @@ void PortToolTip::ask(const QString& portName) {
     const auto run = [chinese = m_chinese](const DescribeRequest& waiting) {
         return portToolTipText(waiting.portName, chinese);
     };
-    const auto deliver = [](PortToolTip* owner, DescribeRequest request, QString described) {
+    const auto deliver = [](PortToolTip* owner, const DescribeRequest& request, const QString& described) {
         QMetaObject::invokeMethod(
             owner, [owner, request, described] { owner->answer(request, described); }, Qt::QueuedConnection);
     };

@@ -56,7 +56,7 @@ void PortWorker::post(Call call, WhenDone whenDone, std::string dropLine) {
         const std::lock_guard lock(m_queue->mutex);
         m_queue->waiting.push_back({std::move(call), std::move(whenDone), std::move(dropLine)});
         const auto run = [](const Job& job) { return job.call(); };
-        const auto deliver = [](PortWorker* owner, Job job, PortCallOutcome outcome) {
+        const auto deliver = [](PortWorker* owner, Job job, const PortCallOutcome& outcome) {
             const bool isSend = !job.dropLine.empty();
             QMetaObject::invokeMethod(
                 owner,

@@ -139,6 +139,7 @@ int sendToMany(const std::vector<PlannedTarget>& planned, int rate, bool on, std
                const SendReport& report, std::ostream& out, std::ostream& err) {
     const SaverCommand command = makeSaverCommand(on);
     std::vector<std::size_t> sameAs;
+    sameAs.reserve(planned.size());
     for (const PlannedTarget& entry : planned) {
         sameAs.push_back(entry.sameAs);
     }
