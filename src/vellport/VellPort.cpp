@@ -53,7 +53,8 @@ constexpr const char* kDevicesUsage =
 constexpr const char* kMapUsage =
     "  map COM<n> TARGET [--system] [-q]\n"
     "                              make COM<n> lead to TARGET in the user's map file: an absolute\n"
-    "                              device path, rfc2217://HOST:PORT or tcp://HOST:PORT (nothing connected)\n";
+    "                              device path, rfc2217://HOST:PORT or tcp://HOST:PORT (nothing connected),\n"
+    "                              or rfc2217+tls:// and tcp+tls:// for ser2net over TLS\n";
 constexpr const char* kUnmapUsage =
     "  unmap COM<n> [--system] [-q]    remove the map file's lines for COM<n>\n";
 constexpr const char* kSendUsage =
