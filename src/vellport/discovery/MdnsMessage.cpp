@@ -35,7 +35,6 @@ class Reader {
 public:
     Reader(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
 
-    bool atEnd() const { return m_at == m_size; }
     std::size_t position() const { return m_at; }
     void moveTo(std::size_t at) { m_at = at; }
 
