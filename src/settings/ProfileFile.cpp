@@ -1,20 +1,7 @@
 #include "settings/ProfileFile.h"
 
 #include "common/FileReplacement.h"
-#include "common/RegularFile.h"
 #include "settings/IniFile.h"
-
-std::string readProfileText(const std::string& path) {
-    common::FileBytes file = common::readRegularFile(path, kLargestProfileFile);
-    if (file.outcome != common::FileBytes::Outcome::Read) {
-        return {};
-    }
-    // 8-bit text is handed on as it is, without a copy of what may be a big file.
-    if (detectProfileEncoding(file.bytes) == ProfileEncoding::Bytes) {
-        return std::move(file.bytes);
-    }
-    return decodeProfileText(file.bytes);
-}
 
 bool storeProfileValues(const std::string& path, const std::string& section,
                         const std::vector<std::pair<std::string, std::string>>& entries) {

@@ -11,9 +11,6 @@
 // it is read as empty and never rewritten, so it cannot exhaust memory.
 inline constexpr std::size_t kLargestProfileFile = std::size_t{64} << 20;
 
-// The file's text in the system code page: UTF-16 files converted, others as they are; empty when absent or
-// past kLargestProfileFile.
-std::string readProfileText(const std::string& path);
 // One value to store under a key of a section.
 struct ProfileEntry {
     std::string section;
