@@ -3,16 +3,6 @@
 #include "common/FileReplacement.h"
 #include "settings/IniFile.h"
 
-bool storeProfileValues(const std::string& path, const std::string& section,
-                        const std::vector<std::pair<std::string, std::string>>& entries) {
-    std::vector<ProfileEntry> sectionEntries;
-    sectionEntries.reserve(entries.size());
-    for (const auto& [key, value] : entries) {
-        sectionEntries.push_back({section, key, value});
-    }
-    return storeProfileEntries(path, sectionEntries);
-}
-
 bool storeProfileEntries(const std::string& path, const std::vector<ProfileEntry>& entries) {
     std::vector<const ProfileEntry*> storable;
     for (const auto& entry : entries) {

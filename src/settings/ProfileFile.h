@@ -21,6 +21,3 @@ struct ProfileEntry {
 // or none. The file ends as if each had been stored in turn; entries that cannot be stored are skipped and
 // make the result false. Whenever the file itself cannot be written, it stays byte-identical.
 bool storeProfileEntries(const std::string& path, const std::vector<ProfileEntry>& entries);
-// The same for values of one section.
-bool storeProfileValues(const std::string& path, const std::string& section,
-                        const std::vector<std::pair<std::string, std::string>>& entries);
