@@ -1,30 +1,7 @@
 #include "settings/ProfileFile.h"
 
 #include "common/FileReplacement.h"
-#include "common/RegularFile.h"
 #include "settings/IniFile.h"
-
-std::string readProfileText(const std::string& path) {
-    common::FileBytes file = common::readRegularFile(path, kLargestProfileFile);
-    if (file.outcome != common::FileBytes::Outcome::Read) {
-        return {};
-    }
-    // 8-bit text is handed on as it is, without a copy of what may be a big file.
-    if (detectProfileEncoding(file.bytes) == ProfileEncoding::Bytes) {
-        return std::move(file.bytes);
-    }
-    return decodeProfileText(file.bytes);
-}
-
-bool storeProfileValues(const std::string& path, const std::string& section,
-                        const std::vector<std::pair<std::string, std::string>>& entries) {
-    std::vector<ProfileEntry> sectionEntries;
-    sectionEntries.reserve(entries.size());
-    for (const auto& [key, value] : entries) {
-        sectionEntries.push_back({section, key, value});
-    }
-    return storeProfileEntries(path, sectionEntries);
-}
 
 bool storeProfileEntries(const std::string& path, const std::vector<ProfileEntry>& entries) {
     std::vector<const ProfileEntry*> storable;

@@ -11,9 +11,6 @@
 // it is read as empty and never rewritten, so it cannot exhaust memory.
 inline constexpr std::size_t kLargestProfileFile = std::size_t{64} << 20;
 
-// The file's text in the system code page: UTF-16 files converted, others as they are; empty when absent or
-// past kLargestProfileFile.
-std::string readProfileText(const std::string& path);
 // One value to store under a key of a section.
 struct ProfileEntry {
     std::string section;
@@ -24,6 +21,3 @@ struct ProfileEntry {
 // or none. The file ends as if each had been stored in turn; entries that cannot be stored are skipped and
 // make the result false. Whenever the file itself cannot be written, it stays byte-identical.
 bool storeProfileEntries(const std::string& path, const std::vector<ProfileEntry>& entries);
-// The same for values of one section.
-bool storeProfileValues(const std::string& path, const std::string& section,
-                        const std::vector<std::pair<std::string, std::string>>& entries);

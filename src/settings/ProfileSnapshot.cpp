@@ -1,12 +1,17 @@
 #include "settings/ProfileSnapshot.h"
 
+#include "common/RegularFile.h"
 #include "settings/IniFile.h"
-#include "settings/ProfileFile.h"
 
-ProfileSnapshot::ProfileSnapshot(const std::string& path) : m_text(readProfileText(path)) {}
+#include <cerrno>
 
-ProfileSnapshot ProfileSnapshot::fromBytes(std::string_view raw) {
-    ProfileSnapshot snapshot;
-    snapshot.m_text = decodeProfileText(raw);
-    return snapshot;
+ProfileSnapshot::ProfileSnapshot(const std::string& path, std::size_t largestFile) {
+    common::FileBytes file = common::readRegularFile(path, largestFile);
+    m_tooLarge = file.error == EFBIG;
+    if (file.outcome != common::FileBytes::Outcome::Read) {
+        return;
+    }
+    // 8-bit text is kept as it is, without a copy of what may be a big file.
+    m_text = detectProfileEncoding(file.bytes) == ProfileEncoding::Bytes ? std::move(file.bytes)
+                                                                         : decodeProfileText(file.bytes);
 }

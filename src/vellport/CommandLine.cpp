@@ -1,12 +1,10 @@
 #include "vellport/CommandLine.h"
 
-#include "common/RegularFile.h"
 #include "portlink/PortName.h"
 #include "settings/CommSettings.h"
 #include "settings/ProfileSnapshot.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
@@ -176,13 +174,13 @@ RunChoice runChoice(const Options& options, bool needPort) {
     }
     // Port and rate as the window would show them on opening with this settings file; a missing or
     // unreadable one gives the defaults, as in the window, but a huge one is no settings file at all.
-    const common::FileBytes file = common::readRegularFile(settingsPath, kLargestInputFile);
-    if (file.error == EFBIG) {
+    const ProfileSnapshot file(settingsPath, kLargestInputFile);
+    if (file.tooLarge()) {
         throw UsageError("the settings file " + settingsPath + " is larger than " + kLargestInputWords +
                              ": not a settings file",
                          "vellport send on --settings ~/.config/VellSetting/Option.ini");
     }
-    const CommSettings stored = loadCommSettings(ProfileSnapshot::fromBytes(file.bytes));
+    const CommSettings stored = loadCommSettings(file);
     const std::vector<std::string> ports = BuildPortList();
     const CommSelection selection = selectStored(ports, stored);
     if (needPort) {

@@ -41,18 +41,18 @@ std::vector<std::size_t> firstOfEachEndpoint(const std::vector<ProbeTarget>& tar
 }
 
 ProbeTarget requireProbeTarget(const std::string& text) {
-    if (portlink::parsePortName(text)) {
-        const std::optional<PortDestination> destination = describeDestination(text);
-        if (!destination) {
-            throw UsageError("'" + text + "' cannot be looked up", "vellport probe COM5");
-        }
-        return ProbeTarget{text, destination->target, destination->state == VELLPORT_STATE_NETWORK};
+    if (portlink::parseEndpoint(text)) {
+        return ProbeTarget{"", text, true};
     }
-    if (!portlink::parseEndpoint(text)) {
+    if (!portlink::parsePortName(text)) {
         throw UsageError("'" + text + "' is neither a COM name nor an rfc2217:// or tcp:// URL",
                          "vellport probe rfc2217://counter-pi:2001");
     }
-    return ProbeTarget{"", text, true};
+    const std::optional<PortDestination> destination = describeDestination(text);
+    if (!destination) {
+        throw UsageError("'" + text + "' cannot be looked up", "vellport probe COM5");
+    }
+    return ProbeTarget{text, destination->target, destination->state == VELLPORT_STATE_NETWORK};
 }
 
 // What the TLS session was, when the probe made one.

@@ -4,6 +4,7 @@
 #include "Files.h"
 #include "TempDir.h"
 #include "settings/Profile.h"
+#include "settings/ProfileUpdate.h"
 
 #include <clocale>
 #include <fcntl.h>
@@ -147,6 +148,15 @@ struct BatchCase {
     bool stored;
 };
 
+// Several values of section COMM through one update, as the window stores its settings.
+bool StoreTogether(const std::string& path, const Entries& entries) {
+    ProfileUpdate update(path);
+    for (const auto& [key, value] : entries) {
+        IniWriteString(update, "COMM", key, value);
+    }
+    return update.commit();
+}
+
 class StoreSeveral : public testing::TestWithParam<BatchCase> {
 protected:
     TempDir m_dir;
@@ -164,7 +174,7 @@ TEST_P(StoreSeveral, EndsAsStoringEachInTurn) {
     for (const auto& [key, value] : param.entries) {
         eachStored = IniWriteString("COMM", key, value, oneByOne) && eachStored;
     }
-    EXPECT_EQ(storeProfileValues(together, "COMM", param.entries), param.stored);
+    EXPECT_EQ(StoreTogether(together, param.entries), param.stored);
     EXPECT_EQ(eachStored, param.stored);
     EXPECT_EQ(ReadBytes(together), ReadBytes(oneByOne));
     EXPECT_EQ(FileCount(m_dir.path()), param.before != nullptr || !param.entries.empty() ? 2 : 0);
@@ -191,7 +201,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ProfileFile, StoringSeveralInAReadOnlyFileChangesNothing) {
     WriteBytes(m_ini, "[COMM]\nPort=COM1\n");
     ASSERT_EQ(::chmod(m_ini.c_str(), 0444), 0);
-    EXPECT_FALSE(storeProfileValues(m_ini, "COMM", kSix));
+    EXPECT_FALSE(StoreTogether(m_ini, kSix));
     EXPECT_EQ(ReadBytes(m_ini), "[COMM]\nPort=COM1\n");
 }
 
