@@ -6,9 +6,7 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdint>
 #include <cstdlib>
-#include <limits>
 #include <string_view>
 
 namespace vellport {
@@ -127,13 +125,9 @@ int requirePortName(const std::string& name) {
 
 int requirePositive(const std::string& text, const std::string& what, const std::string& example) {
     int value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9' || value > (std::numeric_limits<int>::max() - (c - '0')) / 10) {
-            throw UsageError("'" + text + "' is not " + what, example);
-        }
-        value = value * 10 + (c - '0');
-    }
-    if (value <= 0) {
+    const char* const end = text.data() + text.size();
+    if (const auto [stop, error] = std::from_chars(text.data(), end, value);
+        error != std::errc() || stop != end || value <= 0) {
         throw UsageError("'" + text + "' is not " + what, example);
     }
     return value;
