@@ -60,10 +60,6 @@ std::string NetworkLink::boundText() const {
     return text + " s";
 }
 
-int NetworkLink::confirmedRate() const {
-    return static_cast<int>(m_negotiation.confirmedBaudRate().value_or(0));
-}
-
 int NetworkLink::connect(std::string& reason) {
     // Before any packet: a target without trust to check it against is not contacted at all.
     if (m_endpoint.tls && !findTlsTrust(m_endpoint.host, m_trust, reason)) {
@@ -77,10 +73,7 @@ int NetworkLink::connect(std::string& reason) {
         code != VELLPORT_OK) {
         return code;
     }
-    std::vector<const addrinfo*> candidates;
-    for (const addrinfo& entry : lookup.addresses()) {
-        candidates.push_back(&entry);
-    }
+    const std::vector<addrinfo>& candidates = lookup.addresses();
     int code = VELLPORT_ERR_REFUSED;
     reason = "no address for " + address();
     for (std::size_t i = 0; i < candidates.size(); ++i) {
@@ -88,7 +81,7 @@ int NetworkLink::connect(std::string& reason) {
         // a share of a deadline at the clock's end stays within it.
         const Clock::time_point now = Clock::now();
         const auto share = (m_deadline - now) / static_cast<long>(candidates.size() - i);
-        code = connectTo(*candidates[i], now + share, reason);
+        code = connectTo(candidates[i], now + share, reason);
         if (code == VELLPORT_OK || Clock::now() >= m_deadline) {
             break;
         }
@@ -109,13 +102,11 @@ int NetworkLink::connectTo(const addrinfo& candidate, Clock::time_point attemptD
     const Clock::time_point connecting = Clock::now();
     if (::connect(socket.get(), candidate.ai_addr, candidate.ai_addrlen) != 0) {
         if (errno != EINPROGRESS) {
-            const int error = errno;
-            return connectFailure(error, reason);
+            return connectFailure(errno, reason);
         }
         const int ready = waitFor(socket.get(), POLLOUT, attemptDeadline);
         if (ready == 0) {
-            reason = "no answer from " + address() + " within " + boundText();
-            return VELLPORT_ERR_TIMEOUT;
+            return connectFailure(ETIMEDOUT, reason);
         }
         int error = 0;
         socklen_t size = sizeof error;

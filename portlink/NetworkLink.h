@@ -46,7 +46,7 @@ public:
     bool serverClosed() const { return m_serverClosed; }
 
     // The rate the server confirmed, 0 before that or on a raw port.
-    int confirmedRate() const;
+    int confirmedRate() const { return static_cast<int>(m_negotiation.confirmedBaudRate().value_or(0)); }
     // "HOST:PORT", IPv6 addresses in brackets.
     std::string address() const;
 
