@@ -6,7 +6,8 @@
 namespace portlink::rfc2217 {
 namespace {
 
-// A COM-PORT-OPTION sub-negotiation holds at most a command and four bytes; longer ones are not ours.
+// A COM-PORT-OPTION sub-negotiation holds at most a command and four bytes; longer ones are not ours. One
+// byte more is kept, to mark one that overflowed.
 constexpr std::size_t kLongestSubnegotiation = 64;
 constexpr std::size_t kBaudRateBytes = 4;
 
@@ -104,7 +105,6 @@ void Negotiation::handleByte(std::uint8_t byte) {
             m_state = State::Option;
         } else if (byte == kSb) {
             m_sub.clear();
-            m_subOverflow = false;
             m_state = State::Sub;
         } else {
             m_state = State::Data; // NOP, GA, AYT and the like ask nothing of a client that only sends
@@ -117,19 +117,15 @@ void Negotiation::handleByte(std::uint8_t byte) {
     case State::Sub:
         if (byte == kIac) {
             m_state = State::SubIac;
-        } else if (m_sub.size() < kLongestSubnegotiation) {
+        } else if (m_sub.size() <= kLongestSubnegotiation) {
             m_sub.push_back(byte);
-        } else {
-            m_subOverflow = true;
         }
         return;
     case State::SubIac:
         if (byte == kIac) {
             m_state = State::Sub;
-            if (m_sub.size() < kLongestSubnegotiation) {
+            if (m_sub.size() <= kLongestSubnegotiation) {
                 m_sub.push_back(byte);
-            } else {
-                m_subOverflow = true;
             }
             return;
         }
@@ -196,7 +192,8 @@ void Negotiation::answerOption(std::uint8_t command, std::uint8_t option) {
 }
 
 void Negotiation::handleSubnegotiation() {
-    if (m_subOverflow || m_sub.size() < 2 || m_sub[0] != kComPortOption || !m_comPortAgreed) {
+    if (m_sub.size() > kLongestSubnegotiation || m_sub.size() < 2 || m_sub[0] != kComPortOption ||
+        !m_comPortAgreed) {
         return;
     }
     const std::uint8_t code = m_sub[1];

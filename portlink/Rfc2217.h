@@ -95,7 +95,6 @@ private:
     State m_state = State::Data;
     std::uint8_t m_command = 0;
     Bytes m_sub;
-    bool m_subOverflow = false;
     Bytes m_outgoing;
     Bytes m_data;
     // Option requests seen before the DO 44, answered once it came: (command, option).
