@@ -9,6 +9,7 @@
 #include "common/Text.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -174,25 +175,38 @@ int NetworkLink::readSome(std::uint8_t* buffer, std::size_t size, std::size_t& g
 }
 
 int NetworkLink::writeAll(const std::uint8_t* bytes, std::size_t count, std::string& reason) {
-    if (m_session != nullptr) {
-        return writeTls(bytes, count, reason);
-    }
     std::size_t sent = 0;
     while (sent < count) {
-        const ssize_t written = ::send(m_socket.get(), bytes + sent, count - sent, MSG_NOSIGNAL);
-        if (written > 0) {
-            sent += static_cast<std::size_t>(written);
-            continue;
-        }
-        if (errno == EPIPE || errno == ECONNRESET) {
-            reason = "the server at " + address() + " closed the connection early";
-            return VELLPORT_ERR_PROTOCOL;
-        }
-        if (errno != EAGAIN && errno != EINTR) {
+        // A plain send's outcome reads as a session's step, so both share the waiting and the words.
+        std::array<char, kTlsErrorSize> error{};
+        std::size_t written = 0;
+        int step = VELL_TLS_WANT_WRITE;
+        if (m_session != nullptr) {
+            step = m_tls->write(m_session, bytes + sent, count - sent, &written, error.data(), error.size());
+        } else if (const ssize_t result = ::send(m_socket.get(), bytes + sent, count - sent, MSG_NOSIGNAL);
+                   result > 0) {
+            step = VELL_TLS_DONE;
+            written = static_cast<std::size_t>(result);
+        } else if (errno == EPIPE || errno == ECONNRESET) {
+            step = VELL_TLS_CLOSED;
+        } else if (errno != EAGAIN && errno != EINTR) {
             reason = "writing to " + address() + " failed: " + errnoText(errno);
             return VELLPORT_ERR_IO;
         }
-        if (waitFor(m_socket.get(), POLLOUT, m_deadline) == 0) {
+        if (step == VELL_TLS_DONE) {
+            sent += written;
+            continue;
+        }
+        if (step == VELL_TLS_CLOSED) {
+            reason = "the server at " + address() + " closed the connection early";
+            return VELLPORT_ERR_PROTOCOL;
+        }
+        if (step == VELL_TLS_REFUSED || step == VELL_TLS_FAILED) {
+            reason = "the server at " + address() + " ended the TLS session (" + error.data() +
+                     "): " + kRefusedOurCertificate;
+            return VELLPORT_ERR_TLS;
+        }
+        if (waitFor(m_socket.get(), step == VELL_TLS_WANT_READ ? POLLIN : POLLOUT, m_deadline) == 0) {
             reason = "the server at " + address() + " took " + std::to_string(sent) + " of " +
                      std::to_string(count) + " bytes within " + boundText();
             return VELLPORT_ERR_TIMEOUT;

@@ -51,6 +51,10 @@ public:
     std::string address() const;
 
 private:
+    static constexpr std::size_t kTlsErrorSize = 256;
+    static constexpr const char* kRefusedOurCertificate =
+        "it refused our certificate, or wants one; see tls/client.pem";
+
     int connectTo(const ::addrinfo& candidate, Clock::time_point attemptDeadline, std::string& reason);
     int connectFailure(int error, std::string& reason) const;
     int writeAll(const std::uint8_t* bytes, std::size_t count, std::string& reason);
@@ -60,7 +64,6 @@ private:
                  Clock::time_point until = Clock::time_point::max());
     int readTls(std::uint8_t* buffer, std::size_t size, std::size_t& got, std::string& reason,
                 Clock::time_point until);
-    int writeTls(const std::uint8_t* bytes, std::size_t count, std::string& reason);
     // A plain server speaks first: reads what it said, and judges it without writing a byte.
     int plainServer(std::string& reason);
     std::string boundText() const;
