@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     mapFile.write(mapped);
     const portlink::MapSources sources{"", mapFile.path(), "/nonexistent/vellport.map"};
-    if (portlink::resolveTarget(portNumber, sources, [](const std::string&) {}) != device) {
+    if (portlink::resolvePort(portNumber, sources, [](const std::string&) {}).target != device) {
         fail("the library resolves the mapped name elsewhere", mapped);
     }
 
@@ -104,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fail("map then unmap did not leave the other lines as they were", unmapped);
     }
     mapFile.write(unmapped);
-    if (portlink::resolveTarget(portNumber, sources, [](const std::string&) {}) !=
+    if (portlink::resolvePort(portNumber, sources, [](const std::string&) {}).target !=
         portlink::fixedTarget(portNumber)) {
         fail("the library still finds a mapping after unmap", unmapped);
     }

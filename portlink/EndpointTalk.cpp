@@ -26,11 +26,12 @@ constexpr std::chrono::milliseconds kNetworkSlack{2000};
 constexpr std::chrono::milliseconds kRawHandOver{20};
 constexpr std::size_t kReadChunk = 4096;
 
-} // namespace
-
+// How long a call to a network target may take in all: 2 s plus twice the wire time of the bytes.
 std::chrono::microseconds networkBound(const PortParams& params, long long count) {
     return std::chrono::microseconds(kNetworkSlack) + 2 * wireTime(params, count);
 }
+
+} // namespace
 
 int NetworkLink::negotiate(std::string& reason) {
     std::array<std::uint8_t, kReadChunk> buffer{};
@@ -144,13 +145,10 @@ int NetworkLink::finish(std::chrono::microseconds settle, std::string& reason) {
     m_halfClosed = true;
     ::shutdown(m_socket.get(), SHUT_WR);
     // What the server says until its close counts too: through a tunnel its refusal may come only now.
-    int read = 1;
-    while (read == 1) {
-        std::size_t got = 0;
-        read = readSome(buffer.data(), buffer.size(), got, reason);
-        if (read == 1) {
-            keepServerText(buffer.data(), got, serverText);
-        }
+    int read = 0;
+    std::size_t got = 0;
+    while ((read = readSome(buffer.data(), buffer.size(), got, reason)) == 1) {
+        keepServerText(buffer.data(), got, serverText);
     }
     if (read == -2) {
         return m_readFailure;

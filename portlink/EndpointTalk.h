@@ -12,9 +12,6 @@
 
 namespace portlink {
 
-// How long a call to a network target may take in all: 2 s plus twice the wire time of the bytes.
-std::chrono::microseconds networkBound(const PortParams& params, long long count);
-
 // What a successful call learnt beyond its result.
 struct EndpointOutcome {
     int confirmedRate = 0;     // the rate the RFC 2217 server confirmed; 0 on a raw port

@@ -9,6 +9,7 @@
 #include "common/Text.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -60,10 +61,6 @@ std::string NetworkLink::boundText() const {
     return text + " s";
 }
 
-int NetworkLink::confirmedRate() const {
-    return static_cast<int>(m_negotiation.confirmedBaudRate().value_or(0));
-}
-
 int NetworkLink::connect(std::string& reason) {
     // Before any packet: a target without trust to check it against is not contacted at all.
     if (m_endpoint.tls && !findTlsTrust(m_endpoint.host, m_trust, reason)) {
@@ -77,10 +74,7 @@ int NetworkLink::connect(std::string& reason) {
         code != VELLPORT_OK) {
         return code;
     }
-    std::vector<const addrinfo*> candidates;
-    for (const addrinfo& entry : lookup.addresses()) {
-        candidates.push_back(&entry);
-    }
+    const std::vector<addrinfo>& candidates = lookup.addresses();
     int code = VELLPORT_ERR_REFUSED;
     reason = "no address for " + address();
     for (std::size_t i = 0; i < candidates.size(); ++i) {
@@ -88,7 +82,7 @@ int NetworkLink::connect(std::string& reason) {
         // a share of a deadline at the clock's end stays within it.
         const Clock::time_point now = Clock::now();
         const auto share = (m_deadline - now) / static_cast<long>(candidates.size() - i);
-        code = connectTo(*candidates[i], now + share, reason);
+        code = connectTo(candidates[i], now + share, reason);
         if (code == VELLPORT_OK || Clock::now() >= m_deadline) {
             break;
         }
@@ -109,13 +103,11 @@ int NetworkLink::connectTo(const addrinfo& candidate, Clock::time_point attemptD
     const Clock::time_point connecting = Clock::now();
     if (::connect(socket.get(), candidate.ai_addr, candidate.ai_addrlen) != 0) {
         if (errno != EINPROGRESS) {
-            const int error = errno;
-            return connectFailure(error, reason);
+            return connectFailure(errno, reason);
         }
         const int ready = waitFor(socket.get(), POLLOUT, attemptDeadline);
         if (ready == 0) {
-            reason = "no answer from " + address() + " within " + boundText();
-            return VELLPORT_ERR_TIMEOUT;
+            return connectFailure(ETIMEDOUT, reason);
         }
         int error = 0;
         socklen_t size = sizeof error;
@@ -183,25 +175,38 @@ int NetworkLink::readSome(std::uint8_t* buffer, std::size_t size, std::size_t& g
 }
 
 int NetworkLink::writeAll(const std::uint8_t* bytes, std::size_t count, std::string& reason) {
-    if (m_session != nullptr) {
-        return writeTls(bytes, count, reason);
-    }
     std::size_t sent = 0;
     while (sent < count) {
-        const ssize_t written = ::send(m_socket.get(), bytes + sent, count - sent, MSG_NOSIGNAL);
-        if (written > 0) {
-            sent += static_cast<std::size_t>(written);
-            continue;
-        }
-        if (errno == EPIPE || errno == ECONNRESET) {
-            reason = "the server at " + address() + " closed the connection early";
-            return VELLPORT_ERR_PROTOCOL;
-        }
-        if (errno != EAGAIN && errno != EINTR) {
+        // A plain send's outcome reads as a session's step, so both share the waiting and the words.
+        std::array<char, kTlsErrorSize> error{};
+        std::size_t written = 0;
+        int step = VELL_TLS_WANT_WRITE;
+        if (m_session != nullptr) {
+            step = m_tls->write(m_session, bytes + sent, count - sent, &written, error.data(), error.size());
+        } else if (const ssize_t result = ::send(m_socket.get(), bytes + sent, count - sent, MSG_NOSIGNAL);
+                   result > 0) {
+            step = VELL_TLS_DONE;
+            written = static_cast<std::size_t>(result);
+        } else if (errno == EPIPE || errno == ECONNRESET) {
+            step = VELL_TLS_CLOSED;
+        } else if (errno != EAGAIN && errno != EINTR) {
             reason = "writing to " + address() + " failed: " + errnoText(errno);
             return VELLPORT_ERR_IO;
         }
-        if (waitFor(m_socket.get(), POLLOUT, m_deadline) == 0) {
+        if (step == VELL_TLS_DONE) {
+            sent += written;
+            continue;
+        }
+        if (step == VELL_TLS_CLOSED) {
+            reason = "the server at " + address() + " closed the connection early";
+            return VELLPORT_ERR_PROTOCOL;
+        }
+        if (step == VELL_TLS_REFUSED || step == VELL_TLS_FAILED) {
+            reason = "the server at " + address() + " ended the TLS session (" + error.data() +
+                     "): " + kRefusedOurCertificate;
+            return VELLPORT_ERR_TLS;
+        }
+        if (waitFor(m_socket.get(), step == VELL_TLS_WANT_READ ? POLLIN : POLLOUT, m_deadline) == 0) {
             reason = "the server at " + address() + " took " + std::to_string(sent) + " of " +
                      std::to_string(count) + " bytes within " + boundText();
             return VELLPORT_ERR_TIMEOUT;

@@ -46,11 +46,15 @@ public:
     bool serverClosed() const { return m_serverClosed; }
 
     // The rate the server confirmed, 0 before that or on a raw port.
-    int confirmedRate() const;
+    int confirmedRate() const { return static_cast<int>(m_negotiation.confirmedBaudRate().value_or(0)); }
     // "HOST:PORT", IPv6 addresses in brackets.
     std::string address() const;
 
 private:
+    static constexpr std::size_t kTlsErrorSize = 256;
+    static constexpr const char* kRefusedOurCertificate =
+        "it refused our certificate, or wants one; see tls/client.pem";
+
     int connectTo(const ::addrinfo& candidate, Clock::time_point attemptDeadline, std::string& reason);
     int connectFailure(int error, std::string& reason) const;
     int writeAll(const std::uint8_t* bytes, std::size_t count, std::string& reason);
@@ -60,7 +64,6 @@ private:
                  Clock::time_point until = Clock::time_point::max());
     int readTls(std::uint8_t* buffer, std::size_t size, std::size_t& got, std::string& reason,
                 Clock::time_point until);
-    int writeTls(const std::uint8_t* bytes, std::size_t count, std::string& reason);
     // A plain server speaks first: reads what it said, and judges it without writing a byte.
     int plainServer(std::string& reason);
     std::string boundText() const;

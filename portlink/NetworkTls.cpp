@@ -22,8 +22,6 @@ using Clock = NetworkLink::Clock;
 // How long a TLS target's server gets to speak first, as a plain telnet server does, before the ClientHello;
 // twice the connect's round trip when that is longer.
 constexpr std::chrono::milliseconds kPlainServerWait{20};
-constexpr std::size_t kTlsErrorSize = 256;
-constexpr const char* kRefusedOurCertificate = "it refused our certificate, or wants one; see tls/client.pem";
 
 using common::errnoText;
 
@@ -137,35 +135,6 @@ int NetworkLink::readTls(std::uint8_t* buffer, std::size_t size, std::size_t& go
             return -2;
         }
     }
-}
-
-int NetworkLink::writeTls(const std::uint8_t* bytes, std::size_t count, std::string& reason) {
-    std::size_t sent = 0;
-    while (sent < count) {
-        std::array<char, kTlsErrorSize> error{};
-        std::size_t written = 0;
-        const int step =
-            m_tls->write(m_session, bytes + sent, count - sent, &written, error.data(), error.size());
-        if (step == VELL_TLS_DONE) {
-            sent += written;
-            continue;
-        }
-        if (step == VELL_TLS_CLOSED) {
-            reason = "the server at " + address() + " closed the connection early";
-            return VELLPORT_ERR_PROTOCOL;
-        }
-        if (step == VELL_TLS_REFUSED || step == VELL_TLS_FAILED) {
-            reason = "the server at " + address() + " ended the TLS session (" + error.data() +
-                     "): " + kRefusedOurCertificate;
-            return VELLPORT_ERR_TLS;
-        }
-        if (waitFor(m_socket.get(), step == VELL_TLS_WANT_READ ? POLLIN : POLLOUT, m_deadline) == 0) {
-            reason = "the server at " + address() + " took " + std::to_string(sent) + " of " +
-                     std::to_string(count) + " bytes within " + boundText();
-            return VELLPORT_ERR_TIMEOUT;
-        }
-    }
-    return VELLPORT_OK;
 }
 
 } // namespace portlink

@@ -109,9 +109,4 @@ Resolution resolvePort(int portNumber, const MapSources& sources,
     return {fixedTarget(portNumber), PortRule::Fixed, {}, std::nullopt};
 }
 
-std::string resolveTarget(int portNumber, const MapSources& sources,
-                          const std::function<void(const std::string&)>& warn) {
-    return resolvePort(portNumber, sources, warn).target;
-}
-
 } // namespace portlink

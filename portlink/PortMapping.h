@@ -52,8 +52,4 @@ struct Resolution {
 Resolution resolvePort(int portNumber, const MapSources& sources,
                        const std::function<void(const std::string&)>& warn);
 
-// The target alone of resolvePort ("" when the name leads nowhere).
-std::string resolveTarget(int portNumber, const MapSources& sources,
-                          const std::function<void(const std::string&)>& warn);
-
 } // namespace portlink

@@ -1,21 +1,28 @@
 #include "Rfc2217.h"
 
 #include <algorithm>
-#include <utility>
+#include <string_view>
 
 namespace portlink::rfc2217 {
 namespace {
 
-// A COM-PORT-OPTION sub-negotiation holds at most a command and four bytes; longer ones are not ours.
+// A COM-PORT-OPTION sub-negotiation holds at most a command and four bytes; longer ones are not ours. One
+// byte more is kept, to mark one that overflowed.
 constexpr std::size_t kLongestSubnegotiation = 64;
 constexpr std::size_t kBaudRateBytes = 4;
 
-bool weMayPerform(std::uint8_t option) {
+// The options either side may perform; every other one is refused.
+bool mayPerform(std::uint8_t option) {
     return option == kBinary || option == kSuppressGoAhead;
 }
 
-bool serverMayPerform(std::uint8_t option) {
-    return option == kBinary || option == kSuppressGoAhead;
+// "none", "odd", ... for the option's parity codes; the number itself for others.
+std::string parityName(int code) {
+    static constexpr std::array<const char*, 5> kNames = {"none", "odd", "even", "mark", "space"};
+    if (code >= 1 && code <= static_cast<int>(kNames.size())) {
+        return kNames.at(static_cast<std::size_t>(code - 1));
+    }
+    return "code " + std::to_string(code);
 }
 
 // Stop size code 3 is one and a half bits.
@@ -30,23 +37,9 @@ LineRequest lineRequest(int baudRate, int dataBits, char parity, int stopBits, i
     LineRequest request;
     request.baudRate = static_cast<std::uint32_t>(baudRate);
     request.dataSize = static_cast<std::uint8_t>(dataBits);
-    switch (parity) {
-    case 'O':
-        request.parity = 2;
-        break;
-    case 'E':
-        request.parity = 3;
-        break;
-    case 'M':
-        request.parity = 4;
-        break;
-    case 'S':
-        request.parity = 5;
-        break;
-    default:
-        request.parity = 1;
-        break;
-    }
+    // The option's parity codes count from 1 in this order; any other letter is none.
+    const std::size_t code = std::string_view("NOEMS").find(parity);
+    request.parity = static_cast<std::uint8_t>(code == std::string_view::npos ? 1 : code + 1);
     request.stopSize = static_cast<std::uint8_t>(stopBits == 2 ? 2 : 1);
     constexpr std::uint8_t kControlXonXoff = 2;
     constexpr std::uint8_t kControlHardware = 3;
@@ -66,32 +59,10 @@ Bytes escapeData(const std::uint8_t* data, std::size_t count) {
     return escaped;
 }
 
-std::string parityName(int code) {
-    static constexpr std::array<const char*, 5> kNames = {"none", "odd", "even", "mark", "space"};
-    if (code >= 1 && code <= static_cast<int>(kNames.size())) {
-        return kNames.at(static_cast<std::size_t>(code - 1));
-    }
-    return "code " + std::to_string(code);
-}
-
-Negotiation::Negotiation(const LineRequest& request) : m_request(request) {}
-
 void Negotiation::feed(const std::uint8_t* data, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         handleByte(data[i]);
     }
-}
-
-Bytes Negotiation::takeOutgoing() {
-    return std::exchange(m_outgoing, {});
-}
-
-Bytes Negotiation::takeData() {
-    return std::exchange(m_data, {});
-}
-
-bool Negotiation::confirmed() const {
-    return m_baudRate && m_dataSize && m_parity && m_stopSize;
 }
 
 std::string Negotiation::settingMismatch() const {
@@ -134,7 +105,6 @@ void Negotiation::handleByte(std::uint8_t byte) {
             m_state = State::Option;
         } else if (byte == kSb) {
             m_sub.clear();
-            m_subOverflow = false;
             m_state = State::Sub;
         } else {
             m_state = State::Data; // NOP, GA, AYT and the like ask nothing of a client that only sends
@@ -147,19 +117,15 @@ void Negotiation::handleByte(std::uint8_t byte) {
     case State::Sub:
         if (byte == kIac) {
             m_state = State::SubIac;
-        } else if (m_sub.size() < kLongestSubnegotiation) {
+        } else if (m_sub.size() <= kLongestSubnegotiation) {
             m_sub.push_back(byte);
-        } else {
-            m_subOverflow = true;
         }
         return;
     case State::SubIac:
         if (byte == kIac) {
             m_state = State::Sub;
-            if (m_sub.size() < kLongestSubnegotiation) {
+            if (m_sub.size() <= kLongestSubnegotiation) {
                 m_sub.push_back(byte);
-            } else {
-                m_subOverflow = true;
             }
             return;
         }
@@ -217,7 +183,7 @@ void Negotiation::answerOption(std::uint8_t command, std::uint8_t option) {
     const bool askedOn = command == kDo || command == kWill;
     bool& on = ours ? state.local : state.remote;
     if (on != askedOn) {
-        on = askedOn && (ours ? weMayPerform(option) : serverMayPerform(option));
+        on = askedOn && mayPerform(option);
         put({kIac, ours ? (on ? kWill : kWont) : (on ? kDo : kDont), option});
     }
     if (m_outgoing.size() != before) {
@@ -226,7 +192,8 @@ void Negotiation::answerOption(std::uint8_t command, std::uint8_t option) {
 }
 
 void Negotiation::handleSubnegotiation() {
-    if (m_subOverflow || m_sub.size() < 2 || m_sub[0] != kComPortOption || !m_comPortAgreed) {
+    if (m_sub.size() > kLongestSubnegotiation || m_sub.size() < 2 || m_sub[0] != kComPortOption ||
+        !m_comPortAgreed) {
         return;
     }
     const std::uint8_t code = m_sub[1];

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace portlink::rfc2217 {
@@ -48,29 +49,26 @@ LineRequest lineRequest(int baudRate, int dataBits, char parity, int stopBits, i
 // Data bytes for a telnet connection: every 0xFF doubled.
 Bytes escapeData(const std::uint8_t* data, std::size_t count);
 
-// "none", "odd", ... for the option's parity codes; the number itself for others.
-std::string parityName(int code);
-
 // Reads the server's stream and decides what the client answers. Nothing is ever put out before the server
 // asked for the COM-PORT-OPTION (IAC DO 44): a raw port must never see a negotiation byte, as it would reach
 // the device. Requests for other options that came before are kept and answered then.
 class Negotiation {
 public:
-    explicit Negotiation(const LineRequest& request);
+    explicit Negotiation(const LineRequest& request) : m_request(request) {}
 
     // Takes the next bytes of the stream, split anywhere.
     void feed(const std::uint8_t* data, std::size_t count);
 
     // What the client must send now, emptied by the call.
-    Bytes takeOutgoing();
+    Bytes takeOutgoing() { return std::exchange(m_outgoing, {}); }
     // Data bytes the server sent (IAC IAC unescaped), emptied by the call.
-    Bytes takeData();
+    Bytes takeData() { return std::exchange(m_data, {}); }
 
     bool comPortAgreed() const { return m_comPortAgreed; }
     // The server asked for the option, then withdrew it (IAC DONT 44).
     bool comPortRefused() const { return m_comPortRefused; }
     // All four line settings were confirmed (with whatever values).
-    bool confirmed() const;
+    bool confirmed() const { return m_baudRate && m_dataSize && m_parity && m_stopSize; }
     // Why the confirmed settings differ from the asked ones ("the server's port set 4800 bits/s instead of
     // 9600"), or "" when they match or are not all in.
     std::string settingMismatch() const;
@@ -97,7 +95,6 @@ private:
     State m_state = State::Data;
     std::uint8_t m_command = 0;
     Bytes m_sub;
-    bool m_subOverflow = false;
     Bytes m_outgoing;
     Bytes m_data;
     // Option requests seen before the DO 44, answered once it came: (command, option).

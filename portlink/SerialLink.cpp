@@ -2,8 +2,8 @@
 
 #include "PermissionAdvice.h"
 #include "SendDeadline.h"
+#include "SocketWait.h"
 #include "VellPortDll.h"
-#include "common/Deadline.h"
 #include "common/RegularFile.h"
 #include "common/Text.h"
 #include "common/UniqueFd.h"
@@ -234,18 +234,10 @@ int SerialLink::write(const unsigned char* data, int count, Clock::time_point de
     const int handle = static_cast<int>(m_port.handle());
     int written = 0;
     while (written < count) {
-        pollfd waiting{handle, POLLOUT, 0};
-        const int ready = ::poll(&waiting, 1, common::remainingMilliseconds(deadline));
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
+        const int ready = waitFor(handle, POLLOUT, deadline);
         if (ready < 0) {
             reason = "waiting to write: " + common::errnoText(errno);
             return VELLPORT_ERR_IO;
-        }
-        // One poll waits a bounded time; a deadline further off takes several.
-        if (ready == 0 && Clock::now() < deadline) {
-            continue;
         }
         if (ready == 0) {
             reason = "timed out after writing " + std::to_string(written) + " of " + std::to_string(count) +

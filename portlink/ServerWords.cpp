@@ -17,9 +17,7 @@ std::string serverWords(const std::string& text) {
             words += ' ';
         }
     }
-    while (!words.empty() && words.back() == ' ') {
-        words.pop_back();
-    }
+    words.erase(words.find_last_not_of(' ') + 1); // npos + 1: nothing printable, nothing kept
     return words;
 }
 

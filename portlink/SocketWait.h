@@ -1,4 +1,4 @@
-// Waits on a socket within a deadline, with poll() alone, and sets its options.
+// Waits on a socket or device within a deadline, with poll() alone, and sets a socket's options.
 #pragma once
 
 #include <chrono>

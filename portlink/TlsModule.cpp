@@ -15,11 +15,9 @@ struct Loaded {
 };
 
 Loaded load() {
-    Loaded loaded;
     Dl_info self{};
     if (::dladdr(reinterpret_cast<const void*>(&tlsModule), &self) == 0 || self.dli_fname == nullptr) {
-        loaded.problem = "cannot tell where the library lies, to load its TLS module";
-        return loaded;
+        return {nullptr, "cannot tell where the library lies, to load its TLS module"};
     }
     std::string path = self.dli_fname;
     path.resize(path.find_last_of('/') + 1); // npos + 1: no folder at all
@@ -28,18 +26,15 @@ Loaded load() {
     void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr) {
         const char* why = ::dlerror();
-        loaded.problem = "the TLS module cannot be loaded (" + std::string(why != nullptr ? why : path) +
-                         "): is the library's package complete, and libssl3 installed?";
-        return loaded;
+        return {nullptr, "the TLS module cannot be loaded (" + std::string(why != nullptr ? why : path) +
+                             "): is the library's package complete, and libssl3 installed?"};
     }
     const auto entry = reinterpret_cast<VellTlsEntry>(::dlsym(module, VELL_TLS_ENTRY));
     const VellTlsApi* api = entry != nullptr ? entry() : nullptr;
     if (api == nullptr || api->version != VELL_TLS_API_VERSION) {
-        loaded.problem = "the TLS module at " + path + " is not of this library's version";
-        return loaded;
+        return {nullptr, "the TLS module at " + path + " is not of this library's version"};
     }
-    loaded.api = api;
-    return loaded;
+    return {api, {}};
 }
 
 } // namespace

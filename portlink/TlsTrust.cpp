@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <vector>
 
 namespace portlink {
 namespace {
@@ -28,6 +29,7 @@ bool readPem(const std::string& folder, const char* file, std::string& bytes, st
     return false;
 }
 
+// The user's folders lie in $XDG_CONFIG_HOME (or ~/.config).
 std::string configHome() {
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
         return xdg;
@@ -36,22 +38,19 @@ std::string configHome() {
     return std::string(home != nullptr ? home : "") + "/.config";
 }
 
-} // namespace
-
-std::vector<std::string> tlsFolders(const std::string& host, const std::string& home,
-                                    const std::string& systemRoot) {
-    const std::string userRoot = home + "/VellPortDll/tls";
+std::vector<std::string> tlsFolders(const std::string& host) {
+    const std::string userRoot = configHome() + "/VellPortDll/tls";
+    const std::string systemRoot = "/etc/VellPortDll/tls";
     std::string folderName = host;
     std::transform(folderName.begin(), folderName.end(), folderName.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return {userRoot + "/" + folderName, systemRoot + "/" + folderName, userRoot, systemRoot};
 }
 
-bool findTlsTrust(const std::string& host, TlsTrust& trust, std::string& reason) {
-    return findTlsTrust(tlsFolders(host, configHome()), trust, reason);
-}
+} // namespace
 
-bool findTlsTrust(const std::vector<std::string>& folders, TlsTrust& trust, std::string& reason) {
+bool findTlsTrust(const std::string& host, TlsTrust& trust, std::string& reason) {
+    const std::vector<std::string> folders = tlsFolders(host);
     trust = {};
     reason.clear();
     for (const std::string& folder : folders) {

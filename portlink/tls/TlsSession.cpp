@@ -291,10 +291,6 @@ void closeNotify(void* opaque) {
     }
 }
 
-void nameText(const X509_NAME* name, char* text, std::size_t size) {
-    X509_NAME_oneline(name, text, static_cast<int>(size));
-}
-
 void summarize(void* opaque, VellTlsSummary* summary) {
     auto& session = *static_cast<Session*>(opaque);
     *summary = {};
@@ -305,8 +301,8 @@ void summarize(void* opaque, VellTlsSummary* summary) {
     if (peer == nullptr) {
         return;
     }
-    nameText(X509_get_subject_name(peer), summary->subject, sizeof summary->subject);
-    nameText(X509_get_issuer_name(peer), summary->issuer, sizeof summary->issuer);
+    X509_NAME_oneline(X509_get_subject_name(peer), summary->subject, sizeof summary->subject);
+    X509_NAME_oneline(X509_get_issuer_name(peer), summary->issuer, sizeof summary->issuer);
     int days = 0;
     int seconds = 0;
     if (ASN1_TIME_diff(&days, &seconds, nullptr, X509_get0_notAfter(peer)) == 1) {

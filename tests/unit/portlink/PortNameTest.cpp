@@ -100,8 +100,8 @@ protected:
     }
 
     std::string resolve(int portNumber) {
-        return portlink::resolveTarget(portNumber, m_sources,
-                                       [this](const std::string& warning) { m_warnings.push_back(warning); });
+        const auto warn = [this](const std::string& warning) { m_warnings.push_back(warning); };
+        return portlink::resolvePort(portNumber, m_sources, warn).target;
     }
 
     TempDir m_dir;
