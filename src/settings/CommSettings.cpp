@@ -17,9 +17,7 @@ constexpr std::array<const char*, 4> kAddressKeys{"IP1", "IP2", "IP3", "IP4"};
 std::vector<std::string> BuildPortList() {
     std::vector<std::string> ports;
     for (int n = 1; n <= kPortCount; ++n) {
-        char name[32];
-        std::snprintf(name, sizeof name, n < kFirstDeviceNamespacePort ? "COM%d" : "\\\\.\\COM%d", n);
-        ports.emplace_back(name);
+        ports.push_back((n < kFirstDeviceNamespacePort ? "COM" : "\\\\.\\COM") + std::to_string(n));
     }
     return ports;
 }

@@ -5,8 +5,6 @@
 #include "settings/ProfileSnapshot.h"
 #include "settings/ProfileUpdate.h"
 
-#include <cstdio>
-
 std::string g_strIniPath;
 
 namespace {
@@ -63,9 +61,7 @@ void IniWriteString(ProfileUpdate& update, const std::string& section, const std
 }
 
 void IniWriteInt(ProfileUpdate& update, const std::string& section, const std::string& key, int value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%d", value);
-    IniWriteString(update, section, key, text);
+    IniWriteString(update, section, key, std::to_string(value));
 }
 
 std::string IniReadString(const std::string& section, const std::string& key, const std::string& def,
