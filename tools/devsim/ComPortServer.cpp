@@ -183,13 +183,7 @@ bool ComPortServer::readFrom(Connection& connection) {
             return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
         }
         for (ssize_t i = 0; i < count; ++i) {
-            if (m_options.raw) {
-                if (connection.received.size() < kRecordLimit) {
-                    connection.received.push_back(buffer[i]);
-                }
-            } else {
-                take(connection, buffer[i]);
-            }
+            take(connection, buffer[i]);
         }
         if (!connection.outbox.empty() && !flush(connection)) {
             return false;
@@ -200,7 +194,8 @@ bool ComPortServer::readFrom(Connection& connection) {
 void ComPortServer::take(Connection& connection, unsigned char byte) {
     switch (connection.state) {
     case TelnetState::Data:
-        if (byte == kIac) {
+        // A raw port never leaves this state: every byte is data.
+        if (byte == kIac && !m_options.raw) {
             connection.state = TelnetState::Command;
         } else if (connection.received.size() < kRecordLimit) {
             connection.received.push_back(byte);
