@@ -101,8 +101,7 @@ int ComPortServer::run(const volatile std::sig_atomic_t& stop) {
         }
         for (std::size_t i = polledConnections; i-- > 0;) {
             if (over[i]) {
-                const Connection& ended = *m_connections[i];
-                report(ended);
+                report(*m_connections[i]);
                 m_connections.erase(m_connections.begin() + static_cast<long>(i));
             }
         }
