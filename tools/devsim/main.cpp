@@ -170,20 +170,8 @@ LineSettings readLineSettings(int terminal) {
         return settings;
     }
     settings.rate = rateOf(::cfgetospeed(&attributes));
-    switch (attributes.c_cflag & CSIZE) {
-    case CS5:
-        settings.dataBits = 5;
-        break;
-    case CS6:
-        settings.dataBits = 6;
-        break;
-    case CS7:
-        settings.dataBits = 7;
-        break;
-    default:
-        settings.dataBits = 8;
-        break;
-    }
+    const tcflag_t size = attributes.c_cflag & CSIZE;
+    settings.dataBits = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
     if ((attributes.c_cflag & PARENB) == 0) {
         settings.parity = 'N';
     } else if ((attributes.c_cflag & CMSPAR) != 0) {
