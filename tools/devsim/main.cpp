@@ -93,14 +93,15 @@ void printUsage(std::FILE* stream) {
         stream);
 }
 
-bool parseNumber(const char* text, int low, int high, int& number) {
+template <typename Number>
+bool parseNumber(const char* text, long low, long high, Number& number) {
     char* end = nullptr;
     errno = 0;
     const long value = std::strtol(text, &end, 10);
     if (errno != 0 || end == text || *end != '\0' || value < low || value > high) {
         return false;
     }
-    number = static_cast<int>(value);
+    number = static_cast<Number>(value);
     return true;
 }
 
@@ -123,11 +124,9 @@ bool parseOptions(int argc, char** argv, Options& options) {
                 return false;
             }
         } else if (argument == "--confirm-rate" && i + 1 < argc) {
-            int rate = 0;
-            if (!parseNumber(argv[++i], 1, 0x7FFFFFFF, rate)) {
+            if (!parseNumber(argv[++i], 1, 0x7FFFFFFF, options.serverOptions.confirmRate)) {
                 return false;
             }
-            options.serverOptions.confirmRate = rate;
         } else if (argument == "--silent") {
             options.serverOptions.silent = true;
         } else if (argument == "--raw") {
