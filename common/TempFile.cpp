@@ -1,5 +1,6 @@
 #include "common/TempFile.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -23,12 +24,8 @@ bool isTempNameFor(const std::string& name, const std::string& baseName) {
         !name.ends_with(kSuffix)) {
         return false;
     }
-    for (std::size_t i = prefix.size(); i < prefix.size() + kRandomDigits; ++i) {
-        if (!std::isxdigit(static_cast<unsigned char>(name[i]))) {
-            return false;
-        }
-    }
-    return true;
+    return std::ranges::all_of(std::string_view(name).substr(prefix.size(), kRandomDigits),
+                               [](unsigned char c) { return std::isxdigit(c) != 0; });
 }
 
 // Whether path still names the file open as fd (a cleaner may have removed it before we locked it).
