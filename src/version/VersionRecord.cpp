@@ -52,10 +52,7 @@ public:
     // Reads the identification and the header; false when this is no ELF file we can read.
     bool readHeader() {
         std::array<unsigned char, 64> header{};
-        if (!read(0, 16, header.data()) || std::memcmp(header.data(),
-                                                       "\x7F"
-                                                       "ELF",
-                                                       4) != 0)
+        if (!read(0, 16, header.data()) || std::memcmp(header.data(), "\177ELF", 4) != 0)
             return false;
         m_is64 = header[4] == kClass64;
         m_bigEndian = header[5] == kBigEndian;
