@@ -2,7 +2,6 @@
 
 #include "version/VersionRecord.h"
 
-#include <cstdio>
 #include <unistd.h>
 #include <vector>
 
