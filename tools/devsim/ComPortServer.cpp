@@ -118,21 +118,20 @@ int ComPortServer::run(const volatile std::sig_atomic_t& stop) {
 
 bool ComPortServer::listen() {
     for (int i = 0; i < m_options.listeners; ++i) {
+        const int port = m_options.firstPort == 0 ? 0 : m_options.firstPort + i;
         common::UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
         const int on = 1;
         ::setsockopt(listener.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port =
-            htons(static_cast<std::uint16_t>(m_options.firstPort == 0 ? 0 : m_options.firstPort + i));
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
         socklen_t length = sizeof address;
         if (listener.get() < 0 ||
             ::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
             ::listen(listener.get(), SOMAXCONN) != 0 ||
             ::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-            std::fprintf(stderr, "devsim: cannot listen on 127.0.0.1:%d: %s\n",
-                         m_options.firstPort == 0 ? 0 : m_options.firstPort + i, std::strerror(errno));
+            std::fprintf(stderr, "devsim: cannot listen on 127.0.0.1:%d: %s\n", port, std::strerror(errno));
             return false;
         }
         m_ports.push_back(ntohs(address.sin_port));
