@@ -200,10 +200,8 @@ void ComPortServer::take(Connection& connection, unsigned char byte) {
         return;
     case TelnetState::Command:
         connection.state = TelnetState::Data;
-        if (byte == kIac) {
-            if (connection.received.size() < kRecordLimit) {
-                connection.received.push_back(kIac); // a doubled IAC is one data byte 0xFF
-            }
+        if (byte == kIac && connection.received.size() < kRecordLimit) {
+            connection.received.push_back(kIac); // a doubled IAC is one data byte 0xFF
         } else if (byte == kSubBegin) {
             connection.sub.clear();
             connection.state = TelnetState::Sub;
