@@ -205,21 +205,22 @@ void reportPending(const Options& options, std::vector<unsigned char>& pending, 
                    bool flushAll) {
     std::size_t start = 0;
     std::size_t unknownStart = 0;
-    while (start < pending.size()) {
+    for (;;) {
         const std::size_t left = pending.size() - start;
         const bool commandHere = left >= kCommandSize &&
                                  std::memcmp(&pending[start], kCommandPrefix, sizeof kCommandPrefix) == 0 &&
                                  (pending[start + 3] == 0x00 || pending[start + 3] == 0x01);
-        const bool beginningHere =
-            !flushAll && left < kCommandSize && std::memcmp(&pending[start], kCommandPrefix, left) == 0;
-        if (!commandHere && !beginningHere) {
+        // The rest stays pending: nothing, or a command's beginning that the next read may complete.
+        const bool keptHere = left == 0 || (!flushAll && left < kCommandSize &&
+                                            std::memcmp(&pending[start], kCommandPrefix, left) == 0);
+        if (!commandHere && !keptHere) {
             ++start;
             continue;
         }
         if (start > unknownStart) {
             printEvent(options, "unknown", &pending[unknownStart], start - unknownStart, settings);
         }
-        if (beginningHere) {
+        if (keptHere) {
             pending.erase(pending.begin(), pending.begin() + static_cast<long>(start));
             return;
         }
@@ -228,10 +229,6 @@ void reportPending(const Options& options, std::vector<unsigned char>& pending, 
         start += kCommandSize;
         unknownStart = start;
     }
-    if (start > unknownStart) {
-        printEvent(options, "unknown", &pending[unknownStart], start - unknownStart, settings);
-    }
-    pending.clear();
 }
 
 bool makeRaw(int terminal) {
