@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
+#include <utility>
 
 namespace common {
 namespace {
@@ -121,22 +122,14 @@ FileBytes readRegularFile(const std::string& path, std::size_t limit) {
 }
 
 const char* fileKind(mode_t mode) {
-    if (S_ISREG(mode)) {
-        return "a regular file";
-    }
-    if (S_ISDIR(mode)) {
-        return "a directory";
-    }
-    if (S_ISFIFO(mode)) {
-        return "a FIFO";
-    }
-    if (S_ISSOCK(mode)) {
-        return "a socket";
-    }
-    if (S_ISCHR(mode)) {
-        return "a character device";
-    }
-    return "a block device";
+    static constexpr std::pair<mode_t, const char*> kKinds[] = {{S_IFREG, "a regular file"},
+                                                                {S_IFDIR, "a directory"},
+                                                                {S_IFIFO, "a FIFO"},
+                                                                {S_IFSOCK, "a socket"},
+                                                                {S_IFCHR, "a character device"}};
+    const auto* kind = std::find_if(std::begin(kKinds), std::end(kKinds),
+                                    [&](const auto& entry) { return entry.first == (mode & S_IFMT); });
+    return kind != std::end(kKinds) ? kind->second : "a block device";
 }
 
 } // namespace common

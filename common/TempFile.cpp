@@ -1,5 +1,6 @@
 #include "common/TempFile.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -17,22 +18,14 @@ namespace {
 constexpr std::string_view kSuffix = ".tmp";
 constexpr std::size_t kRandomDigits = 8;
 
-std::string tempPath(const std::string& directory, const std::string& baseName, const char* randomPart) {
-    return directory + "/." + baseName + "." + randomPart + std::string{kSuffix};
-}
-
 bool isTempNameFor(const std::string& name, const std::string& baseName) {
     const std::string prefix = "." + baseName + ".";
     if (name.size() != prefix.size() + kRandomDigits + kSuffix.size() || !name.starts_with(prefix) ||
         !name.ends_with(kSuffix)) {
         return false;
     }
-    for (std::size_t i = prefix.size(); i < prefix.size() + kRandomDigits; ++i) {
-        if (!std::isxdigit(static_cast<unsigned char>(name[i]))) {
-            return false;
-        }
-    }
-    return true;
+    return std::ranges::all_of(std::string_view(name).substr(prefix.size(), kRandomDigits),
+                               [](unsigned char c) { return std::isxdigit(c) != 0; });
 }
 
 // Whether path still names the file open as fd (a cleaner may have removed it before we locked it).
@@ -51,7 +44,7 @@ TempFile::TempFile(const std::string& directory, const std::string& baseName, un
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         char suffix[16];
         std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(random()));
-        const std::string path = tempPath(directory, baseName, suffix);
+        const std::string path = directory + "/." + baseName + "." + suffix + std::string{kSuffix};
         const int created = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (created >= 0) {
             // The lock tells removeAbandoned the file is in use; it goes when we close or are killed.

@@ -33,10 +33,8 @@ int findInProgram(dl_phdr_info* info, std::size_t, void* found) {
 }
 
 std::uint32_t word32(const unsigned char* bytes, bool bigEndian) {
-    return bigEndian
-               ? (static_cast<std::uint32_t>(bytes[0]) << 24) | (static_cast<std::uint32_t>(bytes[1]) << 16) |
-                     (static_cast<std::uint32_t>(bytes[2]) << 8) | static_cast<std::uint32_t>(bytes[3])
-               : littleEndian32(bytes);
+    const std::uint32_t little = littleEndian32(bytes);
+    return bigEndian ? __builtin_bswap32(little) : little;
 }
 
 } // namespace

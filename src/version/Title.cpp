@@ -2,7 +2,6 @@
 
 #include "version/VersionRecord.h"
 
-#include <cstdio>
 #include <unistd.h>
 #include <vector>
 
@@ -43,9 +42,8 @@ std::string programNameFromPath(const std::string& path, common::CodePage codePa
 }
 
 std::string MakeWindowTitle() {
-    const std::string path = runningProgramPath();
     // The version comes from the running image itself, which stays right even if the file on disk was
     // replaced.
-    return programNameFromPath(path, common::systemCodePage()) + "-" +
+    return programNameFromPath(runningProgramPath(), common::systemCodePage()) + "-" +
            productVersionString(loadedVersionRecord());
 }

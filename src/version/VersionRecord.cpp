@@ -36,13 +36,6 @@ struct SectionHeader {
     std::uint64_t alignment = 0;
 };
 
-struct SegmentHeader {
-    std::uint32_t type = 0;
-    std::uint64_t offset = 0;
-    std::uint64_t size = 0;
-    std::uint64_t alignment = 0;
-};
-
 // One ELF file read through its descriptor with pread: no mapping, so a file cut short underneath us cannot
 // fault, and every read outside the size seen at the start fails.
 class ElfFile {
@@ -52,10 +45,7 @@ public:
     // Reads the identification and the header; false when this is no ELF file we can read.
     bool readHeader() {
         std::array<unsigned char, 64> header{};
-        if (!read(0, 16, header.data()) || std::memcmp(header.data(),
-                                                       "\x7F"
-                                                       "ELF",
-                                                       4) != 0)
+        if (!read(0, 16, header.data()) || std::memcmp(header.data(), "\177ELF", 4) != 0)
             return false;
         m_is64 = header[4] == kClass64;
         m_bigEndian = header[5] == kBigEndian;
@@ -185,20 +175,14 @@ private:
             std::array<unsigned char, 56> bytes{};
             if (!read(m_segmentsAt + index * m_segmentEntrySize, entrySize, bytes.data()))
                 return std::nullopt;
-            SegmentHeader header;
-            header.type = word32(bytes.data());
-            if (m_is64) {
-                header.offset = word64(bytes.data() + 8);
-                header.size = word64(bytes.data() + 32);
-                header.alignment = word64(bytes.data() + 48);
-            } else {
-                header.offset = word32(bytes.data() + 4);
-                header.size = word32(bytes.data() + 16);
-                header.alignment = word32(bytes.data() + 28);
-            }
-            if (header.type != kSegmentNotes)
+            const unsigned char* header = bytes.data();
+            if (word32(header) != kSegmentNotes)
                 continue;
-            if (auto record = recordInFileNotes(header.offset, header.size, header.alignment))
+            // Offset, size in the file and alignment: the 64-bit header moves the flags ahead of them.
+            auto record =
+                m_is64 ? recordInFileNotes(word64(header + 8), word64(header + 32), word64(header + 48))
+                       : recordInFileNotes(word32(header + 4), word32(header + 16), word32(header + 28));
+            if (record)
                 return record;
         }
         return std::nullopt;

@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -101,8 +100,7 @@ int ComPortServer::run(const volatile std::sig_atomic_t& stop) {
         }
         for (std::size_t i = polledConnections; i-- > 0;) {
             if (over[i]) {
-                const Connection& ended = *m_connections[i];
-                report(ended);
+                report(*m_connections[i]);
                 m_connections.erase(m_connections.begin() + static_cast<long>(i));
             }
         }
@@ -120,21 +118,20 @@ int ComPortServer::run(const volatile std::sig_atomic_t& stop) {
 
 bool ComPortServer::listen() {
     for (int i = 0; i < m_options.listeners; ++i) {
+        const int port = m_options.firstPort == 0 ? 0 : m_options.firstPort + i;
         common::UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
         const int on = 1;
         ::setsockopt(listener.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port =
-            htons(static_cast<std::uint16_t>(m_options.firstPort == 0 ? 0 : m_options.firstPort + i));
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
         socklen_t length = sizeof address;
         if (listener.get() < 0 ||
             ::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
             ::listen(listener.get(), SOMAXCONN) != 0 ||
             ::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-            std::fprintf(stderr, "devsim: cannot listen on 127.0.0.1:%d: %s\n",
-                         m_options.firstPort == 0 ? 0 : m_options.firstPort + i, std::strerror(errno));
+            std::fprintf(stderr, "devsim: cannot listen on 127.0.0.1:%d: %s\n", port, std::strerror(errno));
             return false;
         }
         m_ports.push_back(ntohs(address.sin_port));
@@ -183,13 +180,7 @@ bool ComPortServer::readFrom(Connection& connection) {
             return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
         }
         for (ssize_t i = 0; i < count; ++i) {
-            if (m_options.raw) {
-                if (connection.received.size() < kRecordLimit) {
-                    connection.received.push_back(buffer[i]);
-                }
-            } else {
-                take(connection, buffer[i]);
-            }
+            take(connection, buffer[i]);
         }
         if (!connection.outbox.empty() && !flush(connection)) {
             return false;
@@ -200,7 +191,8 @@ bool ComPortServer::readFrom(Connection& connection) {
 void ComPortServer::take(Connection& connection, unsigned char byte) {
     switch (connection.state) {
     case TelnetState::Data:
-        if (byte == kIac) {
+        // A raw port never leaves this state: every byte is data.
+        if (byte == kIac && !m_options.raw) {
             connection.state = TelnetState::Command;
         } else if (connection.received.size() < kRecordLimit) {
             connection.received.push_back(byte);
@@ -208,10 +200,8 @@ void ComPortServer::take(Connection& connection, unsigned char byte) {
         return;
     case TelnetState::Command:
         connection.state = TelnetState::Data;
-        if (byte == kIac) {
-            if (connection.received.size() < kRecordLimit) {
-                connection.received.push_back(kIac); // a doubled IAC is one data byte 0xFF
-            }
+        if (byte == kIac && connection.received.size() < kRecordLimit) {
+            connection.received.push_back(kIac); // a doubled IAC is one data byte 0xFF
         } else if (byte == kSubBegin) {
             connection.sub.clear();
             connection.state = TelnetState::Sub;

@@ -4,6 +4,7 @@
 #include "Output.h"
 #include "common/UniqueFd.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -92,14 +93,15 @@ void printUsage(std::FILE* stream) {
         stream);
 }
 
-bool parseNumber(const char* text, int low, int high, int& number) {
+template <typename Number>
+bool parseNumber(const char* text, long low, long high, Number& number) {
     char* end = nullptr;
     errno = 0;
     const long value = std::strtol(text, &end, 10);
     if (errno != 0 || end == text || *end != '\0' || value < low || value > high) {
         return false;
     }
-    number = static_cast<int>(value);
+    number = static_cast<Number>(value);
     return true;
 }
 
@@ -122,11 +124,9 @@ bool parseOptions(int argc, char** argv, Options& options) {
                 return false;
             }
         } else if (argument == "--confirm-rate" && i + 1 < argc) {
-            int rate = 0;
-            if (!parseNumber(argv[++i], 1, 0x7FFFFFFF, rate)) {
+            if (!parseNumber(argv[++i], 1, 0x7FFFFFFF, options.serverOptions.confirmRate)) {
                 return false;
             }
-            options.serverOptions.confirmRate = rate;
         } else if (argument == "--silent") {
             options.serverOptions.silent = true;
         } else if (argument == "--raw") {
@@ -157,12 +157,9 @@ long rateOf(speed_t speed) {
                   {B115200, 115200},   {B230400, 230400},   {B460800, 460800},   {B500000, 500000},
                   {B576000, 576000},   {B921600, 921600},   {B1000000, 1000000}, {B1500000, 1500000},
                   {B2000000, 2000000}, {B3000000, 3000000}, {B4000000, 4000000}};
-    for (const auto& entry : kRates) {
-        if (entry.code == speed) {
-            return entry.rate;
-        }
-    }
-    return 0;
+    const auto* found = std::find_if(std::begin(kRates), std::end(kRates),
+                                     [&](const auto& entry) { return entry.code == speed; });
+    return found != std::end(kRates) ? found->rate : 0;
 }
 
 LineSettings readLineSettings(int terminal) {
@@ -172,20 +169,8 @@ LineSettings readLineSettings(int terminal) {
         return settings;
     }
     settings.rate = rateOf(::cfgetospeed(&attributes));
-    switch (attributes.c_cflag & CSIZE) {
-    case CS5:
-        settings.dataBits = 5;
-        break;
-    case CS6:
-        settings.dataBits = 6;
-        break;
-    case CS7:
-        settings.dataBits = 7;
-        break;
-    default:
-        settings.dataBits = 8;
-        break;
-    }
+    const tcflag_t size = attributes.c_cflag & CSIZE;
+    settings.dataBits = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
     if ((attributes.c_cflag & PARENB) == 0) {
         settings.parity = 'N';
     } else if ((attributes.c_cflag & CMSPAR) != 0) {
@@ -220,21 +205,22 @@ void reportPending(const Options& options, std::vector<unsigned char>& pending, 
                    bool flushAll) {
     std::size_t start = 0;
     std::size_t unknownStart = 0;
-    while (start < pending.size()) {
+    for (;;) {
         const std::size_t left = pending.size() - start;
         const bool commandHere = left >= kCommandSize &&
                                  std::memcmp(&pending[start], kCommandPrefix, sizeof kCommandPrefix) == 0 &&
                                  (pending[start + 3] == 0x00 || pending[start + 3] == 0x01);
-        const bool beginningHere =
-            !flushAll && left < kCommandSize && std::memcmp(&pending[start], kCommandPrefix, left) == 0;
-        if (!commandHere && !beginningHere) {
+        // The rest stays pending: nothing, or a command's beginning that the next read may complete.
+        const bool keptHere = left == 0 || (!flushAll && left < kCommandSize &&
+                                            std::memcmp(&pending[start], kCommandPrefix, left) == 0);
+        if (!commandHere && !keptHere) {
             ++start;
             continue;
         }
         if (start > unknownStart) {
             printEvent(options, "unknown", &pending[unknownStart], start - unknownStart, settings);
         }
-        if (beginningHere) {
+        if (keptHere) {
             pending.erase(pending.begin(), pending.begin() + static_cast<long>(start));
             return;
         }
@@ -243,10 +229,6 @@ void reportPending(const Options& options, std::vector<unsigned char>& pending, 
         start += kCommandSize;
         unknownStart = start;
     }
-    if (start > unknownStart) {
-        printEvent(options, "unknown", &pending[unknownStart], start - unknownStart, settings);
-    }
-    pending.clear();
 }
 
 bool makeRaw(int terminal) {

@@ -14,7 +14,6 @@
 #include <string>
 #include <sys/prctl.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
