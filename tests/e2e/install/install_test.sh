@@ -4,6 +4,8 @@
 # tree the three unpack into, the layout, the library's SONAME links, no loader path into the build tree, valid
 # desktop entry and metainfo, and the program, vellport and the launcher really run.
 set -uo pipefail
+# A grep that tests a pipe reads it to the end (no -q): an early exit would kill the writer with SIGPIPE,
+# which pipefail turns into a failed check.
 # No display is needed or wanted: the window is created offscreen.
 export QT_QPA_PLATFORM=offscreen
 
@@ -138,7 +140,7 @@ for row in "${contents[@]}"; do
     IFS='|' read -r deb path <<<"$row"
     holders=""
     for other in "$program_deb" "$library_deb" "$dev_deb"; do
-        if listing "$other" | grep -qxF "$prefix/$path"; then holders+="$(basename "$other") "; fi
+        if listing "$other" | grep -xF "$prefix/$path" >/dev/null; then holders+="$(basename "$other") "; fi
     done
     if [ "$holders" = "$(basename "$deb") " ]; then
         pass "$path only in $(basename "$deb")"
@@ -282,7 +284,7 @@ svg="$root/$datadir/icons/hicolor/scalable/apps/$kAppId.svg"
 if grep -q "<svg" "$svg" 2>/dev/null; then pass "scalable icon"; else fail "scalable icon $svg missing or not SVG"; fi
 for page in VellSetting vellport; do
     man="$root/$mandir/man1/$page.1.gz"
-    if gzip -t "$man" 2>/dev/null && zcat "$man" | grep -q "^\\.TH ${page^^} 1"; then
+    if gzip -t "$man" 2>/dev/null && zcat "$man" | grep "^\\.TH ${page^^} 1" >/dev/null; then
         pass "man page $page(1)"
     else
         fail "man page $man missing or not a gzipped $page(1)"
@@ -305,7 +307,7 @@ dynamic_of() { readelf -d "$1" 2>/dev/null; }
 library_soname=$(dynamic_of "$root/$libdir/$library" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
 if [ "$library_soname" = "$soname" ]; then pass "SONAME $soname"; else fail "SONAME is '$library_soname', want $soname"; fi
 for program in VellSetting vellport; do
-    if dynamic_of "$root/$bindir/$program" | grep -q "(NEEDED).*\[$soname\]"; then
+    if dynamic_of "$root/$bindir/$program" | grep "(NEEDED).*\[$soname\]" >/dev/null; then
         pass "$program needs $soname"
     else
         fail "$program does not name $soname as NEEDED (static copy or dlopen?)"
@@ -435,7 +437,7 @@ if [ -z "$vellport" ]; then
     echo "install_test: vellport is not part of this build yet; its checks are left out"
 else
     tool="$root/$bindir/$vellport"
-    if LD_LIBRARY_PATH="$root/$libdir" ldd "$tool" 2>/dev/null | grep -qF "$root/$libdir/$soname"; then
+    if LD_LIBRARY_PATH="$root/$libdir" ldd "$tool" 2>/dev/null | grep -F "$root/$libdir/$soname" >/dev/null; then
         pass "$vellport loads the unpacked library"
     else
         fail "$vellport does not load $root/$libdir/$soname"
