@@ -18,14 +18,14 @@ std::string readProfileValue(std::string_view content, std::string_view section,
 
 // Leading blanks, sign, 0x/0o/0b prefix, digits up to the first other character, wrapped into 32 bits.
 int parseProfileInt(std::string_view text);
-// The integer read: absent or empty values give def, anything else goes through ParseProfileInt.
+// The integer read: absent or empty values give def, anything else goes through parseProfileInt.
 int readProfileInt(std::string_view content, std::string_view section, std::string_view key, int def);
 
 // Whether a section, key and value can be stored without breaking the line structure of the file.
 bool isStorableProfileEntry(std::string_view section, std::string_view key, std::string_view value);
 // The content after storing value under key: in place when the key exists, right after the section's last
 // entry when the section does, as a new section at the end otherwise. Every other byte is kept; new lines end
-// in CR LF. Returns the content unchanged when the key already holds value. Check IsStorableProfileEntry
+// in CR LF. Returns the content unchanged when the key already holds value. Check isStorableProfileEntry
 // first.
 std::string writeProfileValue(std::string_view content, std::string_view section, std::string_view key,
                               std::string_view value);
