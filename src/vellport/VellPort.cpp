@@ -2,9 +2,7 @@
 
 #include "vellport/CommandLine.h"
 #include "vellport/ExitStatus.h"
-#include "vellport/PortMapEdit.h"
 #include "vellport/commands/Commands.h"
-#include "vellport/output/PortReport.h"
 #include "version/VersionRecord.h"
 
 #include <exception>
