@@ -13,13 +13,10 @@
 #include <optional>
 #include <ostream>
 #include <random>
-#include <set>
 
 namespace vellport {
 
 namespace {
-
-namespace discovery = vellport::discovery;
 
 constexpr int kLastPort = 255;
 constexpr int kLongestBoundMs = 60000;
