@@ -60,9 +60,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const std::string mapped = vellport::mapPort(text, portNumber, device);
-    if (vellport::mappedPath(mapped, portNumber) != device) {
-        fail("mapped path does not read back", mapped);
-    }
     mapFile.write(mapped);
     const portlink::MapSources sources{"", mapFile.path(), "/nonexistent/vellport.map"};
     if (portlink::resolvePort(portNumber, sources, [](const std::string&) {}).target != device) {

@@ -79,6 +79,7 @@ void CDialogBuilder::build(QDialog& dialog, const DlgTemplate& tmpl, bool access
         case DlgKind::GroupBox:
             widget = new QGroupBox(text, &dialog);
             widget->setFocusPolicy(Qt::NoFocus);
+            widget->lower();
             break;
         case DlgKind::PushButton: {
             auto* button = new QPushButton(text, &dialog);
@@ -94,8 +95,6 @@ void CDialogBuilder::build(QDialog& dialog, const DlgTemplate& tmpl, bool access
             widget->setFocusPolicy(Qt::NoFocus);
         else if (entry.style & kTabStop)
             widget->setFocusPolicy(Qt::StrongFocus);
-        if (entry.kind == DlgKind::GroupBox)
-            widget->lower();
         widget->setVisible(entry.style & kVisible);
         if (entry.id >= 0) {
             widget->setObjectName(QStringLiteral("id%1").arg(entry.id));

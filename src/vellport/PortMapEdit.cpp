@@ -3,19 +3,9 @@
 #include "portlink/PortName.h"
 
 #include <cstddef>
-#include <utility>
 
 namespace vellport {
 namespace {
-
-// The entry a line holds (without its '\n'), or nothing for a comment, a blank or an ignored line.
-std::optional<MapEntry> parseLine(std::string_view line) {
-    portlink::MapLine parsed = portlink::parseMapLine(line);
-    if (parsed.kind != portlink::MapLine::Kind::Entry) {
-        return std::nullopt;
-    }
-    return MapEntry{parsed.portNumber, std::move(parsed.target)};
-}
 
 // Calls visit(line, lineEnd) for each line: the line without its '\n', and the '\n' or "" for a last line
 // without one.
@@ -44,25 +34,6 @@ std::string entryLine(int portNumber, std::string_view devicePath) {
 }
 
 } // namespace
-
-std::vector<MapEntry> readMapEntries(std::string_view text) {
-    std::vector<MapEntry> entries;
-    forEachLine(text, [&](std::string_view line, std::string_view) {
-        if (std::optional<MapEntry> entry = parseLine(line)) {
-            entries.push_back(std::move(*entry));
-        }
-    });
-    return entries;
-}
-
-std::optional<std::string> mappedPath(std::string_view text, int portNumber) {
-    for (MapEntry& entry : readMapEntries(text)) {
-        if (entry.portNumber == portNumber) {
-            return std::move(entry.devicePath);
-        }
-    }
-    return std::nullopt;
-}
 
 std::string mapPort(std::string_view text, int portNumber, std::string_view devicePath) {
     std::string result;

@@ -1,11 +1,9 @@
-// The port link library's COM name map files as text: reading their active lines, and mapping or unmapping
-// one name while every other byte stays as it was.
+// The port link library's COM name map files as text: mapping or unmapping one name while every other byte
+// stays as it was.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace vellport {
 // What a new map file starts with.
@@ -19,19 +17,6 @@ inline constexpr std::string_view kMapFileHeader =
     "# or a raw TCP port of ser2net, which keeps the line settings of its configuration.\n"
     "#   COM6=tcp://counter-pi:2002\n"
     "# Lines starting with '#' are comments. Edit by hand or with: vellport map COM<n> TARGET\n";
-
-// One active line of a map file.
-struct MapEntry {
-    int portNumber = 0;
-    std::string devicePath;
-    bool operator==(const MapEntry&) const = default;
-};
-
-// The active lines, in file order, as the library reads them (its own map line parser).
-std::vector<MapEntry> readMapEntries(std::string_view text);
-
-// The path the first active line for portNumber names, as the library takes it.
-std::optional<std::string> mappedPath(std::string_view text, int portNumber);
 
 // text with its first line for portNumber (an active line, or a malformed one naming the port) replaced in
 // place by COM<n>=<devicePath> (keeping that line's end), or with such a line appended. devicePath must pass

@@ -2,9 +2,7 @@
 
 #include "vellport/CommandLine.h"
 #include "vellport/ExitStatus.h"
-#include "vellport/PortMapEdit.h"
 #include "vellport/commands/Commands.h"
-#include "vellport/output/PortReport.h"
 #include "version/VersionRecord.h"
 
 #include <exception>
@@ -157,13 +155,6 @@ const Command* findCommand(const std::string& name) {
     return nullptr;
 }
 
-const Command& commandNamed(const std::string& name) {
-    if (const Command* command = findCommand(name)) {
-        return *command;
-    }
-    throw UsageError("unknown command '" + name + "'", "vellport list");
-}
-
 } // namespace
 
 int runVellPort(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
@@ -183,8 +174,11 @@ int runVellPort(const std::vector<std::string>& arguments, std::ostream& out, st
         if (arguments.empty()) {
             throw UsageError("no command given", "vellport list");
         }
-        const Command& command = commandNamed(arguments.front());
-        return command.run(parseArguments(arguments, command.shape), out, err);
+        const Command* command = findCommand(arguments.front());
+        if (command == nullptr) {
+            throw UsageError("unknown command '" + arguments.front() + "'", "vellport list");
+        }
+        return command->run(parseArguments(arguments, command->shape), out, err);
     } catch (const UsageError& error) {
         err << error.line();
         return kExitUsage;

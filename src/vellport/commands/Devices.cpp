@@ -11,7 +11,6 @@
 
 namespace vellport {
 int runDevices(const Options& options, std::ostream& out, std::ostream& err) {
-    const bool json = options.json;
     VellPortDevice** raw = nullptr;
     const int result = VellPortListDevices(&raw);
     const DeviceListPointer list(raw);
@@ -23,7 +22,7 @@ int runDevices(const Options& options, std::ostream& out, std::ostream& err) {
     for (VellPortDevice** device = list.get(); *device != nullptr; ++device) {
         const VellPortDevice& found = **device;
         std::vector<std::string> names(found.portNames, found.portNames + found.portCount);
-        if (json) {
+        if (options.json) {
             QJsonArray ports;
             for (const std::string& name : names) {
                 ports.append(QString::fromStdString(name));
@@ -50,7 +49,7 @@ int runDevices(const Options& options, std::ostream& out, std::ostream& err) {
             out << "  reached as: " << joined << "\n";
         }
     }
-    if (json) {
+    if (options.json) {
         writeJson(QJsonObject{{"devices", devices}}, out);
     } else if (devices.isEmpty() && *list.get() == nullptr) {
         out << "no serial devices found\n";

@@ -13,23 +13,13 @@
 #include <optional>
 #include <ostream>
 #include <random>
-#include <set>
 
 namespace vellport {
 
 namespace {
 
-namespace discovery = vellport::discovery;
-
 constexpr int kLastPort = 255;
 constexpr int kLongestBoundMs = 60000;
-
-struct DiscoverOptions {
-    bool json = false;
-    std::string seconds = "1";
-    std::chrono::milliseconds bound{1000};
-    std::string type = "_iostream._tcp";
-};
 
 // Seconds with at most three decimals, e.g. "0.3", as whole milliseconds.
 std::optional<std::chrono::milliseconds> boundOf(const std::string& text) {
@@ -48,20 +38,6 @@ std::optional<std::chrono::milliseconds> boundOf(const std::string& text) {
         return std::nullopt;
     }
     return std::chrono::milliseconds(milliseconds);
-}
-
-DiscoverOptions discoverOptions(const Options& given) {
-    DiscoverOptions options;
-    options.json = given.json;
-    options.seconds = given.seconds.value_or(options.seconds);
-    options.type = given.type.value_or(options.type);
-    const std::optional<std::chrono::milliseconds> bound = boundOf(options.seconds);
-    if (!bound) {
-        throw UsageError("'" + options.seconds + "' is not a number of seconds from 0.01 to 60",
-                         "vellport discover --seconds 2");
-    }
-    options.bound = *bound;
-    return options;
 }
 
 // Control bytes from the network never reach the terminal as they came.
@@ -143,17 +119,23 @@ QJsonObject advertJson(const discovery::Advert& advert, const std::string& mapLi
 
 } // namespace
 
-int runDiscover(const Options& given, std::ostream& out, std::ostream& err) {
-    const DiscoverOptions options = discoverOptions(given);
-    const std::optional<discovery::Name> type = discovery::serviceTypeName(options.type);
+int runDiscover(const Options& options, std::ostream& out, std::ostream& err) {
+    const std::string seconds = options.seconds.value_or("1");
+    const std::optional<std::chrono::milliseconds> bound = boundOf(seconds);
+    if (!bound) {
+        throw UsageError("'" + seconds + "' is not a number of seconds from 0.01 to 60",
+                         "vellport discover --seconds 2");
+    }
+    const std::string typeText = options.type.value_or("_iostream._tcp");
+    const std::optional<discovery::Name> type = discovery::serviceTypeName(typeText);
     if (!type) {
-        throw UsageError("'" + options.type + "' is not an mDNS service type",
+        throw UsageError("'" + typeText + "' is not an mDNS service type",
                          "vellport discover --type _iostream._tcp");
     }
     std::random_device entropy;
     const auto id = static_cast<std::uint16_t>(entropy() % 0xffff + 1);
     const discovery::Gathered gathered =
-        discovery::askAllInterfaces(discovery::buildQuery(id, *type), options.bound);
+        discovery::askAllInterfaces(discovery::buildQuery(id, *type), *bound);
     if (gathered.sent == 0) {
         err << "vellport: discover: " << gathered.problem << "\n";
         return kExitFailed;
@@ -190,14 +172,14 @@ int runDiscover(const Options& given, std::ostream& out, std::ostream& err) {
         }
     }
     if (options.json) {
-        writeJson(QJsonObject{{"adverts", entries},
-                              {"seconds", std::chrono::duration<double>(options.bound).count()}},
-                  out);
+        writeJson(
+            QJsonObject{{"adverts", entries}, {"seconds", std::chrono::duration<double>(*bound).count()}},
+            out);
     } else if (adverts.empty()) {
-        out << "no displays answered within " << options.seconds << " s\n";
+        out << "no displays answered within " << seconds << " s\n";
     } else {
         out << adverts.size() << (adverts.size() == 1 ? " display" : " displays") << " answered within "
-            << options.seconds << " s; adverts are unauthenticated: map only a display you know\n";
+            << seconds << " s; adverts are unauthenticated: map only a display you know\n";
     }
     return kExitOk;
 }

@@ -78,7 +78,6 @@ std::vector<DescribedPort> describePorts(std::ostream& err, int& status) {
 } // namespace
 
 int runList(const Options& options, std::ostream& out, std::ostream& err) {
-    const bool json = options.json;
     int status = kExitOk;
     const std::vector<DescribedPort> ports = describePorts(err, status);
     if (ports.empty()) {
@@ -89,7 +88,7 @@ int runList(const Options& options, std::ostream& out, std::ostream& err) {
         const InfoPointer& info = port.info;
         if (!info) {
             const std::string name = "COM" + std::to_string(port.number);
-            if (json) {
+            if (options.json) {
                 QJsonObject entry{{"port", QString::fromStdString(name)}, {"number", port.number}};
                 insertText(entry, "error", port.refusal.c_str());
                 entries.append(entry);
@@ -98,7 +97,7 @@ int runList(const Options& options, std::ostream& out, std::ostream& err) {
             }
             continue;
         }
-        if (json) {
+        if (options.json) {
             QJsonObject entry{{"port", QString::fromUtf8(info->portName)},
                               {"number", info->portNumber},
                               {"rule", ruleKey(info->rule)},
@@ -118,7 +117,7 @@ int runList(const Options& options, std::ostream& out, std::ostream& err) {
         }
         out << line << "]\n";
     }
-    if (json) {
+    if (options.json) {
         writeJson(QJsonObject{{"ports", entries}}, out);
     }
     return status;

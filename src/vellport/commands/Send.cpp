@@ -10,6 +10,7 @@
 #include "vellport/output/JsonOutput.h"
 #include "vellport/output/PortReport.h"
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -138,11 +139,8 @@ int sendToOne(const PlannedTarget& planned, int rate, bool on, const SendReport&
 int sendToMany(const std::vector<PlannedTarget>& planned, int rate, bool on, std::size_t parallel,
                const SendReport& report, std::ostream& out, std::ostream& err) {
     const SaverCommand command = makeSaverCommand(on);
-    std::vector<std::size_t> sameAs;
-    sameAs.reserve(planned.size());
-    for (const PlannedTarget& entry : planned) {
-        sameAs.push_back(entry.sameAs);
-    }
+    std::vector<std::size_t> sameAs(planned.size());
+    std::ranges::transform(planned, sameAs.begin(), &PlannedTarget::sameAs);
     FleetReport fleet{.head = {{"command", "send"}, {"state", on ? "on" : "off"}, {"rate", rate}},
                       .json = report.json,
                       .quiet = report.quiet};

@@ -26,10 +26,6 @@ constexpr std::size_t kHeaderSize = 12;
 constexpr std::size_t kLongestLabel = 63;
 constexpr std::size_t kLongestName = 255;
 
-bool sameLabel(const std::string& left, const std::string& right) {
-    return common::equalsNoCase(left, right);
-}
-
 // A bounded reader over the whole message: names may point back anywhere before the point of the pointer.
 class Reader {
 public:
@@ -200,7 +196,7 @@ bool readRecord(Reader& reader, MdnsAnswer& answer) {
 } // namespace
 
 bool sameName(const Name& left, const Name& right) {
-    return std::equal(left.begin(), left.end(), right.begin(), right.end(), sameLabel);
+    return std::equal(left.begin(), left.end(), right.begin(), right.end(), common::equalsNoCase);
 }
 
 std::optional<Name> serviceTypeName(std::string_view type) {
@@ -219,7 +215,7 @@ std::optional<Name> serviceTypeName(std::string_view type) {
         length += label.size() + 1;
         at = dot + 1;
     }
-    if (!sameLabel(labels.back(), "local")) {
+    if (!common::equalsNoCase(labels.back(), "local")) {
         labels.emplace_back("local");
         length += 6;
     }

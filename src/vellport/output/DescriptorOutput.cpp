@@ -25,10 +25,8 @@ DescriptorOutput::int_type DescriptorOutput::overflow(int_type character) {
     if (traits_type::eq_int_type(character, traits_type::eof())) {
         return traits_type::not_eof(character);
     }
-    m_pending += traits_type::to_char_type(character);
-    if (m_pending.size() >= kHeldBytes || (m_eachLine && m_pending.back() == '\n')) {
-        writePending(false);
-    }
+    const char c = traits_type::to_char_type(character);
+    xsputn(&c, 1);
     return character;
 }
 

@@ -5,39 +5,31 @@
 #include <algorithm>
 #include <cctype>
 #include <string_view>
+#include <utility>
 
 namespace vellport {
 std::string resultName(int result) {
-    switch (result) {
-    case VELLPORT_OK:
-        return "VELLPORT_OK";
-    case VELLPORT_ERR_ARG:
-        return "VELLPORT_ERR_ARG";
-    case VELLPORT_ERR_NAME:
-        return "VELLPORT_ERR_NAME";
-    case VELLPORT_ERR_NO_DEVICE:
-        return "VELLPORT_ERR_NO_DEVICE";
-    case VELLPORT_ERR_PERMISSION:
-        return "VELLPORT_ERR_PERMISSION";
-    case VELLPORT_ERR_BUSY:
-        return "VELLPORT_ERR_BUSY";
-    case VELLPORT_ERR_IO:
-        return "VELLPORT_ERR_IO";
-    case VELLPORT_ERR_TIMEOUT:
-        return "VELLPORT_ERR_TIMEOUT";
-    case VELLPORT_ERR_HOST:
-        return "VELLPORT_ERR_HOST";
-    case VELLPORT_ERR_REFUSED:
-        return "VELLPORT_ERR_REFUSED";
-    case VELLPORT_ERR_PROTOCOL:
-        return "VELLPORT_ERR_PROTOCOL";
-    case VELLPORT_ERR_SETTING:
-        return "VELLPORT_ERR_SETTING";
-    case VELLPORT_ERR_TLS:
-        return "VELLPORT_ERR_TLS";
-    default:
-        return std::to_string(result);
+    static constexpr std::pair<int, const char*> kNames[] = {
+        {VELLPORT_OK, "VELLPORT_OK"},
+        {VELLPORT_ERR_ARG, "VELLPORT_ERR_ARG"},
+        {VELLPORT_ERR_NAME, "VELLPORT_ERR_NAME"},
+        {VELLPORT_ERR_NO_DEVICE, "VELLPORT_ERR_NO_DEVICE"},
+        {VELLPORT_ERR_PERMISSION, "VELLPORT_ERR_PERMISSION"},
+        {VELLPORT_ERR_BUSY, "VELLPORT_ERR_BUSY"},
+        {VELLPORT_ERR_IO, "VELLPORT_ERR_IO"},
+        {VELLPORT_ERR_TIMEOUT, "VELLPORT_ERR_TIMEOUT"},
+        {VELLPORT_ERR_HOST, "VELLPORT_ERR_HOST"},
+        {VELLPORT_ERR_REFUSED, "VELLPORT_ERR_REFUSED"},
+        {VELLPORT_ERR_PROTOCOL, "VELLPORT_ERR_PROTOCOL"},
+        {VELLPORT_ERR_SETTING, "VELLPORT_ERR_SETTING"},
+        {VELLPORT_ERR_TLS, "VELLPORT_ERR_TLS"},
+    };
+    for (const auto& [code, name] : kNames) {
+        if (code == result) {
+            return name;
+        }
     }
+    return std::to_string(result);
 }
 
 std::string resultWord(int result) {

@@ -70,6 +70,7 @@ TEST_P(MapLineParse, ClassifiesTheLine) {
 INSTANTIATE_TEST_SUITE_P(
     Lines, MapLineParse,
     testing::Values(MapLineCase{"entry", "COM3=/dev/ttyUSB0", MapLine::Kind::Entry, 3, "/dev/ttyUSB0"},
+                    MapLineCase{"inner_blank", "COM3=/dev/a b", MapLine::Kind::Entry, 3, "/dev/a b"},
                     MapLineCase{"spaces_and_case", "  com12 = /dev/serial/by-id/usb-x \r",
                                 MapLine::Kind::Entry, 12, "/dev/serial/by-id/usb-x"},
                     MapLineCase{"blank", "   ", MapLine::Kind::Skip, 0, ""},
