@@ -5,6 +5,7 @@
 #include "settings/ProfileSnapshot.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdlib>
 #include <string_view>
@@ -12,21 +13,12 @@
 namespace vellport {
 namespace {
 
-bool isFlag(const std::string& option) {
-    return option == "--json" || option == "--system" || option == "--quiet" || option == "--strict";
-}
-
-void setFlag(Options& options, const std::string& flag) {
-    if (flag == "--json") {
-        options.json = true;
-    } else if (flag == "--system") {
-        options.system = true;
-    } else if (flag == "--quiet") {
-        options.quiet = true;
-    } else {
-        options.strict = true;
-    }
-}
+// The options that take no value, each with what it switches on.
+constexpr std::array<std::pair<std::string_view, bool Options::*>, 4> kFlags{
+    {{"--json", &Options::json},
+     {"--system", &Options::system},
+     {"--quiet", &Options::quiet},
+     {"--strict", &Options::strict}}};
 
 // Where an option's value goes; the repeatable ones collect every value.
 void storeValue(Options& options, const std::string& option, std::string value) {
@@ -94,11 +86,13 @@ Options parseArguments(const std::vector<std::string>& arguments, const CommandS
         if (std::find(shape.options.begin(), shape.options.end(), argument) == shape.options.end()) {
             throw UsageError(options.command + " takes no option " + argument);
         }
-        if (isFlag(argument)) {
+        if (const auto flag = std::find_if(kFlags.begin(), kFlags.end(),
+                                           [&](const auto& entry) { return entry.first == argument; });
+            flag != kFlags.end()) {
             if (value) {
                 throw UsageError(argument + " takes no value");
             }
-            setFlag(options, argument);
+            options.*(flag->second) = true;
             continue;
         }
         if (!value) {
