@@ -100,7 +100,8 @@ int ComPortServer::run(const volatile std::sig_atomic_t& stop) {
         }
         for (std::size_t i = polledConnections; i-- > 0;) {
             if (over[i]) {
-                report(*m_connections[i]);
+                const Connection& ended = *m_connections[i];
+                report(ended);
                 m_connections.erase(m_connections.begin() + static_cast<long>(i));
             }
         }

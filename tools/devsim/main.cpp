@@ -4,7 +4,6 @@
 #include "Output.h"
 #include "common/UniqueFd.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -157,9 +156,12 @@ long rateOf(speed_t speed) {
                   {B115200, 115200},   {B230400, 230400},   {B460800, 460800},   {B500000, 500000},
                   {B576000, 576000},   {B921600, 921600},   {B1000000, 1000000}, {B1500000, 1500000},
                   {B2000000, 2000000}, {B3000000, 3000000}, {B4000000, 4000000}};
-    const auto* found = std::find_if(std::begin(kRates), std::end(kRates),
-                                     [&](const auto& entry) { return entry.code == speed; });
-    return found != std::end(kRates) ? found->rate : 0;
+    for (const auto& entry : kRates) {
+        if (entry.code == speed) {
+            return entry.rate;
+        }
+    }
+    return 0;
 }
 
 LineSettings readLineSettings(int terminal) {
