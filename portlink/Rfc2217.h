@@ -26,11 +26,13 @@ constexpr std::uint8_t kSuppressGoAhead = 3;
 constexpr std::uint8_t kComPortOption = 44;
 
 // COM-PORT-OPTION commands from the client; the server answers each with the code plus kServerOffset.
-constexpr std::uint8_t kSetBaudRate = 1;
-constexpr std::uint8_t kSetDataSize = 2;
-constexpr std::uint8_t kSetParity = 3;
-constexpr std::uint8_t kSetStopSize = 4;
-constexpr std::uint8_t kSetControl = 5;
+enum ComPortCommand : std::uint8_t {
+    kSetBaudRate = 1,
+    kSetDataSize = 2,
+    kSetParity = 3,
+    kSetStopSize = 4,
+    kSetControl = 5
+};
 constexpr std::uint8_t kServerOffset = 100;
 
 // The line settings as the option encodes them.

@@ -18,13 +18,15 @@ namespace devsim {
 
 namespace {
 
-constexpr unsigned char kIac = 255;
-constexpr unsigned char kDont = 254;
-constexpr unsigned char kDo = 253;
-constexpr unsigned char kWont = 252;
-constexpr unsigned char kWill = 251;
-constexpr unsigned char kSubBegin = 250;
-constexpr unsigned char kSubEnd = 240;
+enum TelnetCommand : unsigned char {
+    kIac = 255,
+    kDont = 254,
+    kDo = 253,
+    kWont = 252,
+    kWill = 251,
+    kSubBegin = 250,
+    kSubEnd = 240
+};
 constexpr unsigned char kComPortOption = 44;
 constexpr unsigned char kServerCodeOffset = 100;
 enum ClientCode : unsigned char { kSetBaudRate = 1, kSetDataSize = 2, kSetParity = 3, kSetStopSize = 4 };
