@@ -179,10 +179,11 @@ std::string mapTargetProblem(std::string_view target) {
             hostEnd != std::string_view::npos && rest.find(':', hostEnd) == std::string_view::npos) {
             return "no :PORT after the host";
         }
-        return "not rfc2217://HOST:PORT or tcp://HOST:PORT, or either with +tls and ?name=NAME (HOST a name, "
-               "an IPv4 address or a bracketed IPv6 address; PORT 1 to 65535)";
+        return "not " + std::string(kEndpointForms) +
+               ", or either with +tls and ?name=NAME (HOST a name, an IPv4 address or a bracketed IPv6 "
+               "address; PORT 1 to 65535)";
     }
-    return "not an absolute device path, rfc2217://HOST:PORT or tcp://HOST:PORT";
+    return "not an absolute device path, " + std::string(kEndpointForms);
 }
 
 MapLine parseMapLine(std::string_view line) {

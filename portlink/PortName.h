@@ -21,11 +21,14 @@ struct Endpoint {
     Kind kind = Kind::Rfc2217;
     std::string host;
     int port = 0;
-    bool tls =
-        false; // "rfc2217+tls://", "tcp+tls://": TLS over the connection, the server's certificate pinned
+    // "rfc2217+tls://", "tcp+tls://": TLS over the connection, the server's certificate pinned
+    bool tls = false;
     std::string name; // "?name=NAME": the name the certificate carries instead of host
     bool operator==(const Endpoint&) const = default;
 };
+
+// The endpoint URLs as the error words name them.
+inline constexpr std::string_view kEndpointForms = "rfc2217://HOST:PORT or tcp://HOST:PORT";
 
 // The endpoint a URL names, or nothing for another scheme, a missing or out-of-range port (1 to 65535), or a
 // malformed host. The scheme is taken in any letter case.

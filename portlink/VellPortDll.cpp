@@ -148,7 +148,8 @@ int VellPortSendTo(const char* target, int baudRate, int dataBits, char parity, 
         const std::optional<portlink::Endpoint> endpoint = portlink::parseEndpoint(name);
         if (name.empty() || (name.front() != '/' && !endpoint)) {
             return fail({}, VELLPORT_ERR_NAME,
-                        "not a target (an absolute device path, rfc2217://HOST:PORT or tcp://HOST:PORT)");
+                        "not a target (an absolute device path, " + std::string(portlink::kEndpointForms) +
+                            ")");
         }
         if (const std::string problem = byteCountProblem(data, count); !problem.empty()) {
             return fail({}, VELLPORT_ERR_ARG, problem);
@@ -172,7 +173,8 @@ int VellPortProbe(const char* target, int baudRate, int dataBits, char parity, i
         const std::optional<portlink::Endpoint> endpoint =
             target != nullptr ? portlink::parseEndpoint(target) : std::nullopt;
         if (!endpoint) {
-            return fail({}, VELLPORT_ERR_NAME, "not an endpoint (rfc2217://HOST:PORT or tcp://HOST:PORT)");
+            return fail({}, VELLPORT_ERR_NAME,
+                        "not an endpoint (" + std::string(portlink::kEndpointForms) + ")");
         }
         const PortParams params{baudRate, dataBits, parity, stopBits, flowControl};
         if (const std::string problem = portlink::checkParams(params); !problem.empty()) {

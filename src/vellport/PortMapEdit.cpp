@@ -29,19 +29,19 @@ bool isLineOf(std::string_view line, int portNumber) {
     return parsed.kind != portlink::MapLine::Kind::Skip && parsed.portNumber == portNumber;
 }
 
-std::string entryLine(int portNumber, std::string_view devicePath) {
-    return "COM" + std::to_string(portNumber) + "=" + std::string(devicePath);
+std::string entryLine(int portNumber, std::string_view target) {
+    return "COM" + std::to_string(portNumber) + "=" + std::string(target);
 }
 
 } // namespace
 
-std::string mapPort(std::string_view text, int portNumber, std::string_view devicePath) {
+std::string mapPort(std::string_view text, int portNumber, std::string_view target) {
     std::string result;
-    result.reserve(text.size() + devicePath.size() + 16);
+    result.reserve(text.size() + target.size() + 16);
     bool replaced = false;
     forEachLine(text, [&](std::string_view line, std::string_view lineEnd) {
         if (!replaced && isLineOf(line, portNumber)) {
-            result += entryLine(portNumber, devicePath);
+            result += entryLine(portNumber, target);
             // A CRLF file keeps its CR on the line it gets back.
             if (line.ends_with('\r')) {
                 result += '\r';
@@ -57,7 +57,7 @@ std::string mapPort(std::string_view text, int portNumber, std::string_view devi
         if (!text.empty() && !text.ends_with('\n')) {
             result += lineEnd;
         }
-        result += entryLine(portNumber, devicePath);
+        result += entryLine(portNumber, target);
         result += lineEnd;
     }
     return result;

@@ -19,9 +19,9 @@ inline constexpr std::string_view kMapFileHeader =
     "# Lines starting with '#' are comments. Edit by hand or with: vellport map COM<n> TARGET\n";
 
 // text with its first line for portNumber (an active line, or a malformed one naming the port) replaced in
-// place by COM<n>=<devicePath> (keeping that line's end), or with such a line appended. devicePath must pass
+// place by COM<n>=<target> (keeping that line's end), or with such a line appended. target must pass
 // portlink::mapTargetProblem.
-std::string mapPort(std::string_view text, int portNumber, std::string_view devicePath);
+std::string mapPort(std::string_view text, int portNumber, std::string_view target);
 
 // text without any of its lines for portNumber, malformed ones included; every other line stays byte for
 // byte.
